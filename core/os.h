@@ -1,0 +1,99 @@
+// Host identity and text utilities: UTF-16 text, the computer's name, UUIDs, URIs and percent-encoding.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+/// UTF-8 text of a UTF-16 text; empty when the input is empty or not valid UTF-16.
+std::string to_utf8(std::u16string_view text);
+
+/// UTF-16 text of a UTF-8 text; empty when the input is empty or not valid UTF-8 (overlong forms,
+/// surrogates and code points above U+10FFFF are invalid).
+std::u16string from_utf8(std::string_view text);
+
+/// UTF-16 text with a UTF-8 copy made on demand.
+class wide_string {
+ public:
+  wide_string() = default;
+  wide_string(std::u16string text) : text_(std::move(text)) {}
+  wide_string(const char16_t* text) : text_(text) {}
+
+  /// A `wide_string` from UTF-8 text (empty when it is not valid UTF-8).
+  static wide_string from_narrow(std::string_view utf8) { return wide_string(from_utf8(utf8)); }
+
+  /// The UTF-16 text.
+  const std::u16string& text() const { return text_; }
+
+  /// Converts the whole text into the narrow copy and returns that copy.
+  const std::string& narrow() const {
+    narrow_ = to_utf8(text_);
+    return narrow_;
+  }
+
+  bool empty() const { return text_.empty(); }
+
+  /// A new `wide_string` of the two texts joined (its narrow copy empty).
+  friend wide_string operator+(const wide_string& a, std::u16string_view b) {
+    std::u16string joined = a.text_;
+    joined.append(b);
+    return wide_string(std::move(joined));
+  }
+
+  friend bool operator==(const wide_string& a, const wide_string& b) { return a.text_ == b.text_; }
+
+ private:
+  std::u16string text_;
+  mutable std::string narrow_;
+};
+
+/// The computer's name (cached; "localhost" when the system will not tell).
+wide_string host_name();
+
+/// A new random UUID as 36 lower-case characters; falls back to `uuid_from_clock` without kernel randomness.
+std::string new_uuid();
+
+/// The substitute UUID built from a high-resolution counter and a millisecond tick count.
+std::string uuid_from_clock(uint64_t counter, uint32_t tick_ms);
+
+/// CRC-32 of ISO 3309 (as zlib computes it).
+uint32_t crc32(const void* data, size_t size);
+
+/// A parsed URI reference; user information and fragment are not kept.
+class uri {
+ public:
+  uri() = default;
+
+  /// Parses `text`; text that is empty or not a URI leaves every other field empty and the port 0.
+  explicit uri(std::string text);
+
+  const std::string& text() const { return text_; }
+  const std::string& scheme() const { return scheme_; }
+  const std::string& host() const { return host_; }
+  /// The written port, else 80 for exactly "http", 443 for exactly "https", else 0.
+  int32_t port() const { return port_; }
+  /// Each path segment preceded by "/".
+  const std::string& path() const { return path_; }
+  /// Decoded query pairs in order; an item without "=" has the value "".
+  const std::vector<std::pair<std::string, std::string>>& query() const { return query_; }
+
+ private:
+  std::string text_;
+  std::string scheme_;
+  std::string host_;
+  int32_t port_ = 0;
+  std::string path_;
+  std::vector<std::pair<std::string, std::string>> query_;
+};
+
+/// Percent-encodes every byte but the unreserved characters of RFC 3986, with upper-case hex digits.
+std::string escape(std::string_view text);
+
+/// The value of an environment variable, or "" when it is unset.
+std::string environment(const char* name);
+
+}  // namespace quorvane

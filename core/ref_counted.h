@@ -1,0 +1,104 @@
+// Intrusive, non-atomic reference counting.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+namespace quorvane {
+
+/// Base of every object shared by several owners; the release of the last reference deletes it.
+///
+/// The count is a plain integer: objects cross threads only inside captured smart pointers that are
+/// moved, never copied, by the other thread (see core/thread.h).
+class ref_counted_object {
+ public:
+  ref_counted_object(const ref_counted_object&) = delete;
+  ref_counted_object& operator=(const ref_counted_object&) = delete;
+
+  /// Adds one reference.
+  void retain() noexcept { ++reference_count_; }
+
+  /// Drops one reference; the release that reads 1 deletes the object through its virtual destructor.
+  void release() noexcept {
+    const int32_t count = reference_count_;
+    reference_count_ = count - 1;
+    if (count == 1) delete this;
+  }
+
+  /// The number of references held now (smart pointers and permanent owner references).
+  int32_t reference_count() const noexcept { return reference_count_; }
+
+ protected:
+  ref_counted_object() = default;
+  virtual ~ref_counted_object() = 0;
+
+ private:
+  int32_t reference_count_ = 0;
+};
+
+inline ref_counted_object::~ref_counted_object() = default;
+
+/// Holds one reference to a `ref_counted_object`; may be null.
+template <class T>
+class smart_ptr {
+ public:
+  smart_ptr() noexcept = default;
+  smart_ptr(std::nullptr_t) noexcept {}
+
+  /// Wraps a raw pointer and adds a reference: a fresh object goes from 0 to 1.
+  smart_ptr(T* object) noexcept : object_(object) {
+    if (object_) object_->retain();
+  }
+
+  smart_ptr(const smart_ptr& other) noexcept : smart_ptr(other.object_) {}
+
+  template <class U>
+    requires std::is_convertible_v<U*, T*>
+  smart_ptr(const smart_ptr<U>& other) noexcept : smart_ptr(other.get()) {}
+
+  /// Takes the other's reference over without touching the count.
+  smart_ptr(smart_ptr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+
+  ~smart_ptr() { reset(); }
+
+  /// Assignment to itself changes nothing; otherwise the held object is released first.
+  smart_ptr& operator=(const smart_ptr& other) noexcept {
+    if (this == &other) return *this;
+    reset();
+    object_ = other.object_;
+    if (object_) object_->retain();
+    return *this;
+  }
+
+  smart_ptr& operator=(smart_ptr&& other) noexcept {
+    if (this == &other) return *this;
+    reset();
+    object_ = std::exchange(other.object_, nullptr);
+    return *this;
+  }
+
+  /// Releases the held object, if any, and becomes null.
+  void reset() noexcept {
+    if (T* object = std::exchange(object_, nullptr)) object->release();
+  }
+
+  T* get() const noexcept { return object_; }
+  T* operator->() const noexcept { return object_; }
+  T& operator*() const noexcept { return *object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+
+  friend bool operator==(const smart_ptr& a, const smart_ptr& b) noexcept { return a.object_ == b.object_; }
+  friend bool operator==(const smart_ptr& a, std::nullptr_t) noexcept { return a.object_ == nullptr; }
+
+ private:
+  T* object_ = nullptr;
+};
+
+/// Creates a counted object and wraps it at once.
+template <class T, class... Args>
+smart_ptr<T> make_counted(Args&&... args) {
+  return smart_ptr<T>(new T(std::forward<Args>(args)...));
+}
+
+}  // namespace quorvane

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets everything up, builds the release build and runs the print service with the console.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)"
+
+bin=build/release
+if [ ! -x "$bin/print_service/quorvane-service" ]; then
+  echo "The print service (quorvane-service) is not built yet." >&2
+  exit 1
+fi
+"$bin/print_service/quorvane-service" &
+service=$!
+trap 'kill $service 2>/dev/null || true' EXIT
+if [ -x "$bin/ui/quorvane" ]; then
+  "$bin/ui/quorvane" "$@"
+else
+  echo "The console (quorvane) is not built yet; the print service runs on 127.0.0.1:6631. Ctrl-C stops it."
+  wait $service
+fi

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Quorvane needs on Debian 12, and nothing that is
+# already there. Safe to run again; needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config git
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind
+  # core, net, database
+  libjsoncpp-dev liburiparser-dev libsqlite3-dev
+  # spooler: CUPS, poppler, cairo, JPEG, ACLs
+  libcups2-dev libpoppler-glib-dev libcairo2-dev libjpeg62-turbo-dev libacl1-dev
+  # a real CUPS with a virtual IPP Everywhere printer for the print tests
+  cups cups-client cups-ipp-utils cups-filters avahi-daemon dbus poppler-utils
+  # the console
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra xdg-utils xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  # The package lists are fetched once, when none are present yet.
+  if [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep -v -e '^lock$' -e '^partial$' -e '^auxfiles$')" ]; then
+    $sudo apt-get update -qq
+  fi
+  if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+fi
