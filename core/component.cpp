@@ -12,6 +12,15 @@ void component::register_component() {
   list_head = this;
 }
 
+component::~component() {
+  for (component** link = &list_head; *link; link = &(*link)->next_) {
+    if (*link == this) {
+      *link = next_;
+      break;
+    }
+  }
+}
+
 component* component::head() { return list_head; }
 
 void component::clear_list() {

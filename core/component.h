@@ -11,7 +11,8 @@ class component {
   component() = default;
   component(const component&) = delete;
   component& operator=(const component&) = delete;
-  virtual ~component() = default;
+  /// Leaves the process-wide list, so the list never points at a destroyed component.
+  virtual ~component();
 
   /// First phase: does the set-up once; returns the status afterwards (0 success, else failure, and the
   /// next access through the accessor tries again).
