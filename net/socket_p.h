@@ -1,0 +1,16 @@
+// Internals of the socket shared with its tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvane::detail {
+
+/// Finds `ipv4_text`'s hardware address in the text of the kernel's neighbour table (/proc/net/arp): the
+/// first row for that address with a non-zero hardware address, as "AA:BB:CC:DD:EE:FF". Empty when none.
+std::string hardware_address_in_arp_table(std::string_view table, std::string_view ipv4_text);
+
+/// Reads /proc/net/arp and looks `ipv4_text` up in it. Empty when the table cannot be read or has no entry.
+std::string hardware_address_of(std::string_view ipv4_text);
+
+}  // namespace quorvane::detail
