@@ -1,0 +1,143 @@
+#include "print_service/cups_printers.h"
+
+#include <algorithm>
+
+#include "core/log.h"
+
+namespace quorvane::print_service {
+namespace {
+
+std::string option(const cups_dest_t& dest, const char* name) {
+  const char* value = cupsGetOption(name, dest.num_options, dest.options);
+  return value ? value : "";
+}
+
+int32_t option_int(const cups_dest_t& dest, const char* name, int32_t fallback) {
+  const std::string text = option(dest, name);
+  if (text.empty()) return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return *end == '\0' ? static_cast<int32_t>(value) : fallback;
+}
+
+// Feature words: bit 3 lets the console offer the feature, bit 0 switches it on.
+constexpr int32_t feature_offered = 8;
+constexpr int32_t feature_on = 1;
+
+// Adds the queue's document formats and PWG media sizes from its destination information.
+void read_supported(http_t* http, cups_dest_t* dest, cups_queue& queue) {
+  cups_dinfo_t* info = cupsCopyDestInfo(http, dest);
+  if (!info) {
+    QV_LOG(log_warning, "Unable to read capabilities of queue '%s': %s", dest->name, cupsLastErrorString());
+    return;
+  }
+  if (ipp_attribute_t* formats = cupsFindDestSupported(http, dest, info, "document-format")) {
+    for (int i = 0; i < ippGetCount(formats); ++i) {
+      if (const char* format = ippGetString(formats, i, nullptr)) queue.formats.emplace_back(format);
+    }
+  }
+  const int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+  for (int i = 0; i < count; ++i) {
+    cups_size_t size{};
+    if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &size)) continue;
+    // Borderless and tray variants repeat a size; the first listing wins.
+    const bool seen = std::any_of(queue.media.begin(), queue.media.end(),
+                                  [&](const cups_media_size& m) { return m.name == size.media; });
+    if (seen) continue;
+    queue.media.push_back(
+        {size.media, size.width, size.length, size.left, size.top, size.right, size.bottom});
+  }
+  cupsFreeDestInfo(info);
+}
+
+}  // namespace
+
+cups_queue queue_from_dest(const cups_dest_t& dest) {
+  cups_queue queue;
+  queue.name = dest.name ? dest.name : "";
+  queue.info = option(dest, "printer-info");
+  queue.location = option(dest, "printer-location");
+  queue.make_and_model = option(dest, "printer-make-and-model");
+  queue.state = option_int(dest, "printer-state", 3);
+  queue.type = option_int(dest, "printer-type", 0);
+  return queue;
+}
+
+void split_make_and_model(const std::string& text, std::string& make, std::string& model) {
+  const size_t space = text.find(' ');
+  make = text.substr(0, space);
+  const size_t rest = space == std::string::npos ? std::string::npos : text.find_first_not_of(' ', space);
+  model = rest == std::string::npos ? std::string() : text.substr(rest);
+}
+
+Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid) {
+  Json::Value p(Json::objectValue);
+  std::string make, model;
+  split_make_and_model(queue.make_and_model, make, model);
+  p["uuid"] = uuid;
+  p["owner"] = "";
+  p["name"] = queue.name;
+  p["displayName"] = queue.info.empty() ? queue.name : queue.info;
+  p["location"] = queue.location;
+  p["make"] = make;
+  p["model"] = model;
+  p["color"] = feature_offered | ((queue.type & CUPS_PRINTER_COLOR) ? feature_on : 0);
+  p["landscape"] = feature_offered;
+  p["duplex"] = (queue.type & CUPS_PRINTER_DUPLEX) ? feature_offered : 0;
+  p["copy"] = feature_offered | feature_on;
+  for (const std::string& format : queue.formats) p["formats"].append(format);
+  int32_t type = 0;
+  for (const cups_media_size& size : queue.media) {
+    Json::Value m(Json::objectValue);
+    m["name"] = size.name;
+    const pwg_media_t* known = pwgMediaForPWG(size.name.c_str());
+    m["displayName"] = known && known->ppd ? known->ppd : size.name;
+    m["klass"] = 0;
+    m["type"] = type++;
+    m["width"] = size.width;
+    m["height"] = size.height;
+    Json::Value margins(Json::objectValue);
+    margins["name"] = "";
+    margins["left"] = size.left;
+    margins["top"] = size.top;
+    margins["right"] = size.right;
+    margins["bottom"] = size.bottom;
+    m["margins"].append(margins);
+    m["enabled"] = true;
+    p["media"].append(m);
+  }
+  p["directory"] = "";
+  p["state"] = queue.state;
+  p["reasons"] = 0;
+  p["action"] = 2;
+  p["actionParam"] = queue.name;
+  p["autoCreated"] = true;
+  p["enabled"] = true;
+  p["exists"] = true;
+  return p;
+}
+
+std::vector<cups_queue> list_cups_queues(bool& reachable) {
+  std::vector<cups_queue> queues;
+  cups_dest_t* dests = nullptr;
+  const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  const ipp_status_t status = cupsLastError();
+  // "Not found" is the server's answer when it has no queue at all.
+  reachable = count > 0 || status <= IPP_STATUS_OK_EVENTS_COMPLETE || status == IPP_STATUS_ERROR_NOT_FOUND;
+  if (!reachable) {
+    QV_LOG(log_information, "Unable to list CUPS queues '%s': %s; no CUPS printer is offered", cupsServer(),
+           cupsLastErrorString());
+    cupsFreeDests(count, dests);
+    return queues;
+  }
+  for (int i = 0; i < count; ++i) {
+    cups_queue queue = queue_from_dest(dests[i]);
+    read_supported(CUPS_HTTP_DEFAULT, &dests[i], queue);
+    queues.push_back(std::move(queue));
+  }
+  cupsFreeDests(count, dests);
+  QV_LOG(log_information, "%d CUPS queue(s) offered as printers", count);
+  return queues;
+}
+
+}  // namespace quorvane::print_service

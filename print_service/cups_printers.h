@@ -1,0 +1,50 @@
+// The machine's CUPS queues, offered by the service as printers of its own that print through CUPS.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+namespace quorvane::print_service {
+
+/// One paper size that a queue supports, in hundredths of a millimetre.
+struct cups_media_size {
+  std::string name;  // PWG self-describing name, "iso_a4_210x297mm"
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+};
+
+/// What the service needs to know of one CUPS queue.
+struct cups_queue {
+  std::string name;
+  std::string info;            // "printer-info"
+  std::string location;        // "printer-location"
+  std::string make_and_model;  // "printer-make-and-model"
+  int32_t state = 3;           // "printer-state": 3 idle, 4 processing, 5 stopped
+  int32_t type = 0;            // "printer-type" bits (CUPS_PRINTER_COLOR, CUPS_PRINTER_DUPLEX, ...)
+  std::vector<std::string> formats;
+  std::vector<cups_media_size> media;
+};
+
+/// The queue described by the options of `dest` (formats and media are left empty).
+cups_queue queue_from_dest(const cups_dest_t& dest);
+
+/// The printer record offered for `queue` with `uuid`: action 2, `name` the queue's name, `autoCreated` true.
+Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid);
+
+/// Splits "Maker Model words" at its first space into make and model.
+void split_make_and_model(const std::string& text, std::string& make, std::string& model);
+
+/// The machine's CUPS queues with their formats and media. `reachable` is false when the CUPS server could
+/// not be asked (no queue is returned then); the cause is logged.
+std::vector<cups_queue> list_cups_queues(bool& reachable);
+
+}  // namespace quorvane::print_service

@@ -1,0 +1,57 @@
+// The command line of quorvane-service: running the service, or submitting one document to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quorvane::print_service {
+
+/// The port the service listens on (on 127.0.0.1) unless told otherwise.
+constexpr int32_t default_port = 6631;
+
+/// What the program was asked to do.
+enum class command_kind { serve, submit, help };
+
+/// Options of `quorvane-service [serve] [--port N] [--data DIR] [--log-level N]`.
+struct serve_options {
+  int32_t port = default_port;
+  std::string data_folder;
+  int32_t log_level = 3;
+};
+
+/// Options of `quorvane-service submit --printer NAME-OR-UUID [...] FILE`.
+struct submit_options {
+  std::string printer;
+  int32_t port = default_port;
+  std::string user;
+  std::string device_address;
+  std::string format;
+  int32_t copies = 1;
+  std::string name;
+  bool wait = false;
+  std::string file;
+};
+
+/// The parsed command line.
+struct command_line {
+  command_kind kind = command_kind::serve;
+  serve_options serve;
+  submit_options submit;
+};
+
+/// Reads an environment variable ("" when unset); tests pass their own.
+using environment_reader = std::function<std::string(const char* name)>;
+
+/// The service's default state folder: $XDG_STATE_HOME/quorvane-service when that is absolute, else
+/// $HOME/.local/state/quorvane-service (the account's home when HOME is unset); "" when there is no home.
+std::string default_data_folder(const environment_reader& env);
+
+/// Parses argv[1..argc). Returns false and sets `error` to one line naming the fault on bad input.
+bool parse_command_line(int argc, const char* const* argv, const environment_reader& env, command_line& out,
+                        std::string& error);
+
+/// The text that --help prints.
+std::string usage_text();
+
+}  // namespace quorvane::print_service

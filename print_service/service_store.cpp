@@ -1,0 +1,284 @@
+#include "print_service/service_store.h"
+
+#include "core/log.h"
+#include "core/os.h"
+
+namespace quorvane::print_service {
+namespace {
+
+// The service's schema; each statement is safe to run on an existing file.
+constexpr const char* schema[] = {
+    "CREATE TABLE IF NOT EXISTS printer(seq INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT NOT NULL UNIQUE "
+    "COLLATE NOCASE, json TEXT NOT NULL);",
+    "CREATE TABLE IF NOT EXISTS attribute(name TEXT PRIMARY KEY, json TEXT NOT NULL);",
+    "CREATE TABLE IF NOT EXISTS cups_queue(name TEXT PRIMARY KEY, uuid TEXT NOT NULL);",
+    "CREATE TABLE IF NOT EXISTS job(id INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT NOT NULL, "
+    "printer_uuid TEXT NOT NULL, json TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+    "finished INTEGER NOT NULL DEFAULT 0, status INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT 3, "
+    "platform_id INTEGER NOT NULL DEFAULT 0);",
+    "CREATE INDEX IF NOT EXISTS job_finished_idx ON job(finished, id);",
+};
+
+// Finalizes a statement when it goes out of scope.
+struct statement_guard {
+  sqlite3_stmt* statement;
+  ~statement_guard() { sqlite3_finalize(statement); }
+};
+
+void bind_text(sqlite3_stmt* s, int index, const std::string& text) {
+  sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string column_text(sqlite3_stmt* s, int index) {
+  const unsigned char* text = sqlite3_column_text(s, index);
+  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(s, index)))
+              : std::string();
+}
+
+}  // namespace
+
+std::string json_text(const Json::Value& value) {
+  Json::FastWriter writer;
+  return writer.write(value);
+}
+
+bool parse_json(const std::string& text, Json::Value& out) {
+  Json::Reader reader;
+  return reader.parse(text, out, /*collectComments=*/false);
+}
+
+service_store::~service_store() {
+  if (db_) sqlite3_close(db_);
+}
+
+bool service_store::open(const std::string& path) {
+  path_ = path;
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
+    QV_LOG(log_error, "Unable to open database '%s': %s", path.c_str(), db_ ? sqlite3_errmsg(db_) : "out of memory");
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 2000);
+  for (const char* sql : schema) {
+    if (!exec(sql)) {
+      sqlite3_close(db_);
+      db_ = nullptr;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool service_store::exec(const char* sql) {
+  if (!db_) return false;
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    QV_LOG(log_error, "Unable to run statement '%.60s' on '%s': %s", sql, path_.c_str(),
+           message ? message : sqlite3_errmsg(db_));
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+sqlite3_stmt* service_store::prepare(const char* sql) {
+  if (!db_) return nullptr;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK) {
+    QV_LOG(log_error, "Unable to prepare statement '%.60s' on '%s': %s", sql, path_.c_str(), sqlite3_errmsg(db_));
+    return nullptr;
+  }
+  return statement;
+}
+
+std::vector<Json::Value> service_store::printers() {
+  std::vector<Json::Value> out;
+  statement_guard s{prepare("SELECT json FROM printer ORDER BY seq;")};
+  if (!s.statement) return out;
+  while (sqlite3_step(s.statement) == SQLITE_ROW) {
+    Json::Value printer;
+    if (parse_json(column_text(s.statement, 0), printer)) out.push_back(std::move(printer));
+  }
+  return out;
+}
+
+std::optional<Json::Value> service_store::find_printer(const std::string& uuid) {
+  statement_guard s{prepare("SELECT json FROM printer WHERE uuid = ?1;")};
+  if (!s.statement) return std::nullopt;
+  bind_text(s.statement, 1, uuid);
+  if (sqlite3_step(s.statement) != SQLITE_ROW) return std::nullopt;
+  Json::Value printer;
+  if (!parse_json(column_text(s.statement, 0), printer)) return std::nullopt;
+  return printer;
+}
+
+bool service_store::save_printer(const Json::Value& printer) {
+  const Json::Value& uuid = printer["uuid"];
+  if (!uuid.isString() || uuid.asString().empty()) return false;
+  // An existing row keeps its place in the order.
+  statement_guard s{prepare("INSERT INTO printer(uuid, json) VALUES(?1, ?2) "
+                            "ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;")};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, uuid.asString());
+  bind_text(s.statement, 2, json_text(printer));
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store printer '%s': %s", uuid.asCString(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+bool service_store::remove_printer(const std::string& uuid) {
+  statement_guard s{prepare("DELETE FROM printer WHERE uuid = ?1;")};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, uuid);
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to remove printer '%s': %s", uuid.c_str(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+Json::Value service_store::attributes(const Json::Value& defaults) {
+  Json::Value out = defaults.isObject() ? defaults : Json::Value(Json::objectValue);
+  statement_guard s{prepare("SELECT name, json FROM attribute;")};
+  if (!s.statement) return out;
+  while (sqlite3_step(s.statement) == SQLITE_ROW) {
+    Json::Value value;
+    if (parse_json(column_text(s.statement, 1), value)) out[column_text(s.statement, 0)] = value;
+  }
+  return out;
+}
+
+bool service_store::save_attributes(const Json::Value& members) {
+  if (!members.isObject() || !db_) return false;
+  if (!exec("BEGIN IMMEDIATE;")) return false;
+  bool ok = true;
+  {
+    statement_guard s{prepare("REPLACE INTO attribute(name, json) VALUES(?1, ?2);")};
+    ok = s.statement != nullptr;
+    for (const std::string& name : members.getMemberNames()) {
+      if (!ok) break;
+      sqlite3_reset(s.statement);
+      bind_text(s.statement, 1, name);
+      bind_text(s.statement, 2, json_text(members[name]));
+      if (sqlite3_step(s.statement) != SQLITE_DONE) {
+        QV_LOG(log_error, "Unable to store attribute '%s': %s", name.c_str(), sqlite3_errmsg(db_));
+        ok = false;
+      }
+    }
+  }
+  if (!ok) {
+    exec("ROLLBACK;");
+    return false;
+  }
+  return exec("COMMIT;");
+}
+
+std::string service_store::queue_uuid(const std::string& queue_name) {
+  {
+    statement_guard s{prepare("SELECT uuid FROM cups_queue WHERE name = ?1;")};
+    if (!s.statement) return {};
+    bind_text(s.statement, 1, queue_name);
+    if (sqlite3_step(s.statement) == SQLITE_ROW) return column_text(s.statement, 0);
+  }
+  const std::string uuid = new_uuid();
+  statement_guard s{prepare("INSERT INTO cups_queue(name, uuid) VALUES(?1, ?2);")};
+  if (!s.statement) return {};
+  bind_text(s.statement, 1, queue_name);
+  bind_text(s.statement, 2, uuid);
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store queue '%s': %s", queue_name.c_str(), sqlite3_errmsg(db_));
+    return {};
+  }
+  return uuid;
+}
+
+std::vector<std::string> service_store::queue_uuids() {
+  std::vector<std::string> out;
+  statement_guard s{prepare("SELECT uuid FROM cups_queue;")};
+  if (!s.statement) return out;
+  while (sqlite3_step(s.statement) == SQLITE_ROW) out.push_back(column_text(s.statement, 0));
+  return out;
+}
+
+int64_t service_store::add_job(const std::string& printer_uuid, const Json::Value& record) {
+  statement_guard s{prepare("INSERT INTO job(uuid, printer_uuid, json) VALUES(?1, ?2, ?3);")};
+  if (!s.statement) return 0;
+  bind_text(s.statement, 1, record["uuid"].asString());
+  bind_text(s.statement, 2, printer_uuid);
+  bind_text(s.statement, 3, json_text(record));
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to queue job for printer '%s': %s", printer_uuid.c_str(), sqlite3_errmsg(db_));
+    return 0;
+  }
+  return sqlite3_last_insert_rowid(db_);
+}
+
+queued_job service_store::job_from_row(sqlite3_stmt* s) {
+  queued_job job;
+  job.id = sqlite3_column_int64(s, 0);
+  job.uuid = column_text(s, 1);
+  job.printer_uuid = column_text(s, 2);
+  if (!parse_json(column_text(s, 3), job.record)) job.record = Json::Value(Json::objectValue);
+  job.attempts = sqlite3_column_int(s, 4);
+  job.finished = sqlite3_column_int(s, 5) != 0;
+  job.status = sqlite3_column_int(s, 6);
+  job.state = sqlite3_column_int(s, 7);
+  job.platform_id = sqlite3_column_int(s, 8);
+  return job;
+}
+
+std::vector<queued_job> service_store::jobs_where(const char* sql, int64_t id) {
+  std::vector<queued_job> out;
+  statement_guard s{prepare(sql)};
+  if (!s.statement) return out;
+  if (sqlite3_bind_parameter_count(s.statement) > 0) sqlite3_bind_int64(s.statement, 1, id);
+  while (sqlite3_step(s.statement) == SQLITE_ROW) out.push_back(job_from_row(s.statement));
+  return out;
+}
+
+std::optional<queued_job> service_store::find_job(int64_t id) {
+  auto jobs = jobs_where("SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
+                         "FROM job WHERE id = ?1;",
+                         id);
+  if (jobs.empty()) return std::nullopt;
+  return std::move(jobs.front());
+}
+
+std::vector<queued_job> service_store::unfinished_jobs() {
+  return jobs_where("SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
+                    "FROM job WHERE finished = 0 ORDER BY id;",
+                    0);
+}
+
+bool service_store::set_attempts(int64_t id, int32_t attempts) {
+  statement_guard s{prepare("UPDATE job SET attempts = ?2 WHERE id = ?1;")};
+  if (!s.statement) return false;
+  sqlite3_bind_int64(s.statement, 1, id);
+  sqlite3_bind_int(s.statement, 2, attempts);
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to update job '%lld': %s", static_cast<long long>(id), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+bool service_store::finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id) {
+  statement_guard s{prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4 WHERE id = ?1;")};
+  if (!s.statement) return false;
+  sqlite3_bind_int64(s.statement, 1, id);
+  sqlite3_bind_int(s.statement, 2, status);
+  sqlite3_bind_int(s.statement, 3, state);
+  sqlite3_bind_int(s.statement, 4, platform_id);
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to record the outcome of job '%lld': %s", static_cast<long long>(id),
+           sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quorvane::print_service

@@ -1,0 +1,104 @@
+// The print service's durable state: printers, attributes, CUPS queue identities and the job queue,
+// kept in one SQLite file in the service's data folder.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+namespace quorvane::print_service {
+
+/// One job as the queue keeps it.
+struct queued_job {
+  int64_t id = 0;
+  std::string uuid;
+  std::string printer_uuid;
+  Json::Value record;  // the job as sent in "print" (its "filename" points into the spool)
+  int32_t attempts = 0;
+  bool finished = false;
+  int32_t status = 0;
+  int32_t state = 3;
+  int32_t platform_id = 0;
+};
+
+/// The SQLite file "service.db" and the service's own tables in it.
+class service_store {
+ public:
+  service_store() = default;
+  service_store(const service_store&) = delete;
+  service_store& operator=(const service_store&) = delete;
+  ~service_store();
+
+  /// Opens (or creates) the database file at `path` and its tables. Returns false after logging the cause.
+  bool open(const std::string& path);
+
+  /// Every stored printer, in the order they were first stored.
+  std::vector<Json::Value> printers();
+
+  /// The stored printer with `uuid` (ASCII case ignored), if any.
+  std::optional<Json::Value> find_printer(const std::string& uuid);
+
+  /// Stores `printer` under its "uuid" member, new or replaced. Returns false for an empty uuid or a failed
+  /// write.
+  bool save_printer(const Json::Value& printer);
+
+  /// Deletes the printer with `uuid`. Returns false on a failed write (a missing printer is no failure).
+  bool remove_printer(const std::string& uuid);
+
+  /// The attributes object: the stored members over `defaults`.
+  Json::Value attributes(const Json::Value& defaults);
+
+  /// Stores every member of the object `members`, replacing those of the same names, in one transaction.
+  /// Returns false when `members` is not an object or the write fails (then nothing is stored).
+  bool save_attributes(const Json::Value& members);
+
+  /// The printer uuid of the CUPS queue `queue_name`: the stored one, or a new one that is stored now.
+  /// Returns "" when it cannot be stored.
+  std::string queue_uuid(const std::string& queue_name);
+
+  /// Every uuid given to a CUPS queue so far.
+  std::vector<std::string> queue_uuids();
+
+  /// Queues a job for `printer_uuid`; `record` must carry "uuid". Returns the job's id, or 0 on failure.
+  int64_t add_job(const std::string& printer_uuid, const Json::Value& record);
+
+  /// The job with `id`, if any.
+  std::optional<queued_job> find_job(int64_t id);
+
+  /// Unfinished jobs, oldest first.
+  std::vector<queued_job> unfinished_jobs();
+
+  /// Records that the job was handed out once more. Returns false on a failed write.
+  bool set_attempts(int64_t id, int32_t attempts);
+
+  /// Records the job's final outcome. Returns false on a failed write.
+  bool finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id);
+
+ private:
+  /// Runs one statement without results; logs and returns false on failure.
+  bool exec(const char* sql);
+
+  /// Prepares `sql`; null after logging on failure.
+  sqlite3_stmt* prepare(const char* sql);
+
+  /// Reads the job row that `statement` stands on.
+  static queued_job job_from_row(sqlite3_stmt* statement);
+
+  std::vector<queued_job> jobs_where(const char* sql, int64_t id);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+};
+
+/// Compact JSON text of a value (one line, ending in a line feed).
+std::string json_text(const Json::Value& value);
+
+/// Parses JSON text; false when it does not parse.
+bool parse_json(const std::string& text, Json::Value& out);
+
+}  // namespace quorvane::print_service

@@ -1,0 +1,166 @@
+#include "print_service/spool.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "core/log.h"
+
+namespace quorvane::print_service {
+namespace {
+
+struct signature {
+  std::string_view magic;
+  const char* format;
+};
+
+// Leading bytes of the formats the console can print itself.
+constexpr signature signatures[] = {
+    {"%PDF-", "application/pdf"},
+    {"\xFF\xD8\xFF", "image/jpeg"},
+    {"\x89PNG\r\n\x1A\n", "image/png"},
+};
+
+std::string sanitized(std::string_view part) {
+  std::string out(part);
+  for (char& c : out) {
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string detect_format(std::string_view head) {
+  for (const signature& s : signatures) {
+    if (head.substr(0, s.magic.size()) == s.magic) return s.format;
+  }
+  return "application/octet-stream";
+}
+
+std::string detect_file_format(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  char head[16] = {};
+  in.read(head, sizeof head);
+  if (in.bad()) return {};
+  return detect_format(std::string_view(head, static_cast<size_t>(in.gcount())));
+}
+
+std::string spooled_file_name(std::string_view document, int32_t flags, std::string_view user,
+                              std::string_view address, std::string_view hardware_address) {
+  const size_t slash = document.rfind('/');
+  std::string_view base = slash == std::string_view::npos ? document : document.substr(slash + 1);
+  // A leading dot starts a hidden name, not an extension.
+  std::string_view extension;
+  if (const size_t dot = base.rfind('.'); dot != std::string_view::npos && dot > 0) {
+    extension = base.substr(dot);
+    base = base.substr(0, dot);
+  }
+  std::string name = base.empty() ? std::string("document") : sanitized(base);
+  if ((flags & filename_with_user) && !user.empty()) name += "+" + sanitized(user);
+  if ((flags & filename_with_address) && !address.empty()) name += "+" + sanitized(address);
+  if ((flags & filename_with_hardware_address) && !hardware_address.empty()) {
+    name += "+" + sanitized(hardware_address);
+  }
+  return name + sanitized(extension);
+}
+
+std::string hardware_address_in_table(std::string_view table, std::string_view ip_address) {
+  // Columns: IP address, HW type, Flags, HW address, Mask, Device; the first line is the heading.
+  std::istringstream lines{std::string(table)};
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string ip, type, flags, hw;
+    if (!(fields >> ip >> type >> flags >> hw)) continue;
+    if (ip != ip_address) continue;
+    // Flag 0x2 (ATF_COM) marks a complete entry; an incomplete one has a zero address.
+    if ((std::strtoul(flags.c_str(), nullptr, 16) & 0x2) == 0 || hw == "00:00:00:00:00:00") return {};
+    return hw;
+  }
+  return {};
+}
+
+std::string hardware_address(std::string_view ip_address) {
+  std::ifstream in("/proc/net/arp");
+  if (!in) return {};
+  std::stringstream table;
+  table << in.rdbuf();
+  return hardware_address_in_table(table.str(), ip_address);
+}
+
+bool make_folders(const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string copy_into_spool(const std::string& source, const std::string& folder, const std::string& name) {
+  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    QV_LOG(log_error, "Unable to open document '%s': %s", source.c_str(), strerror(errno));
+    return {};
+  }
+  struct stat info {};
+  if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+    QV_LOG(log_error, "Unable to open document '%s': not a regular file", source.c_str());
+    close(in);
+    return {};
+  }
+  if (!make_folders(folder)) {
+    QV_LOG(log_error, "Unable to create spool folder '%s': %s", folder.c_str(), strerror(errno));
+    close(in);
+    return {};
+  }
+  const std::string target = folder + "/" + name;
+  const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    QV_LOG(log_error, "Unable to create spooled document '%s': %s", target.c_str(), strerror(errno));
+    close(in);
+    return {};
+  }
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(in, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      QV_LOG(log_error, "Unable to read document '%s': %s", source.c_str(), strerror(errno));
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        QV_LOG(log_error, "Unable to write spooled document '%s': %s", target.c_str(), strerror(errno));
+        ok = false;
+        break;
+      }
+      done += put;
+    }
+    if (!ok) break;
+  }
+  close(in);
+  if (close(out) != 0) ok = false;
+  if (!ok) {
+    unlink(target.c_str());
+    return {};
+  }
+  return target;
+}
+
+}  // namespace quorvane::print_service

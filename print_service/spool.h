@@ -1,0 +1,44 @@
+// The service's spool: naming, typing and copying the documents it queues.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvane::print_service {
+
+/// Bits of the "filenameGenerationFlags" attribute: what goes into a spooled document's name.
+enum filename_flag : int32_t {
+  filename_with_user = 1,
+  filename_with_address = 2,
+  filename_with_hardware_address = 4,
+};
+
+/// The MIME type that the first bytes of a document show: PDF, JPEG, PNG, else "application/octet-stream".
+std::string detect_format(std::string_view head);
+
+/// The format of the file at `path` from its first bytes; "" when the file cannot be read.
+std::string detect_file_format(const std::string& path);
+
+/// The spooled document's name: the base name of `document` without its extension, then "+user",
+/// "+address" and "+hardware address" for the bits of `flags` that are set and whose text is not empty,
+/// then the extension. Slashes and control characters of the parts become "_"; an empty base is "document".
+std::string spooled_file_name(std::string_view document, int32_t flags, std::string_view user,
+                              std::string_view address, std::string_view hardware_address);
+
+/// The hardware address of `ip_address` in a neighbour table written as /proc/net/arp writes it; "" when
+/// the table does not list it (or lists it incomplete).
+std::string hardware_address_in_table(std::string_view table, std::string_view ip_address);
+
+/// The hardware address of `ip_address` from the kernel's neighbour table; "" when unknown.
+std::string hardware_address(std::string_view ip_address);
+
+/// Copies `source` into the new folder `folder` (created with mode 0700) under `name`. Returns the copy's
+/// path, or "" after logging the cause when the source cannot be read or the copy cannot be written
+/// (a partial copy is removed).
+std::string copy_into_spool(const std::string& source, const std::string& folder, const std::string& name);
+
+/// Creates `path` and its missing parents (mode 0700). Returns false when it is not a folder afterwards.
+bool make_folders(const std::string& path);
+
+}  // namespace quorvane::print_service

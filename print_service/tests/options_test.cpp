@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "print_service/service_options.h"
+
+namespace quorvane::print_service {
+namespace {
+
+environment_reader fake_env(std::map<std::string, std::string> values) {
+  return [values](const char* name) {
+    auto it = values.find(name);
+    return it == values.end() ? std::string() : it->second;
+  };
+}
+
+bool parse(std::vector<const char*> args, command_line& out, std::string& error,
+           const environment_reader& env = fake_env({{"HOME", "/home/ann"}})) {
+  args.insert(args.begin(), "quorvane-service");
+  return parse_command_line(static_cast<int>(args.size()), args.data(), env, out, error);
+}
+
+TEST(CommandLine, ServeDefaultsAndOptions) {
+  command_line c;
+  std::string error;
+  ASSERT_TRUE(parse({}, c, error)) << error;
+  EXPECT_EQ(c.kind, command_kind::serve);
+  EXPECT_EQ(c.serve.port, 6631);
+  EXPECT_EQ(c.serve.data_folder, "/home/ann/.local/state/quorvane-service");
+  EXPECT_EQ(c.serve.log_level, 3);
+
+  ASSERT_TRUE(parse({"serve", "--port", "7000", "--data", "/tmp/x", "--log-level", "10"}, c, error)) << error;
+  EXPECT_EQ(c.serve.port, 7000);
+  EXPECT_EQ(c.serve.data_folder, "/tmp/x");
+  EXPECT_EQ(c.serve.log_level, 10);
+
+  ASSERT_TRUE(parse({"--port", "1"}, c, error));
+  EXPECT_EQ(c.serve.port, 1);
+  ASSERT_TRUE(parse({"--help"}, c, error));
+  EXPECT_EQ(c.kind, command_kind::help);
+}
+
+TEST(CommandLine, StateFolderFollowsXdgStateHome) {
+  struct {
+    const char* name;
+    std::map<std::string, std::string> env;
+    const char* want;
+  } cases[] = {
+      {"absolute XDG_STATE_HOME", {{"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}, "/s/quorvane-service"},
+      {"relative XDG_STATE_HOME is ignored", {{"XDG_STATE_HOME", "s"}, {"HOME", "/h"}},
+       "/h/.local/state/quorvane-service"},
+      {"HOME only", {{"HOME", "/h"}}, "/h/.local/state/quorvane-service"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = default_data_folder(fake_env(c.env));
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+}
+
+TEST(CommandLine, SubmitTakesEveryOption) {
+  command_line c;
+  std::string error;
+  ASSERT_TRUE(parse({"submit", "--printer", "office", "--port", "7001", "--user", "bob", "--device-address",
+                     "10.0.0.2", "--format", "application/pdf", "--copies", "3", "--name", "Report", "--wait",
+                     "/tmp/a.pdf"},
+                    c, error))
+      << error;
+  EXPECT_EQ(c.kind, command_kind::submit);
+  EXPECT_EQ(c.submit.printer, "office");
+  EXPECT_EQ(c.submit.port, 7001);
+  EXPECT_EQ(c.submit.user, "bob");
+  EXPECT_EQ(c.submit.device_address, "10.0.0.2");
+  EXPECT_EQ(c.submit.format, "application/pdf");
+  EXPECT_EQ(c.submit.copies, 3);
+  EXPECT_EQ(c.submit.name, "Report");
+  EXPECT_TRUE(c.submit.wait);
+  EXPECT_EQ(c.submit.file, "/tmp/a.pdf");
+}
+
+TEST(CommandLine, BadInputIsRejectedWithAReason) {
+  struct {
+    const char* name;
+    std::vector<const char*> args;
+  } cases[] = {
+      {"port not a number", {"--port", "x"}},
+      {"port zero", {"--port", "0"}},
+      {"port too large", {"--port", "65536"}},
+      {"port with trailing text", {"--port", "80a"}},
+      {"option without value", {"--data"}},
+      {"unknown option", {"--colour"}},
+      {"submit option while serving", {"--printer", "p"}},
+      {"stray argument while serving", {"file.pdf"}},
+      {"log level out of range", {"--log-level", "11"}},
+      {"submit without printer", {"submit", "a.pdf"}},
+      {"submit without file", {"submit", "--printer", "p"}},
+      {"submit with two files", {"submit", "--printer", "p", "a.pdf", "b.pdf"}},
+      {"copies zero", {"submit", "--printer", "p", "--copies", "0", "a.pdf"}},
+      {"format without slash", {"submit", "--printer", "p", "--format", "pdf", "a.pdf"}},
+      {"data option while submitting", {"submit", "--printer", "p", "--data", "/x", "a.pdf"}},
+  };
+  for (const auto& c : cases) {
+    command_line out;
+    std::string error;
+    EXPECT_FALSE(parse(c.args, out, error)) << c.name << ": got success, want an error";
+    EXPECT_EQ(error.rfind("Unable to ", 0), 0u) << c.name << ": got error text '" << error << "'";
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::print_service

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "print_service/spool.h"
+
+namespace quorvane::print_service {
+namespace {
+
+TEST(Spool, FormatComesFromTheContent) {
+  struct {
+    const char* name;
+    std::string head;
+    const char* want;
+  } cases[] = {
+      {"pdf", "%PDF-1.7\n", "application/pdf"},
+      {"jpeg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10), "image/jpeg"},
+      {"png", std::string("\x89PNG\r\n\x1A\n\0\0", 10), "image/png"},
+      {"png signature cut short", "\x89PNG\r\n", "application/octet-stream"},
+      {"text", "hello", "application/octet-stream"},
+      {"empty", "", "application/octet-stream"},
+      {"pdf marker not at start", " %PDF-1.4", "application/octet-stream"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = detect_format(c.head);
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+}
+
+TEST(Spool, FileNameFollowsTheGenerationFlags) {
+  struct {
+    const char* name;
+    const char* document;
+    int32_t flags;
+    const char* want;
+  } cases[] = {
+      {"no flags", "/home/a/Report.final.pdf", 0, "Report.final.pdf"},
+      {"user", "/x/Report.pdf", 1, "Report+bob.pdf"},
+      {"address", "/x/Report.pdf", 2, "Report+10.0.0.2.pdf"},
+      {"hardware address", "/x/Report.pdf", 4, "Report+aa:bb:cc:dd:ee:ff.pdf"},
+      {"all three in order", "/x/Report.pdf", 7, "Report+bob+10.0.0.2+aa:bb:cc:dd:ee:ff.pdf"},
+      {"no extension", "/x/scan", 1, "scan+bob"},
+      {"hidden file keeps its dot", "/x/.profile", 1, ".profile+bob"},
+      {"no base name", "/x/", 1, "document+bob"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = spooled_file_name(c.document, c.flags, "bob", "10.0.0.2", "aa:bb:cc:dd:ee:ff");
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+  // Parts that are unknown are left out; parts cannot climb out of the spool folder.
+  EXPECT_EQ(spooled_file_name("a.pdf", 7, "", "10.0.0.2", ""), "a+10.0.0.2.pdf");
+  EXPECT_EQ(spooled_file_name("a.pdf", 1, "../../etc", "", ""), "a+.._.._etc.pdf");
+}
+
+TEST(Spool, HardwareAddressComesFromCompleteNeighbourEntries) {
+  const std::string table =
+      "IP address       HW type     Flags       HW address            Mask     Device\n"
+      "192.168.1.20     0x1         0x2         3c:22:fb:01:02:03     *        wlan0\n"
+      "192.168.1.21     0x1         0x0         00:00:00:00:00:00     *        wlan0\n";
+  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.20"), "3c:22:fb:01:02:03");
+  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.21"), "");
+  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.2"), "");
+}
+
+class SpoolFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv-spool-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  std::string root_;
+};
+
+TEST_F(SpoolFolder, CopyKeepsTheBytesAndRefusesWhatCannotBeRead) {
+  const std::string source = root_ + "/in.pdf";
+  const std::string bytes = std::string("%PDF-1.4\n\0binary\xFF", 17);
+  std::ofstream(source, std::ios::binary) << bytes;
+  EXPECT_EQ(detect_file_format(source), "application/pdf");
+
+  const std::string copy = copy_into_spool(source, root_ + "/spool/1", "Out+bob.pdf");
+  ASSERT_EQ(copy, root_ + "/spool/1/Out+bob.pdf");
+  std::ifstream in(copy, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got, bytes);
+
+  // A second copy under the same name would overwrite the first: refused.
+  EXPECT_EQ(copy_into_spool(source, root_ + "/spool/1", "Out+bob.pdf"), "");
+  EXPECT_EQ(copy_into_spool(root_ + "/missing.pdf", root_ + "/spool/2", "x.pdf"), "");
+  EXPECT_EQ(copy_into_spool(root_, root_ + "/spool/3", "x.pdf"), "") << "a folder is not a document";
+  EXPECT_EQ(detect_file_format(root_ + "/missing.pdf"), "");
+}
+
+}  // namespace
+}  // namespace quorvane::print_service
