@@ -1,0 +1,309 @@
+#include "net/jsonrpc_connection.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "core/log.h"
+#include "net/jsonrpc_p.h"
+
+namespace quorvane::jsonrpc {
+
+namespace {
+
+std::vector<smart_ptr<connection>>& accepted_list() {
+  static std::vector<smart_ptr<connection>> list;
+  return list;
+}
+
+std::unique_ptr<Json::CharReader> new_reader() {
+  Json::CharReaderBuilder builder;
+  builder["allowComments"] = true;
+  builder["collectComments"] = false;
+  // Trailing bytes after the value (other than spaces and comments) make the payload unparsable.
+  builder["failIfExtra"] = true;
+  return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+}
+
+// The peer's name for log lines: its address when accepted, else the handle.
+std::string peer_name(const connection& c) {
+  if (!c.peer_address_text().empty()) return c.peer_address_text();
+  return "handle " + std::to_string(c.handle());
+}
+
+}  // namespace
+
+namespace detail {
+
+void add_accepted(smart_ptr<connection> c) { accepted_list().push_back(std::move(c)); }
+
+bool remove_accepted(const connection* c) {
+  auto& list = accepted_list();
+  auto it = std::find_if(list.begin(), list.end(), [c](const smart_ptr<connection>& held) { return held.get() == c; });
+  if (it == list.end()) return false;
+  list.erase(it);
+  return true;
+}
+
+}  // namespace detail
+
+const std::vector<smart_ptr<connection>>& accepted_connections() { return accepted_list(); }
+
+std::string compact_text(const Json::Value& value) {
+  // The fast writer gives exactly the wire form: no spaces, members in key order, one "\n" at the end.
+  Json::FastWriter writer;
+  return writer.write(value);
+}
+
+std::string frame(const Json::Value& value) {
+  const std::string text = compact_text(value);
+  char header[64];
+  const int header_length = std::snprintf(header, sizeof header, "%lu:", static_cast<unsigned long>(text.size()));
+  std::string framed;
+  framed.reserve(static_cast<size_t>(header_length) + text.size() + 1);
+  framed.append(header, static_cast<size_t>(header_length));
+  framed += text;
+  framed += ',';
+  return framed;
+}
+
+connection::connection()
+    : reader_(new_reader()), buffer_(new char[initial_read_capacity]), capacity_(initial_read_capacity) {}
+
+connection::connection(socket& source, close_function on_close) : connection() {
+  take_over(source);
+  on_close_ = std::move(on_close);
+}
+
+connection::~connection() = default;
+
+bool connection::call(Json::Value& request, result_callback callback) {
+  const int32_t id = next_request_id_++;
+  request["id"] = id;
+  pending_[id] = std::move(callback);
+  return write_message(request);
+}
+
+bool connection::write_message(const Json::Value& value) {
+  const std::string framed = frame(value);
+  size_t sent = 0;
+  while (sent < framed.size()) {
+    const ssize_t result = send(framed.data() + sent, framed.size() - sent, 0);
+    if (result >= 1) {
+      sent += static_cast<size_t>(result);
+    } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } else {
+      break;
+    }
+  }
+  if (sent < framed.size()) {
+    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent", peer_name(*this).c_str(), sent,
+           framed.size());
+    return false;
+  }
+  return true;
+}
+
+bool connection::watch_on(runloop& loop) {
+  watched_on_ = &loop;
+  return loop.watch(smart_ptr<socket>(this), /*mask=*/4, &connection::on_readable, this);
+}
+
+void connection::on_readable(smart_ptr<socket> s, int32_t /*event*/, void* context) {
+  auto* c = static_cast<connection*>(context);
+  // The handler's own reference keeps the connection alive while delegates and callbacks run.
+  smart_ptr<connection> self(c);
+  (void)s;
+  const uint64_t closes = c->closes_;
+  for (;;) {
+    if (c->end_ == c->capacity_) c->grow(c->capacity_ * 2);
+    const ssize_t received = c->recv(c->buffer_.get() + c->end_, c->capacity_ - c->end_, 0);
+    if (received > 0) {
+      c->end_ += static_cast<size_t>(received);
+      const bool well_formed = c->process_input();
+      // A delegate that closed the connection ended this read: what follows belongs to a later connection.
+      if (c->closes_ != closes) return;
+      if (!well_formed) {
+        c->handle_close();
+        return;
+      }
+      continue;
+    }
+    if (received < 0 && errno == EINTR) continue;
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (received < 0) {
+      QV_LOG(log_warning, "Unable to receive from peer '%s': %s", peer_name(*c).c_str(), std::strerror(errno));
+    }
+    c->handle_close();
+    return;
+  }
+}
+
+bool connection::deliver(const char* bytes, size_t count) {
+  smart_ptr<connection> self(this);
+  const uint64_t closes = closes_;
+  while (count > 0) {
+    if (end_ == capacity_) grow(capacity_ * 2);
+    const size_t taken = std::min(count, capacity_ - end_);
+    std::memcpy(buffer_.get() + end_, bytes, taken);
+    end_ += taken;
+    bytes += taken;
+    count -= taken;
+    const bool well_formed = process_input();
+    if (closes_ != closes) return well_formed;
+    if (!well_formed) {
+      handle_close();
+      return false;
+    }
+  }
+  return true;
+}
+
+void connection::grow(size_t capacity) {
+  std::unique_ptr<char[]> larger(new char[capacity]);
+  const size_t unread = end_ - begin_;
+  std::memcpy(larger.get(), buffer_.get() + begin_, unread);
+  buffer_ = std::move(larger);
+  capacity_ = capacity;
+  begin_ = 0;
+  end_ = unread;
+}
+
+void connection::compact() {
+  if (begin_ == 0) return;
+  const size_t unread = end_ - begin_;
+  std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
+  begin_ = 0;
+  end_ = unread;
+}
+
+bool connection::process_input() {
+  smart_ptr<connection> self(this);
+  const uint64_t closes = closes_;
+  // Frames are consumed by advancing `begin_`; the unread rest moves to the front once, before returning,
+  // which leaves the buffer as if it had been compacted after every frame.
+  while (begin_ < end_) {
+    const char* data = buffer_.get() + begin_;
+    const size_t pending = end_ - begin_;
+    const auto* colon = static_cast<const char*>(std::memchr(data, ':', pending));
+    if (!colon) {
+      if (pending < 10) {
+        compact();
+        return true;
+      }
+      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ':' in the first %zu bytes", peer_name(*this).c_str(),
+             pending);
+      return false;
+    }
+    const size_t digits = static_cast<size_t>(colon - data);
+    size_t length = 0;
+    for (size_t i = 0; i < digits; ++i) {
+      if (data[i] < '0' || data[i] > '9') {
+        QV_LOG(log_warning, "Unable to read frame from peer '%s': a non-digit in its length", peer_name(*this).c_str());
+        return false;
+      }
+      length = length * 10 + static_cast<size_t>(data[i] - '0');
+      // Checked at every digit, so the value cannot overflow and nothing of that size is ever allocated.
+      if (length > max_frame_payload) {
+        QV_LOG(log_warning, "Unable to read frame from peer '%s': declared length above %zu bytes",
+               peer_name(*this).c_str(), max_frame_payload);
+        return false;
+      }
+    }
+    const size_t needed = digits + 1 + length + 1;
+    if (capacity_ < needed) {
+      grow(needed);
+      return true;
+    }
+    if (pending < needed) {
+      compact();
+      return true;
+    }
+    if (data[needed - 1] != ',') {
+      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ',' after the payload", peer_name(*this).c_str());
+      return false;
+    }
+    Json::Value message;
+    std::string errors;
+    const bool parsed = reader_->parse(colon + 1, colon + 1 + length, &message, &errors);
+    begin_ += needed;
+    if (begin_ == end_) begin_ = end_ = 0;
+    if (!parsed) {
+      QV_LOG(log_warning, "Unable to parse message from peer '%s': %s", peer_name(*this).c_str(), errors.c_str());
+      return false;
+    }
+    dispatch(message);
+    if (closes_ != closes) return true;
+  }
+  begin_ = end_ = 0;
+  return true;
+}
+
+void connection::dispatch(Json::Value& message) {
+  if (!message.isObject()) {
+    QV_LOG(log_warning, "Unable to handle message from peer '%s': the payload is not a JSON object",
+           peer_name(*this).c_str());
+    return;
+  }
+  const Json::Value* method = message.find("method", "method" + 6);
+  if (method && !method->isNull()) {
+    auto* receiver = dynamic_cast<delegate*>(get_delegate());
+    if (!receiver) {
+      QV_LOG(log_verbose, "Unable to handle request from peer '%s': no receiver", peer_name(*this).c_str());
+      return;
+    }
+    smart_ptr<connection> self(this);
+    reply_function reply = [self](const Json::Value& answer) {
+      if (!answer.isNull()) self->write_message(answer);
+    };
+    receiver->request_handler(self, message, std::move(reply));
+    return;
+  }
+
+  // A response. Only integer ids are ours: a text, fraction or out-of-range id cannot match any call.
+  const Json::Value* id = message.find("id", "id" + 2);
+  if (!id || !(id->type() == Json::intValue || id->type() == Json::uintValue) || !id->isInt()) {
+    QV_LOG(log_warning, "Unable to handle response from peer '%s': its id is not an integer", peer_name(*this).c_str());
+    return;
+  }
+  auto entry = pending_.find(id->asInt());
+  if (entry == pending_.end()) return;
+  // The entry leaves before its callback runs, so a close from inside the callback cannot tell it again.
+  result_callback callback = std::move(entry->second);
+  pending_.erase(entry);
+  if (callback) callback(message);
+}
+
+void connection::handle_close() {
+  smart_ptr<connection> self(this);
+  ++closes_;
+  if (watched_on_) watched_on_->unwatch(self);
+  if (runloop* loop = main_runloop(); loop && loop != watched_on_) loop->unwatch(self);
+  close();
+  if (on_close_) {
+    const close_function told = on_close_;
+    told(self);
+  }
+
+  Json::Value disconnected;
+  disconnected["error"]["code"] = status_connection_closed;
+  // The ids are taken first: calls made by these callbacks belong to the next connection.
+  std::vector<int32_t> ids;
+  ids.reserve(pending_.size());
+  for (const auto& [id, callback] : pending_) ids.push_back(id);
+  for (const int32_t id : ids) {
+    auto entry = pending_.find(id);
+    if (entry == pending_.end() || !entry->second) continue;
+    const result_callback callback = entry->second;
+    callback(disconnected);
+  }
+
+  begin_ = end_ = 0;
+  detail::remove_accepted(this);
+}
+
+}  // namespace quorvane::jsonrpc

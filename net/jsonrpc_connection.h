@@ -1,0 +1,137 @@
+// JSON-RPC 2.0 over one socket, one netstring frame per message: "<length>:<payload>,".
+#pragma once
+
+#include <json/json.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/runloop.h"
+#include "net/socket.h"
+
+namespace quorvane::jsonrpc {
+
+class connection;
+
+/// Receives the result of one call: the whole response, or {"error":{"code":10}} whenever the connection
+/// closes while the call is outstanding.
+using result_callback = std::function<void(const Json::Value&)>;
+
+/// Sends one reply to an incoming request; a null value sends nothing.
+using reply_function = std::function<void(const Json::Value&)>;
+
+/// Called each time a connection closes.
+using close_function = std::function<void(smart_ptr<connection>)>;
+
+/// The largest payload a frame may declare. A peer that declares more is in error; the connection closes
+/// before anything of that size is allocated.
+inline constexpr size_t max_frame_payload = size_t{64} << 20;
+
+/// The read buffer's first capacity.
+inline constexpr size_t initial_read_capacity = 4192;
+
+/// The status callbacks receive when the connection closes under them.
+inline constexpr int32_t status_connection_closed = 10;
+
+/// The compact JSON text of `value`: no spaces, members in key order, one "\n" at the end.
+std::string compact_text(const Json::Value& value);
+
+/// The netstring frame of `value`: "<length>:" + `compact_text(value)` + ",".
+std::string frame(const Json::Value& value);
+
+/// A JSON-RPC connection: sends calls and replies, routes responses to their callbacks, hands incoming
+/// requests and notifications to the delegate. The same object serves successive connections; request ids
+/// keep rising and outstanding calls survive a close. Used on its run loop's thread only.
+class connection : public socket {
+ public:
+  /// Receives incoming requests and notifications (set with `set_delegate`).
+  class delegate : public socket::delegate {
+   public:
+    /// Handles one message whose "method" is not null; `reply` writes the answer (null: nothing is sent).
+    virtual void request_handler(smart_ptr<connection> c, Json::Value& message, reply_function reply) = 0;
+  };
+
+  /// A client connection: a fresh socket, no pending calls, next id 1.
+  connection();
+
+  /// Takes over an accepted socket (its handle, peer texts, connected flag and delegate); `source` is left
+  /// closed. `on_close` is called each time this connection closes.
+  connection(socket& source, close_function on_close);
+
+  ~connection() override;
+
+  /// Sends `request` with the next id (set as its "id") and keeps `callback` until a response with that id
+  /// arrives. Returns true when the whole frame was sent; on false the call stays pending and its callback
+  /// hears of the next close.
+  bool call(Json::Value& request, result_callback callback);
+
+  /// Writes `value` as one frame. Returns true when every byte was sent.
+  bool write_message(const Json::Value& value);
+
+  /// The run loop handler (see `runloop::handler`): reads what arrived and dispatches every complete frame;
+  /// closes through `handle_close` at the peer's end, a receive failure or a protocol error. `context` is the
+  /// connection.
+  static void on_readable(smart_ptr<socket> s, int32_t event, void* context);
+
+  /// Watches this connection on `loop` with `on_readable`. Returns `loop.watch`'s result.
+  bool watch_on(runloop& loop);
+
+  /// Consumes `count` bytes as if they had just been received, dispatching every complete frame (the read
+  /// path of `on_readable` without the socket; used by tests and benchmarks). Returns false when a protocol
+  /// error closed the connection.
+  bool deliver(const char* bytes, size_t count);
+
+  /// Closes the connection: unwatches it, runs the virtual `close`, the on-close function, tells every
+  /// pending call {"error":{"code":10}} in ascending id order (the calls stay pending), discards unread bytes
+  /// and leaves the process-wide list of accepted connections.
+  void handle_close();
+
+  /// The id the next call will carry.
+  int32_t next_request_id() const { return next_request_id_; }
+
+  /// The number of calls still waiting for their response.
+  size_t pending_count() const { return pending_.size(); }
+
+  /// The read buffer's capacity (it grows, never shrinks).
+  size_t read_capacity() const { return capacity_; }
+
+  /// The number of received bytes not yet consumed.
+  size_t unread_count() const { return end_ - begin_; }
+
+ protected:
+  /// Dispatches every complete frame in the read buffer. Returns false on a protocol error (no ":" among 10
+  /// or more bytes, a non-digit length, a declared length above `max_frame_payload`, a missing ",", an
+  /// unparsable payload); true otherwise, also while a frame is incomplete.
+  bool process_input();
+
+ private:
+  /// Grows the read buffer to `capacity` bytes, keeping the unread bytes (moved to the front).
+  void grow(size_t capacity);
+
+  /// Moves the unread bytes to the front of the buffer.
+  void compact();
+
+  /// Hands one parsed message to the delegate or to the pending call it answers.
+  void dispatch(Json::Value& message);
+
+  close_function on_close_;
+  std::map<int32_t, result_callback> pending_;
+  std::unique_ptr<Json::CharReader> reader_;
+  std::unique_ptr<char[]> buffer_;
+  size_t begin_ = 0;  // first unread byte
+  size_t end_ = 0;    // end of the unread bytes
+  size_t capacity_ = 0;
+  int32_t next_request_id_ = 1;
+  runloop* watched_on_ = nullptr;  // the loop given to watch_on, if any
+  uint64_t closes_ = 0;  // rises at every handle_close, so a reader can tell that a dispatch closed
+};
+
+/// The connections taken over by `manager::adopt` and not yet closed, oldest first.
+const std::vector<smart_ptr<connection>>& accepted_connections();
+
+}  // namespace quorvane::jsonrpc
