@@ -1,0 +1,46 @@
+#include "model/device.h"
+
+#include "model/record_p.h"
+
+namespace quorvane::model {
+
+device::~device() {
+  if (oid_ != 0) save();
+}
+
+void device::createTable() {
+  database::manager& db = database::manager::shared();
+  db.exec("CREATE TABLE IF NOT EXISTS device(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, json TEXT);");
+  db.exec("CREATE INDEX IF NOT EXISTS uuid_idx ON device(uuid);");
+}
+
+void device::writeJSON(Json::Value& out) const {
+  out["uuid"] = uuid_;
+  out["host"] = host_.narrow();
+  out["lastUsed"] = Json::Int64(lastUsed_);
+}
+
+void device::readJSON(const Json::Value& in) {
+  const json::reader read(in, "device");
+  uuid_ = read.text("uuid");
+  host_ = wide_string::from_narrow(read.text("host"));
+  lastUsed_ = read.int64("lastUsed", 0);
+}
+
+bool device::save() {
+  if (!dirty_) return true;
+  Json::Value root(Json::objectValue);
+  writeJSON(root);
+  const std::string sql = detail::insert_or_replace(table_name, oid_) + ",'" + database::sql_quote(uuid_) +
+                          "','" + database::sql_quote(json::compact_text(root)) + "');";
+  return finish_save(database::manager::shared().exec(sql));
+}
+
+void device::setHost(const wide_string& value) {
+  detail::assign(host_, value, dirty_);
+}
+void device::setLastUsed(int64_t value) {
+  detail::assign(lastUsed_, value, dirty_);
+}
+
+}  // namespace quorvane::model
