@@ -160,6 +160,11 @@ int32_t socket::close() {
   return 0;
 }
 
+int socket::release_handle() {
+  connected_ = false;
+  return std::exchange(handle_, invalid_handle);
+}
+
 int32_t socket::bind_loopback(uint16_t port) {
   if (handle_ == invalid_handle && !open_handle()) return -1;
   const int on = 1;

@@ -59,6 +59,10 @@ class socket : public ref_counted_object {
   /// Closes the handle if it is open (connected becomes false). Always returns 0; closing twice does nothing.
   virtual int32_t close();
 
+  /// Gives the handle up without closing it: the socket is left closed and the caller owns the handle.
+  /// Returns the handle, or `invalid_handle` when the socket was closed.
+  int release_handle();
+
   /// Binds to 127.0.0.1 at `port` (0 picks a free port), with address reuse, reopening a closed socket
   /// first. Returns 0, or -1 with the failure logged.
   int32_t bind_loopback(uint16_t port);

@@ -1,0 +1,231 @@
+// The rules every `runloop` implementation keeps, written once and instantiated for each implementation.
+//
+// An environment type `Env` supplies: a default constructor making a fresh loop, `runloop& loop()`,
+// `bool spin_until(const std::function<bool()>& done, int timeout_ms)` (runs the loop until `done` or the
+// timeout; returns `done()`), and `void spin_for(int ms)` (runs the loop for that long).
+#pragma once
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/runloop.h"
+#include "net/socket.h"
+
+namespace quorvane::runloop_contract {
+
+// What a handler saw: which handler, the socket object, the event code and the context.
+struct call {
+  int which;
+  socket* s;
+  int32_t event;
+  void* context;
+};
+
+// The handlers record into this list and read what is waiting, as a real reader does.
+inline std::vector<call>* calls = nullptr;
+
+template <int Which>
+void recording_handler(smart_ptr<socket> s, int32_t event, void* context) {
+  calls->push_back(call{Which, s.get(), event, context});
+  char sink[256];
+  while (s->recv(sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+}
+
+// A connected pair of sockets; the test writes to `peer` to make `near` readable.
+struct socket_pair {
+  smart_ptr<socket> near, peer;
+  socket_pair() {
+    int handles[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) == 0) {
+      near = smart_ptr<socket>(new socket(handles[0]));
+      peer = smart_ptr<socket>(new socket(handles[1]));
+    }
+  }
+  void poke() const { peer->send("x", 1, 0); }
+};
+
+template <class Env>
+class RunloopContract : public testing::Test {
+ protected:
+  void SetUp() override { calls = &seen_; }
+  void TearDown() override { calls = nullptr; }
+
+  Env env_;
+  std::vector<call> seen_;
+};
+
+TYPED_TEST_SUITE_P(RunloopContract);
+
+TYPED_TEST_P(RunloopContract, PostedItemsRunLaterInOrderOnTheLoopThread) {
+  runloop& loop = this->env_.loop();
+  std::vector<int> order;
+  std::vector<std::thread::id> threads;
+  // Posted from a worker, all three before the loop runs: they must still run one after another, in order.
+  std::thread worker([&] {
+    for (int i = 1; i <= 3; ++i) {
+      loop.post([&, i] {
+        order.push_back(i);
+        threads.push_back(std::this_thread::get_id());
+      });
+    }
+  });
+  worker.join();
+  loop.post([&] { order.push_back(4); });
+  EXPECT_TRUE(order.empty()) << "post ran an item at once";
+  ASSERT_TRUE(this->env_.spin_until([&] { return order.size() == 4; }, 5000));
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  for (const auto& id : threads) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+TYPED_TEST_P(RunloopContract, AnItemMayPostAnotherWhichRunsAfterIt) {
+  runloop& loop = this->env_.loop();
+  std::vector<std::string> order;
+  loop.post([&] {
+    order.push_back("first");
+    loop.post([&] { order.push_back("posted by first"); });
+    order.push_back("first done");
+  });
+  loop.post([&] { order.push_back("second"); });
+  ASSERT_TRUE(this->env_.spin_until([&] { return order.size() == 4; }, 5000));
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "first done", "second", "posted by first"}));
+}
+
+TYPED_TEST_P(RunloopContract, WatchCallsTheHandlerWithEventFourAndTheContext) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair;
+  ASSERT_TRUE(pair.near);
+  int context = 0;
+  EXPECT_TRUE(loop.watch(pair.near, 4, &recording_handler<1>, &context));
+  EXPECT_NE(fcntl(pair.near->handle(), F_GETFL) & O_NONBLOCK, 0) << "a watched socket must be non-blocking";
+  pair.poke();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  EXPECT_EQ(this->seen_[0].which, 1);
+  EXPECT_EQ(this->seen_[0].s, pair.near.get());
+  EXPECT_EQ(this->seen_[0].event, 4);
+  EXPECT_EQ(this->seen_[0].context, &context);
+  loop.unwatch(pair.near);
+}
+
+TYPED_TEST_P(RunloopContract, PeerCloseIsReportedLikeData) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair;
+  ASSERT_TRUE(pair.near);
+  // The handler unwatches on end of stream, as a connection does, so the hang-up is reported, not repeated.
+  static socket_pair* current;
+  current = &pair;
+  static runloop* watching;
+  watching = &loop;
+  loop.watch(pair.near, 4, [](smart_ptr<socket> s, int32_t event, void* context) {
+    calls->push_back(call{1, s.get(), event, context});
+    char byte;
+    if (s->recv(&byte, 1, MSG_DONTWAIT) == 0) watching->unwatch(current->near);
+  }, nullptr);
+  pair.peer->close();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  EXPECT_EQ(this->seen_[0].event, 4);
+}
+
+TYPED_TEST_P(RunloopContract, WatchTwiceKeepsOneEntryAndTheSecondHandlerWins) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair;
+  ASSERT_TRUE(pair.near);
+  const int32_t unwatched_count = pair.near->reference_count();
+  int first = 0, second = 0;
+  loop.watch(pair.near, 4, &recording_handler<1>, &first);
+  loop.watch(pair.near, 4, &recording_handler<2>, &second);
+  EXPECT_EQ(pair.near->reference_count(), unwatched_count + 1) << "the loop holds one reference per entry";
+  pair.poke();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  this->env_.spin_for(50);
+  ASSERT_EQ(this->seen_.size(), 1u) << "one notification, one call";
+  EXPECT_EQ(this->seen_[0].which, 2);
+  EXPECT_EQ(this->seen_[0].context, &second);
+
+  // One unwatch removes the only entry: nothing is called any more.
+  loop.unwatch(pair.near);
+  EXPECT_EQ(pair.near->reference_count(), unwatched_count);
+  pair.poke();
+  this->env_.spin_for(100);
+  EXPECT_EQ(this->seen_.size(), 1u) << "got a call after unwatch, want none";
+}
+
+TYPED_TEST_P(RunloopContract, AnotherObjectWithTheSameHandleIsTheSameEntry) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair;
+  ASSERT_TRUE(pair.near);
+  smart_ptr<socket> alias(new socket(pair.near->handle()));
+  int first = 0, second = 0;
+  loop.watch(pair.near, 4, &recording_handler<1>, &first);
+  loop.watch(alias, 4, &recording_handler<2>, &second);
+  EXPECT_EQ(alias->reference_count(), 1) << "the alias must not get an entry of its own";
+  pair.poke();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  this->env_.spin_for(50);
+  ASSERT_EQ(this->seen_.size(), 1u);
+  EXPECT_EQ(this->seen_[0].which, 2);
+  EXPECT_EQ(this->seen_[0].s, pair.near.get()) << "the entry keeps the socket it was made for";
+
+  // Unwatching through the alias removes the entry too.
+  const int32_t held = pair.near->reference_count();
+  loop.unwatch(alias);
+  EXPECT_EQ(pair.near->reference_count(), held - 1);
+  alias->release_handle();
+}
+
+TYPED_TEST_P(RunloopContract, UnwatchOfAnUnwatchedSocketDoesNothing) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair;
+  ASSERT_TRUE(pair.near);
+  const int32_t count = pair.near->reference_count();
+  loop.unwatch(pair.near);
+  EXPECT_EQ(pair.near->reference_count(), count) << "the argument's reference must be released";
+}
+
+TYPED_TEST_P(RunloopContract, ANotificationForASocketUnwatchedInTheSameRoundIsIgnored) {
+  runloop& loop = this->env_.loop();
+  socket_pair one, two;
+  ASSERT_TRUE(one.near && two.near);
+  static socket_pair* pairs[2];
+  static runloop* watching;
+  pairs[0] = &one;
+  pairs[1] = &two;
+  watching = &loop;
+  // Each handler unwatches the other socket: whichever runs first, the other is no longer watched and its
+  // pending notification must not reach its handler.
+  auto unwatch_other = [](smart_ptr<socket> s, int32_t event, void* context) {
+    const int self = *static_cast<int*>(context);
+    calls->push_back(call{self, s.get(), event, context});
+    char sink[16];
+    while (s->recv(sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    watching->unwatch(pairs[1 - self]->near);
+  };
+  int ids[2] = {0, 1};
+  loop.watch(one.near, 4, unwatch_other, &ids[0]);
+  loop.watch(two.near, 4, unwatch_other, &ids[1]);
+  one.poke();
+  two.poke();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  this->env_.spin_for(100);
+  ASSERT_EQ(this->seen_.size(), 1u) << "got " << this->seen_.size() << " calls, want 1";
+  loop.unwatch(one.near);
+  loop.unwatch(two.near);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(RunloopContract, PostedItemsRunLaterInOrderOnTheLoopThread,
+                            AnItemMayPostAnotherWhichRunsAfterIt, WatchCallsTheHandlerWithEventFourAndTheContext,
+                            PeerCloseIsReportedLikeData, WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
+                            AnotherObjectWithTheSameHandleIsTheSameEntry, UnwatchOfAnUnwatchedSocketDoesNothing,
+                            ANotificationForASocketUnwatchedInTheSameRoundIsIgnored);
+
+}  // namespace quorvane::runloop_contract
