@@ -1,5 +1,7 @@
 #include "model/device.h"
 
+#include <iterator>
+
 #include "model/record_p.h"
 
 namespace quorvane::model {
@@ -8,10 +10,21 @@ device::~device() {
   if (oid_ != 0) save();
 }
 
-void device::createTable() {
+namespace {
+
+// The table's statements, run in this order; the first creates the table, the others its indexes.
+constexpr const char* create_statements[] = {
+    "CREATE TABLE IF NOT EXISTS device(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, json TEXT);",
+    "CREATE INDEX IF NOT EXISTS uuid_idx ON device(uuid);",
+};
+
+}  // namespace
+
+bool device::createTable() {
   database::manager& db = database::manager::shared();
-  db.exec("CREATE TABLE IF NOT EXISTS device(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, json TEXT);");
-  db.exec("CREATE INDEX IF NOT EXISTS uuid_idx ON device(uuid);");
+  const bool created = db.exec(create_statements[0]) == 0;
+  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
+  return created;
 }
 
 void device::writeJSON(Json::Value& out) const {

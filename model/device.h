@@ -19,8 +19,9 @@ class device final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~device() override;
 
-  /// Creates the table "device" and its index (results ignored).
-  static void createTable();
+  /// Creates the table "device" and its index; false when the table is missing afterwards (the
+  /// index statements' results are ignored).
+  static bool createTable();
 
   void writeJSON(Json::Value& out) const override;
   void readJSON(const Json::Value& in) override;

@@ -1,5 +1,7 @@
 #include "model/job.h"
 
+#include <iterator>
+
 #include "model/record_p.h"
 
 namespace quorvane::model {
@@ -15,15 +17,24 @@ job::~job() {
   if (oid_ != 0) save();
 }
 
-void job::createTable() {
+namespace {
+
+// The table's statements, run in this order; the first creates the table, the others its indexes.
+constexpr const char* create_statements[] = {
+    "CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
+    "printerID TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);",
+    "CREATE INDEX IF NOT EXISTS uuid_idx ON job(uuid);",
+    "CREATE INDEX IF NOT EXISTS id_idx ON job(id);",
+    "CREATE INDEX IF NOT EXISTS stateID_idx ON job(state);",
+};
+
+}  // namespace
+
+bool job::createTable() {
   database::manager& db = database::manager::shared();
-  db.exec(
-      "CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
-      "printerID "
-      "TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);");
-  db.exec("CREATE INDEX IF NOT EXISTS uuid_idx ON job(uuid);");
-  db.exec("CREATE INDEX IF NOT EXISTS id_idx ON job(id);");
-  db.exec("CREATE INDEX IF NOT EXISTS stateID_idx ON job(state);");
+  const bool created = db.exec(create_statements[0]) == 0;
+  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
+  return created;
 }
 
 void job::writeJSON(Json::Value& out) const {

@@ -24,8 +24,9 @@ class job final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~job() override;
 
-  /// Creates the table "job" and its indexes (results ignored).
-  static void createTable();
+  /// Creates the table "job" and its indexes; false when the table is missing afterwards (the
+  /// index statements' results are ignored).
+  static bool createTable();
 
   void writeJSON(Json::Value& out) const override;
   void readJSON(const Json::Value& in) override;

@@ -1,6 +1,7 @@
 #include "model/printer.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "model/record_p.h"
 
@@ -22,16 +23,25 @@ printer::~printer() {
   if (oid_ != 0) save();
 }
 
-void printer::createTable() {
+namespace {
+
+// The table's statements, run in this order; the first creates the table, the others its indexes.
+constexpr const char* create_statements[] = {
+    "CREATE TABLE IF NOT EXISTS printer(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, name TEXT, owner "
+    "TEXT, action INTEGER, json TEXT);",
+    "CREATE INDEX IF NOT EXISTS uuid_idx ON printer(uuid);",
+    "CREATE INDEX IF NOT EXISTS name_idx ON printer(name);",
+    "CREATE INDEX IF NOT EXISTS owner_idx ON printer(owner);",
+    "CREATE INDEX IF NOT EXISTS action_idx ON printer(action);",
+};
+
+}  // namespace
+
+bool printer::createTable() {
   database::manager& db = database::manager::shared();
-  db.exec(
-      "CREATE TABLE IF NOT EXISTS printer(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, name TEXT, owner "
-      "TEXT, "
-      "action INTEGER, json TEXT);");
-  db.exec("CREATE INDEX IF NOT EXISTS uuid_idx ON printer(uuid);");
-  db.exec("CREATE INDEX IF NOT EXISTS name_idx ON printer(name);");
-  db.exec("CREATE INDEX IF NOT EXISTS owner_idx ON printer(owner);");
-  db.exec("CREATE INDEX IF NOT EXISTS action_idx ON printer(action);");
+  const bool created = db.exec(create_statements[0]) == 0;
+  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
+  return created;
 }
 
 void printer::writeJSON(Json::Value& out) const {

@@ -42,8 +42,9 @@ class printer final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~printer() override;
 
-  /// Creates the table "printer" and its indexes (results ignored).
-  static void createTable();
+  /// Creates the table "printer" and its indexes; false when the table is missing afterwards (the
+  /// index statements' results are ignored).
+  static bool createTable();
 
   void writeJSON(Json::Value& out) const override;
   void readJSON(const Json::Value& in) override;

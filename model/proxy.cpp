@@ -1,0 +1,94 @@
+#include "model/proxy.h"
+
+#include <iterator>
+
+#include "model/record_p.h"
+
+namespace quorvane::network {
+
+proxy::proxy(quorvane::uri target) : uri_(std::move(target)) {}
+
+proxy::proxy(database::statement& row) {
+  oid_ = row.columnInt64(0);
+  uuid_ = row.columnText(1);
+  Json::Value root;
+  if (model::detail::parse_row_json(row.columnText(2), table_name, oid_, root)) readJSON(root);
+}
+
+proxy::~proxy() {
+  if (oid_ != 0) save();
+}
+
+namespace {
+
+// The table's statements, run in this order; the first creates the table, the others its indexes.
+constexpr const char* create_statements[] = {
+    "CREATE TABLE IF NOT EXISTS proxy(oid INTEGER PRIMARY KEY AUTOINCREMENT, uri TEXT, json TEXT);",
+    "CREATE INDEX IF NOT EXISTS uri_idx ON proxy(uri);",
+};
+
+}  // namespace
+
+bool proxy::createTable() {
+  database::manager& db = database::manager::shared();
+  const bool created = db.exec(create_statements[0]) == 0;
+  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
+  return created;
+}
+
+void proxy::writeJSON(Json::Value& out) const {
+  out["uri"] = uri_.text();
+  out["host"] = host_.narrow();
+  out["bypass"] = bypass_.narrow();
+  out["port"] = port_;
+  out["user"] = user_.narrow();
+  out["password"] = password_.narrow();
+}
+
+void proxy::readJSON(const Json::Value& in) {
+  const model::json::reader read(in, "proxy");
+  uri_ = quorvane::uri(read.text("uri"));
+  host_ = wide_string::from_narrow(read.text("host"));
+  bypass_ = wide_string::from_narrow(read.text("bypass"));
+  // A record without a port means the HTTP default; larger numbers keep their low 16 bits.
+  port_ = static_cast<uint16_t>(read.int32("port", 80));
+  user_ = wide_string::from_narrow(read.text("user"));
+  password_ = wide_string::from_narrow(read.text("password"));
+}
+
+std::string proxy::target() const {
+  return uri_.scheme() + "://" + uri_.host() + ":" + std::to_string(uri_.port());
+}
+
+bool proxy::save() {
+  if (!dirty_ && oid_ != 0) return true;
+  Json::Value root(Json::objectValue);
+  writeJSON(root);
+  const std::string sql = model::detail::insert_or_replace(table_name, oid_) + ",'" +
+                          database::sql_quote(target()) + "','" +
+                          database::sql_quote(model::json::compact_text(root)) + "');";
+  return finish_save(database::manager::shared().exec(sql));
+}
+
+void proxy::setHost(const wide_string& value) {
+  host_ = value;
+  dirty_ = true;
+}
+void proxy::setBypass(const wide_string& value) {
+  bypass_ = value;
+  dirty_ = true;
+}
+void proxy::setPort(uint16_t value) {
+  port_ = value;
+  dirty_ = true;
+}
+void proxy::setUser(const wide_string& value) {
+  user_ = value;
+  dirty_ = true;
+}
+void proxy::setPassword(const wide_string& value) {
+  password_ = value;
+  dirty_ = true;
+}
+
+}  // namespace quorvane::network
