@@ -18,6 +18,9 @@ class device final : public object, public database::object {
   device() = default;
   /// Saves the record first when it has a row and is dirty.
   ~device() override;
+  // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  device(const device&) = delete;
+  device& operator=(const device&) = delete;
 
   /// Creates the table "device" and its index; false when the table is missing afterwards (the
   /// index statements' results are ignored).

@@ -23,6 +23,9 @@ class job final : public object, public database::object {
   job();
   /// Saves the record first when it has a row and is dirty.
   ~job() override;
+  // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  job(const job&) = delete;
+  job& operator=(const job&) = delete;
 
   /// Creates the table "job" and its indexes; false when the table is missing afterwards (the
   /// index statements' results are ignored).

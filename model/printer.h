@@ -41,6 +41,9 @@ class printer final : public object, public database::object {
   explicit printer(database::statement& row);
   /// Saves the record first when it has a row and is dirty.
   ~printer() override;
+  // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  printer(const printer&) = delete;
+  printer& operator=(const printer&) = delete;
 
   /// Creates the table "printer" and its indexes; false when the table is missing afterwards (the
   /// index statements' results are ignored).

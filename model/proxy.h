@@ -27,6 +27,9 @@ class proxy final : public model::object, public database::object {
   explicit proxy(database::statement& row);
   /// Saves the record first when it has a row and is dirty.
   ~proxy() override;
+  // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  proxy(const proxy&) = delete;
+  proxy& operator=(const proxy&) = delete;
 
   /// Creates the table "proxy" and its index; false when the table is missing afterwards (the
   /// index statements' results are ignored).

@@ -2,6 +2,7 @@
 // tables emptied before each test.
 #pragma once
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,10 @@ class log_capture {
       size_t end = text.find('\n', start);
       if (end == std::string::npos) end = text.size();
       std::string line = text.substr(start, end - start);
-      const size_t at = line.find(".cpp:");
-      if (at != std::string::npos) line = line.substr(line.find(' ', at) + 1);
+      std::smatch position;
+      if (std::regex_search(line, position, std::regex(R"(\.(cpp|h):[0-9]+ )"))) {
+        line = line.substr(static_cast<size_t>(position.position(0) + position.length(0)));
+      }
       lines.push_back(line);
       start = end + 1;
     }
