@@ -1,0 +1,119 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "database/object.h"
+#include "model/json_p.h"
+#include "model/proxy.h"
+#include "model/tests/model_fixture.h"
+
+namespace quorvane::network {
+namespace {
+
+using model::testing_support::log_capture;
+using model::testing_support::Store;
+
+proxy_ptr first_proxy_for(const std::string& target) {
+  return database::open_cursor<proxy>("uri", target).current();
+}
+
+TEST_F(Store, NewProxySavedWithoutEditsStoresTheTargetAndDefaults) {
+  proxy_ptr p = make_counted<proxy>(uri(vendor_endpoint));
+  ASSERT_FALSE(p->dirty());
+  ASSERT_TRUE(p->save()) << "a proxy without a row is inserted even when clean";
+  EXPECT_EQ(p->oid(), 1);
+  EXPECT_EQ(query_text("SELECT uri FROM proxy;"), vendor_endpoint);
+  Json::Value stored;
+  ASSERT_TRUE(model::json::parse(query_text("SELECT json FROM proxy;"), stored));
+  EXPECT_EQ(stored["port"].asInt(), 80);
+  EXPECT_EQ(stored["uri"].asString(), vendor_endpoint);
+  for (const char* key : {"host", "bypass", "user", "password"}) EXPECT_EQ(stored[key].asString(), "") << key;
+}
+
+TEST_F(Store, TargetColumnWritesTheDefaultPort) {
+  const struct {
+    const char* uri;
+    const char* want;
+  } cases[] = {
+      {"https://updates.example", "https://updates.example:443"},
+      {"http://updates.example/path?q=1", "http://updates.example:80"},
+      {"https://updates.example:8443/", "https://updates.example:8443"},
+  };
+  for (const auto& c : cases) {
+    proxy p{uri(c.uri)};
+    EXPECT_EQ(p.target(), c.want) << "got " << p.target() << ", want " << c.want;
+  }
+}
+
+TEST_F(Store, CredentialsThatNeedQuotingRoundTrip) {
+  const std::string password = "pa'ss%_w\xc3\xb6rd \xf0\x9f\x94\x91 ''";
+  const std::string user = "d\xc3\xa9j\xc3\xa0 'vu'";
+  {
+    proxy_ptr p = make_counted<proxy>(uri(vendor_endpoint));
+    p->setHost(wide_string::from_narrow("proxy.example"));
+    p->setPort(3128);
+    p->setUser(wide_string::from_narrow(user));
+    p->setPassword(wide_string::from_narrow(password));
+    p->setBypass(wide_string::from_narrow("localhost;*.local"));
+    log_capture log;
+    ASSERT_TRUE(p->save());
+    const auto execs = log.messages_starting("exec: INSERT INTO proxy VALUES(NULL,'https://");
+    ASSERT_EQ(execs.size(), 1u);
+    EXPECT_NE(execs[0].find("\"password\":\"pa''ss%_w"), std::string::npos) << execs[0];
+  }
+  proxy_ptr back = first_proxy_for(vendor_endpoint);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->uuid(), vendor_endpoint) << "the uri column lands in uuid";
+  EXPECT_EQ(back->uri().text(), vendor_endpoint);
+  EXPECT_EQ(back->host().narrow(), "proxy.example");
+  EXPECT_EQ(back->port(), 3128);
+  EXPECT_EQ(back->user().narrow(), user);
+  EXPECT_EQ(back->password().narrow(), password);
+  EXPECT_EQ(back->bypass().narrow(), "localhost;*.local");
+  EXPECT_FALSE(back->dirty());
+}
+
+TEST_F(Store, StoredProxyWithoutPortReadsPort80) {
+  ASSERT_EQ(database::manager::shared().exec(
+                "INSERT INTO proxy "
+                "VALUES(NULL,'https://updates.example:443','{\"uri\":\"https://updates.example:443\","
+                "\"host\":\"p.example\"}');"),
+            0);
+  proxy_ptr p = first_proxy_for("https://updates.example:443");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->port(), 80);
+  EXPECT_EQ(p->host().narrow(), "p.example");
+}
+
+TEST_F(Store, StoredProxyWithUnreadableJsonHasDefaults) {
+  ASSERT_EQ(database::manager::shared().exec("INSERT INTO proxy VALUES(4,'https://u.example:443','{oops');"),
+            0);
+  proxy_ptr p;
+  {
+    log_capture quiet(log_warning);
+    p = first_proxy_for("https://u.example:443");
+  }
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->oid(), 4);
+  EXPECT_EQ(p->uuid(), "https://u.example:443");
+  EXPECT_EQ(p->uri().text(), "") << "a default-constructed uri";
+  EXPECT_EQ(p->port(), 80);
+  EXPECT_TRUE(p->host().empty());
+}
+
+TEST_F(Store, EditedStoredProxyIsWrittenBackOnReleaseAndRemoved) {
+  ASSERT_TRUE(make_counted<proxy>(uri(vendor_endpoint))->save());
+  {
+    proxy_ptr p = first_proxy_for(vendor_endpoint);
+    p->setHost(wide_string::from_narrow("edited.example"));
+  }
+  proxy_ptr p = first_proxy_for(vendor_endpoint);
+  EXPECT_EQ(p->host().narrow(), "edited.example");
+  EXPECT_EQ(query_text("SELECT count(*) FROM proxy;"), "1");
+  database::remove(*p);
+  EXPECT_FALSE(first_proxy_for(vendor_endpoint));
+  EXPECT_EQ(p->oid(), 1) << "the record keeps its row id";
+}
+
+}  // namespace
+}  // namespace quorvane::network
