@@ -108,7 +108,7 @@ smart_ptr<socket> socket::accept() {
   if (address.ss_family == AF_INET) {
     const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(&address);
     if (!inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text)) return peer;
-    peer->peer_address_text_ = std::string(text) + ":" + std::to_string(ntohs(ipv4->sin_port));
+    peer->peer_address_text_.append(text).append(":").append(std::to_string(ntohs(ipv4->sin_port)));
     // Loopback peers and peers behind a router have no neighbour entry of their own.
     peer->peer_hardware_text_ = "localhost";
     std::string hardware = detail::hardware_address_of(text);
@@ -117,7 +117,7 @@ smart_ptr<socket> socket::accept() {
     // Only reachable for a handle made elsewhere: no neighbour lookup, so no hardware text.
     const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(&address);
     if (!inet_ntop(AF_INET6, &ipv6->sin6_addr, text, sizeof text)) return peer;
-    peer->peer_address_text_ = "[" + std::string(text) + "]:" + std::to_string(ntohs(ipv6->sin6_port));
+    peer->peer_address_text_.append("[").append(text).append("]:").append(std::to_string(ntohs(ipv6->sin6_port)));
   }
   return peer;
 }
