@@ -38,11 +38,14 @@ std::string peer_name(const connection& c) {
 
 namespace detail {
 
-void add_accepted(smart_ptr<connection> c) { accepted_list().push_back(std::move(c)); }
+void add_accepted(smart_ptr<connection> c) {
+  accepted_list().push_back(std::move(c));
+}
 
 bool remove_accepted(const connection* c) {
   auto& list = accepted_list();
-  auto it = std::find_if(list.begin(), list.end(), [c](const smart_ptr<connection>& held) { return held.get() == c; });
+  auto it = std::find_if(list.begin(), list.end(),
+                         [c](const smart_ptr<connection>& held) { return held.get() == c; });
   if (it == list.end()) return false;
   list.erase(it);
   return true;
@@ -50,7 +53,9 @@ bool remove_accepted(const connection* c) {
 
 }  // namespace detail
 
-const std::vector<smart_ptr<connection>>& accepted_connections() { return accepted_list(); }
+const std::vector<smart_ptr<connection>>& accepted_connections() {
+  return accepted_list();
+}
 
 std::string compact_text(const Json::Value& value) {
   // The fast writer gives exactly the wire form: no spaces, members in key order, one "\n" at the end.
@@ -61,7 +66,8 @@ std::string compact_text(const Json::Value& value) {
 std::string frame(const Json::Value& value) {
   const std::string text = compact_text(value);
   char header[64];
-  const int header_length = std::snprintf(header, sizeof header, "%lu:", static_cast<unsigned long>(text.size()));
+  const int header_length =
+      std::snprintf(header, sizeof header, "%lu:", static_cast<unsigned long>(text.size()));
   std::string framed;
   framed.reserve(static_cast<size_t>(header_length) + text.size() + 1);
   framed.append(header, static_cast<size_t>(header_length));
@@ -101,8 +107,8 @@ bool connection::write_message(const Json::Value& value) {
     }
   }
   if (sent < framed.size()) {
-    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent", peer_name(*this).c_str(), sent,
-           framed.size());
+    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent",
+           peer_name(*this).c_str(), sent, framed.size());
     return false;
   }
   return true;
@@ -136,7 +142,8 @@ void connection::on_readable(smart_ptr<socket> s, int32_t /*event*/, void* conte
     if (received < 0 && errno == EINTR) continue;
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (received < 0) {
-      QV_LOG(log_warning, "Unable to receive from peer '%s': %s", peer_name(*c).c_str(), std::strerror(errno));
+      QV_LOG(log_warning, "Unable to receive from peer '%s': %s", peer_name(*c).c_str(),
+             std::strerror(errno));
     }
     c->handle_close();
     return;
@@ -195,15 +202,16 @@ bool connection::process_input() {
         compact();
         return true;
       }
-      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ':' in the first %zu bytes", peer_name(*this).c_str(),
-             pending);
+      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ':' in the first %zu bytes",
+             peer_name(*this).c_str(), pending);
       return false;
     }
     const size_t digits = static_cast<size_t>(colon - data);
     size_t length = 0;
     for (size_t i = 0; i < digits; ++i) {
       if (data[i] < '0' || data[i] > '9') {
-        QV_LOG(log_warning, "Unable to read frame from peer '%s': a non-digit in its length", peer_name(*this).c_str());
+        QV_LOG(log_warning, "Unable to read frame from peer '%s': a non-digit in its length",
+               peer_name(*this).c_str());
         return false;
       }
       length = length * 10 + static_cast<size_t>(data[i] - '0');
@@ -224,7 +232,8 @@ bool connection::process_input() {
       return true;
     }
     if (data[needed - 1] != ',') {
-      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ',' after the payload", peer_name(*this).c_str());
+      QV_LOG(log_warning, "Unable to read frame from peer '%s': no ',' after the payload",
+             peer_name(*this).c_str());
       return false;
     }
     Json::Value message;
@@ -233,7 +242,8 @@ bool connection::process_input() {
     begin_ += needed;
     if (begin_ == end_) begin_ = end_ = 0;
     if (!parsed) {
-      QV_LOG(log_warning, "Unable to parse message from peer '%s': %s", peer_name(*this).c_str(), errors.c_str());
+      QV_LOG(log_warning, "Unable to parse message from peer '%s': %s", peer_name(*this).c_str(),
+             errors.c_str());
       return false;
     }
     dispatch(message);
@@ -267,7 +277,8 @@ void connection::dispatch(Json::Value& message) {
   // A response. Only integer ids are ours: a text, fraction or out-of-range id cannot match any call.
   const Json::Value* id = message.find("id", "id" + 2);
   if (!id || !(id->type() == Json::intValue || id->type() == Json::uintValue) || !id->isInt()) {
-    QV_LOG(log_warning, "Unable to handle response from peer '%s': its id is not an integer", peer_name(*this).c_str());
+    QV_LOG(log_warning, "Unable to handle response from peer '%s': its id is not an integer",
+           peer_name(*this).c_str());
     return;
   }
   auto entry = pending_.find(id->asInt());

@@ -63,6 +63,7 @@ class connection : public socket {
   /// closed. `on_close` is called each time this connection closes.
   connection(socket& source, close_function on_close);
 
+  /// Closes the socket; pending callbacks are destroyed without being called.
   ~connection() override;
 
   /// Sends `request` with the next id (set as its "id") and keeps `callback` until a response with that id
@@ -128,7 +129,7 @@ class connection : public socket {
   size_t capacity_ = 0;
   int32_t next_request_id_ = 1;
   runloop* watched_on_ = nullptr;  // the loop given to watch_on, if any
-  uint64_t closes_ = 0;  // rises at every handle_close, so a reader can tell that a dispatch closed
+  uint64_t closes_ = 0;            // rises at every handle_close, so a reader can tell that a dispatch closed
 };
 
 /// The connections taken over by `manager::adopt` and not yet closed, oldest first.

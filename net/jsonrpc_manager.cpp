@@ -24,7 +24,9 @@ void ipc::register_ipc() {
   ipc_list_head = this;
 }
 
-ipc* ipc::ipc_head() { return ipc_list_head; }
+ipc* ipc::ipc_head() {
+  return ipc_list_head;
+}
 
 ipc::~ipc() {
   for (ipc** link = &ipc_list_head; *link; link = &(*link)->next_ipc_) {
@@ -53,7 +55,9 @@ manager& manager::instance() {
   return the_manager;
 }
 
-manager& manager::shared() { return initialized(instance()); }
+manager& manager::shared() {
+  return initialized(instance());
+}
 
 int32_t manager::applicationWillInitialize() {
   status_ = 0;
@@ -64,7 +68,8 @@ bool manager::adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_
   if (!s || classify_first_bytes(bytes, count) != first_bytes::jsonrpc) return false;
   runloop* loop = main_runloop();
   if (!loop) {
-    QV_LOG(log_error, "Unable to adopt connection '%s': there is no main run loop", s->peer_address_text().c_str());
+    QV_LOG(log_error, "Unable to adopt connection '%s': there is no main run loop",
+           s->peer_address_text().c_str());
     return false;
   }
   // The accepted socket may still be watched (for its first bytes); its entry would otherwise stand for the
@@ -88,8 +93,9 @@ offer_result manager::offer(smart_ptr<socket> s, close_function on_close) {
   if (seen <= 0) return offer_result::refused;
   switch (classify_first_bytes(first, static_cast<size_t>(seen))) {
     case first_bytes::jsonrpc:
-      return adopt(std::move(s), first, static_cast<size_t>(seen), std::move(on_close)) ? offer_result::adopted
-                                                                                        : offer_result::refused;
+      return adopt(std::move(s), first, static_cast<size_t>(seen), std::move(on_close))
+                 ? offer_result::adopted
+                 : offer_result::refused;
     case first_bytes::undecided: {
       // A full peek of digits alone can never become a frame header this side of the size bound, and a peer
       // that has finished sending will never complete one (its bytes would be peeked again forever).

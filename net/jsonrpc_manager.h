@@ -18,7 +18,8 @@ class ipc : public component {
   /// Takes `s` over when `bytes` (the first `count` bytes the peer sent, not consumed from the socket) are of
   /// this protocol; `on_close` is then called each time the new connection closes. Returns false, leaving
   /// `s` untouched, when they are not (or when it cannot serve the socket).
-  virtual bool adopt(smart_ptr<socket> s, const char* bytes, size_t count, jsonrpc::close_function on_close) = 0;
+  virtual bool adopt(smart_ptr<socket> s, const char* bytes, size_t count,
+                     jsonrpc::close_function on_close) = 0;
 
   /// Registers the handler in the component list and at the head of the list of handlers (once).
   void register_ipc();

@@ -14,7 +14,8 @@ namespace quorvane {
 
 poll_runloop::poll_runloop() {
   wake_handle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_handle_ < 0) QV_LOG(log_error, "Unable to create eventfd 'run loop wake-up': %s", std::strerror(errno));
+  if (wake_handle_ < 0)
+    QV_LOG(log_error, "Unable to create eventfd 'run loop wake-up': %s", std::strerror(errno));
 }
 
 poll_runloop::~poll_runloop() {

@@ -53,11 +53,16 @@ std::string hardware_address_of(std::string_view ipv4_text) {
 
 }  // namespace detail
 
-socket::socket() { open_handle(); }
+socket::socket() {
+  open_handle();
+}
 
-socket::socket(int accepted_handle) : handle_(accepted_handle), connected_(accepted_handle != invalid_handle) {}
+socket::socket(int accepted_handle)
+    : handle_(accepted_handle), connected_(accepted_handle != invalid_handle) {}
 
-socket::~socket() { socket::close(); }
+socket::~socket() {
+  socket::close();
+}
 
 bool socket::open_handle() {
   handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -89,7 +94,9 @@ int32_t socket::connect(const sockaddr* address, socklen_t length) {
   return 0;
 }
 
-int32_t socket::listen() { return ::listen(handle_, /*backlog=*/5); }
+int32_t socket::listen() {
+  return ::listen(handle_, /*backlog=*/5);
+}
 
 smart_ptr<socket> socket::accept() {
   sockaddr_storage address{};
@@ -117,7 +124,8 @@ smart_ptr<socket> socket::accept() {
     // Only reachable for a handle made elsewhere: no neighbour lookup, so no hardware text.
     const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(&address);
     if (!inet_ntop(AF_INET6, &ipv6->sin6_addr, text, sizeof text)) return peer;
-    peer->peer_address_text_.append("[").append(text).append("]:").append(std::to_string(ntohs(ipv6->sin6_port)));
+    peer->peer_address_text_.append("[").append(text).append("]:").append(
+        std::to_string(ntohs(ipv6->sin6_port)));
   }
   return peer;
 }
@@ -149,7 +157,9 @@ ssize_t socket::send(const void* bytes, size_t count, int flags) {
   return static_cast<ssize_t>(total);
 }
 
-ssize_t socket::recv(void* buffer, size_t capacity, int flags) { return ::recv(handle_, buffer, capacity, flags); }
+ssize_t socket::recv(void* buffer, size_t capacity, int flags) {
+  return ::recv(handle_, buffer, capacity, flags);
+}
 
 int32_t socket::close() {
   if (handle_ != invalid_handle) {
@@ -174,7 +184,8 @@ int32_t socket::bind_loopback(uint16_t port) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    QV_LOG(log_error, "Unable to bind socket '127.0.0.1:%u': %s", static_cast<unsigned>(port), std::strerror(errno));
+    QV_LOG(log_error, "Unable to bind socket '127.0.0.1:%u': %s", static_cast<unsigned>(port),
+           std::strerror(errno));
     return -1;
   }
   return 0;
@@ -183,7 +194,8 @@ int32_t socket::bind_loopback(uint16_t port) {
 int32_t socket::local_port() const {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  if (handle_ == invalid_handle || getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+  if (handle_ == invalid_handle ||
+      getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
       address.sin_family != AF_INET) {
     return -1;
   }

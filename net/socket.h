@@ -83,8 +83,10 @@ class socket : public ref_counted_object {
   /// does not know (a loopback peer); empty unless the socket was accepted.
   const std::string& peer_hardware_text() const { return peer_hardware_text_; }
 
-  /// The peer's socket address and its length (0 unless the socket was accepted).
+  /// The peer's socket address (zeroed unless the socket was accepted).
   const sockaddr_storage& peer_address() const { return peer_address_; }
+
+  /// The length of the peer's socket address (0 unless the socket was accepted).
   socklen_t peer_address_length() const { return peer_address_length_; }
 
   /// The receiver of what arrives on this socket (not owned), or null.

@@ -63,7 +63,8 @@ void qt_runloop::post(std::function<void()> work) {
     std::lock_guard lock(queue_lock_);
     queue_.push_back(std::move(work));
   }
-  QMetaObject::invokeMethod(&receiver_, [this] { drain_queue(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      &receiver_, [this] { drain_queue(); }, Qt::QueuedConnection);
 }
 
 void qt_runloop::notify(int handle) {

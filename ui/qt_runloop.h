@@ -21,6 +21,7 @@ namespace quorvane {
 /// `post` may be called from any thread.
 class qt_runloop final : public runloop {
  public:
+  /// An empty loop bound to the calling thread's event loop.
   qt_runloop();
 
   /// Drops every watched socket's reference and destroys the items never run.

@@ -32,8 +32,8 @@ Json::Value large_message() {
   Json::Value message;
   message["jsonrpc"] = "2.0";
   message["method"] = "printersWereUpdated";
-  static const char* media[] = {"iso_a4_210x297mm", "na_letter_8.5x11in", "na_legal_8.5x14in", "iso_a5_148x210mm",
-                                "jpn_hagaki_100x148mm", "na_index-4x6_4x6in"};
+  static const char* media[] = {"iso_a4_210x297mm", "na_letter_8.5x11in",   "na_legal_8.5x14in",
+                                "iso_a5_148x210mm", "jpn_hagaki_100x148mm", "na_index-4x6_4x6in"};
   for (int p = 0; p < 28; ++p) {
     Json::Value printer;
     printer["name"] = "printer_" + std::to_string(p);
@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
     const auto framed = reporter.rates.find(std::string("BM_FramedThroughProcessInput/") + size);
     if (alone == reporter.rates.end() || framed == reporter.rates.end() || alone->second <= 0) continue;
     const double ratio = framed->second / alone->second;
-    std::printf("%s messages: ratio parse-alone time / framed time = %.3f (goal >= 0.9): %s\n",
-                size, ratio, ratio >= 0.9 ? "met" : "NOT met");
+    std::printf("%s messages: ratio parse-alone time / framed time = %.3f (goal >= 0.9): %s\n", size, ratio,
+                ratio >= 0.9 ? "met" : "NOT met");
   }
   return 0;
 }

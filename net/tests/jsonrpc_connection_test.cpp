@@ -55,7 +55,8 @@ struct paired {
     std::string all;
     char chunk[4096];
     ssize_t n;
-    while ((n = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) all.append(chunk, static_cast<size_t>(n));
+    while ((n = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+      all.append(chunk, static_cast<size_t>(n));
     return all;
   }
 };
@@ -73,15 +74,18 @@ TEST(JsonrpcWriter, WritesCompactTextWithSortedMembersAndTheNewlineCounted) {
   request["params"].append("");
   request["jsonrpc"] = "2.0";
   request["id"] = 1;
-  EXPECT_EQ(compact_text(request), "{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n");
-  EXPECT_EQ(frame(request), "63:{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
+  EXPECT_EQ(compact_text(request),
+            "{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n");
+  EXPECT_EQ(frame(request),
+            "63:{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
 }
 
 // Three messages, with a leading-zero length, a comment and a response among them.
 std::string transcript() {
   const char* commented = "{\"method\":\"b\" /* note */}\n";
   return frame(parse(R"({"jsonrpc":"2.0","method":"printersWereUpdated","params":[{"name":"a"}]})")) +
-         "00000" + std::to_string(std::strlen(commented)) + ":" + commented + "," + frame(parse(R"({"id":1,"result":[0,9,12]})")) +
+         "00000" + std::to_string(std::strlen(commented)) + ":" + commented + "," +
+         frame(parse(R"({"id":1,"result":[0,9,12]})")) +
          frame(parse(R"({"id":3,"method":"print","params":[]})"));
 }
 
@@ -204,7 +208,8 @@ TEST(JsonrpcFraming, ValidButUnusableMessagesAreDroppedAndTheConnectionStays) {
     EXPECT_NE(conn->handle(), socket::invalid_handle) << c.name;
     EXPECT_EQ(told, 0) << c.name << ": the pending call must not hear of it";
     EXPECT_EQ(conn->pending_count(), 1u) << c.name;
-    EXPECT_EQ(r.seen, (std::vector<std::string>{"{\"method\":\"after\"}\n"})) << c.name << ": the next frame is read";
+    EXPECT_EQ(r.seen, (std::vector<std::string>{"{\"method\":\"after\"}\n"}))
+        << c.name << ": the next frame is read";
   }
 }
 
@@ -252,7 +257,9 @@ TEST(JsonrpcCalls, PendingCallsHearOfEveryCloseInIdOrderAndStillGetALateResponse
   for (int i = 0; i < 3; ++i) {
     Json::Value request;
     request["method"] = "m";
-    c->call(request, [&told, i](const Json::Value& v) { told.push_back(std::to_string(i + 1) + " " + compact_text(v)); });
+    c->call(request, [&told, i](const Json::Value& v) {
+      told.push_back(std::to_string(i + 1) + " " + compact_text(v));
+    });
   }
   const std::string closed = "{\"error\":{\"code\":10}}\n";
   const std::vector<std::string> all_told = {"1 " + closed, "2 " + closed, "3 " + closed};
@@ -318,8 +325,9 @@ TEST(JsonrpcCalls, IdsRiseFromOneAcrossReconnections) {
   session(2);
   session(1);
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0], "63:{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,"
-                       "63:{\"id\":2,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
+  EXPECT_EQ(frames[0],
+            "63:{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,"
+            "63:{\"id\":2,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
   EXPECT_EQ(frames[1], "63:{\"id\":3,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
 }
 
@@ -345,7 +353,8 @@ TEST(JsonrpcDispatch, ResponsesReachTheirCallsWithoutADelegateButRequestsAreDrop
   Json::Value request;
   request["method"] = "m";
   c->call(request, [&](const Json::Value&) { ++results; });
-  const std::string bytes = frame(parse(R"({"method":"print","id":9})")) + frame(parse(R"({"id":1,"result":0})"));
+  const std::string bytes =
+      frame(parse(R"({"method":"print","id":9})")) + frame(parse(R"({"id":1,"result":0})"));
   EXPECT_TRUE(c->deliver(bytes.data(), bytes.size()));
   EXPECT_EQ(results, 1);
 }

@@ -58,7 +58,8 @@ TEST_F(Adopt, TakesOverOnlyDigitsColonBrace) {
     if (adopted) {
       ASSERT_EQ(accepted_connections().size(), 1u) << c.name;
       EXPECT_EQ(accepted_connections().back()->handle(), handle) << c.name;
-      EXPECT_EQ(accepted->handle(), socket::invalid_handle) << c.name << ": the source must give its handle up";
+      EXPECT_EQ(accepted->handle(), socket::invalid_handle)
+          << c.name << ": the source must give its handle up";
       EXPECT_EQ(loop_.watched_count(), 1u) << c.name;
       accepted_connections().back()->handle_close();
     } else {
@@ -76,9 +77,9 @@ TEST(Classify, PrefixesOfTheFormAreUndecided) {
     first_bytes want;
   };
   const classify_case cases[] = {
-      {"", first_bytes::undecided},   {"4", first_bytes::undecided},   {"42:", first_bytes::undecided},
-      {":", first_bytes::undecided},  {"42:{", first_bytes::jsonrpc},  {"4x", first_bytes::other},
-      {"G", first_bytes::other},      {"42:x", first_bytes::other},    {"::", first_bytes::other},
+      {"", first_bytes::undecided},  {"4", first_bytes::undecided},  {"42:", first_bytes::undecided},
+      {":", first_bytes::undecided}, {"42:{", first_bytes::jsonrpc}, {"4x", first_bytes::other},
+      {"G", first_bytes::other},     {"42:x", first_bytes::other},   {"::", first_bytes::other},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(classify_first_bytes(c.bytes, std::strlen(c.bytes)), c.want) << "'" << c.bytes << "'";
@@ -158,7 +159,8 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
       [&] {
         char chunk[256];
         ssize_t n;
-        while ((n = client->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0) response.append(chunk, static_cast<size_t>(n));
+        while ((n = client->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+          response.append(chunk, static_cast<size_t>(n));
         return response.size() >= want.size();
       },
       std::chrono::seconds(5)));

@@ -125,11 +125,14 @@ TYPED_TEST_P(RunloopContract, PeerCloseIsReportedLikeData) {
   current = &pair;
   static runloop* watching;
   watching = &loop;
-  loop.watch(pair.near, 4, [](smart_ptr<socket> s, int32_t event, void* context) {
-    calls->push_back(call{1, s.get(), event, context});
-    char byte;
-    if (s->recv(&byte, 1, MSG_DONTWAIT) == 0) watching->unwatch(current->near);
-  }, nullptr);
+  loop.watch(
+      pair.near, 4,
+      [](smart_ptr<socket> s, int32_t event, void* context) {
+        calls->push_back(call{1, s.get(), event, context});
+        char byte;
+        if (s->recv(&byte, 1, MSG_DONTWAIT) == 0) watching->unwatch(current->near);
+      },
+      nullptr);
   pair.peer->close();
   ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
   EXPECT_EQ(this->seen_[0].event, 4);
@@ -223,9 +226,11 @@ TYPED_TEST_P(RunloopContract, ANotificationForASocketUnwatchedInTheSameRoundIsIg
 }
 
 REGISTER_TYPED_TEST_SUITE_P(RunloopContract, PostedItemsRunLaterInOrderOnTheLoopThread,
-                            AnItemMayPostAnotherWhichRunsAfterIt, WatchCallsTheHandlerWithEventFourAndTheContext,
-                            PeerCloseIsReportedLikeData, WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
-                            AnotherObjectWithTheSameHandleIsTheSameEntry, UnwatchOfAnUnwatchedSocketDoesNothing,
+                            AnItemMayPostAnotherWhichRunsAfterIt,
+                            WatchCallsTheHandlerWithEventFourAndTheContext, PeerCloseIsReportedLikeData,
+                            WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
+                            AnotherObjectWithTheSameHandleIsTheSameEntry,
+                            UnwatchOfAnUnwatchedSocketDoesNothing,
                             ANotificationForASocketUnwatchedInTheSameRoundIsIgnored);
 
 }  // namespace quorvane::runloop_contract

@@ -14,7 +14,9 @@ namespace {
 struct qt_loop_env {
   qt_runloop qt_loop;
   runloop& loop() { return qt_loop; }
-  bool spin_until(const std::function<bool()>& done, int timeout_ms) { return QTest::qWaitFor(done, timeout_ms); }
+  bool spin_until(const std::function<bool()>& done, int timeout_ms) {
+    return QTest::qWaitFor(done, timeout_ms);
+  }
   void spin_for(int ms) {
     QElapsedTimer timer;
     timer.start();
@@ -34,7 +36,8 @@ TEST(QtRunloop, ANotifierForAnUnwatchedSocketIsGoneOnceTheLoopRuns) {
   qt_runloop loop;
   runloop_contract::socket_pair pair;
   ASSERT_TRUE(pair.near);
-  loop.watch(pair.near, 4, [](smart_ptr<socket>, int32_t, void*) {}, nullptr);
+  loop.watch(
+      pair.near, 4, [](smart_ptr<socket>, int32_t, void*) {}, nullptr);
   EXPECT_EQ(loop.watched_count(), 1u);
   loop.unwatch(pair.near);
   EXPECT_EQ(loop.watched_count(), 0u);
