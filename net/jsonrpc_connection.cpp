@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "core/log.h"
 #include "net/jsonrpc_p.h"
@@ -292,8 +293,9 @@ void connection::dispatch(Json::Value& message) {
 void connection::handle_close() {
   smart_ptr<connection> self(this);
   ++closes_;
-  if (watched_on_) watched_on_->unwatch(self);
   if (runloop* loop = main_runloop(); loop && loop != watched_on_) loop->unwatch(self);
+  // Forgotten once unwatched: the loop may end before this object, and a later connection is watched anew.
+  if (runloop* loop = std::exchange(watched_on_, nullptr)) loop->unwatch(self);
   close();
   if (on_close_) {
     const close_function told = on_close_;

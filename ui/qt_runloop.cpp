@@ -9,7 +9,9 @@ namespace quorvane {
 qt_runloop::qt_runloop() = default;
 
 qt_runloop::~qt_runloop() {
-  for (entry& e : entries_) e.notifier->setEnabled(false);
+  for (entry& e : entries_) {
+    if (e.notifier) e.notifier->setEnabled(false);
+  }
   entries_.clear();
   std::lock_guard lock(queue_lock_);
   queue_.clear();
@@ -39,10 +41,14 @@ bool qt_runloop::watch(smart_ptr<socket> s, int32_t mask, handler h, void* conte
     const int flags = fcntl(handle, F_GETFL);
     if (flags >= 0) fcntl(handle, F_SETFL, flags | O_NONBLOCK);
   }
-  auto notifier = std::make_unique<QSocketNotifier>(handle, QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, &receiver_,
-                   [this](QSocketDescriptor descriptor, QSocketNotifier::Type) { notify(int(descriptor)); });
-  notifier->setEnabled(handle != socket::invalid_handle);
+  // A closed socket keeps its entry (as in the interface's contract) but has nothing to be notified about.
+  std::unique_ptr<QSocketNotifier> notifier;
+  if (handle != socket::invalid_handle) {
+    notifier = std::make_unique<QSocketNotifier>(handle, QSocketNotifier::Read);
+    QObject::connect(
+        notifier.get(), &QSocketNotifier::activated, &receiver_,
+        [this](QSocketDescriptor descriptor, QSocketNotifier::Type) { notify(int(descriptor)); });
+  }
   entries_.push_back(entry{std::move(s), mask, h, context, std::move(notifier)});
   return true;
 }
@@ -52,9 +58,10 @@ void qt_runloop::unwatch(smart_ptr<socket> s) {
   if (it == entries_.end()) return;
   // The notifier may be the one whose activation is running now: it is disabled at once (so nothing more is
   // reported for it) and deleted when control is back in the event loop.
-  QSocketNotifier* notifier = it->notifier.release();
-  notifier->setEnabled(false);
-  notifier->deleteLater();
+  if (QSocketNotifier* notifier = it->notifier.release()) {
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+  }
   entries_.erase(it);
 }
 

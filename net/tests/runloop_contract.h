@@ -225,8 +225,20 @@ TYPED_TEST_P(RunloopContract, ANotificationForASocketUnwatchedInTheSameRoundIsIg
   loop.unwatch(two.near);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(RunloopContract, PostedItemsRunLaterInOrderOnTheLoopThread,
-                            AnItemMayPostAnotherWhichRunsAfterIt,
+TYPED_TEST_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported) {
+  runloop& loop = this->env_.loop();
+  smart_ptr<socket> closed(new socket);
+  closed->close();
+  EXPECT_TRUE(loop.watch(closed, 4, &recording_handler<1>, nullptr));
+  EXPECT_EQ(closed->reference_count(), 2);
+  this->env_.spin_for(20);
+  EXPECT_TRUE(this->seen_.empty());
+  loop.unwatch(closed);
+  EXPECT_EQ(closed->reference_count(), 1);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported,
+                            PostedItemsRunLaterInOrderOnTheLoopThread, AnItemMayPostAnotherWhichRunsAfterIt,
                             WatchCallsTheHandlerWithEventFourAndTheContext, PeerCloseIsReportedLikeData,
                             WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
                             AnotherObjectWithTheSameHandleIsTheSameEntry,
