@@ -74,6 +74,17 @@ TEST_F(Manager, OpensTheFileInTheDataFolderOnce) {
   EXPECT_EQ(db.exec("INSERT INTO t VALUES(1);"), 0);
 }
 
+TEST_F(Manager, OpenedDatabaseWritesAheadWithoutSyncingEveryCommit) {
+  open();
+  const std::pair<const char*, const char*> settings[] = {
+      {"PRAGMA journal_mode;", "wal"}, {"PRAGMA synchronous;", "1"}, {"PRAGMA cache_size;", "-32768"}};
+  for (const auto& [query, want] : settings) {
+    smart_ptr<statement> rows = db.select(query);
+    ASSERT_TRUE(rows->step()) << query;
+    EXPECT_EQ(rows->columnText(0), want) << query;
+  }
+}
+
 TEST_F(Manager, FailedOpenLeavesItUnopenedAndTheNextUseRetries) {
   path = folder.path() + "/missing";
   {
