@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# A real CUPS with a virtual IPP Everywhere printer for the print tests.
+#
+#   scripts/cups-test-env.sh start ENVFILE   starts what is missing and writes ENVFILE
+#   scripts/cups-test-env.sh stop  ENVFILE   removes the queue of ENVFILE and stops what was started for it
+#
+# `start` makes sure the system bus, avahi-daemon and cupsd run (starting them, as root, when they do not),
+# starts `ippeveprinter` on a free 127.0.0.1 port, keeping every document it receives in a fresh temporary
+# folder, and adds a CUPS queue of its own for it. Every start gets its own queue name, port and folder, so
+# several runs may share one cupsd at the same time. The daemons are shared: the script counts the runs
+# that use them (one entry per live virtual printer) and the last `stop` ends only the daemons that this
+# script started; a cupsd that was already running (a developer's) is never stopped.
+#
+# ENVFILE holds KEY=VALUE lines:
+#   QV_CUPS_AVAILABLE=1|0        0 when no working queue could be made; QV_CUPS_REASON then says why
+#   QV_CUPS_QUEUE                the CUPS queue name
+#   QV_CUPS_SPOOL                the folder where the virtual printer keeps received documents
+#   QV_CUPS_PRINTER_URI          the virtual printer's own URI
+#   QV_CUPS_QUEUE_URI            the queue's URI on the local cupsd (for ipptool)
+#   QV_CUPS_IPPEVE_PID           the virtual printer's process id
+# `start` exits 0 in both cases so that the tests run and report themselves skipped with the reason;
+# it exits 2 only on wrong usage.
+set -uo pipefail
+
+usage() {
+  echo "usage: $0 start|stop ENVFILE" >&2
+  exit 2
+}
+[ $# -eq 2 ] || usage
+command=$1
+envfile=$2
+
+state_dir="${TMPDIR:-/tmp}/quorvane-cups-test-env-$(id -u)"
+mkdir -p "$state_dir/users" || exit 1
+log="$state_dir/log"
+
+note() { echo "cups-test-env: $*" | tee -a "$log" >&2; }
+
+# Every change to the shared state happens under one lock.
+exec 9>"$state_dir/lock"
+flock 9
+
+write_env() {
+  local tmp="$envfile.tmp.$$"
+  mkdir -p "$(dirname "$envfile")"
+  printf '%s\n' "$@" >"$tmp" && mv -f "$tmp" "$envfile"
+}
+
+unavailable() {
+  note "unavailable: $1"
+  write_env "QV_CUPS_AVAILABLE=0" "QV_CUPS_REASON=$1"
+  exit 0
+}
+
+is_root() { [ "$(id -u)" -eq 0 ]; }
+
+alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
+
+# Drops the entries of runs whose virtual printer is gone (a run that was killed before its stop).
+prune_users() {
+  local entry
+  for entry in "$state_dir"/users/*; do
+    [ -e "$entry" ] || continue
+    alive "$(basename "$entry")" || rm -f "$entry"
+  done
+}
+
+users_left() { compgen -G "$state_dir/users/*" >/dev/null; }
+
+remember_started() { echo "$1 $2" >>"$state_dir/started"; }
+
+dbus_running() {
+  dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetId \
+    >/dev/null 2>&1
+}
+avahi_running() { avahi-daemon --check 2>/dev/null; }
+cupsd_running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
+
+wait_for() {
+  local tries=$1
+  shift
+  while ((tries-- > 0)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+start_daemons() {
+  command -v cupsd >/dev/null && command -v ippeveprinter >/dev/null && command -v lpadmin >/dev/null ||
+    unavailable "cups, cups-client or cups-ipp-utils is not installed (run scripts/setup.sh)"
+
+  if ! dbus_running; then
+    is_root || unavailable "the system bus (dbus-daemon --system) is not running and starting it needs root"
+    mkdir -p /run/dbus
+    # A pid file left by a bus that is gone stops a new bus from starting.
+    if [ -f /run/dbus/pid ] && ! alive "$(cat /run/dbus/pid)"; then rm -f /run/dbus/pid; fi
+    local pid
+    pid=$(dbus-daemon --system --fork --print-pid 2>>"$log" </dev/null 9>&-) ||
+      unavailable "dbus-daemon --system did not start (see $log)"
+    remember_started dbus "$pid"
+    wait_for 25 dbus_running || unavailable "the system bus did not come up"
+  fi
+
+  if ! avahi_running; then
+    is_root || unavailable "avahi-daemon is not running and starting it needs root"
+    avahi-daemon -D >>"$log" 2>&1 </dev/null 9>&- || unavailable "avahi-daemon did not start (see $log)"
+    wait_for 25 avahi_running || unavailable "avahi-daemon did not come up"
+    remember_started avahi "$(cat /run/avahi-daemon/pid 2>/dev/null)"
+  fi
+
+  if ! cupsd_running; then
+    is_root || unavailable "cupsd is not running and starting it needs root"
+    # In the foreground under setsid, so that its id is known; its output goes to the log, never to the
+    # caller's pipe (CTest waits for that pipe to close).
+    setsid cupsd -f >>"$log" 2>&1 </dev/null 9>&- &
+    local pid=$!
+    remember_started cupsd "$pid"
+    wait_for 50 cupsd_running || unavailable "cupsd did not come up (see /var/log/cups/error_log)"
+  fi
+}
+
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+start() {
+  prune_users
+  start_daemons
+
+  local spool queue port pid=""
+  spool=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-ipp-XXXXXX") || unavailable "no temporary folder"
+  chmod 755 "$spool"
+  queue="quorvane-test-$$-$RANDOM"
+
+  # Ports are picked at random and tried; one that another program took in between just fails to bind.
+  local attempt
+  for attempt in 1 2 3 4 5 6 7 8; do
+    port=$((20000 + RANDOM % 40000))
+    port_open "$port" && continue
+    # -c /bin/true finishes each job at once (without it the printer "prints" for 5 to 15 seconds);
+    # -s 10,10 announces colour; -2 two-sided printing; -n localhost listens on loopback only.
+    setsid ippeveprinter -r off -k -d "$spool" -p "$port" -n localhost -s 10,10 -2 -c /bin/true \
+      -f application/pdf,image/jpeg,image/png "Quorvane Test $queue" >>"$spool.log" 2>&1 </dev/null 9>&- &
+    pid=$!
+    if wait_for 50 port_open "$port" && alive "$pid"; then break; fi
+    kill "$pid" 2>/dev/null
+    pid=""
+  done
+  if [ -z "$pid" ]; then
+    rm -rf "$spool" "$spool.log"
+    unavailable "ippeveprinter did not start (avahi-daemon and the system bus must run)"
+  fi
+  touch "$state_dir/users/$pid"
+
+  local out
+  if ! out=$(lpadmin -p "$queue" -E -v "ipp://127.0.0.1:$port/ipp/print" -m everywhere \
+    -o printer-error-policy=abort-job 2>&1); then
+    kill "$pid" 2>/dev/null
+    rm -f "$state_dir/users/$pid"
+    rm -rf "$spool" "$spool.log"
+    unavailable "lpadmin could not add the queue: $out"
+  fi
+  if ! wait_for 50 lpstat -p "$queue" >/dev/null 2>&1; then
+    kill "$pid" 2>/dev/null
+    rm -f "$state_dir/users/$pid"
+    rm -rf "$spool" "$spool.log"
+    unavailable "the queue $queue did not appear"
+  fi
+
+  write_env "QV_CUPS_AVAILABLE=1" "QV_CUPS_QUEUE=$queue" "QV_CUPS_SPOOL=$spool" \
+    "QV_CUPS_PRINTER_URI=ipp://localhost:$port/ipp/print" \
+    "QV_CUPS_QUEUE_URI=ipp://localhost/printers/$queue" "QV_CUPS_IPPEVE_PID=$pid"
+  note "queue $queue on port $port, documents in $spool"
+}
+
+value() { sed -n "s/^$1=//p" "$envfile" 2>/dev/null | head -n 1; }
+
+stop() {
+  if [ -f "$envfile" ] && [ "$(value QV_CUPS_AVAILABLE)" = 1 ]; then
+    local queue spool pid
+    queue=$(value QV_CUPS_QUEUE)
+    spool=$(value QV_CUPS_SPOOL)
+    pid=$(value QV_CUPS_IPPEVE_PID)
+    if [ -n "$queue" ]; then
+      cancel -a -x "$queue" 2>/dev/null
+      lpadmin -x "$queue" 2>/dev/null
+    fi
+    if alive "$pid"; then
+      kill "$pid"
+      wait_for 25 eval "! kill -0 $pid 2>/dev/null"
+    fi
+    rm -f "$state_dir/users/$pid"
+    case "$spool" in "${TMPDIR:-/tmp}"/quorvane-ipp-*) rm -rf "$spool" "$spool.log" ;; esac
+    note "removed queue $queue"
+  fi
+  rm -f "$envfile"
+
+  prune_users
+  if ! users_left && [ -f "$state_dir/started" ]; then
+    # The daemons this script started, the last one first.
+    local name pid
+    tac "$state_dir/started" | while read -r name pid; do
+      if alive "$pid"; then
+        note "stopping $name ($pid)"
+        kill "$pid"
+      fi
+    done
+    rm -f "$state_dir/started"
+  fi
+}
+
+case "$command" in
+  start) start ;;
+  stop) stop ;;
+  *) usage ;;
+esac
