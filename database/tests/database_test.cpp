@@ -59,6 +59,8 @@ class Manager : public ::testing::Test {
   manager_impl db{[this] { return wide_string::from_narrow(path); }};
 
   void open() { ASSERT_EQ(db.applicationWillInitialize(), 0); }
+  // The manager leaves its connection open at destruction, as the process-wide one does at exit.
+  void TearDown() override { db.close(); }
 };
 
 TEST_F(Manager, OpensTheFileInTheDataFolderOnce) {
