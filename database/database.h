@@ -14,6 +14,7 @@ namespace quorvane::database {
 /// Is told about row changes of the tables it observes.
 class observer {
  public:
+  /// An observer is destroyed through its interface.
   virtual ~observer() = default;
   /// A row of `table` was inserted or updated.
   virtual void rowChanged(const std::string& table, int64_t rowid) = 0;

@@ -18,12 +18,18 @@ class statement_impl final : public statement {
  public:
   /// Takes ownership of `handle`, which may be null.
   explicit statement_impl(sqlite3_stmt* handle) : handle_(handle) {}
+  /// Finalizes the SQLite statement, if any.
   ~statement_impl() override;
 
+  /// Steps the statement; false at the end, on an error or without a statement, and for good after that.
   bool step() override;
+  /// The column is not 0; false without a statement.
   bool columnBool(int index) override;
+  /// The column as a 32-bit integer; 0 without a statement.
   int32_t columnInt(int index) override;
+  /// The column as a 64-bit integer; 0 without a statement.
   int64_t columnInt64(int index) override;
+  /// The column as UTF-8 text; empty for NULL and without a statement.
   std::string columnText(int index) override;
 
  private:
@@ -50,10 +56,15 @@ class manager_impl final : public manager {
   /// Replays the rows of every observed table as changes and installs the update hook; returns the status.
   int32_t applicationDidInitialize() override;
 
+  /// Appends `o` to the observers of `table`.
   void addObserver(const std::string& table, observer* o) override;
+  /// Removes every occurrence of `o` from the observers of `table`.
   void removeObserver(const std::string& table, observer* o) override;
+  /// Logs and runs `sql`; returns SQLite's result code (SQLITE_CANTOPEN when the database is not open).
   int32_t exec(const std::string& sql) override;
+  /// Logs and prepares `sql`; a statement without rows when it fails or the database is not open.
   smart_ptr<statement> select(const std::string& sql) override;
+  /// SQLite's last insert row id; 0 when the database is not open.
   int64_t lastInsertRowID() override;
   /// Closes the connection and makes the next use open it again; false when there is none or SQLite
   /// refuses (statements still open).

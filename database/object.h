@@ -17,9 +17,12 @@ namespace quorvane::database {
 /// when the record is dirty.
 class object {
  public:
+  /// A record without a row: oid 0, empty uuid, clean.
   object() = default;
+  /// Copies oid, uuid and dirty.
   object(const object&) = default;
   object& operator=(const object&) = default;
+  /// Destroys the record; saving on release is up to the most derived class.
   virtual ~object() = default;
 
   /// The record's table name (a constant per class).

@@ -19,15 +19,20 @@ class device final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~device() override;
   // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  /// Not copyable.
   device(const device&) = delete;
+  /// Not assignable.
   device& operator=(const device&) = delete;
 
   /// Creates the table "device" and its index; false when the table is missing afterwards (the
   /// index statements' results are ignored).
   static bool createTable();
 
+  /// Sets every field's key on `out`.
   void writeJSON(Json::Value& out) const override;
+  /// Sets every field from `in`, with the read defaults for missing keys.
   void readJSON(const Json::Value& in) override;
+  /// Returns "device".
   const char* tableName() const override { return table_name; }
   /// Writes a dirty record (inserting it when it has no row); true when clean afterwards, false when the
   /// statement failed.

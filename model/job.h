@@ -24,15 +24,20 @@ class job final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~job() override;
   // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  /// Not copyable.
   job(const job&) = delete;
+  /// Not assignable.
   job& operator=(const job&) = delete;
 
   /// Creates the table "job" and its indexes; false when the table is missing afterwards (the
   /// index statements' results are ignored).
   static bool createTable();
 
+  /// Sets every field's key on `out`.
   void writeJSON(Json::Value& out) const override;
+  /// Sets every field from `in`, with the read defaults for missing keys.
   void readJSON(const Json::Value& in) override;
+  /// Returns "job".
   const char* tableName() const override { return table_name; }
   /// Writes a dirty record (inserting it when it has no row); true when clean afterwards, false when the
   /// statement failed.
@@ -40,8 +45,11 @@ class job final : public object, public database::object {
 
   // ---- read access
 
+  /// The sending device's address, carried unchanged.
   const std::string& deviceAddress() const { return deviceAddress_; }
+  /// The sending device's id.
   const wide_string& deviceID() const { return deviceID_; }
+  /// The id of the printer the job was sent to.
   const std::string& printerID() const { return printerID_; }
   /// The number of the job in the system's print queue (0 none).
   int32_t platformID() const { return platformID_; }
@@ -51,17 +59,21 @@ class job final : public object, public database::object {
   const wide_string& user() const { return user_; }
   /// The document's MIME type.
   const wide_string& format() const { return format_; }
+  /// The service's print quality, carried unchanged.
   int32_t printQuality() const { return printQuality_; }
   /// First page to print (0: from the start).
   int32_t firstPage() const { return firstPage_; }
   /// Last page to print (0: to the end).
   int32_t lastPage() const { return lastPage_; }
+  /// Whether the job asks for colour.
   bool isColor() const { return isColor_; }
   /// 4 and 5 print landscape, anything else portrait.
   int32_t orientation() const { return orientation_; }
   /// 1 and 2 print on both sides, anything else on one.
   int32_t duplex() const { return duplex_; }
+  /// The number of copies.
   int32_t copies() const { return copies_; }
+  /// Whether to fit the document to the page (carried unchanged).
   bool fitToPage() const { return fitToPage_; }
   /// The paper size asked for; null when none was given.
   const media_ptr& media() const { return media_; }
@@ -69,6 +81,7 @@ class job final : public object, public database::object {
   int32_t state() const { return state_; }
   /// Path of the document file the service received.
   const wide_string& filename() const { return filename_; }
+  /// The service's creation time, carried unchanged.
   int64_t timeAtCreation() const { return timeAtCreation_; }
 
   // ---- setters: each marks the record dirty when the value changes (media always)

@@ -36,7 +36,9 @@ class reader {
   bool element_text(const Json::Value& element, const char* key, std::string& out) const;
 
  private:
+  /// The key's value; null when it is missing, null, or `in` is not an object.
   const Json::Value* find(const char* key) const;
+  /// Logs the warning naming `key`, what was expected and what was found.
   void warn(const char* key, const char* expected, const Json::Value& got) const;
 
   const Json::Value& in_;

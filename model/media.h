@@ -17,6 +17,7 @@ struct media_margins {
   int32_t right = 0;
   int32_t bottom = 0;
 
+  /// Equal when every member is equal.
   friend bool operator==(const media_margins&, const media_margins&) = default;
 };
 
@@ -31,6 +32,7 @@ class media final : public object {
   /// Copies every field including the margins; the copy is always enabled.
   media(const media& other);
 
+  /// Sets every field's key on `out`; "margins" only when there are margins.
   void writeJSON(Json::Value& out) const override;
   /// Reads the keys; a missing "enabled" reads as false, and "margins" (when an array) replaces the margins.
   void readJSON(const Json::Value& in) override;

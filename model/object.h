@@ -18,6 +18,7 @@ class object : public ref_counted_object {
   virtual void readJSON(const Json::Value& in) = 0;
 
  protected:
+  /// A record of the derived class.
   object() = default;
   /// A copied record starts without references of its own.
   object(const object&) : ref_counted_object() {}

@@ -42,15 +42,20 @@ class printer final : public object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~printer() override;
   // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  /// Not copyable.
   printer(const printer&) = delete;
+  /// Not assignable.
   printer& operator=(const printer&) = delete;
 
   /// Creates the table "printer" and its indexes; false when the table is missing afterwards (the
   /// index statements' results are ignored).
   static bool createTable();
 
+  /// Sets every field's key on `out`.
   void writeJSON(Json::Value& out) const override;
+  /// Sets every field from `in`, with the read defaults for missing keys.
   void readJSON(const Json::Value& in) override;
+  /// Returns "printer".
   const char* tableName() const override { return table_name; }
   /// Inserts a record without a row, or replaces the row of a dirty one; false when the statement failed.
   bool save() override;
@@ -64,12 +69,19 @@ class printer final : public object, public database::object {
   const wide_string& name() const { return name_; }
   /// The name shown to people.
   const std::string& displayName() const { return displayName_; }
+  /// Where the printer stands.
   const wide_string& location() const { return location_; }
+  /// The maker's name.
   const wide_string& make() const { return make_; }
+  /// The model's name.
   const wide_string& model() const { return model_; }
+  /// The colour feature word.
   int32_t color() const { return color_; }
+  /// The landscape feature word.
   int32_t landscape() const { return landscape_; }
+  /// The duplex feature word.
   int32_t duplex() const { return duplex_; }
+  /// The copies feature word.
   int32_t copy() const { return copy_; }
   /// The feature word `f`.
   int32_t feature(printer_feature f) const;
@@ -85,12 +97,15 @@ class printer final : public object, public database::object {
   int32_t reasons() const { return reasons_; }
   /// One of `printer_action`.
   int32_t action() const { return action_; }
+  /// The application path for `action_open`; shown for `action_print`.
   const wide_string& actionParam() const { return actionParam_; }
+  /// Whether the printer is switched on.
   bool enabled() const { return enabled_; }
   /// Names of the users who may use the printer.
   const std::vector<std::string>& acl() const { return acl_; }
   /// The service created the printer by itself.
   bool autoCreated() const { return autoCreated_; }
+  /// The owning user's name.
   const wide_string& owner() const { return owner_; }
   /// False in a notification means the printer no longer exists.
   bool exists() const { return exists_; }
@@ -137,6 +152,7 @@ class printer final : public object, public database::object {
   void setExists(bool value);
 
  private:
+  /// The field that holds the feature word `f`.
   int32_t& feature_word(printer_feature f);
 
   wide_string name_;

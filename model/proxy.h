@@ -28,7 +28,9 @@ class proxy final : public model::object, public database::object {
   /// Saves the record first when it has a row and is dirty.
   ~proxy() override;
   // A copy would write the same row twice on release: records are shared through smart pointers instead.
+  /// Not copyable.
   proxy(const proxy&) = delete;
+  /// Not assignable.
   proxy& operator=(const proxy&) = delete;
 
   /// Creates the table "proxy" and its index; false when the table is missing afterwards (the
@@ -39,6 +41,7 @@ class proxy final : public model::object, public database::object {
   void writeJSON(Json::Value& out) const override;
   /// Reads the keys; a missing "port" gives 80, and only the low 16 bits of a port are kept.
   void readJSON(const Json::Value& in) override;
+  /// Returns "proxy".
   const char* tableName() const override { return table_name; }
   /// Inserts a record without a row, or replaces the row of a dirty one; false when the statement failed.
   bool save() override;
@@ -49,8 +52,11 @@ class proxy final : public model::object, public database::object {
   const wide_string& host() const { return host_; }
   /// The addresses that bypass the proxy, as the system gives them.
   const wide_string& bypass() const { return bypass_; }
+  /// The proxy's port.
   uint16_t port() const { return port_; }
+  /// The user name for the proxy.
   const wide_string& user() const { return user_; }
+  /// The password for the proxy, in plain text.
   const wide_string& password() const { return password_; }
 
   /// Sets the proxy's host and marks the record dirty.

@@ -17,6 +17,7 @@ namespace quorvane::model::testing_support {
 /// Every table created and empty, row ids starting again at 1.
 class Store : public ::testing::Test {
  protected:
+  /// Creates the tables once and empties them.
   void SetUp() override {
     ASSERT_EQ(manager::shared().status(), 0) << "the model manager created its tables";
     ASSERT_EQ(database::manager::shared().exec("DELETE FROM printer; DELETE FROM job; DELETE FROM device;"
@@ -38,6 +39,7 @@ class log_capture {
     set_log_level(level);
     ::testing::internal::CaptureStderr();
   }
+  /// Stops capturing and restores the threshold.
   ~log_capture() {
     if (!taken_) ::testing::internal::GetCapturedStderr();
     set_log_level(previous_);
