@@ -35,7 +35,8 @@ std::string default_data_folder(const environment_reader& env) {
 std::string usage_text() {
   return "Usage:\n"
          "  quorvane-service [serve] [--port N] [--data DIR] [--log-level N]\n"
-         "      Runs the local print service on 127.0.0.1 (port 6631 unless --port is given).\n"
+         "      Runs the local print service on 127.0.0.1 (port 6631 unless --port is given; 0 lets the\n"
+         "      system pick one). The port in use is written to DIR/service.port.\n"
          "      --data DIR     state folder (default $XDG_STATE_HOME/quorvane-service,\n"
          "                     else ~/.local/state/quorvane-service)\n"
          "      --log-level N  0 none, 1 errors, 2 warnings, 3 information (default), 10 verbose\n"
@@ -92,12 +93,13 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
     const std::string_view value = argv[++index];
     bool ok = true;
     if (arg == "--port") {
-      ok = parse_int(value, 1, 65535, submit ? out.submit.port : out.serve.port);
+      ok = submit ? parse_int(value, 1, 65535, out.submit.port) : parse_int(value, 0, 65535, out.serve.port);
     } else if (arg == "--data") {
       ok = !value.empty();
       out.serve.data_folder = value;
     } else if (arg == "--log-level") {
       ok = parse_int(value, 0, 10, out.serve.log_level);
+      out.serve.log_level_given = true;
     } else if (arg == "--printer") {
       ok = !value.empty();
       out.submit.printer = value;

@@ -18,6 +18,7 @@ struct serve_options {
   int32_t port = default_port;
   std::string data_folder;
   int32_t log_level = 3;
+  bool log_level_given = false;  // --log-level was on the command line (it then wins over the stored one)
 };
 
 /// Options of `quorvane-service submit --printer NAME-OR-UUID [...] FILE`.

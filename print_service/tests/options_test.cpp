@@ -84,7 +84,7 @@ TEST(CommandLine, BadInputIsRejectedWithAReason) {
     std::vector<const char*> args;
   } cases[] = {
       {"port not a number", {"--port", "x"}},
-      {"port zero", {"--port", "0"}},
+      {"submit to port zero", {"submit", "--printer", "p", "--port", "0", "a.pdf"}},
       {"port too large", {"--port", "65536"}},
       {"port with trailing text", {"--port", "80a"}},
       {"option without value", {"--data"}},

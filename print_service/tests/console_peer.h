@@ -1,0 +1,92 @@
+// A console for the tests: a `server_stub` over the poll() run loop whose delegate records what arrives.
+#pragma once
+
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/device.h"
+#include "model/job.h"
+#include "model/printer.h"
+#include "net/poll_runloop.h"
+#include "service/server_stub.h"
+
+namespace quorvane::print_service::testing {
+
+/// What a console heard from the service.
+struct console_record : server::delegate {
+  std::vector<std::vector<smart_ptr<model::printer>>> updated;
+  std::vector<std::vector<smart_ptr<model::printer>>> removed;
+  struct print_request {
+    smart_ptr<model::printer> printer;
+    smart_ptr<model::job> job;
+    print_completion completion;
+  };
+  std::vector<print_request> prints;
+
+  void printersWereUpdated(std::list<smart_ptr<model::printer>>& printers) override {
+    updated.emplace_back(printers.begin(), printers.end());
+  }
+  void printersWereRemoved(std::list<smart_ptr<model::printer>>& printers) override {
+    removed.emplace_back(printers.begin(), printers.end());
+  }
+  void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
+  void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
+  void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job, print_completion completion) override {
+    prints.push_back({printer, job, std::move(completion)});
+  }
+};
+
+/// One console: its record, its stub, and the statuses its requests received (shared with the callbacks,
+/// so a callback told of a late close never writes into a console that is gone).
+class console_peer {
+ public:
+  struct outcome {
+    std::vector<int32_t> statuses;  // every status the callback received, in order
+    Json::Value value;              // the attributes of the last call (attributes only)
+  };
+
+  console_peer() : stub_(new server_stub(&record_)) {}
+  ~console_peer() {
+    if (stub_->connected()) stub_->handle_close();
+  }
+
+  server_stub& stub() { return *stub_; }
+  console_record& record() { return record_; }
+
+  /// Connects to the service on 127.0.0.1 at `port`; the stub watches itself on the main run loop.
+  int32_t connect(int port) { return connect_to_loopback(*stub_, static_cast<uint16_t>(port)); }
+
+  /// A status callback that appends to a new outcome, and that outcome.
+  std::pair<server::status_callback, std::shared_ptr<outcome>> status_sink() {
+    auto o = std::make_shared<outcome>();
+    return {[o](int32_t status) { o->statuses.push_back(status); }, o};
+  }
+
+  std::shared_ptr<outcome> authenticate() {
+    auto [callback, o] = status_sink();
+    stub_->authenticate("", callback);
+    return o;
+  }
+  std::shared_ptr<outcome> observe(bool enable) {
+    auto [callback, o] = status_sink();
+    stub_->observe(enable, callback);
+    return o;
+  }
+  std::shared_ptr<outcome> attributes() {
+    auto o = std::make_shared<outcome>();
+    stub_->attributes([o](int32_t status, Json::Value& value) {
+      o->statuses.push_back(status);
+      o->value = value;
+    });
+    return o;
+  }
+
+ private:
+  console_record record_;
+  smart_ptr<server_stub> stub_;
+};
+
+}  // namespace quorvane::print_service::testing

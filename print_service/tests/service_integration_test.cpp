@@ -1,0 +1,409 @@
+// The real quorvane-service on a free loopback port with a temporary data folder, driven by the console's
+// own `server_stub` over the poll() run loop, and by the submit tool.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "console_peer.h"
+#include "service_process.h"
+
+namespace quorvane::print_service::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// CUPS is left out of these tests: the service is pointed at a CUPS server that does not exist.
+const std::vector<std::string> no_cups = {"CUPS_SERVER=/nonexistent/quorvane-test/cups.sock"};
+
+class ServiceSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(root_.path().empty());
+    ASSERT_TRUE(loop_.valid());
+    set_main_runloop(&loop_);
+    data_ = root_.path() + "/data";
+    service_ = std::make_unique<service_process>(data_, no_cups);
+    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  }
+  void TearDown() override {
+    consoles_.clear();
+    tools_.clear();
+    service_->stop();
+    set_main_runloop(nullptr);
+    if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
+  }
+
+  // Runs the loop until `done` or 10 seconds have passed; in short rounds, because some conditions (a child
+  // process ending) do not wake the loop.
+  bool run_until(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      loop_.run_until(done, 10ms);
+    }
+    return true;
+  }
+
+  console_peer& new_console() {
+    consoles_.push_back(std::make_unique<console_peer>());
+    return *consoles_.back();
+  }
+
+  // Connects, authenticates and observes, as the console does on every connection.
+  void open_session(console_peer& console) {
+    if (!console.stub().connected()) {
+      ASSERT_EQ(console.connect(service_->port()), 0);
+    }
+    auto authenticated = console.authenticate();
+    auto observing = console.observe(true);
+    const size_t lists_before = console.record().updated.size();
+    ASSERT_TRUE(run_until([&] {
+      return !observing->statuses.empty() && console.record().updated.size() > lists_before;
+    }));
+    ASSERT_EQ(authenticated->statuses, std::vector<int32_t>{0});
+    ASSERT_EQ(observing->statuses, std::vector<int32_t>{0});
+  }
+
+  // A printer of the console's own, sent with updatePrinter.
+  smart_ptr<model::printer> console_printer(const char* uuid, const char* name) {
+    smart_ptr<model::printer> p(new model::printer());
+    p->setUuid(uuid);
+    p->setName(wide_string::from_narrow(name));
+    p->setDisplayName(std::string("Printer ") + name);
+    return p;
+  }
+
+  void add_printer(console_peer& console, const smart_ptr<model::printer>& p) {
+    auto [callback, stored] = console.status_sink();
+    console.stub().updatePrinter(p, callback);
+    ASSERT_TRUE(run_until([&] { return !stored->statuses.empty(); }));
+    ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
+  }
+
+  // Starts the submit tool with `args` after "submit --port <port>"; its output goes to a file.
+  child_process& submit(std::vector<std::string> args, const std::string& output) {
+    std::vector<std::string> argv = {service_binary(), "submit", "--port", std::to_string(service_->port())};
+    argv.insert(argv.end(), args.begin(), args.end());
+    tools_.push_back(std::make_unique<child_process>());
+    EXPECT_TRUE(tools_.back()->spawn(argv, {}, output));
+    return *tools_.back();
+  }
+
+  // Runs the loop until the tool ends; its exit status.
+  int finish(child_process& tool) {
+    EXPECT_TRUE(run_until([&] { return tool.finished(); })) << "the submit tool did not end";
+    return tool.exit_status();
+  }
+
+  std::string document(const std::string& name, const std::string& content) {
+    const std::string path = root_.path() + "/" + name;
+    EXPECT_TRUE(write_file(path, content));
+    return path;
+  }
+
+  temporary_folder root_;
+  std::string data_;
+  poll_runloop loop_;
+  std::unique_ptr<service_process> service_;
+  std::vector<std::unique_ptr<child_process>> tools_;
+  std::vector<std::unique_ptr<console_peer>> consoles_;
+};
+
+TEST_F(ServiceSession, AnswersTheConsoleRequestsAndKeepsAttributes) {
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  auto authenticated = console.authenticate();
+  auto [save_callback, saved] = console.status_sink();
+  Json::Value changes(Json::objectValue);
+  changes["printMode"] = 1;
+  changes["filenameGenerationFlags"] = 5;
+  console.stub().saveAttributes(changes, save_callback);
+  auto attributes = console.attributes();
+  ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); }));
+  EXPECT_EQ(authenticated->statuses, std::vector<int32_t>{0});
+  EXPECT_EQ(saved->statuses, std::vector<int32_t>{0});
+  ASSERT_EQ(attributes->statuses, std::vector<int32_t>{0});
+  EXPECT_EQ(attributes->value["printMode"].asInt(), 1);
+  EXPECT_EQ(attributes->value["filenameGenerationFlags"].asInt(), 5);
+  EXPECT_TRUE(attributes->value["logLevel"].isInt());
+
+  // An unknown method gets the JSON-RPC error code as its status.
+  Json::Value unknown(Json::objectValue);
+  unknown["jsonrpc"] = "2.0";
+  unknown["method"] = "frobnicate";
+  int32_t unknown_status = 0;
+  console.stub().call(unknown, [&](const Json::Value& response) { unknown_status = response_status(response); });
+  ASSERT_TRUE(run_until([&] { return unknown_status != 0; }));
+  EXPECT_EQ(unknown_status, -32601);
+
+  // The attributes survive a restart of the service.
+  console.stub().handle_close();
+  service_->stop();
+  ASSERT_TRUE(service_->start());
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  auto again = console.attributes();
+  ASSERT_TRUE(run_until([&] { return !again->statuses.empty(); }));
+  EXPECT_EQ(again->value["filenameGenerationFlags"].asInt(), 5);
+}
+
+TEST_F(ServiceSession, UpdatedPrintersAreEchoedToEveryObserver) {
+  console_peer& first = new_console();
+  console_peer& second = new_console();
+  open_session(first);
+  open_session(second);
+  EXPECT_TRUE(first.record().updated.front().empty()) << "no printer without CUPS and without the console's";
+
+  smart_ptr<model::printer> p = console_printer("6f1c8a52-0d0e-4f7b-9a51-3c1d2e4f5a6b", "open_on_my_pc");
+  p->setDirectory(wide_string::from_narrow("/home/ann/Received"));
+  add_printer(first, p);
+  ASSERT_TRUE(run_until([&] { return first.record().updated.size() == 2 && second.record().updated.size() == 2; }));
+  for (console_peer* console : {&first, &second}) {
+    const auto& echoed = console->record().updated.back();
+    ASSERT_EQ(echoed.size(), 1u);
+    EXPECT_EQ(echoed[0]->uuid(), p->uuid());
+    EXPECT_EQ(echoed[0]->displayName(), "Printer open_on_my_pc");
+    EXPECT_EQ(echoed[0]->directory().narrow(), "/home/ann/Received");
+  }
+
+  // A console that observes later gets the stored printer in its first list.
+  console_peer& third = new_console();
+  open_session(third);
+  ASSERT_EQ(third.record().updated.back().size(), 1u);
+  EXPECT_EQ(third.record().updated.back()[0]->uuid(), p->uuid());
+
+  auto [callback, removed] = first.status_sink();
+  first.stub().removePrinter(p, callback);
+  ASSERT_TRUE(run_until([&] { return second.record().removed.size() == 1 && !removed->statuses.empty(); }));
+  EXPECT_EQ(removed->statuses, std::vector<int32_t>{0});
+  EXPECT_EQ(second.record().removed[0][0]->uuid(), p->uuid());
+
+  // A console that stops observing hears nothing more.
+  auto stopped = second.observe(false);
+  ASSERT_TRUE(run_until([&] { return !stopped->statuses.empty(); }));
+  add_printer(first, console_printer("7a2d9b63-1e1f-4a8c-8b62-4d2e3f5a6b7c", "lab"));
+  ASSERT_TRUE(run_until([&] { return first.record().updated.size() == 3; }));
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(second.record().updated.size(), 2u);
+}
+
+TEST_F(ServiceSession, PrintIsAnsweredThroughTheCompletionAndSubmitWaitReportsIt) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("8b3e0c74-2f20-4b9d-9c73-5e3f4a6b7c8d", "office"));
+  auto [callback, saved] = console.status_sink();
+  Json::Value flags(Json::objectValue);
+  flags["filenameGenerationFlags"] = 1;
+  console.stub().saveAttributes(flags, callback);
+
+  const std::string pdf = document("Quarterly Report.pdf", "%PDF-1.4\n%%EOF\n");
+  const std::string output = root_.path() + "/submit.out";
+  child_process& tool = submit({"--printer", "office", "--user", "ann", "--copies", "2", "--wait", pdf}, output);
+  ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 1; })) << read_file(output);
+
+  auto& request = console.record().prints[0];
+  EXPECT_EQ(request.printer->name().narrow(), "office");
+  EXPECT_EQ(request.job->user().narrow(), "ann");
+  EXPECT_EQ(request.job->copies(), 2);
+  EXPECT_EQ(request.job->format().narrow(), "application/pdf");
+  EXPECT_EQ(request.job->name().narrow(), "Quarterly Report.pdf");
+  const std::string spooled = request.job->filename().narrow();
+  EXPECT_NE(spooled.find(data_ + "/spool/"), std::string::npos) << spooled;
+  EXPECT_EQ(spooled.substr(spooled.rfind('/') + 1), "Quarterly Report+ann.pdf");
+  EXPECT_EQ(read_file(spooled), "%PDF-1.4\n%%EOF\n");
+  EXPECT_FALSE(tool.finished()) << "submit --wait returned before the console answered";
+
+  request.completion(0, 9, 0);
+  EXPECT_EQ(finish(tool), 0) << read_file(output);
+  EXPECT_EQ(read_file(output), "status 0, state 9, job id 0\n");
+
+  // A failed delivery makes submit --wait fail, with the console's numbers.
+  child_process& failing = submit({"--printer", "office", "--wait", pdf}, root_.path() + "/failing.out");
+  ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 2; }));
+  console.record().prints[1].completion(2, 8, 0);
+  EXPECT_EQ(finish(failing), 1);
+  EXPECT_EQ(read_file(root_.path() + "/failing.out"), "status 2, state 8, job id 0\n");
+}
+
+TEST_F(ServiceSession, JobsGoOutOneAtATimeInOrder) {
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  add_printer(console, console_printer("9c4f1d85-3031-4cae-8d84-6f4a5b7c8d9e", "office"));
+  // Submitted while no console observes: they wait.
+  for (const char* name : {"a.png", "b.png", "c.png"}) {
+    child_process& tool = submit({"--printer", "office", document(name, "\x89PNG\r\n\x1A\n....")},
+                                 root_.path() + "/" + name + ".out");
+    EXPECT_EQ(finish(tool), 0) << read_file(root_.path() + "/" + name + ".out");
+  }
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_TRUE(console.record().prints.empty());
+
+  open_session(console);
+  const char* names[] = {"a.png", "b.png", "c.png"};
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() > i; })) << names[i];
+    loop_.run_until([] { return false; }, 50ms);
+    ASSERT_EQ(console.record().prints.size(), i + 1) << "a second job went out before the first was answered";
+    EXPECT_EQ(console.record().prints.back().job->name().narrow(), names[i]);
+    EXPECT_EQ(console.record().prints.back().job->format().narrow(), "image/png");
+    console.record().prints.back().completion(0, 9, 0);
+  }
+}
+
+TEST_F(ServiceSession, AJobWithoutAnswerIsSentAgainThenAbortedAfterThreeAttempts) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("ad5a2e96-4142-4dbf-9e95-7a5b6c8d9eaf", "office"));
+  const std::string output = root_.path() + "/submit.out";
+  child_process& tool = submit({"--printer", "office", "--wait", document("x.pdf", "%PDF-1.4")}, output);
+
+  for (size_t attempt = 1; attempt <= 3; ++attempt) {
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == attempt; })) << "attempt " << attempt;
+    console.stub().handle_close();  // the console goes away without answering
+    if (attempt < 3) open_session(console);
+  }
+  EXPECT_EQ(finish(tool), 1);
+  EXPECT_EQ(read_file(output), "status 10, state 8, job id 0\n");
+  const std::string uuid = console.record().prints[0].job->uuid();
+  EXPECT_EQ(console.record().prints[2].job->uuid(), uuid) << "the same job each time";
+
+  // Aborted means finished: a console that observes now gets nothing.
+  open_session(console);
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().prints.size(), 3u);
+}
+
+TEST_F(ServiceSession, RestartMidSessionToldTenReconnectsAndDeliversTheJobOnce) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("be6b3fa7-5253-4ec0-8fa6-8b6c7d9eafb0", "office"));
+  child_process& queued = submit({"--printer", "office", document("r.jpg", "\xFF\xD8\xFF\xE0....")},
+                                 root_.path() + "/queued.out");
+  EXPECT_EQ(finish(queued), 0);
+  ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 1; }));
+
+  // The service stops answering with a request outstanding, then dies.
+  service_->freeze();
+  auto outstanding = console.attributes();
+  auto [callback, update] = console.status_sink();
+  console.stub().updatePrinter(console_printer("cf7c40b8-6364-4fd1-a0b7-9c7d8eafb0c1", "lab"), callback);
+  loop_.run_until([] { return false; }, 50ms);
+  service_->kill_now();
+  ASSERT_TRUE(run_until([&] { return !outstanding->statuses.empty(); }));
+  EXPECT_EQ(outstanding->statuses, std::vector<int32_t>{10});
+  EXPECT_TRUE(outstanding->value.isNull());
+  EXPECT_EQ(update->statuses, std::vector<int32_t>{10});
+  EXPECT_FALSE(console.stub().connected());
+
+  // Nothing listens now: connect fails and registers nothing.
+  EXPECT_EQ(console.connect(service_->port()), -1);
+  EXPECT_EQ(loop_.watched_count(), 0u);
+
+  const int32_t next_id = console.stub().next_request_id();
+  ASSERT_TRUE(service_->start(service_->port()));
+  open_session(console);
+  EXPECT_GT(console.stub().next_request_id(), next_id) << "ids keep rising across connections";
+  ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 2; }));
+  EXPECT_EQ(console.record().prints[1].job->uuid(), console.record().prints[0].job->uuid());
+  EXPECT_EQ(console.record().prints[1].job->name().narrow(), "r.jpg");
+  EXPECT_EQ(console.record().prints[1].job->format().narrow(), "image/jpeg");
+
+  // The answer to the first delivery comes too late: the service no longer waits for its id.
+  console.record().prints[0].completion(0, 9, 0);
+  console.record().prints[1].completion(0, 9, 0);
+  Json::Value watch(Json::objectValue);
+  watch["jsonrpc"] = "2.0";
+  watch["method"] = "watchJob";
+  watch["params"].append(1);
+  Json::Value outcome;
+  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
+  ASSERT_TRUE(run_until([&] { return !outcome.isNull(); }));
+  EXPECT_EQ(outcome["result"][1]["status"].asInt(), 0);
+  EXPECT_EQ(outcome["result"][1]["state"].asInt(), 9);
+  EXPECT_EQ(outcome["result"][1]["attempts"].asInt(), 2);
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().prints.size(), 2u) << "the job went out a third time";
+}
+
+TEST_F(ServiceSession, MalformedRequestsCloseThatConnectionOnly) {
+  console_peer& good = new_console();
+  open_session(good);
+
+  // A request whose "params" is not an array is answered with an error and the connection is closed.
+  console_peer& bad = new_console();
+  ASSERT_EQ(bad.connect(service_->port()), 0);
+  Json::Value request(Json::objectValue);
+  request["jsonrpc"] = "2.0";
+  request["method"] = "observe";
+  request["params"] = "yes";
+  Json::Value answer;
+  bad.stub().call(request, [&](const Json::Value& response) { answer = response; });
+  ASSERT_TRUE(run_until([&] { return !bad.stub().connected(); }));
+  EXPECT_EQ(answer["error"]["code"].asInt(), -32600) << jsonrpc::compact_text(answer);
+
+  // Bytes that are not a frame at all: the service drops the peer.
+  smart_ptr<socket> raw(new socket());
+  ASSERT_EQ(connect_to_loopback(*raw, static_cast<uint16_t>(service_->port())), 0);
+  ASSERT_EQ(raw->send("GET / HTTP/1.0\r\n\r\n", 18, 0), 18);
+  char byte;
+  // An orderly end, or a reset because the peer's bytes were never read: either way, closed.
+  EXPECT_LE(raw->recv(&byte, 1, 0), 0) << "the service should close a peer that does not speak its protocol";
+
+  auto still = good.attributes();
+  ASSERT_TRUE(run_until([&] { return !still->statuses.empty(); }));
+  EXPECT_EQ(still->statuses, std::vector<int32_t>{0});
+}
+
+TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  add_printer(console, console_printer("d08d51c9-7475-4e02-b1c8-ad8e9fb0c1d2", "twin"));
+  add_printer(console, console_printer("e19e62da-8586-4f13-82d9-be9fa0c1d2e3", "twin"));
+  const std::string pdf = document("ok.pdf", "%PDF-1.4");
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    int want_exit;
+    const char* want_text;
+  } cases[] = {
+      {"unknown printer", {"--printer", "nowhere", pdf}, 4, "Unable to submit document"},
+      {"ambiguous name", {"--printer", "twin", pdf}, 4, "give its uuid"},
+      {"missing file", {"--printer", "twin", root_.path() + "/missing.pdf"}, 2, "Unable to read document"},
+      {"folder instead of file", {"--printer", "twin", root_.path()}, 2, "not a regular file"},
+      {"bad copies", {"--printer", "twin", "--copies", "none", pdf}, 2, "invalid value"},
+  };
+  for (const auto& c : cases) {
+    const std::string output = root_.path() + "/" + c.name + ".out";
+    child_process& tool = submit(c.args, output);
+    const int got = finish(tool);
+    EXPECT_EQ(got, c.want_exit) << c.name << ": got exit " << got << ", want " << c.want_exit;
+    EXPECT_NE(read_file(output).find(c.want_text), std::string::npos)
+        << c.name << ": got '" << read_file(output) << "', want a line with '" << c.want_text << "'";
+  }
+  // By uuid the twin is found.
+  child_process& by_uuid = submit({"--printer", "E19E62DA-8586-4F13-82D9-BE9FA0C1D2E3", pdf}, root_.path() + "/u.out");
+  EXPECT_EQ(finish(by_uuid), 0) << read_file(root_.path() + "/u.out");
+
+  // Nothing on the port.
+  child_process& nobody = submit({"--printer", "twin", "--port", "1", pdf}, root_.path() + "/port.out");
+  EXPECT_EQ(finish(nobody), 3);
+}
+
+TEST(ServiceProgram, APortInUseIsAClearError) {
+  temporary_folder root;
+  service_process first(root.path() + "/a", no_cups);
+  ASSERT_TRUE(first.start());
+  child_process second;
+  const std::string output = root.path() + "/second.out";
+  ASSERT_TRUE(second.spawn({service_binary(), "--port", std::to_string(first.port()), "--data", root.path() + "/b"},
+                           no_cups, output));
+  ASSERT_TRUE(second.wait(10000));
+  EXPECT_NE(second.exit_status(), 0);
+  EXPECT_NE(read_file(output).find("Address already in use"), std::string::npos) << read_file(output);
+  first.stop();
+}
+
+}  // namespace
+}  // namespace quorvane::print_service::testing

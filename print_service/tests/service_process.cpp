@@ -1,0 +1,124 @@
+#include "service_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace quorvane::print_service::testing {
+
+temporary_folder::temporary_folder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-service-test-XXXXXX";
+  if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+temporary_folder::~temporary_folder() {
+  if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+}
+
+child_process::~child_process() { kill_now(); }
+
+bool child_process::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                          const std::string& output_file) {
+  exit_status_ = -1;
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    const int out = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (out >= 0) {
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  pid_ = pid;
+  return true;
+}
+
+bool child_process::finished() {
+  if (pid_ < 0) return true;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+  exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  pid_ = -1;
+  return true;
+}
+
+bool child_process::wait(int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!finished()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+bool child_process::signal(int signal_number) { return pid_ > 0 && ::kill(pid_, signal_number) == 0; }
+
+void child_process::kill_now() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::kill(pid_, SIGCONT);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  exit_status_ = 128 + SIGKILL;
+  pid_ = -1;
+}
+
+service_process::service_process(std::string data_folder, std::vector<std::string> environment)
+    : data_folder_(std::move(data_folder)), environment_(std::move(environment)) {}
+
+bool service_process::start(int port) {
+  const std::string port_file = data_folder_ + "/service.port";
+  unlink(port_file.c_str());
+  if (!process_.spawn({service_binary(), "--port", std::to_string(port), "--data", data_folder_, "--log-level", "10"},
+                      environment_, log_file())) {
+    return false;
+  }
+  // The port file is written once the service listens.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (process_.finished()) return false;
+    const std::string text = read_file(port_file);
+    if (!text.empty() && text.back() == '\n') {
+      port_ = std::atoi(text.c_str());
+      return port_ > 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+void service_process::stop() {
+  process_.signal(SIGCONT);
+  if (process_.signal(SIGTERM) && !process_.wait(10000)) process_.kill_now();
+}
+
+std::string service_binary() { return QUORVANE_SERVICE_BINARY; }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+}  // namespace quorvane::print_service::testing

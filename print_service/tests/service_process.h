@@ -1,0 +1,94 @@
+// Runs the real quorvane-service (and its submit tool) for the integration tests and the benchmark.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvane::print_service::testing {
+
+/// A temporary folder removed with everything in it when the object goes.
+class temporary_folder {
+ public:
+  temporary_folder();
+  ~temporary_folder();
+  temporary_folder(const temporary_folder&) = delete;
+  temporary_folder& operator=(const temporary_folder&) = delete;
+  /// The folder's path ("" when it could not be made).
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/// A child process started from a program path with arguments and extra environment entries.
+class child_process {
+ public:
+  child_process() = default;
+  ~child_process();
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
+
+  /// Starts the program; its standard output and error go to `output_file` (appended). False when it
+  /// could not be started.
+  bool spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+             const std::string& output_file);
+  /// True once the process has ended (its exit status is then in `exit_status`); never blocks.
+  bool finished();
+  /// Waits for the end for at most `timeout_ms`; false on timeout.
+  bool wait(int timeout_ms);
+  /// Sends `signal_number`; false when the process is not running.
+  bool signal(int signal_number);
+  /// Kills the process (SIGKILL) and collects it.
+  void kill_now();
+
+  pid_t pid() const { return pid_; }
+  /// The exit code, or 128 + the signal number that ended it; -1 before the end.
+  int exit_status() const { return exit_status_; }
+
+ private:
+  pid_t pid_ = -1;
+  int exit_status_ = -1;
+};
+
+/// The print service on a port of its own with a data folder of its own.
+class service_process {
+ public:
+  /// A service keeping its state in `data_folder`; `environment` adds NAME=VALUE entries for it.
+  service_process(std::string data_folder, std::vector<std::string> environment);
+
+  /// Starts the service on `port` (0: a free one) and waits until it listens. False on failure or timeout.
+  bool start(int port = 0);
+  /// Stops the service with SIGTERM and waits for it.
+  void stop();
+  /// Kills the service (SIGKILL) without warning.
+  void kill_now() { process_.kill_now(); }
+  /// Freezes (SIGSTOP) or thaws (SIGCONT) the service.
+  void freeze() { process_.signal(SIGSTOP); }
+  void thaw() { process_.signal(SIGCONT); }
+
+  int port() const { return port_; }
+  const std::string& data_folder() const { return data_folder_; }
+  /// The service's log (standard error of every run).
+  std::string log_file() const { return data_folder_ + "/../service.log"; }
+  child_process& process() { return process_; }
+
+ private:
+  std::string data_folder_;
+  std::vector<std::string> environment_;
+  child_process process_;
+  int port_ = 0;
+};
+
+/// The path of the built quorvane-service program.
+std::string service_binary();
+
+/// The whole content of a file ("" when it cannot be read).
+std::string read_file(const std::string& path);
+
+/// Writes `content` to `path`; false on failure.
+bool write_file(const std::string& path, const std::string& content);
+
+}  // namespace quorvane::print_service::testing

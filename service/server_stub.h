@@ -1,0 +1,62 @@
+// The console's JSON-RPC client of the print service, which also receives the service's own messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <json/value.h>
+
+#include "net/jsonrpc_connection.h"
+#include "service/server.h"
+
+namespace quorvane {
+
+/// The status a request gets for an answer that cannot be read (a "result" that is not an array, an "error"
+/// that is not an object, a status that is not an integer).
+inline constexpr int32_t status_malformed_response = -1;
+
+/// `server` over one JSON-RPC connection; the connection's delegate is the stub itself, which forwards the
+/// service's notifications and print requests to its `server::delegate`. One stub serves every connection
+/// to the service; request ids keep rising across reconnections.
+class server_stub : public server, public jsonrpc::connection, public jsonrpc::connection::delegate {
+ public:
+  /// A stub reporting to `receiver` (not owned; null: incoming messages are ignored).
+  explicit server_stub(server::delegate* receiver);
+  ~server_stub() override;
+
+  /// Connects and, on success only, watches the connection on the main run loop. Returns 0, or -1 when the
+  /// connect failed or there is no main run loop (then the socket is closed and nothing is watched).
+  int32_t connect(const sockaddr* address, socklen_t length) override;
+
+  void authenticate(const std::string& token, status_callback callback) override;
+  void updatePrinter(smart_ptr<model::printer> printer, status_callback callback) override;
+  void removePrinter(smart_ptr<model::printer> printer, status_callback callback) override;
+  void attributes(attributes_callback callback) override;
+  void saveAttributes(const Json::Value& attributes, status_callback callback) override;
+  void observe(bool enable, status_callback callback) override;
+
+  /// Hands one notification or print request to the delegate. A message that cannot be read safely (a
+  /// "method" that is not a string, "params" that is not an array, list or print elements that are neither
+  /// objects nor null) is dropped with a warning; a dropped "print" that carries an id is answered
+  /// (-1, 8, 0) so the service does not wait for it.
+  void request_handler(smart_ptr<jsonrpc::connection> c, Json::Value& message,
+                       jsonrpc::reply_function reply) override;
+
+  /// The delegate given to the constructor.
+  server::delegate* service_delegate() const { return service_delegate_; }
+
+ private:
+  /// Sends `request` and reports its status to `callback`.
+  void send_status_request(Json::Value request, status_callback callback);
+
+  server::delegate* service_delegate_;
+};
+
+/// The status of a response: "error"."code" when "error" is present and not null (0 without "code"), else
+/// "result"[0] (0 when absent); `status_malformed_response` for members of the wrong type.
+int32_t response_status(const Json::Value& response);
+
+/// The "print" reply {"id": id, "result": [status, state, platform job id]}.
+Json::Value print_reply(const Json::Value& id, int32_t status, int32_t state, int32_t platform_job_id);
+
+}  // namespace quorvane
