@@ -36,7 +36,7 @@ void device::writeJSON(Json::Value& out) const {
 void device::readJSON(const Json::Value& in) {
   const json::reader read(in, "device");
   uuid_ = read.text("uuid");
-  host_ = wide_string::from_narrow(read.text("host"));
+  host_ = read.wide("host");
   lastUsed_ = read.int64("lastUsed", 0);
 }
 

@@ -68,12 +68,12 @@ void job::readJSON(const Json::Value& in) {
   const json::reader read(in, "job");
   uuid_ = read.text("uuid");
   deviceAddress_ = read.text("deviceAddress");
-  deviceID_ = wide_string::from_narrow(read.text("deviceID"));
+  deviceID_ = read.wide("deviceID");
   printerID_ = read.text("printerID");
   platformID_ = read.int32("platformID", 0);
-  name_ = wide_string::from_narrow(read.text("name"));
-  user_ = wide_string::from_narrow(read.text("user"));
-  format_ = wide_string::from_narrow(read.text("format"));
+  name_ = read.wide("name");
+  user_ = read.wide("user");
+  format_ = read.wide("format");
   printQuality_ = read.int32("printQuality", 0);
   firstPage_ = read.int32("firstPage", 0);
   lastPage_ = read.int32("lastPage", 0);
@@ -86,7 +86,7 @@ void job::readJSON(const Json::Value& in) {
   media_ = make_counted<quorvane::model::media>();
   media_->readJSON(read.value("media"));
   state_ = read.int32("state", 0);
-  filename_ = wide_string::from_narrow(read.text("filename"));
+  filename_ = read.wide("filename");
   timeAtCreation_ = read.int64("timeAtCreation", 0);
 }
 

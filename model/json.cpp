@@ -76,6 +76,15 @@ bool reader::element_text(const Json::Value& element, const char* key, std::stri
   return false;
 }
 
+wide_string reader::wide(const char* key) const {
+  const std::string utf8 = text(key);
+  wide_string converted = wide_string::from_narrow(utf8);
+  if (converted.empty() && !utf8.empty()) {
+    QV_LOG(log_warning, "Unable to read %s key '%s': expected UTF-8 text, got invalid UTF-8", record_, key);
+  }
+  return converted;
+}
+
 int32_t reader::int32(const char* key, int32_t fallback) const {
   const Json::Value* found = find(key);
   if (!found) return fallback;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/os.h"
+
 namespace quorvane::model::json {
 
 /// Reads the keys of one JSON object for the record kind `record` ("printer", "job", ...).
@@ -21,6 +23,8 @@ class reader {
 
   /// The key as UTF-8 text, or `fallback`.
   std::string text(const char* key, const std::string& fallback = {}) const;
+  /// The key as UTF-16 text; empty when missing, unconvertible or not valid UTF-8 (with a warning).
+  wide_string wide(const char* key) const;
   /// The key as a signed 32-bit integer, or `fallback`.
   int32_t int32(const char* key, int32_t fallback) const;
   /// The key as a signed 64-bit integer, or `fallback`.

@@ -77,12 +77,12 @@ void printer::writeJSON(Json::Value& out) const {
 void printer::readJSON(const Json::Value& in) {
   const json::reader read(in, "printer");
   uuid_ = read.text("uuid");
-  owner_ = wide_string::from_narrow(read.text("owner"));
-  name_ = wide_string::from_narrow(read.text("name"));
+  owner_ = read.wide("owner");
+  name_ = read.wide("name");
   displayName_ = read.text("displayName");
-  location_ = wide_string::from_narrow(read.text("location"));
-  make_ = wide_string::from_narrow(read.text("make"));
-  model_ = wide_string::from_narrow(read.text("model"));
+  location_ = read.wide("location");
+  make_ = read.wide("make");
+  model_ = read.wide("model");
   color_ = read.int32("color", 0);
   landscape_ = read.int32("landscape", 0);
   duplex_ = read.int32("duplex", 0);
@@ -109,11 +109,11 @@ void printer::readJSON(const Json::Value& in) {
     }
   }
 
-  directory_ = wide_string::from_narrow(read.text("directory"));
+  directory_ = read.wide("directory");
   state_ = read.int32("state", 0);
   reasons_ = read.int32("reasons", 0);
   action_ = read.int32("action", 0);
-  actionParam_ = wide_string::from_narrow(read.text("actionParam"));
+  actionParam_ = read.wide("actionParam");
   enabled_ = read.boolean("enabled", false);
   exists_ = read.boolean("exists", true);
   autoCreated_ = read.boolean("autoCreated", false);

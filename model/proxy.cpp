@@ -48,12 +48,12 @@ void proxy::writeJSON(Json::Value& out) const {
 void proxy::readJSON(const Json::Value& in) {
   const model::json::reader read(in, "proxy");
   uri_ = quorvane::uri(read.text("uri"));
-  host_ = wide_string::from_narrow(read.text("host"));
-  bypass_ = wide_string::from_narrow(read.text("bypass"));
+  host_ = read.wide("host");
+  bypass_ = read.wide("bypass");
   // A record without a port means the HTTP default; larger numbers keep their low 16 bits.
   port_ = static_cast<uint16_t>(read.int32("port", 80));
-  user_ = wide_string::from_narrow(read.text("user"));
-  password_ = wide_string::from_narrow(read.text("password"));
+  user_ = read.wide("user");
+  password_ = read.wide("password");
 }
 
 std::string proxy::target() const {

@@ -85,6 +85,8 @@ TEST(BadJson, PrinterFieldsTakeTheirReadDefaults) {
       {"text as a media entry", R"({"media":["A4"]})", "",
        reading<printer>(P([](auto& p) { return std::to_string(p.media().size()) + p.media()[0]->name(); })),
        "1"},
+      {"invalid UTF-8 for wide text", "{\"location\":\"caf\xe9\"}", "location",
+       reading<printer>(P([](auto& p) { return text(p.location()); })), ""},
       // Conversions the JSON library makes: no warning.
       {"number for text", R"({"uuid":5})", nullptr, reading<printer>(P([](auto& p) { return p.uuid(); })),
        "5"},
