@@ -22,7 +22,11 @@ struct recorder : server::delegate {
 
   static std::string names(const std::list<smart_ptr<model::printer>>& printers) {
     std::string text;
-    for (const auto& p : printers) text += (text.empty() ? "" : ",") + p->name().narrow();
+    bool first = true;
+    for (const auto& p : printers) {
+      text += (first ? "" : ",") + p->name().narrow();
+      first = false;
+    }
     return text;
   }
   void printersWereUpdated(std::list<smart_ptr<model::printer>>& printers) override {
