@@ -1,0 +1,202 @@
+#include "spooler/cups_spooler.h"
+
+#include <cups/cups.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "core/log.h"
+#include "spooler/cups_status_p.h"
+#include "spooler/document_stream.h"
+#include "spooler/spooler_p.h"
+
+namespace quorvane {
+
+namespace {
+
+// Job options of one CUPS job, released with the object.
+struct job_options {
+  int count = 0;
+  cups_option_t* list = nullptr;
+  ~job_options() { cupsFreeOptions(count, list); }
+  void add(const char* name, const std::string& value) { count = cupsAddOption(name, value.c_str(), count, &list); }
+};
+
+// The CUPS objects that one print opens, released on every path.
+struct cups_session {
+  cups_dest_t* dest = nullptr;
+  http_t* http = nullptr;
+  cups_dinfo_t* info = nullptr;
+  ~cups_session() {
+    if (info) cupsFreeDestInfo(info);
+    if (http) httpClose(http);
+    if (dest) cupsFreeDests(1, dest);
+  }
+  bool connect() {
+    char resource[1024];
+    http = cupsConnectDest(dest, CUPS_DEST_FLAGS_NONE, /*msec=*/30000, /*cancel=*/nullptr, resource, sizeof resource,
+                           /*cb=*/nullptr, /*user_data=*/nullptr);
+    return http != nullptr;
+  }
+};
+
+// Feature words and the IPP keywords they turn into, one table per option.
+constexpr const char* sides_keywords[] = {"one-sided", "two-sided-long-edge", "two-sided-short-edge"};
+
+constexpr double points_per_hundredth_mm = 72.0 / 2540.0;
+
+bool is_landscape(int32_t orientation) { return orientation == 4 || orientation == 5; }
+
+// Cancels a job whose document could not be completed, on a fresh connection: the one the document was
+// streaming on is in the middle of a request.
+void abandon_job(cups_session& session, int job_id) {
+  if (session.http) httpClose(session.http);
+  session.http = nullptr;
+  if (session.connect() && cupsCancelDestJob(session.http, session.dest, job_id) != IPP_STATUS_OK) {
+    QV_LOG(log_warning, "Unable to cancel job %d: %s", job_id, cupsLastErrorString());
+  }
+}
+
+}  // namespace
+
+double render_resolution(double printable_width, double page_width) {
+  if (!(printable_width > 0) || !(page_width > 0)) return 0;
+  const double inches = std::trunc(page_width / 72.0);
+  if (inches < 1) return printable_width * 72.0 / page_width;
+  return std::trunc(printable_width / inches);
+}
+
+CupsSpooler::CupsSpooler(model::printer_ptr printer, model::job_ptr job)
+    : printer_(std::move(printer)), job_(std::move(job)) {}
+
+CupsSpooler::~CupsSpooler() = default;
+
+void CupsSpooler::fail(int32_t status) {
+  status_ = status;
+  jobState_ = 8;
+  platformJobId_ = 0;
+}
+
+void CupsSpooler::print() {
+  if (!setup()) {
+    QV_LOG(log_error, "setup() failed");
+    return;
+  }
+  const std::string name = printer_->name().narrow();
+  cups_session session;
+  // cupsGetNamedDest takes an empty name for the default destination; a printer always names its own.
+  session.dest = name.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
+  if (!session.dest) {
+    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
+    fail(cups_failure_status(IPP_STATUS_ERROR_NOT_FOUND));
+    return;
+  }
+  if (!session.connect() || !(session.info = cupsCopyDestInfo(session.http, session.dest))) {
+    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
+    fail(cups_failure_status());
+    return;
+  }
+
+  // Options from bit 0 of the printer's feature words and the job's wishes.
+  job_options options;
+  const model::job& job = *job_;
+  if (printer_->landscape() & model::feature_on) {
+    options.add("orientation-requested", is_landscape(job.orientation()) ? "4" : "3");
+  }
+  if (printer_->duplex() & model::feature_on) {
+    const int32_t duplex = job.duplex();
+    options.add("sides", sides_keywords[duplex == 1 || duplex == 2 ? duplex : 0]);
+  }
+  if (printer_->copy() & model::feature_on) {
+    options.add("copies", std::to_string(std::max(1, job.copies())));
+    renderCopies_ = 1;
+  } else {
+    renderCopies_ = job.copies();
+  }
+  const bool color = (printer_->color() & model::feature_on) && job.isColor();
+  options.add("print-color-mode", color ? "color" : "monochrome");
+
+  // The job's media is a PWG name; a destination that does not offer it prints on its default paper.
+  cups_size_t size{};
+  const std::string wanted = job.media() ? job.media()->name() : std::string();
+  bool have_size = false;
+  if (!wanted.empty() && cupsCheckDestSupported(session.http, session.dest, session.info, CUPS_MEDIA, wanted.c_str())) {
+    have_size = cupsGetDestMediaByName(session.http, session.dest, session.info, wanted.c_str(),
+                                       CUPS_MEDIA_FLAGS_DEFAULT, &size);
+  }
+  if (!have_size) {
+    have_size = cupsGetDestMediaDefault(session.http, session.dest, session.info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
+  }
+  device_page page;
+  if (have_size && size.width > 0 && size.length > 0) {
+    options.add("media", size.media);
+    page.width = size.width * points_per_hundredth_mm;
+    page.height = size.length * points_per_hundredth_mm;
+    page.left = size.left * points_per_hundredth_mm;
+    page.top = size.top * points_per_hundredth_mm;
+    page.printable_width = (size.width - size.left - size.right) * points_per_hundredth_mm;
+    // Turned paper, as a landscape device context would have it.
+    if ((printer_->landscape() & model::feature_on) && is_landscape(job.orientation())) {
+      std::swap(page.width, page.height);
+      page.left = size.bottom * points_per_hundredth_mm;
+      page.top = size.left * points_per_hundredth_mm;
+      page.printable_width = (size.length - size.top - size.bottom) * points_per_hundredth_mm;
+    }
+    if (page.printable_width <= 0) page.printable_width = page.width;
+  }
+
+  // The job is the remote user's, and says where it came from.
+  const std::string owner = cups_owner_name(job.user().narrow());
+  options.add("quorvane-origin", "quorvane://" + escape(owner) + "@" + job.deviceAddress());
+  cupsSetUser(owner.empty() ? nullptr : owner.c_str());
+
+  const std::string title = job.name().narrow();
+  int job_id = 0;
+  if (cupsCreateDestJob(session.http, session.dest, session.info, &job_id, title.c_str(), options.count,
+                        options.list) > IPP_STATUS_OK_EVENTS_COMPLETE ||
+      job_id <= 0) {
+    QV_LOG(log_error, "Unable to create job '%s' on '%s': %s", title.c_str(), name.c_str(), cupsLastErrorString());
+    fail(cups_failure_status());
+    return;
+  }
+  if (cupsStartDestDocument(session.http, session.dest, session.info, job_id, title.c_str(), CUPS_FORMAT_PDF,
+                            /*num_options=*/0, /*options=*/nullptr, /*last_document=*/1) != HTTP_STATUS_CONTINUE) {
+    QV_LOG(log_error, "Unable to send document of job %d to '%s': %s", job_id, name.c_str(), cupsLastErrorString());
+    const int32_t status = cups_failure_status();
+    abandon_job(session, job_id);
+    fail(status);
+    return;
+  }
+
+  bool written = true;
+  {
+    http_t* http = session.http;
+    document_stream out([http](const unsigned char* data, size_t length) {
+      return cupsWriteRequestData(http, reinterpret_cast<const char*>(data), length) == HTTP_STATUS_CONTINUE;
+    });
+    written = render(out, page);
+    if (!written) QV_LOG(log_error, "render() failed");
+    written = out.finish() && written;
+    if (!out.ok()) QV_LOG(log_error, "Unable to write document of job %d: %s", job_id, cupsLastErrorString());
+  }
+  if (!written) {
+    const int32_t status = cups_failure_status();
+    abandon_job(session, job_id);
+    fail(status);
+    return;
+  }
+  if (cupsFinishDestDocument(session.http, session.dest, session.info) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    QV_LOG(log_error, "Unable to finish document of job %d: %s", job_id, cupsLastErrorString());
+    const int32_t status = cups_failure_status();
+    abandon_job(session, job_id);
+    fail(status);
+    return;
+  }
+  status_ = 0;
+  jobState_ = 5;
+  platformJobId_ = job_id;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,111 @@
+// The print paths: a job printed on a CUPS destination, rendered from a PDF file or from an image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/job.h"
+#include "model/printer.h"
+#include "spooler/pdf_document.h"
+
+namespace quorvane {
+
+class document_stream;
+class image_library;
+
+/// The page of the destination's paper that the print document is laid out on, in points.
+struct device_page {
+  double width = 612;
+  double height = 792;
+  double left = 0;  ///< the printable area's offset from the left edge
+  double top = 0;   ///< the printable area's offset from the top edge
+  double printable_width = 612;
+};
+
+/// Prints one job on the CUPS destination named by the printer's `name`, on a worker thread: the job options
+/// from the printer's features and the job's wishes, a CUPS job owned by the remote user, and the document
+/// rendered as PDF straight into the job. Afterwards status, job state and platform job id hold the outcome
+/// for the print completion: (0, 5, CUPS job id), or (error, 8, 0) with the error as `cups_failure_status`
+/// (cups_status_p.h) defines it.
+class CupsSpooler {
+ public:
+  /// Keeps the records; nothing is opened yet.
+  CupsSpooler(model::printer_ptr printer, model::job_ptr job);
+  /// Releases what the format's part holds.
+  virtual ~CupsSpooler();
+  CupsSpooler(const CupsSpooler&) = delete;
+  CupsSpooler& operator=(const CupsSpooler&) = delete;
+
+  /// Runs every step; returns nothing: the outcome is in status, jobState and platformJobId. Everything
+  /// opened on the way (connection, destination, job options, surfaces) is released before it returns.
+  void print();
+
+  /// 0 or the error code of the failed step.
+  int32_t status() const { return status_; }
+  /// 3 until `print` has run, then 5 (handed to CUPS) or 8 (aborted).
+  int32_t jobState() const { return jobState_; }
+  /// The CUPS job id, 0 after a failure.
+  int32_t platformJobId() const { return platformJobId_; }
+  /// How many times `render` repeats the document (the job's copies when the printer makes no copies).
+  int32_t renderCopies() const { return renderCopies_; }
+
+ protected:
+  /// Prepares the document before the destination is opened; on failure sets the outcome and returns false.
+  virtual bool setup() = 0;
+  /// Draws the document `renderCopies` times into `out`, whose paper is `page`; false on failure.
+  virtual bool render(document_stream& out, const device_page& page) = 0;
+
+  /// Sets the outcome of a failure: `status`, job state 8, no job id.
+  void fail(int32_t status);
+
+  model::printer_ptr printer_;
+  model::job_ptr job_;
+  int32_t renderCopies_ = 1;
+
+ private:
+  int32_t status_ = 0;
+  int32_t jobState_ = 3;
+  int32_t platformJobId_ = 0;
+};
+
+/// A PDF file printed page by page with poppler.
+class PDFSpooler final : public CupsSpooler {
+ public:
+  /// Keeps the records; the file is loaded by `setup`.
+  PDFSpooler(model::printer_ptr printer, model::job_ptr job);
+
+ protected:
+  bool setup() override;
+  bool render(document_stream& out, const device_page& page) override;
+
+ private:
+  pdf_document document_;
+  int32_t firstPage_ = 0;
+  int32_t lastPage_ = 0;
+};
+
+/// A JPEG or PNG image laid out on one page of its own size by the image library, then scaled onto the
+/// destination's paper.
+class IMGSpooler final : public CupsSpooler {
+ public:
+  /// Keeps the records and the (shared, not owned) image library.
+  IMGSpooler(image_library& library, model::printer_ptr printer, model::job_ptr job);
+  /// Releases the image document.
+  ~IMGSpooler() override;
+
+ protected:
+  bool setup() override;
+  bool render(document_stream& out, const device_page& page) override;
+
+ private:
+  image_library& library_;
+  int32_t document_ = 0;
+};
+
+/// The resolution at which a page `page_width` points wide is rendered onto a printable width of
+/// `printable_width` device dots: the printable width spread over the whole inches that the page's width
+/// holds. A page narrower than one inch is fitted to the printable width instead (the whole-inch rule would
+/// divide by zero). 0 when either width is not positive.
+double render_resolution(double printable_width, double page_width);
+
+}  // namespace quorvane

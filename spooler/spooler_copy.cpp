@@ -1,0 +1,103 @@
+// The copy of a received job into its printer's folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "core/log.h"
+#include "spooler/spooler_p.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr int last_candidate = 99;
+
+// Copies everything from `from` to `to`: in the kernel when it can, else through a buffer. Returns 0 or
+// the errno.
+int copy_contents(int from, int to) {
+  bool in_kernel = true;
+  for (;;) {
+    if (in_kernel) {
+      const ssize_t copied = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
+      if (copied > 0) continue;
+      if (copied == 0) return 0;
+      if (errno == EINTR) continue;
+      // Across file systems, or where the kernel cannot: fall back to reading and writing.
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
+      in_kernel = false;
+    }
+    char buffer[1 << 16];
+    const ssize_t got = read(from, buffer, sizeof buffer);
+    if (got == 0) return 0;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      done += put;
+    }
+  }
+}
+
+}  // namespace
+
+int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy) {
+  // The name after the last slash, split at its last dot; the extension keeps the dot.
+  const size_t slash = file.rfind('/');
+  const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+
+  const int source = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) return errno;
+
+  // Each candidate is created exclusively, so a file that appears between two deliveries is never overwritten.
+  std::string target;
+  int destination = -1;
+  int error = EEXIST;
+  for (int n = -1; n <= last_candidate && destination < 0; ++n) {
+    target = prefix + stem + (n < 0 ? std::string() : " (" + std::to_string(n) + ")") + extension;
+    destination = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (destination < 0 && errno != EEXIST) error = errno;
+    if (destination < 0 && error != EEXIST) break;
+  }
+  if (destination < 0) {
+    close(source);
+    return error;
+  }
+
+  error = copy_contents(source, destination);
+  close(source);
+  if (close(destination) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    unlink(target.c_str());
+    return error;
+  }
+  if (unlink(file.c_str()) != 0) {
+    QV_LOG(log_warning, "Unable to delete received file '%s': %s", file.c_str(), strerror(errno));
+  }
+  copy = target;
+  return 0;
+}
+
+uint32_t seconds_since_boot() {
+  timespec now{};
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  // A 32-bit millisecond tick count wraps after 49.7 days; the seconds wrap with it.
+  const auto ticks = static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+  return ticks / 1000;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,253 @@
+#include "spooler/spooler_impl.h"
+
+#include <acl/libacl.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "core/log.h"
+#include "core/thread.h"
+#include "spooler/cups_spooler.h"
+#include "spooler/spooler_p.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* spool_folder_name = "{501201E7-E925-4623-9F70-3F944DA46F7B}";
+constexpr size_t max_path_characters = 259;
+
+// Creates `folder` (an existing one counts as success); logs the failure.
+bool make_folder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  QV_LOG(log_error, "CreateDirectory failed(%s) failed: %d", folder.c_str(), errno);
+  return false;
+}
+
+// Closes a descriptor and frees ACLs on every return path.
+struct acl_handles {
+  int folder = -1;
+  acl_t access = nullptr;
+  acl_t inherited = nullptr;
+  ~acl_handles() {
+    if (access) acl_free(access);
+    if (inherited) acl_free(inherited);
+    if (folder >= 0) close(folder);
+  }
+};
+
+// Gives `group` rwx in `acl` (changing its entry or adding one) and recomputes the mask.
+bool grant_group(acl_t* acl, gid_t group) {
+  acl_entry_t entry = nullptr;
+  bool found = false;
+  for (int which = ACL_FIRST_ENTRY; acl_get_entry(*acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+    acl_tag_t tag;
+    if (acl_get_tag_type(entry, &tag) != 0 || tag != ACL_GROUP) continue;
+    auto* qualifier = static_cast<gid_t*>(acl_get_qualifier(entry));
+    found = qualifier && *qualifier == group;
+    acl_free(qualifier);
+    if (found) break;
+  }
+  if (!found && (acl_create_entry(acl, &entry) != 0 || acl_set_tag_type(entry, ACL_GROUP) != 0 ||
+                 acl_set_qualifier(entry, &group) != 0)) {
+    return false;
+  }
+  acl_permset_t permissions;
+  if (acl_get_permset(entry, &permissions) != 0) return false;
+  acl_clear_perms(permissions);
+  acl_add_perm(permissions, ACL_READ);
+  acl_add_perm(permissions, ACL_WRITE);
+  acl_add_perm(permissions, ACL_EXECUTE);
+  return acl_set_permset(entry, permissions) == 0 && acl_calc_mask(acl) == 0;
+}
+
+}  // namespace
+
+spooler& spooler::shared() { return initialized(spooler_impl::instance()); }
+
+spooler_impl& spooler_impl::instance() {
+  static spooler_impl* the_spooler = [] {
+    static spooler_impl s;
+    s.register_component();
+    return &s;
+  }();
+  return *the_spooler;
+}
+
+spooler_impl::spooler_impl() = default;
+
+bool spooler_impl::applyPermissions(const std::string& folder) {
+  acl_handles h;
+  h.folder = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (h.folder < 0) {
+    QV_LOG(log_error, "Unable to open spool folder '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  struct stat info {};
+  if (fstat(h.folder, &info) != 0) {
+    QV_LOG(log_error, "Unable to examine spool folder '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  // Another account's folder is not ours to change; it serves as long as we may write into it.
+  if (info.st_uid != geteuid()) {
+    if (access(folder.c_str(), W_OK | X_OK) == 0) return true;
+    QV_LOG(log_error, "Unable to use spool folder '%s': it belongs to user %u and is not writable", folder.c_str(),
+           static_cast<unsigned>(info.st_uid));
+    return false;
+  }
+  group buffer{};
+  group* users = nullptr;
+  char text[4096];
+  if (getgrnam_r("users", &buffer, text, sizeof text, &users) != 0 || !users) {
+    QV_LOG(log_error, "Unable to find group 'users': no such group");
+    return false;
+  }
+  const gid_t users_gid = users->gr_gid;
+
+  h.access = acl_get_fd(h.folder);
+  if (!h.access) {
+    if (errno == ENOTSUP) {
+      QV_LOG(log_warning, "Spool folder '%s' is on a file system without ACLs", folder.c_str());
+      return true;
+    }
+    QV_LOG(log_error, "Unable to read the ACL of '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  // The default ACL starts as a copy of the access ACL when the folder has none yet.
+  h.inherited = acl_get_file(folder.c_str(), ACL_TYPE_DEFAULT);
+  if (h.inherited && acl_entries(h.inherited) == 0) {
+    acl_free(h.inherited);
+    h.inherited = acl_dup(h.access);
+  }
+  if (!h.inherited || !grant_group(&h.access, users_gid) || !grant_group(&h.inherited, users_gid)) {
+    QV_LOG(log_error, "Unable to build the ACL of '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  if (acl_set_fd(h.folder, h.access) != 0 || acl_set_file(folder.c_str(), ACL_TYPE_DEFAULT, h.inherited) != 0) {
+    if (errno == ENOTSUP) {
+      QV_LOG(log_warning, "Spool folder '%s' is on a file system without ACLs", folder.c_str());
+      return true;
+    }
+    QV_LOG(log_error, "Unable to set the ACL of '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+int32_t spooler_impl::applicationWillInitialize() {
+  if (status_ == 0) return 0;
+  if (images_.missing()) {
+    QV_LOG(log_error, "Unable to load QuickPDF library");
+    return status_;
+  }
+  // The temporary folder, else the system's shared one for lasting temporary files.
+  std::string base = environment("TMPDIR");
+  if (base.empty() || base.front() != '/') base = "/tmp";
+  if (!make_folder(base)) base = "/var/tmp";
+  if (!make_folder(base)) {
+    QV_LOG(log_error, "Unable to create default spool folder");
+    return status_;
+  }
+  if (base.back() != '/') base += '/';
+  const std::string folder = base + spool_folder_name;
+  if (folder.size() > max_path_characters) {
+    QV_LOG(log_error, "CreateDirectory failed(%s) failed: %d", folder.c_str(), ENAMETOOLONG);
+    return status_;
+  }
+  if (!make_folder(folder)) return status_;
+  if (!applyPermissions(folder)) {
+    QV_LOG(log_error, "Unable to set permissions on spool folder");
+    return status_;
+  }
+  spoolFolder_ = wide_string::from_narrow(folder);
+  QV_LOG(log_information, "spool folder is %s", folder.c_str());
+  status_ = 0;
+  return 0;
+}
+
+wide_string spooler_impl::makeFileName(const wide_string& base) {
+  std::u16string text = base.text();
+  text += u"-";
+  for (char digit : std::to_string(seconds_since_boot())) text += static_cast<char16_t>(digit);
+  if (text.size() > max_path_characters) text.resize(max_path_characters);
+  return wide_string(std::move(text));
+}
+
+void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_completion completion) {
+  std::string path = job->filename().narrow();
+  const std::string directory = printer->directory().narrow();
+  if (!directory.empty()) {
+    std::string copy;
+    if (const int32_t error = copy_into_folder(path, directory, copy); error != 0) {
+      QV_LOG(log_error, "CopyFile() failed: %d", error);
+      completion(error, job_state_aborted, 0);
+      return;
+    }
+    // From here on the job is the copy: the received file is gone.
+    path = copy;
+    job->setFilename(wide_string::from_narrow(path));
+  }
+
+  if (printer->action() == model::action_open) {
+    open_with_application(printer->actionParam().narrow(), path, main_runloop(), std::move(completion));
+    return;
+  }
+  if (printer->action() != model::action_print) {
+    completion(0, job_state_completed, 0);
+    return;
+  }
+
+  const std::string format = job->format().narrow();
+  std::shared_ptr<CupsSpooler> printing;
+  if (format == "application/pdf") {
+    printing = std::make_shared<PDFSpooler>(printer, job);
+  } else if (format == "image/jpeg" || format == "image/png") {
+    printing = std::make_shared<IMGSpooler>(images_, printer, job);
+  } else {
+    QV_LOG(log_error, "Unsupported format: %s", format.c_str());
+    completion(-1, job_state_aborted, 0);
+    return;
+  }
+  runloop* loop = main_runloop();
+  if (!loop) {
+    QV_LOG(log_error, "Unable to print job '%s': no run loop to report to", job->name().narrow().c_str());
+    completion(-1, job_state_aborted, 0);
+    return;
+  }
+  // The worker only uses the print path through a plain pointer; the object (and with it the printer and
+  // job references) is released on the loop's thread, after the completion.
+  CupsSpooler* worker_view = printing.get();
+  auto report = [printing = std::move(printing), completion]() mutable {
+    completion(printing->status(), printing->jobState(), printing->platformJobId());
+    printing.reset();
+  };
+  if (!run_in_background(*loop, [worker_view] { worker_view->print(); }, std::move(report))) {
+    completion(-1, job_state_aborted, 0);
+  }
+}
+
+void spooler_impl::deleteJob(model::printer_ptr printer, model::job_ptr job, delete_completion done) {
+  if (printer->action() != model::action_print || job->platformID() <= 0) {
+    done(0);
+    return;
+  }
+  runloop* loop = main_runloop();
+  if (!loop) {
+    QV_LOG(log_error, "Unable to delete job %d: no run loop to report to", job->platformID());
+    done(-1);
+    return;
+  }
+  auto outcome = std::make_shared<int32_t>(0);
+  auto work = [outcome, name = printer->name().narrow(), id = job->platformID(),
+               user = cups_owner_name(job->user().narrow())] { *outcome = purge_cups_job(name, id, user); };
+  auto report = [outcome, done]() { done(*outcome); };
+  if (!run_in_background(*loop, std::move(work), std::move(report))) done(-1);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,44 @@
+// The spooler on POSIX systems: a spool folder under the temporary folder, CUPS for printing.
+#pragma once
+
+#include <string>
+
+#include "spooler/image_library.h"
+#include "spooler/spooler.h"
+
+namespace quorvane {
+
+/// The spooler component with the image library it owns.
+class spooler_impl final : public spooler {
+ public:
+  /// The single instance, registered in the component list at its construction; not initialised.
+  static spooler_impl& instance();
+
+  /// An unregistered spooler (tests make their own).
+  spooler_impl();
+
+  /// Prepares the spool folder "{501201E7-E925-4623-9F70-3F944DA46F7B}" under $TMPDIR (else /tmp, else
+  /// /var/tmp) with an inheritable rwx entry for the group "users". Returns 0 on success, else the status
+  /// (1), the failure logged.
+  int32_t applicationWillInitialize() override;
+  int32_t applicationDidInitialize() override { return status_; }
+
+  wide_string spoolFolder() const override { return spoolFolder_; }
+  wide_string makeFileName(const wide_string& base) override;
+  void print(model::printer_ptr printer, model::job_ptr job, print_completion completion) override;
+  void deleteJob(model::printer_ptr printer, model::job_ptr job, delete_completion done) override;
+
+  /// The image library shared by the image jobs.
+  image_library& imageLibrary() { return images_; }
+
+  /// Gives the group "users" rwx on `folder`, in its access ACL and its default (inherited) ACL. A folder of
+  /// another account is left alone and accepted when we may write into it. Returns false, logged, on
+  /// failure; a file system without ACLs counts as success (with a warning).
+  static bool applyPermissions(const std::string& folder);
+
+ private:
+  image_library images_;
+  wide_string spoolFolder_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,35 @@
+// Internal steps of the spooler: the copy into a printer's folder, starting applications, CUPS job removal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/runloop.h"
+#include "service/print_completion.h"
+
+namespace quorvane {
+
+/// Copies `file` into `folder` under the first free name of "name.ext", "name (0).ext" ... "name (99).ext",
+/// never overwriting (each candidate is created exclusively), with the kernel's in-place copy. On success
+/// sets `copy` to the new path, deletes `file` and returns 0. On failure returns the errno (EEXIST when all
+/// 101 names are taken), removes any partial copy and leaves `file` where it was.
+int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy);
+
+/// Opens `path`: with `application` (when not empty) started with the path as its only argument, else with
+/// the desktop's opener (xdg-open). Calls `completion` once on `loop`'s thread with (0, 9, 0) when the
+/// application started, (-1, 9, 0) when it does not exist or cannot be run, or the desktop has nothing to
+/// open the file with. Never waits for an application; xdg-open is waited for on a worker thread.
+void open_with_application(const std::string& application, const std::string& path, runloop* loop,
+                           print_completion completion);
+
+/// Cancels and purges job `job_id` of the CUPS destination `printer` as `user`. Returns 0, or the status
+/// of the failed step (see cups_status_p.h), logged. Blocking: run on a worker.
+int32_t purge_cups_job(const std::string& printer, int32_t job_id, const std::string& user);
+
+/// The whole seconds since the system started, as an unsigned 32-bit tick count in milliseconds gives them.
+uint32_t seconds_since_boot();
+
+/// The user name a CUPS job of the remote user `user` is owned by: "Guest" for exactly "guest".
+std::string cups_owner_name(const std::string& user);
+
+}  // namespace quorvane
