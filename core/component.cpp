@@ -21,7 +21,9 @@ component::~component() {
   }
 }
 
-component* component::head() { return list_head; }
+component* component::head() {
+  return list_head;
+}
 
 void component::clear_list() {
   for (component* c = list_head; c;) {

@@ -68,13 +68,15 @@ void set_log_level(int32_t level) {
   threshold.store(level, std::memory_order_relaxed);
 }
 
-int32_t log_level_threshold() { return threshold.load(std::memory_order_relaxed); }
+int32_t log_level_threshold() {
+  return threshold.load(std::memory_order_relaxed);
+}
 
 std::string format_log_line(long thread_id, const char* time_text, const char* function, const char* file,
                             int line, const char* message) {
   char text[line_capacity];
-  std::snprintf(text, sizeof text, "%ld %s %s %s:%d %s", thread_id, time_text, function, base_name(file), line,
-                message);
+  std::snprintf(text, sizeof text, "%ld %s %s %s:%d %s", thread_id, time_text, function, base_name(file),
+                line, message);
   text[strcspn(text, "\n")] = '\0';
   return text;
 }
@@ -118,7 +120,8 @@ void log_message(int32_t level, const char* function, const char* file, int line
 }
 
 namespace detail {
-void log_pretty(int32_t level, const char* pretty_function, const char* file, int line, const char* format, ...) {
+void log_pretty(int32_t level, const char* pretty_function, const char* file, int line, const char* format,
+                ...) {
   if (level > threshold.load(std::memory_order_relaxed)) return;
   const std::string function = qualified_function_name(pretty_function);
   va_list args;

@@ -34,16 +34,18 @@ void log_message(int32_t level, const char* function, const char* file, int line
 std::string format_log_line(long thread_id, const char* time_text, const char* function, const char* file,
                             int line, const char* message);
 
-/// The qualified name of a function from the compiler's pretty name: "int a::b::f(int) const" gives "a::b::f".
+/// The qualified name of a function from the compiler's pretty name: "int a::b::f(int) const" gives
+/// "a::b::f".
 std::string qualified_function_name(const char* pretty_function);
 
 namespace detail {
 /// `log_message` with the compiler's pretty function name, reduced only when the message is written.
-void log_pretty(int32_t level, const char* pretty_function, const char* file, int line, const char* format, ...)
-    __attribute__((format(printf, 5, 6)));
+void log_pretty(int32_t level, const char* pretty_function, const char* file, int line, const char* format,
+                ...) __attribute__((format(printf, 5, 6)));
 }  // namespace detail
 
 }  // namespace quorvane
 
 /// Logs with the calling function, file and line filled in.
-#define QV_LOG(level, ...) ::quorvane::detail::log_pretty((level), __PRETTY_FUNCTION__, __FILE__, __LINE__, __VA_ARGS__)
+#define QV_LOG(level, ...) \
+  ::quorvane::detail::log_pretty((level), __PRETTY_FUNCTION__, __FILE__, __LINE__, __VA_ARGS__)

@@ -129,14 +129,16 @@ std::string new_uuid() {
     b[6] = (b[6] & 0x0F) | 0x40;  // version 4
     b[8] = (b[8] & 0x3F) | 0x80;  // RFC 4122 variant
     char text[40];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
-                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     return text;
   }
   timespec now{}, boot{};
   clock_gettime(CLOCK_MONOTONIC_RAW, &now);
   clock_gettime(CLOCK_MONOTONIC, &boot);
-  const uint64_t counter = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+  const uint64_t counter =
+      static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
   const auto tick = static_cast<uint32_t>(boot.tv_sec * 1000 + boot.tv_nsec / 1000000);
   return uuid_from_clock(counter, tick);
 }

@@ -54,8 +54,8 @@ class smart_ptr {
   smart_ptr(const smart_ptr& other) noexcept : smart_ptr(other.object_) {}
 
   template <class U>
-    requires std::is_convertible_v<U*, T*>
-  smart_ptr(const smart_ptr<U>& other) noexcept : smart_ptr(other.get()) {}
+  requires std::is_convertible_v<U*, T*> smart_ptr(const smart_ptr<U>& other)
+  noexcept : smart_ptr(other.get()) {}
 
   /// Takes the other's reference over without touching the count.
   smart_ptr(smart_ptr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}

@@ -7,8 +7,12 @@ namespace {
 std::atomic<runloop*> main_loop{nullptr};
 }
 
-runloop* main_runloop() { return main_loop.load(std::memory_order_acquire); }
+runloop* main_runloop() {
+  return main_loop.load(std::memory_order_acquire);
+}
 
-void set_main_runloop(runloop* loop) { main_loop.store(loop, std::memory_order_release); }
+void set_main_runloop(runloop* loop) {
+  main_loop.store(loop, std::memory_order_release);
+}
 
 }  // namespace quorvane

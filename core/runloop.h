@@ -20,7 +20,8 @@ class runloop {
   virtual ~runloop() = default;
 
   /// Watches `s` for reading and closing; a second call for the same socket (the same object, or one with the
-  /// same handle) replaces the mask, handler and context of its entry. Makes the socket non-blocking. Returns true.
+  /// same handle) replaces the mask, handler and context of its entry. Makes the socket non-blocking. Returns
+  /// true.
   virtual bool watch(smart_ptr<socket> s, int32_t mask, handler h, void* context) = 0;
 
   /// Stops watching `s` and drops the loop's reference; does nothing when it is not watched.

@@ -38,7 +38,8 @@ bool run_in_background(runloop& loop, std::function<void()> work, std::function<
   smart_ptr<thread> worker(new thread);
   thread* raw = worker.get();
   // The stored work holds the thread's own reference until the completion has run on the loop.
-  auto body = [self = worker, raw, &loop, work = std::move(work), completion = std::move(completion)]() mutable {
+  auto body = [self = worker, raw, &loop, work = std::move(work),
+               completion = std::move(completion)]() mutable {
     work();
     loop.post([raw, completion = std::move(completion)]() mutable {
       completion();

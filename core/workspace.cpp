@@ -12,7 +12,9 @@
 
 namespace quorvane {
 
-workspace& workspace::shared() { return initialized(workspace_posix::instance()); }
+workspace& workspace::shared() {
+  return initialized(workspace_posix::instance());
+}
 
 workspace_posix& workspace_posix::instance() {
   static workspace_posix the_workspace;

@@ -85,7 +85,8 @@ TEST_F(ComponentList, FailedFirstPhaseIsRetriedByTheNextAccess) {
   initialized(flaky);
   EXPECT_EQ(flaky.status(), 0);
   initialized(flaky);
-  EXPECT_EQ(calls, (std::vector<std::string>{"will flaky", "will flaky"})) << "set-up runs once after success";
+  EXPECT_EQ(calls, (std::vector<std::string>{"will flaky", "will flaky"}))
+      << "set-up runs once after success";
 }
 
 // The workspace reads XDG_DATA_HOME on its first phase; each case points it at a fresh folder.

@@ -23,14 +23,14 @@ TEST(Log, ThresholdDecidesWhichLevelsAreWritten) {
     bool written;
   };
   const level_case cases[] = {
-      {0, 1, false}, {0, 2, false}, {0, 3, false}, {0, 10, false},  // threshold 0: nothing
-      {3, 1, true},  {3, 2, true},  {3, 3, true},  {3, 10, false},  // threshold 3: not verbose
+      {0, 1, false},  {0, 2, false}, {0, 3, false}, {0, 10, false},  // threshold 0: nothing
+      {3, 1, true},   {3, 2, true},  {3, 3, true},  {3, 10, false},  // threshold 3: not verbose
       {10, 10, true}, {1, 2, false},
   };
   for (const auto& c : cases) {
     const bool written = !logged(c.threshold, c.level, "m").empty();
-    EXPECT_EQ(written, c.written) << "threshold " << c.threshold << " level " << c.level << ": got " << written
-                                  << ", want " << c.written;
+    EXPECT_EQ(written, c.written) << "threshold " << c.threshold << " level " << c.level << ": got "
+                                  << written << ", want " << c.written;
   }
 }
 
@@ -42,7 +42,8 @@ TEST(Log, LineHasThreadTimeFunctionFileLineAndMessage) {
   const size_t space = line.find(' ');
   EXPECT_GT(std::stol(line.substr(0, space)), 0);
   const std::string rest = line.substr(space + 1);
-  EXPECT_EQ(rest.size(), 24 + std::string(" quorvane::test::f test.cpp:7 SHGetFolderPath() failed: 5\n").size());
+  EXPECT_EQ(rest.size(),
+            24 + std::string(" quorvane::test::f test.cpp:7 SHGetFolderPath() failed: 5\n").size());
   EXPECT_EQ(rest.substr(24), " quorvane::test::f test.cpp:7 SHGetFolderPath() failed: 5\n");
   EXPECT_EQ(rest[3], ' ');
   EXPECT_EQ(rest[7], ' ');
@@ -59,15 +60,16 @@ TEST(Log, MessageAndLineAreCutAtTheirBufferSizesAndFirstNewline) {
   const std::string line = format_log_line(1, "T", long_function.c_str(), "a.cpp", 1, "m");
   EXPECT_EQ(line.size(), 2047u) << "line cut to 2047 bytes";
 
-  EXPECT_EQ(logged(3, 1, "select: boom\n"), logged(3, 1, "select: boom").substr(0)) << "trailing newline dropped";
+  EXPECT_EQ(logged(3, 1, "select: boom\n"), logged(3, 1, "select: boom").substr(0))
+      << "trailing newline dropped";
   out = logged(3, 1, "first\nsecond");
   EXPECT_EQ(out.substr(out.size() - 6), "first\n");
   EXPECT_EQ(out.find("second"), std::string::npos);
 }
 
 TEST(Log, FileFieldIsTheBaseNameWhateverTheSeparator) {
-  const char* paths[] = {"workspace_posix.cpp", "../core/workspace_posix.cpp", "..\\core\\workspace_posix.cpp",
-                         "/abs/dir\\mixed/workspace_posix.cpp"};
+  const char* paths[] = {"workspace_posix.cpp", "../core/workspace_posix.cpp",
+                         "..\\core\\workspace_posix.cpp", "/abs/dir\\mixed/workspace_posix.cpp"};
   for (const char* path : paths) {
     EXPECT_EQ(format_log_line(1, "T", "f", path, 9, "m"), "1 T f workspace_posix.cpp:9 m") << path;
   }

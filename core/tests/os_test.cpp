@@ -8,8 +8,8 @@ namespace quorvane {
 namespace {
 
 TEST(Utf, RoundTripsValidText) {
-  const char* samples[] = {"", "plain", "caf\xc3\xa9", "\xe2\x82\xac 5", "emoji \xf0\x9f\x96\xa8 printer",
-                           "O'Brien 100% _x_"};
+  const char* samples[] = {
+      "", "plain", "caf\xc3\xa9", "\xe2\x82\xac 5", "emoji \xf0\x9f\x96\xa8 printer", "O'Brien 100% _x_"};
   for (const char* s : samples) {
     EXPECT_EQ(to_utf8(from_utf8(s)), s) << s;
   }
@@ -28,7 +28,8 @@ TEST(Utf, InvalidInputGivesAnEmptyResult) {
   };
   for (const char* s : invalid_utf8) EXPECT_TRUE(from_utf8(s).empty()) << testing::PrintToString(s);
 
-  const std::u16string invalid_utf16[] = {std::u16string(1, char16_t(0xD800)), std::u16string(1, char16_t(0xDC00)),
+  const std::u16string invalid_utf16[] = {std::u16string(1, char16_t(0xD800)),
+                                          std::u16string(1, char16_t(0xDC00)),
                                           std::u16string{char16_t(0xD800), u'a'}};
   for (const auto& s : invalid_utf16) EXPECT_TRUE(to_utf8(s).empty());
 }
@@ -68,8 +69,8 @@ TEST(Uuid, ClockFallbackFollowsItsRecipe) {
   for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(counter >> (8 * i));
   const uint32_t crc = crc32(bytes, 8);
   char want[64];
-  snprintf(want, sizeof want, "%08x-%04x-%04x-%04x-%08x%04x", crc, crc >> 16, (crc & 0xFFFF) ^ (crc >> 16), 2u, 0u,
-           0x2345u);
+  snprintf(want, sizeof want, "%08x-%04x-%04x-%04x-%08x%04x", crc, crc >> 16, (crc & 0xFFFF) ^ (crc >> 16),
+           2u, 0u, 0x2345u);
   const std::string got = uuid_from_clock(counter, 0x12345);
   EXPECT_EQ(got, want);
   EXPECT_EQ(got.size(), 36u);
@@ -94,7 +95,10 @@ TEST(Uri, DefaultPortsAndDecoding) {
     int32_t port;
   };
   const port_case cases[] = {
-      {"https://h/", 443}, {"http://h", 80}, {"ftp://h/", 0}, {"HTTP://h/", 0},  // case-sensitive scheme
+      {"https://h/", 443},
+      {"http://h", 80},
+      {"ftp://h/", 0},
+      {"HTTP://h/", 0},  // case-sensitive scheme
       {"socks5://proxy:1080", 1080},
   };
   for (const auto& c : cases) EXPECT_EQ(uri(c.text).port(), c.port) << c.text;
@@ -117,9 +121,14 @@ TEST(Uri, TextThatIsNotAUriKeepsOnlyTheText) {
 
 TEST(Escape, KeepsUnreservedAndEncodesEverythingElse) {
   const std::pair<const char*, const char*> cases[] = {
-      {"a b", "a%20b"},          {"a/b", "a%2Fb"},   {"AZaz09-._~", "AZaz09-._~"},
-      {"line\n", "line%0A"},     {"\r", "%0D"},      {"caf\xc3\xa9", "caf%C3%A9"},
-      {"guest@10.0.0.2", "guest%4010.0.0.2"}, {"", ""},
+      {"a b", "a%20b"},
+      {"a/b", "a%2Fb"},
+      {"AZaz09-._~", "AZaz09-._~"},
+      {"line\n", "line%0A"},
+      {"\r", "%0D"},
+      {"caf\xc3\xa9", "caf%C3%A9"},
+      {"guest@10.0.0.2", "guest%4010.0.0.2"},
+      {"", ""},
   };
   for (const auto& [in, want] : cases) EXPECT_EQ(escape(in), want) << in;
 }

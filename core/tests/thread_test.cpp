@@ -79,7 +79,9 @@ TEST(Thread, ItemsPostedFromAWorkerRunInOrder) {
 TEST(Thread, ManyJobsEachCompleteOnce) {
   queue_loop loop;
   int completions = 0;
-  for (int i = 0; i < 50; ++i) ASSERT_TRUE(run_in_background(loop, [] {}, [&] { ++completions; }));
+  for (int i = 0; i < 50; ++i)
+    ASSERT_TRUE(run_in_background(
+        loop, [] {}, [&] { ++completions; }));
   loop.run(50);
   EXPECT_EQ(completions, 50);
 }
