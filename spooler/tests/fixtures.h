@@ -1,0 +1,47 @@
+// Test fixtures made on the spot: temporary folders, small PDFs and images, command output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane::test {
+
+/// A fresh temporary folder, removed with everything in it at destruction.
+class temp_folder {
+ public:
+  temp_folder();
+  ~temp_folder();
+  temp_folder(const temp_folder&) = delete;
+  temp_folder& operator=(const temp_folder&) = delete;
+  /// The folder's path.
+  const std::string& path() const { return path_; }
+  /// `name` inside the folder.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+/// Writes a PDF of `pages` pages of `width` x `height` points, page n filled with a different grey; false on
+/// failure.
+bool make_pdf(const std::string& path, int pages, double width = 595, double height = 842);
+
+/// Writes a PNG of `width` x `height` pixels filled with the colour 0xRRGGBB; false on failure.
+bool make_png(const std::string& path, int width, int height, uint32_t rgb);
+
+/// Writes a baseline JPEG of `width` x `height` pixels filled with the colour 0xRRGGBB; false on failure.
+bool make_jpeg(const std::string& path, int width, int height, uint32_t rgb);
+
+/// Writes `text` to `path`; false on failure.
+bool write_file(const std::string& path, const std::string& text);
+
+/// Whether `path` exists.
+bool exists(const std::string& path);
+
+/// Reads the whole file (empty when unreadable).
+std::string read_file(const std::string& path);
+
+/// Runs `command` with the shell and returns its standard output.
+std::string run(const std::string& command);
+
+}  // namespace quorvane::test

@@ -1,0 +1,216 @@
+// The rendering libraries: the image library, the streamed PDF document and poppler rendering.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "fixtures.h"
+#include "spooler/cups_spooler.h"
+#include "spooler/document_stream.h"
+#include "spooler/image_library.h"
+#include "spooler/pdf_document.h"
+
+namespace quorvane {
+namespace {
+
+using test::temp_folder;
+
+// The colour of one pixel of an RGB24 surface as 0xRRGGBB.
+uint32_t pixel(cairo_surface_t* surface, int x, int y) {
+  cairo_surface_flush(surface);
+  const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+  return reinterpret_cast<const uint32_t*>(row)[x] & 0xffffff;
+}
+
+// A PDF document written into memory.
+struct memory_pdf {
+  std::string bytes;
+  document_stream stream{[this](const unsigned char* data, size_t size) {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }};
+};
+
+// Pages of a PDF file, read back with poppler.
+int32_t pages_of(const std::string& path) {
+  pdf_document document;
+  std::string error;
+  return document.load(path, error) == 0 ? document.pageCount() : -1;
+}
+
+TEST(image_library, decodes_png_and_jpeg_by_content_with_their_sizes) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_png(dir.file("wide.png"), 400, 300, 0xff0000));
+  // A JPEG under a misleading name: the content decides.
+  ASSERT_TRUE(test::make_jpeg(dir.file("tall.png"), 30, 40, 0x0000ff));
+  struct {
+    const char* file;
+    int32_t width, height;
+  } cases[] = {{"wide.png", 400, 300}, {"tall.png", 30, 40}};
+  image_library library;
+  ASSERT_FALSE(library.missing());
+  for (const auto& c : cases) {
+    const int32_t doc = library.newDocument();
+    ASSERT_GT(doc, 0);
+    EXPECT_GT(library.addImageFromFile(doc, dir.file(c.file), 0), 0) << c.file << ": " << library.lastError(doc);
+    EXPECT_EQ(library.imageWidth(doc), c.width) << c.file;
+    EXPECT_EQ(library.imageHeight(doc), c.height) << c.file;
+    EXPECT_EQ(library.releaseDocument(doc), 1);
+  }
+}
+
+TEST(image_library, refuses_what_is_not_a_readable_image) {
+  temp_folder dir;
+  ASSERT_TRUE(test::write_file(dir.file("text.jpg"), "this is not an image"));
+  ASSERT_TRUE(test::write_file(dir.file("cut.png"), std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
+  ASSERT_TRUE(test::write_file(dir.file("cut.jpg"), std::string("\xff\xd8\xff\xe0\0\x10JFIF", 10)));
+  image_library library;
+  for (const char* name : {"text.jpg", "cut.png", "cut.jpg", "missing.png"}) {
+    const int32_t doc = library.newDocument();
+    EXPECT_EQ(library.addImageFromFile(doc, dir.file(name), 0), 0) << name;
+    EXPECT_FALSE(library.lastError(doc).empty()) << name;
+    EXPECT_EQ(library.imageWidth(doc), 0) << name;
+    EXPECT_EQ(library.drawImage(doc, 0, 10, 10, 10), 0) << name << ": drawing without an image";
+    library.releaseDocument(doc);
+  }
+  EXPECT_EQ(library.imageWidth(12345), 0) << "unknown document";
+  EXPECT_EQ(library.setPageDimensions(library.newDocument(), 0, 100), 0) << "zero width";
+}
+
+TEST(image_library, renders_a_placed_image_at_the_resolution_asked) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_png(dir.file("red.png"), 72, 36, 0xff0000));
+  image_library library;
+  const int32_t doc = library.newDocument();
+  ASSERT_GT(library.addImageFromFile(doc, dir.file("red.png"), 0), 0);
+  ASSERT_EQ(library.setPageDimensions(doc, 72, 72), 1);
+  // The image fills the lower half of the page: its top edge is 36 units above the bottom.
+  ASSERT_EQ(library.drawImage(doc, 0, 36, 72, 36), 1);
+  EXPECT_EQ(library.pageCount(doc), 1);
+  EXPECT_EQ(library.pageWidth(doc), 72);
+
+  // At 144 dpi the 1-inch page covers 144 x 144 pixels.
+  cairo_surface_t* target = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 200, 200);
+  cairo_t* cr = cairo_create(target);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  ASSERT_EQ(library.renderPageToContext(doc, 144, 1, cr), 1);
+  EXPECT_EQ(pixel(target, 70, 110), 0xff0000u) << "lower half of the page";
+  EXPECT_EQ(pixel(target, 70, 30), 0xffffffu) << "upper half stays blank";
+  EXPECT_EQ(pixel(target, 170, 110), 0xffffffu) << "outside the page";
+  EXPECT_EQ(library.renderPageToContext(doc, 144, 2, cr), 0) << "page 2 does not exist";
+  EXPECT_EQ(library.renderPageToContext(doc, 0, 1, cr), 0) << "resolution 0";
+  cairo_destroy(cr);
+  cairo_surface_destroy(target);
+  library.releaseDocument(doc);
+}
+
+TEST(image_library, serves_jobs_on_several_threads_at_once) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_jpeg(dir.file("a.jpg"), 64, 48, 0x00ff00));
+  ASSERT_TRUE(test::make_png(dir.file("b.png"), 48, 64, 0x0000ff));
+  image_library library;
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        const std::string file = dir.file(t % 2 ? "b.png" : "a.jpg");
+        const int32_t doc = library.newDocument();
+        const int32_t w = t % 2 ? 48 : 64, h = t % 2 ? 64 : 48;
+        memory_pdf out;
+        bool ok = library.addImageFromFile(doc, file, 0) > 0 && library.imageWidth(doc) == w &&
+                  library.imageHeight(doc) == h && library.setPageDimensions(doc, w, h) &&
+                  library.drawImage(doc, 0, h, w, h);
+        cairo_t* cr = out.stream.beginPage(w, h);
+        ok = ok && cr && library.renderPageToContext(doc, 72, 1, cr) && out.stream.endPage() && out.stream.finish();
+        library.releaseDocument(doc);
+        if (ok) ++good;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good.load(), 80);
+}
+
+TEST(render_resolution, spreads_the_whole_inches_of_the_page_over_the_printable_width) {
+  struct {
+    const char* name;
+    double printable, page, want;
+  } cases[] = {
+      {"5 whole inches", 595, 400, 119},       // 400 / 72 = 5.55 -> 5; 595 / 5 = 119
+      {"exactly one inch", 600, 72, 600},      //
+      {"narrower than an inch", 600, 36, 1200},  // fitted instead of dividing by zero
+      {"no width", 600, 0, 0},
+      {"no printable width", 0, 100, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(render_resolution(c.printable, c.page), c.want) << c.name;
+  }
+}
+
+TEST(document_stream, streams_pages_into_the_sink_and_reports_a_refusing_sink) {
+  memory_pdf out;
+  for (int n = 0; n < 3; ++n) {
+    cairo_t* cr = out.stream.beginPage(200, 100);
+    ASSERT_NE(cr, nullptr);
+    cairo_rectangle(cr, 10, 10, 50, 50);
+    cairo_fill(cr);
+    ASSERT_TRUE(out.stream.endPage());
+  }
+  ASSERT_TRUE(out.stream.finish());
+  EXPECT_EQ(out.stream.pageCount(), 3);
+  EXPECT_EQ(out.bytes.compare(0, 5, "%PDF-"), 0);
+  EXPECT_EQ(out.stream.bytesWritten(), out.bytes.size());
+  temp_folder dir;
+  ASSERT_TRUE(test::write_file(dir.file("out.pdf"), out.bytes));
+  EXPECT_EQ(pages_of(dir.file("out.pdf")), 3);
+
+  // A sink that refuses after the first bytes ends the document.
+  size_t taken = 0;
+  document_stream refusing([&taken](const unsigned char*, size_t size) {
+    if (taken > 0) return false;
+    taken += size;
+    return true;
+  });
+  for (int n = 0; n < 3 && refusing.beginPage(100, 100); ++n) refusing.endPage();
+  EXPECT_FALSE(refusing.finish());
+  EXPECT_FALSE(refusing.ok());
+}
+
+TEST(pdf_document, renders_a_page_range_into_the_stream) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("five.pdf"), 5, 300, 400));
+  pdf_document document;
+  std::string error;
+  ASSERT_EQ(document.load(dir.file("five.pdf"), error), 0) << error;
+  EXPECT_EQ(document.pageCount(), 5);
+  struct {
+    int32_t first, last, want;
+  } cases[] = {{0, 0, 5}, {2, 0, 4}, {2, 3, 2}, {0, 1, 1}, {4, 99, 2}, {6, 0, -1}, {3, 2, -1}};
+  for (const auto& c : cases) {
+    memory_pdf out;
+    const bool rendered = document.render(out.stream, c.first, c.last);
+    EXPECT_EQ(rendered, c.want > 0) << c.first << ".." << c.last;
+    if (!rendered) continue;
+    ASSERT_TRUE(out.stream.finish());
+    EXPECT_EQ(out.stream.pageCount(), c.want) << c.first << ".." << c.last << ": got " << out.stream.pageCount()
+                                              << " pages, want " << c.want;
+  }
+}
+
+TEST(pdf_document, refuses_missing_and_corrupt_files) {
+  temp_folder dir;
+  ASSERT_TRUE(test::write_file(dir.file("corrupt.pdf"), "%PDF-1.4\nthis is no PDF body\n%%EOF\n"));
+  for (const char* name : {"missing.pdf", "corrupt.pdf"}) {
+    pdf_document document;
+    std::string error;
+    EXPECT_EQ(document.load(dir.file(name), error), -1) << name;
+    EXPECT_FALSE(error.empty()) << name;
+    EXPECT_EQ(document.pageCount(), 0) << name;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
