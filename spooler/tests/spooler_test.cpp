@@ -1,0 +1,327 @@
+// The spooler component: the spool folder, file names, the copy into a printer's folder, the actions and the
+// failures of the print paths that happen before any printer is opened.
+#include <acl/libacl.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "delivery.h"
+#include "fixtures.h"
+#include "spooler/spooler_impl.h"
+#include "spooler/spooler_p.h"
+
+namespace quorvane {
+namespace {
+
+using test::make_job;
+using test::make_printer;
+using test::outcome;
+using test::recorder;
+using test::temp_folder;
+
+constexpr const char* spool_name = "{501201E7-E925-4623-9F70-3F944DA46F7B}";
+
+// Sets an environment variable for one scope.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~scoped_env() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+std::string acl_text(const std::string& path, acl_type_t type) {
+  acl_t acl = acl_get_file(path.c_str(), type);
+  if (!acl) return "(none: " + std::string(strerror(errno)) + ")";
+  char* text = acl_to_text(acl, nullptr);
+  std::string result = text ? text : "";
+  acl_free(text);
+  acl_free(acl);
+  return result;
+}
+
+TEST(spooler_impl, makes_the_spool_folder_under_tmpdir_with_an_inheritable_entry_for_users) {
+  temp_folder tmp;
+  scoped_env tmpdir("TMPDIR", tmp.path());
+  spooler_impl spooler;
+  EXPECT_TRUE(spooler.spoolFolder().empty());
+  ASSERT_EQ(spooler.applicationWillInitialize(), 0);
+  const std::string want = tmp.path() + "/" + spool_name;
+  EXPECT_EQ(spooler.spoolFolder().narrow(), want);
+  struct stat info {};
+  ASSERT_EQ(stat(want.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  const std::string access = acl_text(want, ACL_TYPE_ACCESS);
+  const std::string inherited = acl_text(want, ACL_TYPE_DEFAULT);
+  if (access.find("group:users:") == std::string::npos && inherited.find("(none") != std::string::npos) {
+    GTEST_SKIP() << "the temporary file system has no ACLs: " << inherited;
+  }
+  EXPECT_NE(access.find("group:users:rwx"), std::string::npos) << access;
+  EXPECT_NE(inherited.find("group:users:rwx"), std::string::npos) << inherited;
+
+  // A second first phase changes nothing; a new spooler accepts the folder as it is.
+  EXPECT_EQ(spooler.applicationWillInitialize(), 0);
+  EXPECT_EQ(spooler.spoolFolder().narrow(), want);
+  spooler_impl again;
+  EXPECT_EQ(again.applicationWillInitialize(), 0);
+  EXPECT_EQ(acl_text(want, ACL_TYPE_ACCESS), access);
+}
+
+TEST(spooler_impl, fails_its_first_phase_when_the_spool_folder_cannot_be_made) {
+  temp_folder tmp;
+  // A file where the folder should be.
+  ASSERT_TRUE(test::write_file(tmp.file(spool_name), "in the way"));
+  scoped_env tmpdir("TMPDIR", tmp.path());
+  spooler_impl spooler;
+  EXPECT_NE(spooler.applicationWillInitialize(), 0);
+  EXPECT_NE(spooler.status(), 0);
+  EXPECT_TRUE(spooler.spoolFolder().empty());
+}
+
+TEST(spooler_impl, makes_file_names_from_the_seconds_since_boot) {
+  spooler_impl spooler;
+  const uint32_t before = seconds_since_boot();
+  const std::string name = spooler.makeFileName(wide_string::from_narrow("job")).narrow();
+  const uint32_t after = seconds_since_boot();
+  ASSERT_EQ(name.rfind("job-", 0), 0u) << name;
+  const unsigned long seconds = std::stoul(name.substr(4));
+  EXPECT_GE(seconds, before);
+  EXPECT_LE(seconds, after);
+  const std::string longest = spooler.makeFileName(wide_string::from_narrow(std::string(300, 'x'))).narrow();
+  EXPECT_EQ(longest.size(), 259u);
+}
+
+// ---- the copy into the printer's folder (action 0)
+
+TEST(spooler_copy, delivers_the_same_name_three_times_without_overwriting) {
+  temp_folder received, folder;
+  spooler_impl spooler;
+  const char* want[] = {"name.pdf", "name (0).pdf", "name (1).pdf"};
+  for (int n = 0; n < 3; ++n) {
+    const std::string file = received.file("name.pdf");
+    ASSERT_TRUE(test::write_file(file, "delivery " + std::to_string(n)));
+    outcome o;
+    model::job_ptr job = make_job(file, "application/pdf");
+    spooler.print(make_printer(model::action_none, folder.path()), job, recorder(o));
+    ASSERT_EQ(o.calls, 1);
+    EXPECT_EQ(o.text(), "(0, 9, 0)");
+    EXPECT_FALSE(test::exists(file)) << "the received file is deleted after the copy";
+    EXPECT_EQ(test::read_file(folder.file(want[n])), "delivery " + std::to_string(n)) << want[n];
+    EXPECT_EQ(job->filename().narrow(), folder.file(want[n]));
+  }
+}
+
+TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {
+  temp_folder received, folder;
+  ASSERT_TRUE(test::write_file(folder.file("README"), "old"));
+  ASSERT_TRUE(test::write_file(received.file("README"), "new"));
+  std::string copy;
+  ASSERT_EQ(copy_into_folder(received.file("README"), folder.path(), copy), 0);
+  EXPECT_EQ(copy, folder.file("README (0)"));
+  EXPECT_EQ(test::read_file(folder.file("README")), "old");
+  EXPECT_EQ(test::read_file(copy), "new");
+}
+
+TEST(spooler_copy, fails_with_eexist_when_all_101_names_are_taken_and_keeps_the_received_file) {
+  temp_folder received, folder;
+  ASSERT_TRUE(test::write_file(folder.file("a.png"), "taken"));
+  for (int n = 0; n <= 99; ++n) ASSERT_TRUE(test::write_file(folder.file("a (" + std::to_string(n) + ").png"), "taken"));
+  ASSERT_TRUE(test::write_file(received.file("a.png"), "mine"));
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_none, folder.path()), make_job(received.file("a.png"), "image/png"),
+                recorder(o));
+  EXPECT_EQ(o.text(), "(" + std::to_string(EEXIST) + ", 8, 0)");
+  EXPECT_EQ(test::read_file(received.file("a.png")), "mine");
+  EXPECT_FALSE(test::exists(folder.file("a (100).png")));
+}
+
+TEST(spooler_copy, reports_the_errno_of_a_failed_copy) {
+  temp_folder received, folder;
+  ASSERT_TRUE(test::write_file(received.file("kept.pdf"), "data"));
+  struct {
+    const char* name;
+    std::string file, directory;
+    int32_t want;
+  } cases[] = {
+      {"received file missing", received.file("missing.pdf"), folder.path(), ENOENT},
+      {"folder missing", received.file("kept.pdf"), folder.file("no/such/folder"), ENOENT},
+      {"folder is a file", received.file("kept.pdf"), received.file("kept.pdf"), ENOTDIR},
+  };
+  spooler_impl spooler;
+  for (const auto& c : cases) {
+    outcome o;
+    spooler.print(make_printer(model::action_print, c.directory), make_job(c.file, "application/pdf"), recorder(o));
+    EXPECT_EQ(o.text(), "(" + std::to_string(c.want) + ", 8, 0)") << c.name;
+  }
+  EXPECT_EQ(test::read_file(received.file("kept.pdf")), "data") << "a failed copy keeps the received file";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 0) << "no partial copy";
+}
+
+// ---- action 1: open with an application
+
+class spooler_open : public test::main_loop_test {};
+
+TEST_F(spooler_open, starts_the_chosen_application_with_the_copy_as_its_only_argument) {
+  temp_folder received, folder, bin;
+  const std::string log = bin.file("arguments");
+  const std::string app = bin.file("viewer");
+  ASSERT_TRUE(test::write_file(app, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + log + ".tmp' && mv '" + log + ".tmp' '" + log + "'\n"));
+  ASSERT_EQ(chmod(app.c_str(), 0755), 0);
+  ASSERT_TRUE(test::write_file(received.file("my doc.pdf"), "%PDF"));
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_open, folder.path(), app), make_job(received.file("my doc.pdf"), "application/pdf"),
+                recorder(o));
+  ASSERT_EQ(o.calls, 1) << "a chosen application is reported at once";
+  EXPECT_EQ(o.text(), "(0, 9, 0)");
+  for (int i = 0; i < 250 && !test::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(test::read_file(log), folder.file("my doc.pdf") + "|");
+}
+
+TEST_F(spooler_open, reports_minus_one_for_an_application_that_cannot_be_started) {
+  temp_folder received, bin;
+  ASSERT_TRUE(test::write_file(bin.file("not-executable"), "#!/bin/sh\n"));
+  ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
+  spooler_impl spooler;
+  for (const std::string& app : {bin.file("does-not-exist"), bin.file("not-executable"), bin.path()}) {
+    outcome o;
+    spooler.print(make_printer(model::action_open, "", app), make_job(received.file("doc.pdf"), "application/pdf"),
+                  recorder(o));
+    EXPECT_EQ(o.text(), "(-1, 9, 0)") << app;
+  }
+}
+
+// xdg-open in its generic mode, with a desktop of the test's own making.
+class spooler_desktop_open : public spooler_open {
+ protected:
+  void SetUp() override {
+    spooler_open::SetUp();
+    const std::string apps = home_.file("data/applications");
+    std::filesystem::create_directories(apps);
+    std::filesystem::create_directories(home_.file("config"));
+    opened_ = home_.file("opened");
+    const std::string viewer = home_.file("viewer");
+    ASSERT_TRUE(test::write_file(viewer, "#!/bin/sh\nprintf '%s' \"$1\" > '" + opened_ + "'\n"));
+    ASSERT_EQ(chmod(viewer.c_str(), 0755), 0);
+    ASSERT_TRUE(test::write_file(apps + "/qvviewer.desktop",
+                                 "[Desktop Entry]\nType=Application\nName=Viewer\nExec=" + viewer +
+                                     " %f\nMimeType=application/pdf;\n"));
+    ASSERT_TRUE(test::write_file(home_.file("config/mimeapps.list"),
+                                 "[Default Applications]\napplication/pdf=qvviewer.desktop\n"));
+  }
+  temp_folder home_;
+  std::string opened_;
+  scoped_env home_env_{"HOME", home_.path()};
+  scoped_env data_{"XDG_DATA_HOME", home_.file("data")};
+  scoped_env data_dirs_{"XDG_DATA_DIRS", home_.file("none")};
+  scoped_env config_{"XDG_CONFIG_HOME", home_.file("config")};
+  scoped_env config_dirs_{"XDG_CONFIG_DIRS", home_.file("none")};
+  scoped_env desktop_{"XDG_CURRENT_DESKTOP", "X-Generic"};
+  // xdg-open consults the desktop associations only when a display is named; none is opened here.
+  scoped_env display_{"DISPLAY", ":97"};
+  scoped_env browser_{"BROWSER", "/nonexistent/browser"};
+};
+
+TEST_F(spooler_desktop_open, opens_the_file_with_the_associated_application) {
+  if (system("command -v xdg-open >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
+  temp_folder received;
+  ASSERT_TRUE(test::make_pdf(received.file("report.pdf"), 1));
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_open), make_job(received.file("report.pdf"), "application/pdf"),
+                recorder(o));
+  EXPECT_EQ(o.calls, 0) << "the opener is waited for on a worker, not on this thread";
+  ASSERT_TRUE(wait_for(o, 30));
+  EXPECT_EQ(o.text(), "(0, 9, 0)");
+  EXPECT_EQ(test::read_file(opened_), received.file("report.pdf"));
+}
+
+TEST_F(spooler_desktop_open, reports_minus_one_when_the_desktop_has_no_application_for_the_file) {
+  if (system("command -v xdg-open >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
+  temp_folder received;
+  ASSERT_TRUE(test::write_file(received.file("data.qvunknown"), std::string("\x01\x02\x03\x04 binary", 11)));
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_open), make_job(received.file("data.qvunknown"), "application/octet-stream"),
+                recorder(o));
+  ASSERT_TRUE(wait_for(o, 30));
+  EXPECT_EQ(o.text(), "(-1, 9, 0)");
+  EXPECT_FALSE(test::exists(opened_));
+}
+
+// ---- action 2: failures before any printer is opened
+
+class spooler_print : public test::main_loop_test {};
+
+TEST_F(spooler_print, refuses_formats_other_than_pdf_jpeg_and_png_exactly) {
+  temp_folder received;
+  ASSERT_TRUE(test::make_pdf(received.file("doc.pdf"), 1));
+  spooler_impl spooler;
+  for (const char* format : {"image/pwg-raster", "application/octet-stream", "application/PDF", "image/JPEG", ""}) {
+    outcome o;
+    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"),
+                  make_job(received.file("doc.pdf"), format), recorder(o));
+    EXPECT_EQ(o.calls, 1) << format;
+    EXPECT_EQ(o.text(), "(-1, 8, 0)") << format;
+  }
+}
+
+TEST_F(spooler_print, fails_a_document_that_cannot_be_read_before_opening_the_printer) {
+  temp_folder received;
+  ASSERT_TRUE(test::write_file(received.file("corrupt.pdf"), "%PDF-1.4\ngarbage\n"));
+  ASSERT_TRUE(test::write_file(received.file("text.jpg"), "not an image at all"));
+  ASSERT_TRUE(test::write_file(received.file("text.png"), "not an image at all"));
+  // The queue does not exist: opening it would give a CUPS status, not -1.
+  struct {
+    const char* file;
+    const char* format;
+  } cases[] = {{"missing.pdf", "application/pdf"},
+               {"corrupt.pdf", "application/pdf"},
+               {"text.jpg", "image/jpeg"},
+               {"text.png", "image/png"},
+               {"missing.png", "image/png"}};
+  spooler_impl spooler;
+  for (const auto& c : cases) {
+    outcome o;
+    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"),
+                  make_job(received.file(c.file), c.format), recorder(o));
+    EXPECT_EQ(o.calls, 0) << c.file << ": a print is reported through the run loop";
+    ASSERT_TRUE(wait_for(o)) << c.file;
+    EXPECT_EQ(o.calls, 1) << c.file;
+    EXPECT_EQ(o.text(), "(-1, 8, 0)") << c.file;
+  }
+}
+
+TEST_F(spooler_print, answers_delete_job_at_once_when_there_is_no_cups_job) {
+  spooler_impl spooler;
+  struct {
+    const char* name;
+    int32_t action, platform_id;
+  } cases[] = {{"open action", model::action_open, 12}, {"no CUPS job id", model::action_print, 0}};
+  for (const auto& c : cases) {
+    model::job_ptr job = make_job("/nonexistent", "application/pdf");
+    job->setPlatformID(c.platform_id);
+    int calls = 0, error = -99;
+    spooler.deleteJob(make_printer(c.action, "", "", "quorvane-no-such-queue"), job, [&](int32_t e) {
+      ++calls;
+      error = e;
+    });
+    EXPECT_EQ(calls, 1) << c.name;
+    EXPECT_EQ(error, 0) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
