@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/log.h"
@@ -56,8 +56,9 @@ std::string string_member(const Json::Value& object, const char* name) {
 }
 
 bool same_uuid(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
 }
 
 std::string login_name() {
@@ -90,7 +91,9 @@ local_service::~local_service() {
   }
 }
 
-int32_t local_service::port() const { return listener_ ? listener_->local_port() : -1; }
+int32_t local_service::port() const {
+  return listener_ ? listener_->local_port() : -1;
+}
 
 bool local_service::start(const serve_options& options) {
   if (!make_folders(options.data_folder)) {
@@ -107,7 +110,7 @@ bool local_service::start(const serve_options& options) {
   defaults["filenameGenerationFlags"] = 0;
   const Json::Value attributes = store_.attributes(defaults);
   set_log_level(options.log_level_given || !attributes["logLevel"].isInt() ? options.log_level
-                                                                            : attributes["logLevel"].asInt());
+                                                                           : attributes["logLevel"].asInt());
 
   offer_cups_queues();
 
@@ -158,7 +161,8 @@ void local_service::offer_cups_queues() {
 
 std::vector<Json::Value> local_service::offered_printers() {
   std::vector<Json::Value> printers = store_.printers();
-  std::erase_if(printers, [&](const Json::Value& p) { return gone_queue_uuids_.count(p["uuid"].asString()) > 0; });
+  std::erase_if(printers,
+                [&](const Json::Value& p) { return gone_queue_uuids_.count(p["uuid"].asString()) > 0; });
   return printers;
 }
 
@@ -180,7 +184,8 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
     case jsonrpc::offer_result::waiting:
       return;
     case jsonrpc::offer_result::refused:
-      QV_LOG(log_warning, "Unable to serve connection '%s': it does not speak netstring JSON-RPC", peer.c_str());
+      QV_LOG(log_warning, "Unable to serve connection '%s': it does not speak netstring JSON-RPC",
+             peer.c_str());
       self->loop_.unwatch(s);
       s->close();
       return;
@@ -208,7 +213,8 @@ void local_service::session_closed(jsonrpc::connection* c) {
   // The session's reference may be the last but one; the connection is still inside its own close.
   smart_ptr<jsonrpc::connection> keep = it->connection;
   sessions_.erase(it);
-  QV_LOG(log_information, "Session closed for '%s' (%zu open)", c->peer_address_text().c_str(), sessions_.size());
+  QV_LOG(log_information, "Session closed for '%s' (%zu open)", c->peer_address_text().c_str(),
+         sessions_.size());
   if (!stopping_) loop_.post([keep] {});
 }
 
@@ -275,7 +281,8 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   }
 }
 
-Json::Value local_service::handle_authenticate(const Json::Value& params, int32_t& error, std::string& message) {
+Json::Value local_service::handle_authenticate(const Json::Value& params, int32_t& error,
+                                               std::string& message) {
   // Only processes of this machine reach the loopback port; any token, the empty one included, is accepted.
   if (!param(params, 0).isString()) {
     error = error_invalid_params;
@@ -295,7 +302,8 @@ Json::Value local_service::handle_attributes(int32_t&, std::string&) {
   return result;
 }
 
-Json::Value local_service::handle_save_attributes(const Json::Value& params, int32_t& error, std::string& message) {
+Json::Value local_service::handle_save_attributes(const Json::Value& params, int32_t& error,
+                                                  std::string& message) {
   const Json::Value& members = param(params, 0);
   if (!members.isObject()) {
     error = error_invalid_params;
@@ -329,7 +337,8 @@ Json::Value local_service::handle_observe(session& s, const Json::Value& params,
   return status_only(0);
 }
 
-Json::Value local_service::handle_update_printer(const Json::Value& params, int32_t& error, std::string& message) {
+Json::Value local_service::handle_update_printer(const Json::Value& params, int32_t& error,
+                                                 std::string& message) {
   const Json::Value& printer = param(params, 0);
   if (!printer.isObject() || string_member(printer, "uuid").empty()) {
     error = error_invalid_params;
@@ -347,7 +356,8 @@ Json::Value local_service::handle_update_printer(const Json::Value& params, int3
   return status_only(0);
 }
 
-Json::Value local_service::handle_remove_printer(const Json::Value& params, int32_t& error, std::string& message) {
+Json::Value local_service::handle_remove_printer(const Json::Value& params, int32_t& error,
+                                                 std::string& message) {
   const Json::Value& printer = param(params, 0);
   const std::string uuid = printer.isObject() ? string_member(printer, "uuid") : std::string();
   if (uuid.empty()) {
@@ -381,7 +391,7 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
 }
 
 std::optional<Json::Value> local_service::find_offered_printer(const std::string& key, int32_t& error,
-                                                              std::string& message) {
+                                                               std::string& message) {
   std::vector<Json::Value> by_name;
   for (Json::Value& p : offered_printers()) {
     if (same_uuid(string_member(p, "uuid"), key)) return std::move(p);
@@ -399,7 +409,8 @@ std::optional<Json::Value> local_service::find_offered_printer(const std::string
   return std::nullopt;
 }
 
-Json::Value local_service::handle_submit_job(const Json::Value& params, int32_t& error, std::string& message) {
+Json::Value local_service::handle_submit_job(const Json::Value& params, int32_t& error,
+                                             std::string& message) {
   const Json::Value& request = param(params, 0);
   const std::string file = request.isObject() ? string_member(request, "file") : std::string();
   if (file.empty() || file.front() != '/' || !request["printer"].isString() ||
@@ -429,8 +440,8 @@ Json::Value local_service::handle_submit_job(const Json::Value& params, int32_t&
       attributes["filenameGenerationFlags"].isInt() ? attributes["filenameGenerationFlags"].asInt() : 0;
   const std::string job_uuid = new_uuid();
   const std::string folder = spool_folder_ + "/" + job_uuid;
-  const std::string spooled = copy_into_spool(
-      file, folder, spooled_file_name(file, flags, user, address, hardware_address(address)));
+  const std::string spooled =
+      copy_into_spool(file, folder, spooled_file_name(file, flags, user, address, hardware_address(address)));
   if (spooled.empty()) {
     error = error_unreadable_file;
     message = "Unable to spool document '" + file + "': it cannot be read (see the service's log)";
@@ -489,7 +500,8 @@ Json::Value local_service::job_status(const queued_job& job) {
 }
 
 bool local_service::handle_watch_job(const jsonrpc::connection* c, const Json::Value& message,
-                                     const jsonrpc::reply_function& reply, int32_t& error, std::string& text) {
+                                     const jsonrpc::reply_function& reply, int32_t& error,
+                                     std::string& text) {
   const Json::Value& id_param = param(message["params"], 0);
   if (!id_param.isIntegral()) {
     error = error_invalid_params;
@@ -545,12 +557,14 @@ void local_service::deliver_next_job() {
     const jsonrpc::connection* to = job_out_to_;
     // The callback must not hold the connection: the connection keeps it among its pending calls.
     smart_ptr<jsonrpc::connection> c = target->connection;
-    c->call(request, [this, job_id, to](const Json::Value& response) { print_answered(job_id, to, response); });
+    c->call(request,
+            [this, job_id, to](const Json::Value& response) { print_answered(job_id, to, response); });
     return;
   }
 }
 
-void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response) {
+void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c,
+                                   const Json::Value& response) {
   if (!job_out_ || *job_out_ != job_id || job_out_to_ != c) return;
   job_out_.reset();
   job_out_to_ = nullptr;
@@ -559,8 +573,8 @@ void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c,
   if (!response.isMember("id")) {
     const std::optional<queued_job> job = store_.find_job(job_id);
     if (job && job->attempts >= max_delivery_attempts) {
-      QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts", static_cast<long long>(job_id),
-             job->attempts);
+      QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
+             static_cast<long long>(job_id), job->attempts);
       finish_job(job_id, status_no_answer, job_state_aborted, 0);
     } else {
       QV_LOG(log_information, "Job %lld back in the queue: the console closed without answering",
@@ -590,8 +604,8 @@ void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c,
 
 void local_service::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
   store_.finish_job(job_id, status, state, platform_id);
-  QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id), status,
-         state, platform_id);
+  QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id),
+         status, state, platform_id);
   const std::optional<queued_job> job = store_.find_job(job_id);
   if (!job) return;
   auto [first, last] = waiters_.equal_range(job_id);

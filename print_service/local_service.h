@@ -98,14 +98,15 @@ class local_service final : public jsonrpc::connection::delegate {
   Json::Value handle_remove_printer(const Json::Value& params, int32_t& error, std::string& message);
   Json::Value handle_submit_job(const Json::Value& params, int32_t& error, std::string& message);
   /// Answers now when the job has ended, else keeps the reply until it ends; false when it was answered.
-  bool handle_watch_job(const jsonrpc::connection* c, const Json::Value& message, const jsonrpc::reply_function& reply,
-                        int32_t& error, std::string& text);
+  bool handle_watch_job(const jsonrpc::connection* c, const Json::Value& message,
+                        const jsonrpc::reply_function& reply, int32_t& error, std::string& text);
 
   /// The printers the service offers now (stored ones, less CUPS queues that are gone).
   std::vector<Json::Value> offered_printers();
 
   /// The offered printer whose uuid or name is `key`; sets `error` when none or several match.
-  std::optional<Json::Value> find_offered_printer(const std::string& key, int32_t& error, std::string& message);
+  std::optional<Json::Value> find_offered_printer(const std::string& key, int32_t& error,
+                                                  std::string& message);
 
   /// Stores the CUPS queues as printers (new ones) or refreshes what CUPS says of stored ones.
   void offer_cups_queues();

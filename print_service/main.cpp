@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
   using namespace quorvane::print_service;
   command_line parsed;
   std::string error;
-  if (!parse_command_line(argc, argv, [](const char* name) { return quorvane::environment(name); }, parsed,
-                          error)) {
+  if (!parse_command_line(
+          argc, argv, [](const char* name) { return quorvane::environment(name); }, parsed, error)) {
     std::fprintf(stderr, "%s\nTry 'quorvane-service --help'.\n", error.c_str());
     return 2;
   }

@@ -14,7 +14,8 @@ constexpr const char* schema[] = {
     "CREATE TABLE IF NOT EXISTS cups_queue(name TEXT PRIMARY KEY, uuid TEXT NOT NULL);",
     "CREATE TABLE IF NOT EXISTS job(id INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT NOT NULL, "
     "printer_uuid TEXT NOT NULL, json TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
-    "finished INTEGER NOT NULL DEFAULT 0, status INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT 3, "
+    "finished INTEGER NOT NULL DEFAULT 0, status INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT "
+    "3, "
     "platform_id INTEGER NOT NULL DEFAULT 0);",
     "CREATE INDEX IF NOT EXISTS job_finished_idx ON job(finished, id);",
 };
@@ -31,7 +32,8 @@ void bind_text(sqlite3_stmt* s, int index, const std::string& text) {
 
 std::string column_text(sqlite3_stmt* s, int index) {
   const unsigned char* text = sqlite3_column_text(s, index);
-  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(s, index)))
+  return text ? std::string(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_column_bytes(s, index)))
               : std::string();
 }
 
@@ -55,7 +57,8 @@ bool service_store::open(const std::string& path) {
   path_ = path;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
-    QV_LOG(log_error, "Unable to open database '%s': %s", path.c_str(), db_ ? sqlite3_errmsg(db_) : "out of memory");
+    QV_LOG(log_error, "Unable to open database '%s': %s", path.c_str(),
+           db_ ? sqlite3_errmsg(db_) : "out of memory");
     sqlite3_close(db_);
     db_ = nullptr;
     return false;
@@ -87,7 +90,8 @@ sqlite3_stmt* service_store::prepare(const char* sql) {
   if (!db_) return nullptr;
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK) {
-    QV_LOG(log_error, "Unable to prepare statement '%.60s' on '%s': %s", sql, path_.c_str(), sqlite3_errmsg(db_));
+    QV_LOG(log_error, "Unable to prepare statement '%.60s' on '%s': %s", sql, path_.c_str(),
+           sqlite3_errmsg(db_));
     return nullptr;
   }
   return statement;
@@ -118,8 +122,9 @@ bool service_store::save_printer(const Json::Value& printer) {
   const Json::Value& uuid = printer["uuid"];
   if (!uuid.isString() || uuid.asString().empty()) return false;
   // An existing row keeps its place in the order.
-  statement_guard s{prepare("INSERT INTO printer(uuid, json) VALUES(?1, ?2) "
-                            "ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;")};
+  statement_guard s{
+      prepare("INSERT INTO printer(uuid, json) VALUES(?1, ?2) "
+              "ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;")};
   if (!s.statement) return false;
   bind_text(s.statement, 1, uuid.asString());
   bind_text(s.statement, 2, json_text(printer));
@@ -241,17 +246,19 @@ std::vector<queued_job> service_store::jobs_where(const char* sql, int64_t id) {
 }
 
 std::optional<queued_job> service_store::find_job(int64_t id) {
-  auto jobs = jobs_where("SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
-                         "FROM job WHERE id = ?1;",
-                         id);
+  auto jobs = jobs_where(
+      "SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
+      "FROM job WHERE id = ?1;",
+      id);
   if (jobs.empty()) return std::nullopt;
   return std::move(jobs.front());
 }
 
 std::vector<queued_job> service_store::unfinished_jobs() {
-  return jobs_where("SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
-                    "FROM job WHERE finished = 0 ORDER BY id;",
-                    0);
+  return jobs_where(
+      "SELECT id, uuid, printer_uuid, json, attempts, finished, status, state, platform_id "
+      "FROM job WHERE finished = 0 ORDER BY id;",
+      0);
 }
 
 bool service_store::set_attempts(int64_t id, int32_t attempts) {
@@ -267,7 +274,8 @@ bool service_store::set_attempts(int64_t id, int32_t attempts) {
 }
 
 bool service_store::finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id) {
-  statement_guard s{prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4 WHERE id = ?1;")};
+  statement_guard s{
+      prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4 WHERE id = ?1;")};
   if (!s.statement) return false;
   sqlite3_bind_int64(s.statement, 1, id);
   sqlite3_bind_int(s.statement, 2, status);

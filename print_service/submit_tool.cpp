@@ -44,7 +44,9 @@ std::optional<Json::Value> call_and_wait(poll_runloop& loop, jsonrpc::connection
   return answer;
 }
 
-bool closed_notice(const Json::Value& response) { return !response.isMember("id"); }
+bool closed_notice(const Json::Value& response) {
+  return !response.isMember("id");
+}
 
 std::string error_text(const Json::Value& response) {
   const Json::Value& error = response["error"];
@@ -76,7 +78,8 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
   poll_runloop loop;
   smart_ptr<jsonrpc::connection> c(new jsonrpc::connection());
   if (connect_to_loopback(*c, static_cast<uint16_t>(options.port)) != 0) {
-    std::fprintf(err, "Unable to connect to service '127.0.0.1:%d': %s\n", options.port, std::strerror(errno));
+    std::fprintf(err, "Unable to connect to service '127.0.0.1:%d': %s\n", options.port,
+                 std::strerror(errno));
     return submit_no_service;
   }
   c->watch_on(loop);
@@ -104,12 +107,14 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
     return submit_no_service;
   }
   if (!submitted->get("error", Json::Value()).isNull()) {
-    std::fprintf(err, "Unable to submit document '%s': %s\n", options.file.c_str(), error_text(*submitted).c_str());
+    std::fprintf(err, "Unable to submit document '%s': %s\n", options.file.c_str(),
+                 error_text(*submitted).c_str());
     return submit_refused;
   }
   const Json::Value& result = (*submitted)["result"];
   if (!result.isArray() || result.size() < 2 || !result[1].isIntegral()) {
-    std::fprintf(err, "Unable to submit document '%s': the service's answer has no job id\n", options.file.c_str());
+    std::fprintf(err, "Unable to submit document '%s': the service's answer has no job id\n",
+                 options.file.c_str());
     return submit_no_service;
   }
   const Json::Int64 job_id = result[1].asInt64();
@@ -122,7 +127,8 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
   Json::Value watch(Json::arrayValue);
   watch.append(job_id);
   for (;;) {
-    const std::optional<Json::Value> answer = call_and_wait(loop, *c, "watchJob", watch, std::chrono::hours(24 * 365));
+    const std::optional<Json::Value> answer =
+        call_and_wait(loop, *c, "watchJob", watch, std::chrono::hours(24 * 365));
     if (answer && !closed_notice(*answer)) {
       if (!answer->get("error", Json::Value()).isNull()) {
         std::fprintf(err, "Unable to follow job '%lld': %s\n", static_cast<long long>(job_id),

@@ -22,7 +22,9 @@ Json::Value one_param(Json::Value value) {
 }
 
 // Whether `value` can be read as a record: an object, or null (the record keeps its defaults).
-bool is_record(const Json::Value& value) { return value.isObject() || value.isNull(); }
+bool is_record(const Json::Value& value) {
+  return value.isObject() || value.isNull();
+}
 
 // The list elements of a list notification: element 0 of "params" when it is an array, else none. Returns
 // false when "params" or an element cannot be read safely.
@@ -204,7 +206,8 @@ void server_stub::request_handler(smart_ptr<jsonrpc::connection>, Json::Value& m
   if (match->kind != incoming::print) {
     const Json::Value* elements = nullptr;
     if (!list_elements(message, elements)) {
-      QV_LOG(log_warning, "Unable to handle message '%s': \"params\" is not an array of records", match->name);
+      QV_LOG(log_warning, "Unable to handle message '%s': \"params\" is not an array of records",
+             match->name);
       return;
     }
     switch (match->kind) {
@@ -249,7 +252,8 @@ void server_stub::request_handler(smart_ptr<jsonrpc::connection>, Json::Value& m
   smart_ptr<model::job> job(new model::job());
   printer->readJSON(params.size() > 0 ? params[0] : null_value);
   job->readJSON(params.size() > 1 ? params[1] : null_value);
-  print_completion completion = [id, reply = std::move(reply)](int32_t status, int32_t state, int32_t job_id) {
+  print_completion completion = [id, reply = std::move(reply)](int32_t status, int32_t state,
+                                                               int32_t job_id) {
     reply(print_reply(id, status, state, job_id));
   };
   service_delegate_->print(printer, job, std::move(completion));

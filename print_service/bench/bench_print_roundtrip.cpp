@@ -59,7 +59,8 @@ Json::Value full_job() {
   j->setCopies(2);
   j->setDuplex(1);
   j->setMedia(model::builtin_media_at(0));
-  j->setFilename(wide_string::from_narrow("/home/ann/.local/state/quorvane-service/spool/0b7f/Quarterly Report.pdf"));
+  j->setFilename(
+      wide_string::from_narrow("/home/ann/.local/state/quorvane-service/spool/0b7f/Quarterly Report.pdf"));
   j->setTimeAtCreation(1765000000);
   Json::Value out(Json::objectValue);
   j->writeJSON(out);
@@ -95,9 +96,9 @@ struct service_end : jsonrpc::connection::delegate {
 void on_accept(smart_ptr<socket> listener, int32_t, void* context) {
   while (smart_ptr<socket> peer = listener->accept()) {
     peer->set_delegate(static_cast<service_end*>(context));
-    main_runloop()->watch(peer, 4,
-                          [](smart_ptr<socket> s, int32_t, void*) { jsonrpc::manager::shared().offer(s, nullptr); },
-                          nullptr);
+    main_runloop()->watch(
+        peer, 4, [](smart_ptr<socket> s, int32_t, void*) { jsonrpc::manager::shared().offer(s, nullptr); },
+        nullptr);
   }
 }
 
@@ -117,8 +118,7 @@ void BM_PrintRoundTripOnLoopback(benchmark::State& state) {
   // The console speaks first, as it does on every connection; the service adopts the socket then.
   const bool connected = connect_to_loopback(*stub, static_cast<uint16_t>(listener->local_port())) == 0;
   if (connected) stub->authenticate("", nullptr);
-  if (!connected ||
-      !loop.run_until([] { return !jsonrpc::accepted_connections().empty(); }, 5s)) {
+  if (!connected || !loop.run_until([] { return !jsonrpc::accepted_connections().empty(); }, 5s)) {
     state.SkipWithError("the console could not connect");
     return;
   }
@@ -168,7 +168,8 @@ class ratio_reporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (!run.error_occurred && run.iterations > 0) {
-        seconds_per_iteration[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+        seconds_per_iteration[run.benchmark_name()] =
+            run.real_accumulated_time / static_cast<double>(run.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -190,9 +191,10 @@ int main(int argc, char** argv) {
     std::printf("ratio: not available (a benchmark did not run)\n");
     return 1;
   }
-  std::printf("print round trip: %.1f us (%.0f per second); JSON work alone: %.1f us (%.0f per second); "
-              "ratio %.2f (goal <= 1.5)\n",
-              trip->second * 1e6, 1.0 / trip->second, json->second * 1e6, 1.0 / json->second,
-              trip->second / json->second);
+  std::printf(
+      "print round trip: %.1f us (%.0f per second); JSON work alone: %.1f us (%.0f per second); "
+      "ratio %.2f (goal <= 1.5)\n",
+      trip->second * 1e6, 1.0 / trip->second, json->second * 1e6, 1.0 / json->second,
+      trip->second / json->second);
   return 0;
 }

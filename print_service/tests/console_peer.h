@@ -34,7 +34,8 @@ struct console_record : server::delegate {
   }
   void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
   void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
-  void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job, print_completion completion) override {
+  void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
+             print_completion completion) override {
     prints.push_back({printer, job, std::move(completion)});
   }
 };

@@ -15,8 +15,8 @@ TEST(CupsPrinters, DestinationOptionsBecomeThePrinter) {
   dest.num_options =
       cupsAddOption("printer-make-and-model", "Acme  Laser 5000 Series", dest.num_options, &dest.options);
   dest.num_options = cupsAddOption("printer-state", "4", dest.num_options, &dest.options);
-  dest.num_options = cupsAddOption("printer-type", std::to_string(CUPS_PRINTER_COLOR).c_str(), dest.num_options,
-                                   &dest.options);
+  dest.num_options = cupsAddOption("printer-type", std::to_string(CUPS_PRINTER_COLOR).c_str(),
+                                   dest.num_options, &dest.options);
   cups_queue queue = queue_from_dest(dest);
   cupsFreeOptions(dest.num_options, dest.options);
   queue.formats = {"application/pdf", "image/jpeg"};

@@ -24,7 +24,8 @@ std::map<std::string, std::string> cups_environment() {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(start, end - start);
-    if (const size_t eq = line.find('='); eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    if (const size_t eq = line.find('='); eq != std::string::npos)
+      values[line.substr(0, eq)] = line.substr(eq + 1);
     start = end + 1;
   }
   return values;
@@ -45,7 +46,8 @@ TEST(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
   const auto env = cups_environment();
   if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
   if (env.at("QV_CUPS_AVAILABLE") != "1") {
-    GTEST_SKIP() << "no CUPS test environment: " << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
+    GTEST_SKIP() << "no CUPS test environment: "
+                 << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
   }
   const std::string queue = env.at("QV_CUPS_QUEUE");
 

@@ -48,7 +48,8 @@ TEST(CommandLine, StateFolderFollowsXdgStateHome) {
     const char* want;
   } cases[] = {
       {"absolute XDG_STATE_HOME", {{"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}, "/s/quorvane-service"},
-      {"relative XDG_STATE_HOME is ignored", {{"XDG_STATE_HOME", "s"}, {"HOME", "/h"}},
+      {"relative XDG_STATE_HOME is ignored",
+       {{"XDG_STATE_HOME", "s"}, {"HOME", "/h"}},
        "/h/.local/state/quorvane-service"},
       {"HOME only", {{"HOME", "/h"}}, "/h/.local/state/quorvane-service"},
   };
@@ -61,10 +62,10 @@ TEST(CommandLine, StateFolderFollowsXdgStateHome) {
 TEST(CommandLine, SubmitTakesEveryOption) {
   command_line c;
   std::string error;
-  ASSERT_TRUE(parse({"submit", "--printer", "office", "--port", "7001", "--user", "bob", "--device-address",
-                     "10.0.0.2", "--format", "application/pdf", "--copies", "3", "--name", "Report", "--wait",
-                     "/tmp/a.pdf"},
-                    c, error))
+  ASSERT_TRUE(parse(
+      {"submit", "--printer", "office", "--port", "7001", "--user", "bob", "--device-address", "10.0.0.2",
+       "--format", "application/pdf", "--copies", "3", "--name", "Report", "--wait", "/tmp/a.pdf"},
+      c, error))
       << error;
   EXPECT_EQ(c.kind, command_kind::submit);
   EXPECT_EQ(c.submit.printer, "office");

@@ -60,9 +60,8 @@ class ServiceSession : public ::testing::Test {
     auto authenticated = console.authenticate();
     auto observing = console.observe(true);
     const size_t lists_before = console.record().updated.size();
-    ASSERT_TRUE(run_until([&] {
-      return !observing->statuses.empty() && console.record().updated.size() > lists_before;
-    }));
+    ASSERT_TRUE(run_until(
+        [&] { return !observing->statuses.empty() && console.record().updated.size() > lists_before; }));
     ASSERT_EQ(authenticated->statuses, std::vector<int32_t>{0});
     ASSERT_EQ(observing->statuses, std::vector<int32_t>{0});
   }
@@ -135,7 +134,8 @@ TEST_F(ServiceSession, AnswersTheConsoleRequestsAndKeepsAttributes) {
   unknown["jsonrpc"] = "2.0";
   unknown["method"] = "frobnicate";
   int32_t unknown_status = 0;
-  console.stub().call(unknown, [&](const Json::Value& response) { unknown_status = response_status(response); });
+  console.stub().call(unknown,
+                      [&](const Json::Value& response) { unknown_status = response_status(response); });
   ASSERT_TRUE(run_until([&] { return unknown_status != 0; }));
   EXPECT_EQ(unknown_status, -32601);
 
@@ -159,7 +159,8 @@ TEST_F(ServiceSession, UpdatedPrintersAreEchoedToEveryObserver) {
   smart_ptr<model::printer> p = console_printer("6f1c8a52-0d0e-4f7b-9a51-3c1d2e4f5a6b", "open_on_my_pc");
   p->setDirectory(wide_string::from_narrow("/home/ann/Received"));
   add_printer(first, p);
-  ASSERT_TRUE(run_until([&] { return first.record().updated.size() == 2 && second.record().updated.size() == 2; }));
+  ASSERT_TRUE(
+      run_until([&] { return first.record().updated.size() == 2 && second.record().updated.size() == 2; }));
   for (console_peer* console : {&first, &second}) {
     const auto& echoed = console->record().updated.back();
     ASSERT_EQ(echoed.size(), 1u);
@@ -200,7 +201,8 @@ TEST_F(ServiceSession, PrintIsAnsweredThroughTheCompletionAndSubmitWaitReportsIt
 
   const std::string pdf = document("Quarterly Report.pdf", "%PDF-1.4\n%%EOF\n");
   const std::string output = root_.path() + "/submit.out";
-  child_process& tool = submit({"--printer", "office", "--user", "ann", "--copies", "2", "--wait", pdf}, output);
+  child_process& tool =
+      submit({"--printer", "office", "--user", "ann", "--copies", "2", "--wait", pdf}, output);
   ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 1; })) << read_file(output);
 
   auto& request = console.record().prints[0];
@@ -260,7 +262,8 @@ TEST_F(ServiceSession, AJobWithoutAnswerIsSentAgainThenAbortedAfterThreeAttempts
   child_process& tool = submit({"--printer", "office", "--wait", document("x.pdf", "%PDF-1.4")}, output);
 
   for (size_t attempt = 1; attempt <= 3; ++attempt) {
-    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == attempt; })) << "attempt " << attempt;
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == attempt; }))
+        << "attempt " << attempt;
     console.stub().handle_close();  // the console goes away without answering
     if (attempt < 3) open_session(console);
   }
@@ -383,7 +386,8 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
         << c.name << ": got '" << read_file(output) << "', want a line with '" << c.want_text << "'";
   }
   // By uuid the twin is found.
-  child_process& by_uuid = submit({"--printer", "E19E62DA-8586-4F13-82D9-BE9FA0C1D2E3", pdf}, root_.path() + "/u.out");
+  child_process& by_uuid =
+      submit({"--printer", "E19E62DA-8586-4F13-82D9-BE9FA0C1D2E3", pdf}, root_.path() + "/u.out");
   EXPECT_EQ(finish(by_uuid), 0) << read_file(root_.path() + "/u.out");
 
   // Nothing on the port.
@@ -397,8 +401,9 @@ TEST(ServiceProgram, APortInUseIsAClearError) {
   ASSERT_TRUE(first.start());
   child_process second;
   const std::string output = root.path() + "/second.out";
-  ASSERT_TRUE(second.spawn({service_binary(), "--port", std::to_string(first.port()), "--data", root.path() + "/b"},
-                           no_cups, output));
+  ASSERT_TRUE(
+      second.spawn({service_binary(), "--port", std::to_string(first.port()), "--data", root.path() + "/b"},
+                   no_cups, output));
   ASSERT_TRUE(second.wait(10000));
   EXPECT_NE(second.exit_status(), 0);
   EXPECT_NE(read_file(output).find("Address already in use"), std::string::npos) << read_file(output);

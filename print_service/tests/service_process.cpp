@@ -23,7 +23,9 @@ temporary_folder::~temporary_folder() {
   if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
 }
 
-child_process::~child_process() { kill_now(); }
+child_process::~child_process() {
+  kill_now();
+}
 
 bool child_process::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                           const std::string& output_file) {
@@ -65,7 +67,9 @@ bool child_process::wait(int timeout_ms) {
   return true;
 }
 
-bool child_process::signal(int signal_number) { return pid_ > 0 && ::kill(pid_, signal_number) == 0; }
+bool child_process::signal(int signal_number) {
+  return pid_ > 0 && ::kill(pid_, signal_number) == 0;
+}
 
 void child_process::kill_now() {
   if (pid_ <= 0) return;
@@ -83,8 +87,9 @@ service_process::service_process(std::string data_folder, std::vector<std::strin
 bool service_process::start(int port) {
   const std::string port_file = data_folder_ + "/service.port";
   unlink(port_file.c_str());
-  if (!process_.spawn({service_binary(), "--port", std::to_string(port), "--data", data_folder_, "--log-level", "10"},
-                      environment_, log_file())) {
+  if (!process_.spawn(
+          {service_binary(), "--port", std::to_string(port), "--data", data_folder_, "--log-level", "10"},
+          environment_, log_file())) {
     return false;
   }
   // The port file is written once the service listens.
@@ -106,7 +111,9 @@ void service_process::stop() {
   if (process_.signal(SIGTERM) && !process_.wait(10000)) process_.kill_now();
 }
 
-std::string service_binary() { return QUORVANE_SERVICE_BINARY; }
+std::string service_binary() {
+  return QUORVANE_SERVICE_BINARY;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

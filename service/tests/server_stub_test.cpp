@@ -43,7 +43,8 @@ struct recorder : server::delegate {
   void devicesWereRemoved(std::list<smart_ptr<model::device>>& devices) override {
     calls.push_back("devicesRemoved[" + std::to_string(devices.size()) + "]");
   }
-  void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job, print_completion completion) override {
+  void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
+             print_completion completion) override {
     calls.push_back("print[" + printer->name().narrow() + "," + job->name().narrow() + "]");
     last_job = job;
     completions.push_back(std::move(completion));
@@ -70,7 +71,8 @@ class paired_stub final : public server_stub {
     std::string all;
     char chunk[4096];
     ssize_t n;
-    while ((n = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) all.append(chunk, static_cast<size_t>(n));
+    while ((n = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+      all.append(chunk, static_cast<size_t>(n));
     std::vector<std::string> payloads;
     while (!all.empty()) {
       const size_t colon = all.find(':');
@@ -165,14 +167,17 @@ TEST_F(ServerStub, StatusComesFromErrorCodeElseResultZeroElseZero) {
     stub_->receive("{\"id\":" + std::to_string(first + 1) + "," + c.response + "}");
     EXPECT_EQ(status, c.want_status) << c.name << ": got " << status << ", want " << c.want_status;
     EXPECT_EQ(attributes_status, c.want_status) << c.name << " (attributes)";
-    EXPECT_EQ(attributes, c.want_attributes) << c.name << ": got " << attributes << ", want " << c.want_attributes;
+    EXPECT_EQ(attributes, c.want_attributes)
+        << c.name << ": got " << attributes << ", want " << c.want_attributes;
   }
   set_log_level(log_information);
 }
 
 TEST_F(ServerStub, OutstandingCallsAreToldTenAtEveryCloseNeverFromTheOperation) {
   std::vector<std::string> heard;
-  stub_->attributes([&](int32_t s, Json::Value& v) { heard.push_back("attributes " + std::to_string(s) + " " + (v.isNull() ? "null" : "value")); });
+  stub_->attributes([&](int32_t s, Json::Value& v) {
+    heard.push_back("attributes " + std::to_string(s) + " " + (v.isNull() ? "null" : "value"));
+  });
   stub_->updatePrinter(smart_ptr<model::printer>(new model::printer()),
                        [&](int32_t s) { heard.push_back("update " + std::to_string(s)); });
   EXPECT_TRUE(heard.empty()) << "a callback ran inside its operation";
@@ -220,7 +225,8 @@ TEST_F(ServerStub, ListNotificationsBuildRecordsInOrder) {
 }
 
 TEST_F(ServerStub, PrintIsAnsweredOnceThroughTheCompletionWithTheIdAsReceived) {
-  stub_->receive(R"({"id":7,"jsonrpc":"2.0","method":"print","params":[{"name":"office"},{"name":"report"}]})");
+  stub_->receive(
+      R"({"id":7,"jsonrpc":"2.0","method":"print","params":[{"name":"office"},{"name":"report"}]})");
   stub_->receive(R"({"id":"job-8","method":"print","params":[{"name":"lab"}]})");
   ASSERT_EQ(delegate_.calls, (std::vector<std::string>{"print[office,report]", "print[lab,]"}));
   // A job that was not sent keeps every readJSON default.
@@ -245,8 +251,10 @@ TEST_F(ServerStub, MalformedMessagesAreDroppedAndAMalformedPrintIsAnsweredAborte
       {"list element a number", R"({"method":"printersWereUpdated","params":[[{"name":"a"},3]]})", ""},
       {"device element a string", R"({"method":"devicesWereRemoved","params":[["d"]]})", ""},
       {"print without params", R"({"id":2,"method":"print"})", "{\"id\":2,\"result\":[-1,8,0]}\n"},
-      {"print params a string", R"({"id":3,"method":"print","params":"x"})", "{\"id\":3,\"result\":[-1,8,0]}\n"},
-      {"print job a number", R"({"id":4,"method":"print","params":[{},9]})", "{\"id\":4,\"result\":[-1,8,0]}\n"},
+      {"print params a string", R"({"id":3,"method":"print","params":"x"})",
+       "{\"id\":3,\"result\":[-1,8,0]}\n"},
+      {"print job a number", R"({"id":4,"method":"print","params":[{},9]})",
+       "{\"id\":4,\"result\":[-1,8,0]}\n"},
       {"print printer an array", R"({"id":5,"method":"print","params":[[],{}]})",
        "{\"id\":5,\"result\":[-1,8,0]}\n"},
       {"malformed print without id", R"({"method":"print","params":7})", ""},
@@ -257,7 +265,8 @@ TEST_F(ServerStub, MalformedMessagesAreDroppedAndAMalformedPrintIsAnsweredAborte
     const std::vector<std::string> written = stub_->written();
     const std::string got = written.empty() ? "" : written.front();
     EXPECT_EQ(got, c.want_reply) << c.name << ": got " << got << ", want " << c.want_reply;
-    EXPECT_TRUE(delegate_.calls.empty()) << c.name << ": the delegate was called with " << delegate_.calls.front();
+    EXPECT_TRUE(delegate_.calls.empty())
+        << c.name << ": the delegate was called with " << delegate_.calls.front();
     delegate_.calls.clear();
   }
   set_log_level(log_information);
