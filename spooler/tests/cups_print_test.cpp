@@ -1,0 +1,324 @@
+// Printing through a real cupsd onto a virtual IPP Everywhere printer (scripts/cups-test-env.sh, started by
+// the CTest fixture), checking what arrived and the attributes of the CUPS job.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "delivery.h"
+#include "fixtures.h"
+#include "spooler/spooler_impl.h"
+
+namespace quorvane {
+namespace {
+
+using test::make_job;
+using test::make_printer;
+using test::outcome;
+using test::recorder;
+using test::temp_folder;
+
+// What the environment script wrote.
+struct cups_env {
+  bool available = false;
+  std::string reason, queue, spool, queue_uri;
+};
+
+cups_env read_env() {
+  cups_env env;
+  const char* path = getenv("QV_CUPS_ENV");
+  if (!path) {
+    env.reason = "QV_CUPS_ENV is not set (run the test through ctest)";
+    return env;
+  }
+  std::istringstream lines(test::read_file(path));
+  std::map<std::string, std::string> values;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  env.available = values["QV_CUPS_AVAILABLE"] == "1";
+  env.reason = values.count("QV_CUPS_REASON") ? values["QV_CUPS_REASON"] : "no environment file " + std::string(path);
+  env.queue = values["QV_CUPS_QUEUE"];
+  env.spool = values["QV_CUPS_SPOOL"];
+  env.queue_uri = values["QV_CUPS_QUEUE_URI"];
+  return env;
+}
+
+// An IPP attribute set as ipptool shows it: name -> value text.
+using attributes = std::map<std::string, std::string>;
+
+class cups_print : public test::main_loop_test {
+ protected:
+  void SetUp() override {
+    test::main_loop_test::SetUp();
+    env_ = read_env();
+    if (!env_.available) GTEST_SKIP() << "CUPS is not available: " << env_.reason;
+  }
+
+  // A printer on the test queue with the four feature words.
+  model::printer_ptr printer(int32_t color, int32_t landscape, int32_t duplex, int32_t copy) {
+    model::printer_ptr p = make_printer(model::action_print, "", "", env_.queue);
+    p->setFeature(model::printer_feature::color, color);
+    p->setFeature(model::printer_feature::landscape, landscape);
+    p->setFeature(model::printer_feature::duplex, duplex);
+    p->setFeature(model::printer_feature::copy, copy);
+    return p;
+  }
+
+  // A job whose title is unique to the test run (the virtual printer names the file after it).
+  model::job_ptr job(const std::string& path, const std::string& format, const std::string& title) {
+    model::job_ptr j = make_job(path, format, title + "_" + std::to_string(getpid()));
+    j->setUser(wide_string::from_narrow("guest"));
+    j->setDeviceAddress("192.0.2.7");
+    return j;
+  }
+
+  outcome print(model::printer_ptr p, model::job_ptr j) {
+    outcome o;
+    spooler_.print(std::move(p), std::move(j), recorder(o));
+    EXPECT_TRUE(wait_for(o, 120)) << "no completion";
+    EXPECT_EQ(o.calls, 1);
+    return o;
+  }
+
+  // The document the virtual printer received for `title`, waited for; empty when none came.
+  std::string arrived(const std::string& title) {
+    const std::string suffix = "-" + title + "_" + std::to_string(getpid()) + ".pdf";
+    for (int tries = 0; tries < 600; ++tries) {
+      std::error_code ignored;
+      for (const auto& entry : std::filesystem::directory_iterator(env_.spool, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            entry.file_size(ignored) > 0) {
+          // Let the writer finish the file.
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+          return entry.path().string();
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+  }
+
+  // "Pages:" and "Page size:" of pdfinfo.
+  static std::string pdfinfo(const std::string& path, const std::string& key) {
+    std::istringstream lines(test::run("pdfinfo '" + path + "' 2>&1"));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(key + ":", 0) == 0) {
+        const size_t start = line.find_first_not_of(' ', key.size() + 1);
+        return start == std::string::npos ? "" : line.substr(start);
+      }
+    }
+    return "(no " + key + ")";
+  }
+
+  // The attributes of an IPP request run with ipptool; "status" holds the IPP status.
+  attributes ipp(const std::string& operation, const std::string& extra, int32_t job_id = 0) {
+    temp_folder dir;
+    const std::string file = dir.file("request.test");
+    test::write_file(file, "{\n OPERATION " + operation +
+                               "\n GROUP operation-attributes-tag\n"
+                               " ATTR charset attributes-charset utf-8\n"
+                               " ATTR naturalLanguage attributes-natural-language en\n"
+                               " ATTR uri printer-uri $uri\n" +
+                               extra +
+                               " ATTR keyword requested-attributes all\n"
+                               "}\n");
+    const std::string output =
+        test::run("ipptool -v -t -d job_id=" + std::to_string(job_id) + " '" + env_.queue_uri + "' " + file + " 2>&1");
+    attributes found;
+    static const std::regex attribute(R"(^\s+([a-z0-9-]+) \([^)]*\) = (.*)$)");
+    static const std::regex status(R"(status-code = ([a-z-]+))");
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch m;
+      if (std::regex_search(line, m, status)) found["status"] = m[1];
+      if (std::regex_match(line, m, attribute)) found.emplace(m[1], m[2]);
+    }
+    if (!found.count("status")) found["status"] = "(none) " + output;
+    return found;
+  }
+
+  attributes job_attributes(int32_t job_id) {
+    return ipp("Get-Job-Attributes",
+               " ATTR integer job-id $job_id\n ATTR name requesting-user-name root\n", job_id);
+  }
+
+  // Compares attributes with what is wanted; "" wants the attribute absent.
+  static void expect_attributes(const attributes& got, const std::map<std::string, std::string>& want) {
+    for (const auto& [name, value] : want) {
+      auto found = got.find(name);
+      const std::string have = found == got.end() ? "" : found->second;
+      EXPECT_EQ(have, value) << name << ": got '" << have << "', want '" << value << "'";
+    }
+  }
+
+  cups_env env_;
+  spooler_impl spooler_;
+};
+
+TEST_F(cups_print, prints_a_pdf_with_the_printers_options_owned_by_the_remote_user) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("three.pdf"), 3));
+  model::job_ptr j = job(dir.file("three.pdf"), "application/pdf", "qv_pdf_options");
+  j->setCopies(2);
+  j->setOrientation(4);
+  j->setDuplex(1);
+  j->setIsColor(true);
+  j->setMedia(make_counted<model::media>("iso_a5_148x210mm", "A5", 1, 1, 14800, 21000));
+  const outcome o = print(printer(9, 9, 9, 9), j);
+  ASSERT_EQ(o.status, 0) << o.text();
+  EXPECT_EQ(o.state, 5);
+  ASSERT_GT(o.id, 0);
+
+  const attributes a = job_attributes(o.id);
+  ASSERT_EQ(a.at("status"), "successful-ok") << "the job id reported is CUPS's";
+  expect_attributes(a, {{"job-id", std::to_string(o.id)},
+                        {"job-name", j->name().narrow()},
+                        {"job-originating-user-name", "Guest"},
+                        {"quorvane-origin", "quorvane://Guest@192.0.2.7"},
+                        {"copies", "2"},
+                        {"orientation-requested", "landscape"},
+                        {"sides", "two-sided-long-edge"},
+                        {"print-color-mode", "color"},
+                        {"media", "iso_a5_148x210mm"},
+                        {"document-format-supplied", "application/pdf"}});
+  const std::string document = arrived("qv_pdf_options");
+  ASSERT_FALSE(document.empty()) << "nothing arrived at the printer";
+  // The printer makes the copies, so one rendering of the three pages went out; for two-sided printing the
+  // queue's PDF filter pads an odd page count with a blank back.
+  EXPECT_EQ(pdfinfo(document, "Pages"), "4");
+}
+
+TEST_F(cups_print, renders_the_copies_and_the_page_range_itself_when_the_printer_makes_no_copies) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("three.pdf"), 3));
+  model::job_ptr j = job(dir.file("three.pdf"), "application/pdf", "qv_pdf_rendered_copies");
+  j->setCopies(2);
+  j->setFirstPage(2);
+  j->setLastPage(0);
+  j->setOrientation(4);
+  j->setDuplex(2);
+  j->setUser(wide_string::from_narrow("Jane Doe"));
+  // Not a size this printer offers: its default paper is used.
+  j->setMedia(make_counted<model::media>("custom_quorvane_1x1in", "odd", 0, 0, 2540, 2540));
+  const outcome o = print(printer(8, 8, 8, 8), j);
+  ASSERT_EQ(o.status, 0) << o.text();
+  ASSERT_GT(o.id, 0);
+  const attributes printer_attributes = ipp("Get-Printer-Attributes", "");
+  const attributes a = job_attributes(o.id);
+  expect_attributes(a, {{"job-originating-user-name", "Jane Doe"},
+                        {"quorvane-origin", "quorvane://Jane%20Doe@192.0.2.7"},
+                        {"print-color-mode", "monochrome"},
+                        {"orientation-requested", ""},
+                        {"sides", ""},
+                        {"media", printer_attributes.count("media-default") ? printer_attributes.at("media-default")
+                                                                           : "(no media-default)"}});
+  EXPECT_TRUE(a.count("copies") == 0 || a.at("copies") == "1") << "copies: " << a.at("copies");
+  const std::string document = arrived("qv_pdf_rendered_copies");
+  ASSERT_FALSE(document.empty());
+  EXPECT_EQ(pdfinfo(document, "Pages"), "4") << "pages 2 and 3, twice";
+}
+
+TEST_F(cups_print, prints_a_jpeg_landscape_and_a_png_portrait_at_once) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_jpeg(dir.file("wide.jpg"), 400, 300, 0x3366cc));
+  ASSERT_TRUE(test::make_png(dir.file("tall.png"), 300, 400, 0xcc6633));
+  model::job_ptr wide = job(dir.file("wide.jpg"), "image/jpeg", "qv_jpeg_wide");
+  model::job_ptr tall = job(dir.file("tall.png"), "image/png", "qv_png_tall");
+  wide->setOrientation(3);
+  tall->setOrientation(4);
+  tall->setDuplex(2);
+  // Both on the one image library at the same time.
+  outcome o_wide, o_tall;
+  spooler_.print(printer(9, 9, 9, 9), wide, recorder(o_wide));
+  spooler_.print(printer(9, 9, 9, 9), tall, recorder(o_tall));
+  ASSERT_TRUE(loop_.run_until([&] { return o_wide.calls && o_tall.calls; }, std::chrono::seconds(120)));
+  ASSERT_EQ(o_wide.status, 0) << o_wide.text();
+  ASSERT_EQ(o_tall.status, 0) << o_tall.text();
+  EXPECT_NE(o_wide.id, o_tall.id);
+  EXPECT_EQ(wide->orientation(), 4) << "wider than tall";
+  EXPECT_EQ(tall->orientation(), 3) << "taller than wide";
+
+  expect_attributes(job_attributes(o_wide.id), {{"orientation-requested", "landscape"},
+                                                {"document-format-supplied", "application/pdf"},
+                                                {"print-color-mode", "color"}});
+  expect_attributes(job_attributes(o_tall.id),
+                    {{"orientation-requested", "portrait"}, {"sides", "two-sided-short-edge"}});
+  // One page each; the two-sided one gets a blank back from the queue's PDF filter.
+  for (auto [title, pages] : {std::pair{"qv_jpeg_wide", "1"}, std::pair{"qv_png_tall", "2"}}) {
+    const std::string document = arrived(title);
+    ASSERT_FALSE(document.empty()) << title;
+    EXPECT_EQ(pdfinfo(document, "Pages"), pages) << title;
+    // The paper turns with the image.
+    std::istringstream size(pdfinfo(document, "Page size"));
+    double width = 0, height = 0;
+    std::string by;
+    size >> width >> by >> height;
+    EXPECT_EQ(width > height, std::string(title) == "qv_jpeg_wide") << title << ": " << width << " x " << height;
+  }
+}
+
+TEST_F(cups_print, hands_over_an_empty_document_for_zero_copies) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  model::job_ptr j = job(dir.file("one.pdf"), "application/pdf", "qv_zero_copies");
+  j->setCopies(0);
+  const outcome o = print(printer(0, 0, 0, 0), j);
+  EXPECT_EQ(o.status, 0) << o.text();
+  EXPECT_EQ(o.state, 5);
+  EXPECT_GT(o.id, 0);
+}
+
+TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  model::printer_ptr p = printer(1, 1, 1, 1);
+  p->setName(wide_string::from_narrow("quorvane-no-such-queue-" + std::to_string(getpid())));
+  const outcome o = print(p, job(dir.file("one.pdf"), "application/pdf", "qv_no_queue"));
+  EXPECT_EQ(o.text(), "(1030, 8, 0)") << "IPP client-error-not-found";
+}
+
+TEST_F(cups_print, deletes_a_printed_job_from_cups) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  model::printer_ptr p = printer(1, 1, 1, 1);
+  model::job_ptr j = job(dir.file("one.pdf"), "application/pdf", "qv_deleted");
+  const outcome o = print(p, j);
+  ASSERT_EQ(o.status, 0) << o.text();
+  ASSERT_EQ(job_attributes(o.id).at("status"), "successful-ok");
+  j->setPlatformID(o.id);
+  int calls = 0;
+  int32_t error = -99;
+  spooler_.deleteJob(p, j, [&](int32_t e) {
+    ++calls;
+    error = e;
+  });
+  EXPECT_EQ(calls, 0) << "the deletion runs on a worker";
+  ASSERT_TRUE(loop_.run_until([&] { return calls > 0; }, std::chrono::seconds(60)));
+  EXPECT_EQ(error, 0);
+  // cupsd purges a job that is still being sent once its backend has stopped.
+  std::string status;
+  for (int tries = 0; tries < 100 && status != "client-error-not-found"; ++tries) {
+    status = job_attributes(o.id).at("status");
+    if (status != "client-error-not-found") std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(status, "client-error-not-found") << "the job is purged";
+
+  // The same job again: CUPS no longer knows it.
+  calls = 0;
+  spooler_.deleteJob(p, j, [&](int32_t e) {
+    ++calls;
+    error = e;
+  });
+  ASSERT_TRUE(loop_.run_until([&] { return calls > 0; }, std::chrono::seconds(60)));
+  EXPECT_EQ(error, 1030);
+}
+
+}  // namespace
+}  // namespace quorvane
