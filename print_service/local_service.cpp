@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -15,6 +16,7 @@
 #include "core/os.h"
 #include "net/jsonrpc_manager.h"
 #include "print_service/cups_printers.h"
+#include "print_service/peer_owner.h"
 #include "print_service/spool.h"
 #include "service/print_completion.h"
 
@@ -258,7 +260,7 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   } else if (method == "removePrinter") {
     result = handle_remove_printer(params, error, text);
   } else if (method == "submitJob") {
-    result = handle_submit_job(params, error, text);
+    result = handle_submit_job(*c, params, error, text);
   } else if (method == "watchJob") {
     if (!handle_watch_job(c.get(), message, reply, error, text)) return;
   } else {
@@ -409,8 +411,21 @@ std::optional<Json::Value> local_service::find_offered_printer(const std::string
   return std::nullopt;
 }
 
-Json::Value local_service::handle_submit_job(const Json::Value& params, int32_t& error,
-                                             std::string& message) {
+Json::Value local_service::handle_submit_job(const jsonrpc::connection& c, const Json::Value& params,
+                                             int32_t& error, std::string& message) {
+  // The service reads the document with its own rights; only its own account (or root) may name one, so
+  // another local user cannot have this user's files printed.
+  const std::string& peer = c.peer_address_text();
+  const size_t colon = peer.rfind(':');
+  const int peer_port = colon == std::string::npos ? 0 : std::atoi(peer.c_str() + colon + 1);
+  const std::optional<uid_t> owner =
+      loopback_peer_owner(static_cast<uint16_t>(peer_port), static_cast<uint16_t>(port()));
+  if (!owner || (*owner != getuid() && *owner != 0)) {
+    error = error_not_permitted;
+    message = "Unable to accept job from '" + peer + "': only the service's own account may submit documents";
+    QV_LOG(log_warning, "%s", message.c_str());
+    return {};
+  }
   const Json::Value& request = param(params, 0);
   const std::string file = request.isObject() ? string_member(request, "file") : std::string();
   if (file.empty() || file.front() != '/' || !request["printer"].isString() ||

@@ -28,6 +28,7 @@ enum service_error : int32_t {
   error_unreadable_file = -32003,
   error_storage = -32004,
   error_unknown_job = -32005,
+  error_not_permitted = -32006,  // a job from another account than the service's
 };
 
 /// How often a job is handed to a console that then closes without answering before it ends aborted.
@@ -96,7 +97,8 @@ class local_service final : public jsonrpc::connection::delegate {
   Json::Value handle_observe(session& s, const Json::Value& params, int32_t& error, std::string& message);
   Json::Value handle_update_printer(const Json::Value& params, int32_t& error, std::string& message);
   Json::Value handle_remove_printer(const Json::Value& params, int32_t& error, std::string& message);
-  Json::Value handle_submit_job(const Json::Value& params, int32_t& error, std::string& message);
+  Json::Value handle_submit_job(const jsonrpc::connection& c, const Json::Value& params, int32_t& error,
+                                std::string& message);
   /// Answers now when the job has ended, else keeps the reply until it ends; false when it was answered.
   bool handle_watch_job(const jsonrpc::connection* c, const Json::Value& message,
                         const jsonrpc::reply_function& reply, int32_t& error, std::string& text);

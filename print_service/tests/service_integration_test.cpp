@@ -395,6 +395,29 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
   EXPECT_EQ(finish(nobody), 3);
 }
 
+TEST_F(ServiceSession, OnlyTheServicesOwnAccountMaySubmit) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to run the submit tool as another account";
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  add_printer(console, console_printer("f2af73eb-9697-4024-93ea-cfa0b1d2e3f4", "office"));
+  // A document the other account can read, outside the test's private folder.
+  const std::string path = "/tmp/qv-foreign-" + std::to_string(getpid()) + ".pdf";
+  ASSERT_TRUE(write_file(path, "%PDF-1.4"));
+  chmod(path.c_str(), 0644);
+  const std::string output = "/tmp/qv-foreign-" + std::to_string(getpid()) + ".out";
+  tools_.push_back(std::make_unique<child_process>());
+  ASSERT_TRUE(tools_.back()->spawn(
+      {service_binary(), "submit", "--port", std::to_string(service_->port()), "--printer", "office", path},
+      {}, output,
+      /*as_user=*/65534));
+  const int got = finish(*tools_.back());
+  const std::string text = read_file(output);
+  unlink(path.c_str());
+  unlink(output.c_str());
+  EXPECT_EQ(got, 4) << text;
+  EXPECT_NE(text.find("only the service's own account"), std::string::npos) << text;
+}
+
 TEST(ServiceProgram, APortInUseIsAClearError) {
   temporary_folder root;
   service_process first(root.path() + "/a", no_cups);

@@ -1,6 +1,7 @@
 #include "service_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ child_process::~child_process() {
 }
 
 bool child_process::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                          const std::string& output_file) {
+                          const std::string& output_file, std::optional<uid_t> as_user) {
   exit_status_ = -1;
   const pid_t pid = fork();
   if (pid < 0) return false;
@@ -39,6 +40,7 @@ bool child_process::spawn(const std::vector<std::string>& argv, const std::vecto
       dup2(out, STDOUT_FILENO);
       dup2(out, STDERR_FILENO);
     }
+    if (as_user && (setgroups(0, nullptr) != 0 || setgid(*as_user) != 0 || setuid(*as_user) != 0)) _exit(126);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);

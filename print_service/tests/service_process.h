@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,10 @@ class child_process {
   child_process(const child_process&) = delete;
   child_process& operator=(const child_process&) = delete;
 
-  /// Starts the program; its standard output and error go to `output_file` (appended). False when it
-  /// could not be started.
+  /// Starts the program (as `as_user` when given, which needs root); its standard output and error go to
+  /// `output_file` (appended). False when it could not be started.
   bool spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-             const std::string& output_file);
+             const std::string& output_file, std::optional<uid_t> as_user = std::nullopt);
   /// True once the process has ended (its exit status is then in `exit_status`); never blocks.
   bool finished();
   /// Waits for the end for at most `timeout_ms`; false on timeout.
