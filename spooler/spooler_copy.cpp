@@ -51,7 +51,7 @@ int copy_contents(int from, int to) {
 
 }  // namespace
 
-int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy) {
+int32_t copy_file_exclusive(const std::string& file, const std::string& folder, std::string& copy) {
   // The name after the last slash, split at its last dot; the extension keeps the dot.
   const size_t slash = file.rfind('/');
   const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
@@ -85,11 +85,17 @@ int32_t copy_into_folder(const std::string& file, const std::string& folder, std
     unlink(target.c_str());
     return error;
   }
-  if (unlink(file.c_str()) != 0) {
-    QV_LOG(log_warning, "Unable to delete received file '%s': %s", file.c_str(), strerror(errno));
-  }
   copy = target;
   return 0;
+}
+
+int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy) {
+  const int32_t error = copy_file_exclusive(file, folder, copy);
+  // The received file goes only once its copy is complete.
+  if (error == 0 && unlink(file.c_str()) != 0) {
+    QV_LOG(log_warning, "Unable to delete received file '%s': %s", file.c_str(), strerror(errno));
+  }
+  return error;
 }
 
 uint32_t seconds_since_boot() {

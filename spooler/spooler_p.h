@@ -15,6 +15,9 @@ namespace quorvane {
 /// 101 names are taken), removes any partial copy and leaves `file` where it was.
 int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy);
 
+/// `copy_into_folder` without deleting `file`: 0 with `copy` set, or the errno with no partial copy left.
+int32_t copy_file_exclusive(const std::string& file, const std::string& folder, std::string& copy);
+
 /// Opens `path`: with `application` (when not empty) started with the path as its only argument, else with
 /// the desktop's opener (xdg-open). Calls `completion` once on `loop`'s thread with (0, 9, 0) when the
 /// application started, (-1, 9, 0) when it does not exist or cannot be run, or the desktop has nothing to

@@ -1,0 +1,83 @@
+// The copy of a received job into a printer's folder, against `cp` of the same file in the same run.
+//
+//   bench_spooler_copy [size-in-MiB] [rounds]      (default 200 MiB, 5 rounds)
+//
+// Each round copies the same source with our copy (exclusive create, in-kernel copy) and with cp, alternating
+// which goes first; the medians are compared: "ratio" = ours / cp. The deletion of the received file that
+// delivery does after the copy is timed on its own and printed beside it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "bench_common.h"
+#include "spooler/spooler_p.h"
+
+namespace fs = std::filesystem;
+using quorvane::bench::measure;
+using quorvane::bench::median;
+
+int main(int argc, char** argv) {
+  const long mib = argc > 1 ? std::atol(argv[1]) : 200;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const fs::path base = fs::temp_directory_path() / ("quorvane-copy-bench-" + std::to_string(getpid()));
+  fs::create_directories(base / "folder");
+  const std::string master = (base / "master.bin").string();
+  {
+    // Incompressible content, written once.
+    std::vector<unsigned char> block(1 << 20);
+    unsigned state = 12345;
+    FILE* out = fopen(master.c_str(), "wb");
+    for (long m = 0; m < mib; ++m) {
+      for (auto& b : block) b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
+      fwrite(block.data(), 1, block.size(), out);
+    }
+    fclose(out);
+  }
+
+  std::vector<double> ours, reference, deletion;
+  for (int round = 0; round < rounds; ++round) {
+    const std::string& source = master;
+    const std::string cp_target = (base / ("cp-" + std::to_string(round) + ".bin")).string();
+    auto run_ours = [&] {
+      std::string copy;
+      const auto start = std::chrono::steady_clock::now();
+      const int32_t error = quorvane::copy_file_exclusive(source, (base / "folder").string(), copy);
+      ours.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      const auto removal = std::chrono::steady_clock::now();
+      unlink(copy.c_str());
+      deletion.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - removal).count());
+      if (error != 0) {
+        std::fprintf(stderr, "copy failed: %d\n", error);
+        std::exit(1);
+      }
+    };
+    auto run_cp = [&] {
+      const auto cost = measure({"cp", source, cp_target});
+      if (!cost.ok) {
+        std::fprintf(stderr, "cp failed\n");
+        std::exit(1);
+      }
+      reference.push_back(cost.seconds);
+    };
+    if (round % 2) {
+      run_ours();
+      run_cp();
+    } else {
+      run_cp();
+      run_ours();
+    }
+    fs::remove(cp_target);
+    for (const auto& entry : fs::directory_iterator(base / "folder")) fs::remove(entry.path());
+  }
+  fs::remove_all(base);
+
+  const double mine = median(ours), cp = median(reference);
+  std::printf("copy of %ld MiB: ours %.4f s, cp %.4f s (medians of %d rounds), ratio %.3f (goal <= 1.1)\n", mib,
+              mine, cp, rounds, mine / cp);
+  std::printf("deleting the received file afterwards: %.4f s\n", median(deletion));
+  return 0;
+}
