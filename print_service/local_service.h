@@ -49,6 +49,7 @@ class local_service final : public jsonrpc::connection::delegate {
   /// Closes every session and the listening socket.
   ~local_service() override;
 
+  /// Not copyable: sessions and callbacks point at this object.
   local_service(const local_service&) = delete;
   local_service& operator=(const local_service&) = delete;
 
@@ -90,16 +91,25 @@ class local_service final : public jsonrpc::connection::delegate {
   /// The session of `c`, or null.
   session* find_session(const jsonrpc::connection* c);
 
-  // Console methods; each returns the "result" array or sets `error` and `message`.
+  // Each method handler returns the "result" array, or sets `error` and `message` and returns null.
+
+  /// "authenticate" [token]: any string is accepted.
   Json::Value handle_authenticate(const Json::Value& params, int32_t& error, std::string& message);
+  /// "attributes": [0, the stored attributes over their defaults].
   Json::Value handle_attributes(int32_t& error, std::string& message);
+  /// "saveAttributes" [object]: merges and keeps the members; a new "logLevel" applies at once.
   Json::Value handle_save_attributes(const Json::Value& params, int32_t& error, std::string& message);
+  /// "observe" [bool]: (un)subscribes the session; the caller sends the printer list after the answer.
   Json::Value handle_observe(session& s, const Json::Value& params, int32_t& error, std::string& message);
+  /// "updatePrinter" [printer]: stores it by uuid and tells every observer.
   Json::Value handle_update_printer(const Json::Value& params, int32_t& error, std::string& message);
+  /// "removePrinter" [printer]: deletes it and tells every observer.
   Json::Value handle_remove_printer(const Json::Value& params, int32_t& error, std::string& message);
+  /// "submitJob" [{...}] from the submit tool of the service's own account: spools the file, queues the job.
   Json::Value handle_submit_job(const jsonrpc::connection& c, const Json::Value& params, int32_t& error,
                                 std::string& message);
-  /// Answers now when the job has ended, else keeps the reply until it ends; false when it was answered.
+  /// "watchJob" [id]: answers now when the job has ended, else keeps the reply until it ends. Returns true
+  /// when the caller must answer with `error` instead.
   bool handle_watch_job(const jsonrpc::connection* c, const Json::Value& message,
                         const jsonrpc::reply_function& reply, int32_t& error, std::string& text);
 

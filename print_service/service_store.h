@@ -29,9 +29,11 @@ struct queued_job {
 /// The SQLite file "service.db" and the service's own tables in it.
 class service_store {
  public:
+  /// A store with no file open (every operation fails until `open` succeeds).
   service_store() = default;
   service_store(const service_store&) = delete;
   service_store& operator=(const service_store&) = delete;
+  /// Closes the database file.
   ~service_store();
 
   /// Opens (or creates) the database file at `path` and its tables. Returns false after logging the cause.
@@ -89,6 +91,7 @@ class service_store {
   /// Reads the job row that `statement` stands on.
   static queued_job job_from_row(sqlite3_stmt* statement);
 
+  /// The jobs a SELECT of the job columns returns (`id` bound to its parameter, if it has one).
   std::vector<queued_job> jobs_where(const char* sql, int64_t id);
 
   sqlite3* db_ = nullptr;

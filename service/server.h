@@ -45,6 +45,7 @@ class server {
                        print_completion completion) = 0;
 
    protected:
+    /// Not deleted through this interface.
     ~delegate() = default;
   };
 
@@ -62,6 +63,7 @@ class server {
   virtual void observe(bool enable, status_callback callback) = 0;
 
  protected:
+  /// Not deleted through this interface.
   ~server() = default;
 };
 

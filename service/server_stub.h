@@ -22,17 +22,24 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
  public:
   /// A stub reporting to `receiver` (not owned; null: incoming messages are ignored).
   explicit server_stub(server::delegate* receiver);
+  /// Closes the socket; callbacks still pending are destroyed without being called.
   ~server_stub() override;
 
   /// Connects and, on success only, watches the connection on the main run loop. Returns 0, or -1 when the
   /// connect failed or there is no main run loop (then the socket is closed and nothing is watched).
   int32_t connect(const sockaddr* address, socklen_t length) override;
 
+  /// Sends "authenticate" [token]; the status arrives in `callback` (10 at every close while outstanding).
   void authenticate(const std::string& token, status_callback callback) override;
+  /// Sends "updatePrinter" [printer JSON] (an empty object for a null printer).
   void updatePrinter(smart_ptr<model::printer> printer, status_callback callback) override;
+  /// Sends "removePrinter" [printer JSON] (an empty object for a null printer).
   void removePrinter(smart_ptr<model::printer> printer, status_callback callback) override;
+  /// Sends "attributes" without params; `callback` gets the status and "result"[1] (null on any failure).
   void attributes(attributes_callback callback) override;
+  /// Sends "saveAttributes" [a copy of `attributes`].
   void saveAttributes(const Json::Value& attributes, status_callback callback) override;
+  /// Sends "observe" [enable].
   void observe(bool enable, status_callback callback) override;
 
   /// Hands one notification or print request to the delegate. A message that cannot be read safely (a

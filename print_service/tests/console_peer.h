@@ -49,12 +49,16 @@ class console_peer {
     Json::Value value;              // the attributes of the last call (attributes only)
   };
 
+  /// A console whose stub is not connected yet.
   console_peer() : stub_(new server_stub(&record_)) {}
+  /// Closes the connection, telling outstanding calls 10.
   ~console_peer() {
     if (stub_->connected()) stub_->handle_close();
   }
 
+  /// The console's stub.
   server_stub& stub() { return *stub_; }
+  /// What the console heard.
   console_record& record() { return record_; }
 
   /// Connects to the service on 127.0.0.1 at `port`; the stub watches itself on the main run loop.
@@ -66,16 +70,19 @@ class console_peer {
     return {[o](int32_t status) { o->statuses.push_back(status); }, o};
   }
 
+  /// Sends "authenticate" with the empty token.
   std::shared_ptr<outcome> authenticate() {
     auto [callback, o] = status_sink();
     stub_->authenticate("", callback);
     return o;
   }
+  /// Sends "observe" with `enable`.
   std::shared_ptr<outcome> observe(bool enable) {
     auto [callback, o] = status_sink();
     stub_->observe(enable, callback);
     return o;
   }
+  /// Sends "attributes".
   std::shared_ptr<outcome> attributes() {
     auto o = std::make_shared<outcome>();
     stub_->attributes([o](int32_t status, Json::Value& value) {

@@ -13,7 +13,9 @@ namespace quorvane::print_service::testing {
 /// A temporary folder removed with everything in it when the object goes.
 class temporary_folder {
  public:
+  /// Makes a new folder under $TMPDIR (else /tmp).
   temporary_folder();
+  /// Removes the folder and its content.
   ~temporary_folder();
   temporary_folder(const temporary_folder&) = delete;
   temporary_folder& operator=(const temporary_folder&) = delete;
@@ -27,7 +29,9 @@ class temporary_folder {
 /// A child process started from a program path with arguments and extra environment entries.
 class child_process {
  public:
+  /// No process yet.
   child_process() = default;
+  /// Kills the process if it still runs.
   ~child_process();
   child_process(const child_process&) = delete;
   child_process& operator=(const child_process&) = delete;
@@ -45,6 +49,7 @@ class child_process {
   /// Kills the process (SIGKILL) and collects it.
   void kill_now();
 
+  /// The process id, or -1 when none runs.
   pid_t pid() const { return pid_; }
   /// The exit code, or 128 + the signal number that ended it; -1 before the end.
   int exit_status() const { return exit_status_; }
@@ -68,12 +73,16 @@ class service_process {
   void kill_now() { process_.kill_now(); }
   /// Freezes (SIGSTOP) or thaws (SIGCONT) the service.
   void freeze() { process_.signal(SIGSTOP); }
+  /// Lets a frozen service run again.
   void thaw() { process_.signal(SIGCONT); }
 
+  /// The port of the last start.
   int port() const { return port_; }
+  /// The service's state folder.
   const std::string& data_folder() const { return data_folder_; }
   /// The service's log (standard error of every run).
   std::string log_file() const { return data_folder_ + "/../service.log"; }
+  /// The running program.
   child_process& process() { return process_; }
 
  private:
