@@ -7,10 +7,13 @@
 
 namespace quorvane {
 
-std::string cups_owner_name(const std::string& user) { return user == "guest" ? std::string("Guest") : user; }
+std::string cups_owner_name(const std::string& user) {
+  return user == "guest" ? std::string("Guest") : user;
+}
 
 int32_t purge_cups_job(const std::string& printer, int32_t job_id, const std::string& user) {
-  cups_dest_t* dest = printer.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, printer.c_str(), nullptr);
+  cups_dest_t* dest =
+      printer.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, printer.c_str(), nullptr);
   if (!dest) {
     const int32_t status = cups_failure_status(IPP_STATUS_ERROR_NOT_FOUND);
     QV_LOG(log_error, "Unable to open printer '%s': error %d", printer.c_str(), status);
@@ -28,7 +31,8 @@ int32_t purge_cups_job(const std::string& printer, int32_t job_id, const std::st
     cupsSetUser(user.empty() ? nullptr : user.c_str());
     const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
     ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri ? uri : "ipp://localhost/");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 uri ? uri : "ipp://localhost/");
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddBoolean(request, IPP_TAG_OPERATION, "purge-job", 1);

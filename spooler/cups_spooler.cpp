@@ -21,7 +21,9 @@ struct job_options {
   int count = 0;
   cups_option_t* list = nullptr;
   ~job_options() { cupsFreeOptions(count, list); }
-  void add(const char* name, const std::string& value) { count = cupsAddOption(name, value.c_str(), count, &list); }
+  void add(const char* name, const std::string& value) {
+    count = cupsAddOption(name, value.c_str(), count, &list);
+  }
 };
 
 // The CUPS objects that one print opens, released on every path.
@@ -36,7 +38,8 @@ struct cups_session {
   }
   bool connect() {
     char resource[1024];
-    http = cupsConnectDest(dest, CUPS_DEST_FLAGS_NONE, /*msec=*/30000, /*cancel=*/nullptr, resource, sizeof resource,
+    http = cupsConnectDest(dest, CUPS_DEST_FLAGS_NONE, /*msec=*/30000, /*cancel=*/nullptr, resource,
+                           sizeof resource,
                            /*cb=*/nullptr, /*user_data=*/nullptr);
     return http != nullptr;
   }
@@ -47,7 +50,9 @@ constexpr const char* sides_keywords[] = {"one-sided", "two-sided-long-edge", "t
 
 constexpr double points_per_hundredth_mm = 72.0 / 2540.0;
 
-bool is_landscape(int32_t orientation) { return orientation == 4 || orientation == 5; }
+bool is_landscape(int32_t orientation) {
+  return orientation == 4 || orientation == 5;
+}
 
 // Cancels a job whose document could not be completed, on a fresh connection: the one the document was
 // streaming on is in the middle of a request.
@@ -69,7 +74,13 @@ double render_resolution(double printable_width, double page_width) {
 }
 
 CupsSpooler::CupsSpooler(model::printer_ptr printer, model::job_ptr job)
-    : printer_(std::move(printer)), job_(std::move(job)) {}
+    : printer_(std::move(printer)),
+      job_(std::move(job)),
+      printerName_(printer_->name().narrow()),
+      title_(job_->name().narrow()),
+      owner_(cups_owner_name(job_->user().narrow())),
+      path_(job_->filename().narrow()),
+      media_(job_->media() ? job_->media()->name() : std::string()) {}
 
 CupsSpooler::~CupsSpooler() = default;
 
@@ -84,7 +95,7 @@ void CupsSpooler::print() {
     QV_LOG(log_error, "setup() failed");
     return;
   }
-  const std::string name = printer_->name().narrow();
+  const std::string& name = printerName_;
   cups_session session;
   // cupsGetNamedDest takes an empty name for the default destination; a printer always names its own.
   session.dest = name.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
@@ -120,14 +131,16 @@ void CupsSpooler::print() {
 
   // The job's media is a PWG name; a destination that does not offer it prints on its default paper.
   cups_size_t size{};
-  const std::string wanted = job.media() ? job.media()->name() : std::string();
+  const std::string& wanted = media_;
   bool have_size = false;
-  if (!wanted.empty() && cupsCheckDestSupported(session.http, session.dest, session.info, CUPS_MEDIA, wanted.c_str())) {
+  if (!wanted.empty() &&
+      cupsCheckDestSupported(session.http, session.dest, session.info, CUPS_MEDIA, wanted.c_str())) {
     have_size = cupsGetDestMediaByName(session.http, session.dest, session.info, wanted.c_str(),
                                        CUPS_MEDIA_FLAGS_DEFAULT, &size);
   }
   if (!have_size) {
-    have_size = cupsGetDestMediaDefault(session.http, session.dest, session.info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
+    have_size =
+        cupsGetDestMediaDefault(session.http, session.dest, session.info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
   }
   device_page page;
   if (have_size && size.width > 0 && size.length > 0) {
@@ -148,22 +161,25 @@ void CupsSpooler::print() {
   }
 
   // The job is the remote user's, and says where it came from.
-  const std::string owner = cups_owner_name(job.user().narrow());
+  const std::string& owner = owner_;
   options.add("quorvane-origin", "quorvane://" + escape(owner) + "@" + job.deviceAddress());
   cupsSetUser(owner.empty() ? nullptr : owner.c_str());
 
-  const std::string title = job.name().narrow();
+  const std::string& title = title_;
   int job_id = 0;
   if (cupsCreateDestJob(session.http, session.dest, session.info, &job_id, title.c_str(), options.count,
                         options.list) > IPP_STATUS_OK_EVENTS_COMPLETE ||
       job_id <= 0) {
-    QV_LOG(log_error, "Unable to create job '%s' on '%s': %s", title.c_str(), name.c_str(), cupsLastErrorString());
+    QV_LOG(log_error, "Unable to create job '%s' on '%s': %s", title.c_str(), name.c_str(),
+           cupsLastErrorString());
     fail(cups_failure_status());
     return;
   }
   if (cupsStartDestDocument(session.http, session.dest, session.info, job_id, title.c_str(), CUPS_FORMAT_PDF,
-                            /*num_options=*/0, /*options=*/nullptr, /*last_document=*/1) != HTTP_STATUS_CONTINUE) {
-    QV_LOG(log_error, "Unable to send document of job %d to '%s': %s", job_id, name.c_str(), cupsLastErrorString());
+                            /*num_options=*/0, /*options=*/nullptr,
+                            /*last_document=*/1) != HTTP_STATUS_CONTINUE) {
+    QV_LOG(log_error, "Unable to send document of job %d to '%s': %s", job_id, name.c_str(),
+           cupsLastErrorString());
     const int32_t status = cups_failure_status();
     abandon_job(session, job_id);
     fail(status);

@@ -61,6 +61,13 @@ class CupsSpooler {
   model::printer_ptr printer_;
   model::job_ptr job_;
   int32_t renderCopies_ = 1;
+  // UTF-8 texts of the records, taken on the constructing thread: making them on the worker would write the
+  // records' cached copies while the run loop's thread may read them.
+  std::string printerName_;
+  std::string title_;
+  std::string owner_;
+  std::string path_;
+  std::string media_;
 
  private:
   int32_t status_ = 0;

@@ -28,7 +28,9 @@ void on_jpeg_error(j_common_ptr info) {
 
 void on_jpeg_message(j_common_ptr, int) {}
 
-void free_bytes(void* data) { delete static_cast<std::vector<unsigned char>*>(data); }
+void free_bytes(void* data) {
+  delete static_cast<std::vector<unsigned char>*>(data);
+}
 
 }  // namespace
 

@@ -111,7 +111,8 @@ int32_t image_library::addImageFromFile(int32_t id, const std::string& path, int
     error = "Unable to open image file '" + path + "': " + strerror(errno);
   } else {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() >= sizeof png_signature && memcmp(bytes.data(), png_signature, sizeof png_signature) == 0) {
+    if (bytes.size() >= sizeof png_signature &&
+        memcmp(bytes.data(), png_signature, sizeof png_signature) == 0) {
       surface = decode_png(bytes, error);
     } else if (bytes.size() >= 3 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {
       surface = decode_jpeg(bytes, error);
@@ -130,7 +131,8 @@ int32_t image_library::addImageFromFile(int32_t id, const std::string& path, int
     d->last_error = error;
     return 0;
   }
-  d->images.push_back({surface, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface)});
+  d->images.push_back(
+      {surface, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface)});
   d->selected_image = static_cast<int32_t>(d->images.size()) - 1;
   d->last_error.clear();
   return d->selected_image + 1;

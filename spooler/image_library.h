@@ -84,7 +84,7 @@ class image_library {
 
   std::mutex lock_;
   std::map<int32_t, std::unique_ptr<document>> documents_;  // guarded by lock_
-  int32_t next_id_ = 1;                                      // guarded by lock_
+  int32_t next_id_ = 1;                                     // guarded by lock_
   bool missing_ = false;
 };
 

@@ -25,9 +25,10 @@ bool IMGSpooler::setup() {
     fail(-1);
     return false;
   }
-  const std::string path = job_->filename().narrow();
+  const std::string& path = path_;
   if (!library_.addImageFromFile(document_, path, /*options=*/0)) {
-    QV_LOG(log_error, "Unable to load image from file '%s': %s", path.c_str(), library_.lastError(document_).c_str());
+    QV_LOG(log_error, "Unable to load image from file '%s': %s", path.c_str(),
+           library_.lastError(document_).c_str());
     fail(-1);
     return false;
   }
@@ -50,7 +51,7 @@ bool IMGSpooler::setup() {
 bool IMGSpooler::render(document_stream& out, const device_page& page) {
   const double resolution = render_resolution(page.printable_width, library_.pageWidth(document_));
   if (!(resolution > 0)) {
-    QV_LOG(log_error, "Unable to render image '%s': the page has no width", job_->filename().narrow().c_str());
+    QV_LOG(log_error, "Unable to render image '%s': the page has no width", path_.c_str());
     return false;
   }
   const int32_t pages = library_.pageCount(document_);

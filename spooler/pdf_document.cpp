@@ -9,7 +9,9 @@
 namespace quorvane {
 
 namespace {
-PopplerDocument* as_document(void* p) { return static_cast<PopplerDocument*>(p); }
+PopplerDocument* as_document(void* p) {
+  return static_cast<PopplerDocument*>(p);
+}
 }  // namespace
 
 pdf_document::~pdf_document() {

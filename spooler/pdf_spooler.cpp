@@ -8,7 +8,7 @@ PDFSpooler::PDFSpooler(model::printer_ptr printer, model::job_ptr job)
     : CupsSpooler(std::move(printer), std::move(job)) {}
 
 bool PDFSpooler::setup() {
-  const std::string path = job_->filename().narrow();
+  const std::string& path = path_;
   std::string error;
   if (document_.load(path, error) != 0) {
     QV_LOG(log_error, "Unable to load PDF document '%s': %s", path.c_str(), error.c_str());
@@ -25,7 +25,7 @@ bool PDFSpooler::render(document_stream& out, const device_page&) {
   for (int32_t copy = 0; copy < renderCopies_; ++copy) {
     if (!document_.render(out, firstPage_, lastPage_)) {
       QV_LOG(log_error, "Unable to render pages %d to %d of '%s' (%d pages)", firstPage_, lastPage_,
-             job_->filename().narrow().c_str(), document_.pageCount());
+             path_.c_str(), document_.pageCount());
       return false;
     }
   }

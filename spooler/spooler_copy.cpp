@@ -63,7 +63,8 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   const int source = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (source < 0) return errno;
 
-  // Each candidate is created exclusively, so a file that appears between two deliveries is never overwritten.
+  // Each candidate is created exclusively, so a file that appears between two deliveries is never
+  // overwritten.
   std::string target;
   int destination = -1;
   int error = EEXIST;

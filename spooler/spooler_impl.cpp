@@ -69,7 +69,9 @@ bool grant_group(acl_t* acl, gid_t group) {
 
 }  // namespace
 
-spooler& spooler::shared() { return initialized(spooler_impl::instance()); }
+spooler& spooler::shared() {
+  return initialized(spooler_impl::instance());
+}
 
 spooler_impl& spooler_impl::instance() {
   static spooler_impl* the_spooler = [] {
@@ -97,8 +99,8 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
   // Another account's folder is not ours to change; it serves as long as we may write into it.
   if (info.st_uid != geteuid()) {
     if (access(folder.c_str(), W_OK | X_OK) == 0) return true;
-    QV_LOG(log_error, "Unable to use spool folder '%s': it belongs to user %u and is not writable", folder.c_str(),
-           static_cast<unsigned>(info.st_uid));
+    QV_LOG(log_error, "Unable to use spool folder '%s': it belongs to user %u and is not writable",
+           folder.c_str(), static_cast<unsigned>(info.st_uid));
     return false;
   }
   group buffer{};
@@ -129,7 +131,8 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
     QV_LOG(log_error, "Unable to build the ACL of '%s': %s", folder.c_str(), strerror(errno));
     return false;
   }
-  if (acl_set_fd(h.folder, h.access) != 0 || acl_set_file(folder.c_str(), ACL_TYPE_DEFAULT, h.inherited) != 0) {
+  if (acl_set_fd(h.folder, h.access) != 0 ||
+      acl_set_file(folder.c_str(), ACL_TYPE_DEFAULT, h.inherited) != 0) {
     if (errno == ENOTSUP) {
       QV_LOG(log_warning, "Spool folder '%s' is on a file system without ACLs", folder.c_str());
       return true;
@@ -227,7 +230,8 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     completion(printing->status(), printing->jobState(), printing->platformJobId());
     printing.reset();
   };
-  if (!run_in_background(*loop, [worker_view] { worker_view->print(); }, std::move(report))) {
+  if (!run_in_background(
+          *loop, [worker_view] { worker_view->print(); }, std::move(report))) {
     completion(-1, job_state_aborted, 0);
   }
 }

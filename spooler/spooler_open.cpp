@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -98,7 +98,8 @@ void open_with_application(const std::string& application, const std::string& pa
   }
   auto opened = std::make_shared<bool>(false);
   auto report = [opened, completion]() { completion(*opened ? 0 : -1, job_state_completed, 0); };
-  if (!run_in_background(*loop, [opened, pid] { *opened = opener_succeeded(pid); }, std::move(report))) {
+  if (!run_in_background(
+          *loop, [opened, pid] { *opened = opener_succeeded(pid); }, std::move(report))) {
     reap_later(pid);
     completion(0, job_state_completed, 0);
   }

@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
   fs::remove_all(base);
 
   const double mine = median(ours), cp = median(reference);
-  std::printf("copy of %ld MiB: ours %.4f s, cp %.4f s (medians of %d rounds), ratio %.3f (goal <= 1.1)\n", mib,
-              mine, cp, rounds, mine / cp);
+  std::printf("copy of %ld MiB: ours %.4f s, cp %.4f s (medians of %d rounds), ratio %.3f (goal <= 1.1)\n",
+              mib, mine, cp, rounds, mine / cp);
   std::printf("deleting the received file afterwards: %.4f s\n", median(deletion));
   return 0;
 }

@@ -42,8 +42,9 @@ bool make_document(const std::string& path, int pages) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     for (int line = 0; line < 50; ++line) {
       char text[128];
-      std::snprintf(text, sizeof text, "Page %d, line %d: the quick brown fox jumps over the lazy dog 0123456789",
-                    n + 1, line + 1);
+      std::snprintf(text, sizeof text,
+                    "Page %d, line %d: the quick brown fox jumps over the lazy dog 0123456789", n + 1,
+                    line + 1);
       cairo_move_to(cr, 50, 60 + line * 12);
       cairo_show_text(cr, text);
     }
@@ -117,9 +118,10 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(base);
   const double t = median(our_time), rt = median(ref_time), m = median(our_kib), rm = median(ref_kib);
-  std::printf("%d-page PDF into a null sink: ours %.3f s / %.0f KiB, pdftocairo -pdf %.3f s / %.0f KiB "
-              "(medians of %d rounds)\n",
-              pages, t, m, rt, rm, rounds);
+  std::printf(
+      "%d-page PDF into a null sink: ours %.3f s / %.0f KiB, pdftocairo -pdf %.3f s / %.0f KiB "
+      "(medians of %d rounds)\n",
+      pages, t, m, rt, rm, rounds);
   std::printf("time ratio %.3f (goal <= 1.2), peak memory ratio %.3f (goal <= 1.5)\n", t / rt, m / rm);
   return 0;
 }

@@ -42,7 +42,8 @@ cups_env read_env() {
     if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
   }
   env.available = values["QV_CUPS_AVAILABLE"] == "1";
-  env.reason = values.count("QV_CUPS_REASON") ? values["QV_CUPS_REASON"] : "no environment file " + std::string(path);
+  env.reason =
+      values.count("QV_CUPS_REASON") ? values["QV_CUPS_REASON"] : "no environment file " + std::string(path);
   env.queue = values["QV_CUPS_QUEUE"];
   env.spool = values["QV_CUPS_SPOOL"];
   env.queue_uri = values["QV_CUPS_QUEUE_URI"];
@@ -93,7 +94,8 @@ class cups_print : public test::main_loop_test {
       std::error_code ignored;
       for (const auto& entry : std::filesystem::directory_iterator(env_.spool, ignored)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
             entry.file_size(ignored) > 0) {
           // Let the writer finish the file.
           std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -129,8 +131,8 @@ class cups_print : public test::main_loop_test {
                                extra +
                                " ATTR keyword requested-attributes all\n"
                                "}\n");
-    const std::string output =
-        test::run("ipptool -v -t -d job_id=" + std::to_string(job_id) + " '" + env_.queue_uri + "' " + file + " 2>&1");
+    const std::string output = test::run("ipptool -v -t -d job_id=" + std::to_string(job_id) + " '" +
+                                         env_.queue_uri + "' " + file + " 2>&1");
     attributes found;
     static const std::regex attribute(R"(^\s+([a-z0-9-]+) \([^)]*\) = (.*)$)");
     static const std::regex status(R"(status-code = ([a-z-]+))");
@@ -145,8 +147,8 @@ class cups_print : public test::main_loop_test {
   }
 
   attributes job_attributes(int32_t job_id) {
-    return ipp("Get-Job-Attributes",
-               " ATTR integer job-id $job_id\n ATTR name requesting-user-name root\n", job_id);
+    return ipp("Get-Job-Attributes", " ATTR integer job-id $job_id\n ATTR name requesting-user-name root\n",
+               job_id);
   }
 
   // Compares attributes with what is wanted; "" wants the attribute absent.
@@ -212,13 +214,14 @@ TEST_F(cups_print, renders_the_copies_and_the_page_range_itself_when_the_printer
   ASSERT_GT(o.id, 0);
   const attributes printer_attributes = ipp("Get-Printer-Attributes", "");
   const attributes a = job_attributes(o.id);
-  expect_attributes(a, {{"job-originating-user-name", "Jane Doe"},
-                        {"quorvane-origin", "quorvane://Jane%20Doe@192.0.2.7"},
-                        {"print-color-mode", "monochrome"},
-                        {"orientation-requested", ""},
-                        {"sides", ""},
-                        {"media", printer_attributes.count("media-default") ? printer_attributes.at("media-default")
-                                                                           : "(no media-default)"}});
+  expect_attributes(
+      a, {{"job-originating-user-name", "Jane Doe"},
+          {"quorvane-origin", "quorvane://Jane%20Doe@192.0.2.7"},
+          {"print-color-mode", "monochrome"},
+          {"orientation-requested", ""},
+          {"sides", ""},
+          {"media", printer_attributes.count("media-default") ? printer_attributes.at("media-default")
+                                                              : "(no media-default)"}});
   EXPECT_TRUE(a.count("copies") == 0 || a.at("copies") == "1") << "copies: " << a.at("copies");
   const std::string document = arrived("qv_pdf_rendered_copies");
   ASSERT_FALSE(document.empty());
@@ -260,7 +263,8 @@ TEST_F(cups_print, prints_a_jpeg_landscape_and_a_png_portrait_at_once) {
     double width = 0, height = 0;
     std::string by;
     size >> width >> by >> height;
-    EXPECT_EQ(width > height, std::string(title) == "qv_jpeg_wide") << title << ": " << width << " x " << height;
+    EXPECT_EQ(width > height, std::string(title) == "qv_jpeg_wide")
+        << title << ": " << width << " x " << height;
   }
 }
 

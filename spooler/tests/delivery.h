@@ -46,7 +46,8 @@ inline model::printer_ptr make_printer(int32_t action, const std::string& direct
 }
 
 /// A job for the file `path` of MIME type `format`.
-inline model::job_ptr make_job(const std::string& path, const std::string& format, const std::string& title = "job") {
+inline model::job_ptr make_job(const std::string& path, const std::string& format,
+                               const std::string& title = "job") {
   model::job_ptr j = make_counted<model::job>();
   j->setFilename(wide_string::from_narrow(path));
   j->setFormat(wide_string::from_narrow(format));

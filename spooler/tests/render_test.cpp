@@ -19,7 +19,8 @@ using test::temp_folder;
 // The colour of one pixel of an RGB24 surface as 0xRRGGBB.
 uint32_t pixel(cairo_surface_t* surface, int x, int y) {
   cairo_surface_flush(surface);
-  const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+  const unsigned char* row =
+      cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
   return reinterpret_cast<const uint32_t*>(row)[x] & 0xffffff;
 }
 
@@ -53,7 +54,8 @@ TEST(image_library, decodes_png_and_jpeg_by_content_with_their_sizes) {
   for (const auto& c : cases) {
     const int32_t doc = library.newDocument();
     ASSERT_GT(doc, 0);
-    EXPECT_GT(library.addImageFromFile(doc, dir.file(c.file), 0), 0) << c.file << ": " << library.lastError(doc);
+    EXPECT_GT(library.addImageFromFile(doc, dir.file(c.file), 0), 0)
+        << c.file << ": " << library.lastError(doc);
     EXPECT_EQ(library.imageWidth(doc), c.width) << c.file;
     EXPECT_EQ(library.imageHeight(doc), c.height) << c.file;
     EXPECT_EQ(library.releaseDocument(doc), 1);
@@ -124,7 +126,8 @@ TEST(image_library, serves_jobs_on_several_threads_at_once) {
                   library.imageHeight(doc) == h && library.setPageDimensions(doc, w, h) &&
                   library.drawImage(doc, 0, h, w, h);
         cairo_t* cr = out.stream.beginPage(w, h);
-        ok = ok && cr && library.renderPageToContext(doc, 72, 1, cr) && out.stream.endPage() && out.stream.finish();
+        ok = ok && cr && library.renderPageToContext(doc, 72, 1, cr) && out.stream.endPage() &&
+             out.stream.finish();
         library.releaseDocument(doc);
         if (ok) ++good;
       }
@@ -139,8 +142,8 @@ TEST(render_resolution, spreads_the_whole_inches_of_the_page_over_the_printable_
     const char* name;
     double printable, page, want;
   } cases[] = {
-      {"5 whole inches", 595, 400, 119},       // 400 / 72 = 5.55 -> 5; 595 / 5 = 119
-      {"exactly one inch", 600, 72, 600},      //
+      {"5 whole inches", 595, 400, 119},         // 400 / 72 = 5.55 -> 5; 595 / 5 = 119
+      {"exactly one inch", 600, 72, 600},        //
       {"narrower than an inch", 600, 36, 1200},  // fitted instead of dividing by zero
       {"no width", 600, 0, 0},
       {"no printable width", 0, 100, 0},
@@ -195,8 +198,8 @@ TEST(pdf_document, renders_a_page_range_into_the_stream) {
     EXPECT_EQ(rendered, c.want > 0) << c.first << ".." << c.last;
     if (!rendered) continue;
     ASSERT_TRUE(out.stream.finish());
-    EXPECT_EQ(out.stream.pageCount(), c.want) << c.first << ".." << c.last << ": got " << out.stream.pageCount()
-                                              << " pages, want " << c.want;
+    EXPECT_EQ(out.stream.pageCount(), c.want)
+        << c.first << ".." << c.last << ": got " << out.stream.pageCount() << " pages, want " << c.want;
   }
 }
 

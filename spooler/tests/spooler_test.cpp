@@ -122,6 +122,19 @@ TEST(spooler_copy, delivers_the_same_name_three_times_without_overwriting) {
   }
 }
 
+TEST(spooler_copy, answers_at_once_for_actions_other_than_open_and_print) {
+  temp_folder received;
+  ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
+  spooler_impl spooler;
+  for (int32_t action : {0, 3, -1}) {
+    outcome o;
+    spooler.print(make_printer(action), make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
+    EXPECT_EQ(o.calls, 1) << "action " << action;
+    EXPECT_EQ(o.text(), "(0, 9, 0)") << "action " << action;
+  }
+  EXPECT_TRUE(test::exists(received.file("doc.pdf"))) << "without a folder the file stays";
+}
+
 TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {
   temp_folder received, folder;
   ASSERT_TRUE(test::write_file(folder.file("README"), "old"));
@@ -136,12 +149,13 @@ TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {
 TEST(spooler_copy, fails_with_eexist_when_all_101_names_are_taken_and_keeps_the_received_file) {
   temp_folder received, folder;
   ASSERT_TRUE(test::write_file(folder.file("a.png"), "taken"));
-  for (int n = 0; n <= 99; ++n) ASSERT_TRUE(test::write_file(folder.file("a (" + std::to_string(n) + ").png"), "taken"));
+  for (int n = 0; n <= 99; ++n)
+    ASSERT_TRUE(test::write_file(folder.file("a (" + std::to_string(n) + ").png"), "taken"));
   ASSERT_TRUE(test::write_file(received.file("a.png"), "mine"));
   spooler_impl spooler;
   outcome o;
-  spooler.print(make_printer(model::action_none, folder.path()), make_job(received.file("a.png"), "image/png"),
-                recorder(o));
+  spooler.print(make_printer(model::action_none, folder.path()),
+                make_job(received.file("a.png"), "image/png"), recorder(o));
   EXPECT_EQ(o.text(), "(" + std::to_string(EEXIST) + ", 8, 0)");
   EXPECT_EQ(test::read_file(received.file("a.png")), "mine");
   EXPECT_FALSE(test::exists(folder.file("a (100).png")));
@@ -162,7 +176,8 @@ TEST(spooler_copy, reports_the_errno_of_a_failed_copy) {
   spooler_impl spooler;
   for (const auto& c : cases) {
     outcome o;
-    spooler.print(make_printer(model::action_print, c.directory), make_job(c.file, "application/pdf"), recorder(o));
+    spooler.print(make_printer(model::action_print, c.directory), make_job(c.file, "application/pdf"),
+                  recorder(o));
     EXPECT_EQ(o.text(), "(" + std::to_string(c.want) + ", 8, 0)") << c.name;
   }
   EXPECT_EQ(test::read_file(received.file("kept.pdf")), "data") << "a failed copy keeps the received file";
@@ -177,16 +192,18 @@ TEST_F(spooler_open, starts_the_chosen_application_with_the_copy_as_its_only_arg
   temp_folder received, folder, bin;
   const std::string log = bin.file("arguments");
   const std::string app = bin.file("viewer");
-  ASSERT_TRUE(test::write_file(app, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + log + ".tmp' && mv '" + log + ".tmp' '" + log + "'\n"));
+  ASSERT_TRUE(test::write_file(
+      app, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + log + ".tmp' && mv '" + log + ".tmp' '" + log + "'\n"));
   ASSERT_EQ(chmod(app.c_str(), 0755), 0);
   ASSERT_TRUE(test::write_file(received.file("my doc.pdf"), "%PDF"));
   spooler_impl spooler;
   outcome o;
-  spooler.print(make_printer(model::action_open, folder.path(), app), make_job(received.file("my doc.pdf"), "application/pdf"),
-                recorder(o));
+  spooler.print(make_printer(model::action_open, folder.path(), app),
+                make_job(received.file("my doc.pdf"), "application/pdf"), recorder(o));
   ASSERT_EQ(o.calls, 1) << "a chosen application is reported at once";
   EXPECT_EQ(o.text(), "(0, 9, 0)");
-  for (int i = 0; i < 250 && !test::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 250 && !test::exists(log); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(test::read_file(log), folder.file("my doc.pdf") + "|");
 }
 
@@ -197,8 +214,8 @@ TEST_F(spooler_open, reports_minus_one_for_an_application_that_cannot_be_started
   spooler_impl spooler;
   for (const std::string& app : {bin.file("does-not-exist"), bin.file("not-executable"), bin.path()}) {
     outcome o;
-    spooler.print(make_printer(model::action_open, "", app), make_job(received.file("doc.pdf"), "application/pdf"),
-                  recorder(o));
+    spooler.print(make_printer(model::action_open, "", app),
+                  make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
     EXPECT_EQ(o.text(), "(-1, 9, 0)") << app;
   }
 }
@@ -235,7 +252,8 @@ class spooler_desktop_open : public spooler_open {
 };
 
 TEST_F(spooler_desktop_open, opens_the_file_with_the_associated_application) {
-  if (system("command -v xdg-open >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
+  if (system("command -v xdg-open >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
   temp_folder received;
   ASSERT_TRUE(test::make_pdf(received.file("report.pdf"), 1));
   spooler_impl spooler;
@@ -249,13 +267,14 @@ TEST_F(spooler_desktop_open, opens_the_file_with_the_associated_application) {
 }
 
 TEST_F(spooler_desktop_open, reports_minus_one_when_the_desktop_has_no_application_for_the_file) {
-  if (system("command -v xdg-open >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
+  if (system("command -v xdg-open >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
   temp_folder received;
   ASSERT_TRUE(test::write_file(received.file("data.qvunknown"), std::string("\x01\x02\x03\x04 binary", 11)));
   spooler_impl spooler;
   outcome o;
-  spooler.print(make_printer(model::action_open), make_job(received.file("data.qvunknown"), "application/octet-stream"),
-                recorder(o));
+  spooler.print(make_printer(model::action_open),
+                make_job(received.file("data.qvunknown"), "application/octet-stream"), recorder(o));
   ASSERT_TRUE(wait_for(o, 30));
   EXPECT_EQ(o.text(), "(-1, 9, 0)");
   EXPECT_FALSE(test::exists(opened_));
@@ -269,7 +288,8 @@ TEST_F(spooler_print, refuses_formats_other_than_pdf_jpeg_and_png_exactly) {
   temp_folder received;
   ASSERT_TRUE(test::make_pdf(received.file("doc.pdf"), 1));
   spooler_impl spooler;
-  for (const char* format : {"image/pwg-raster", "application/octet-stream", "application/PDF", "image/JPEG", ""}) {
+  for (const char* format :
+       {"image/pwg-raster", "application/octet-stream", "application/PDF", "image/JPEG", ""}) {
     outcome o;
     spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"),
                   make_job(received.file("doc.pdf"), format), recorder(o));
