@@ -77,14 +77,14 @@ TEST(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
   }
 
   // After a restart the same queue is the same printer.
-  service.stop();
+  EXPECT_EQ(service.stop(), 0);
   ASSERT_TRUE(service.start());
   std::string uuid_again;
   for (const auto& p : first_list(loop, service.port())) {
     if (p->name().narrow() == queue) uuid_again = p->uuid();
   }
   EXPECT_EQ(uuid_again, offered->uuid());
-  service.stop();
+  EXPECT_EQ(service.stop(), 0);
   set_main_runloop(nullptr);
 }
 

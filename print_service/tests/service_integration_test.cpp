@@ -31,7 +31,7 @@ class ServiceSession : public ::testing::Test {
   void TearDown() override {
     consoles_.clear();
     tools_.clear();
-    service_->stop();
+    EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
     set_main_runloop(nullptr);
     if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
   }
@@ -141,7 +141,7 @@ TEST_F(ServiceSession, AnswersTheConsoleRequestsAndKeepsAttributes) {
 
   // The attributes survive a restart of the service.
   console.stub().handle_close();
-  service_->stop();
+  EXPECT_EQ(service_->stop(), 0);
   ASSERT_TRUE(service_->start());
   ASSERT_EQ(console.connect(service_->port()), 0);
   auto again = console.attributes();
@@ -430,7 +430,7 @@ TEST(ServiceProgram, APortInUseIsAClearError) {
   ASSERT_TRUE(second.wait(10000));
   EXPECT_NE(second.exit_status(), 0);
   EXPECT_NE(read_file(output).find("Address already in use"), std::string::npos) << read_file(output);
-  first.stop();
+  EXPECT_EQ(first.stop(), 0);
 }
 
 }  // namespace

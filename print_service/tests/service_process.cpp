@@ -108,9 +108,10 @@ bool service_process::start(int port) {
   return false;
 }
 
-void service_process::stop() {
+int service_process::stop() {
   process_.signal(SIGCONT);
   if (process_.signal(SIGTERM) && !process_.wait(10000)) process_.kill_now();
+  return process_.exit_status();
 }
 
 std::string service_binary() {
