@@ -54,7 +54,17 @@ unavailable() {
 
 is_root() { [ "$(id -u)" -eq 0 ]; }
 
-alive() { [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null; }
+# A process that has exited but was not yet collected by its parent counts as gone.
+alive() {
+  [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
+}
+
+# Sends SIGTERM and waits up to 5 seconds, then SIGKILL.
+end_process() {
+  alive "$1" || return 0
+  kill "$1" 2>/dev/null
+  wait_for 25 eval "! alive $1" || kill -9 "$1" 2>/dev/null
+}
 
 # Drops the entries of runs whose virtual printer is gone (a run that was killed before its stop).
 prune_users() {
@@ -73,7 +83,7 @@ dbus_running() {
   dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetId \
     >/dev/null 2>&1
 }
-avahi_running() { avahi-daemon --check 2>/dev/null; }
+avahi_running() { avahi-daemon --check 2>/dev/null && alive "$(cat /run/avahi-daemon/pid 2>/dev/null)"; }
 cupsd_running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
 
 wait_for() {
@@ -93,8 +103,8 @@ start_daemons() {
   if ! dbus_running; then
     is_root || unavailable "the system bus (dbus-daemon --system) is not running and starting it needs root"
     mkdir -p /run/dbus
-    # A pid file left by a bus that is gone stops a new bus from starting.
-    if [ -f /run/dbus/pid ] && ! alive "$(cat /run/dbus/pid)"; then rm -f /run/dbus/pid; fi
+    # A pid file left by a bus that no longer answers stops a new bus from starting.
+    rm -f /run/dbus/pid
     local pid
     pid=$(dbus-daemon --system --fork --print-pid 2>>"$log" </dev/null 9>&-) ||
       unavailable "dbus-daemon --system did not start (see $log)"
@@ -104,6 +114,7 @@ start_daemons() {
 
   if ! avahi_running; then
     is_root || unavailable "avahi-daemon is not running and starting it needs root"
+    rm -f /run/avahi-daemon/pid
     avahi-daemon -D >>"$log" 2>&1 </dev/null 9>&- || unavailable "avahi-daemon did not start (see $log)"
     wait_for 25 avahi_running || unavailable "avahi-daemon did not come up"
     remember_started avahi "$(cat /run/avahi-daemon/pid 2>/dev/null)"
@@ -184,10 +195,7 @@ stop() {
       cancel -a -x "$queue" 2>/dev/null
       lpadmin -x "$queue" 2>/dev/null
     fi
-    if alive "$pid"; then
-      kill "$pid"
-      wait_for 25 eval "! kill -0 $pid 2>/dev/null"
-    fi
+    end_process "$pid"
     rm -f "$state_dir/users/$pid"
     case "$spool" in "${TMPDIR:-/tmp}"/quorvane-ipp-*) rm -rf "$spool" "$spool.log" ;; esac
     note "removed queue $queue"
@@ -201,7 +209,7 @@ stop() {
     tac "$state_dir/started" | while read -r name pid; do
       if alive "$pid"; then
         note "stopping $name ($pid)"
-        kill "$pid"
+        end_process "$pid"
       fi
     done
     rm -f "$state_dir/started"
