@@ -453,10 +453,12 @@ Json::Value local_service::handle_submit_job(const jsonrpc::connection& c, const
   const Json::Value attributes = store_.attributes(defaults);
   const int32_t flags =
       attributes["filenameGenerationFlags"].isInt() ? attributes["filenameGenerationFlags"].asInt() : 0;
+  // The device is known by its hardware address when the neighbour table has it.
+  const std::string device_hardware = hardware_address(address);
   const std::string job_uuid = new_uuid();
   const std::string folder = spool_folder_ + "/" + job_uuid;
   const std::string spooled =
-      copy_into_spool(file, folder, spooled_file_name(file, flags, user, address, hardware_address(address)));
+      copy_into_spool(file, folder, spooled_file_name(file, flags, user, address, device_hardware));
   if (spooled.empty()) {
     error = error_unreadable_file;
     message = "Unable to spool document '" + file + "': it cannot be read (see the service's log)";
@@ -469,7 +471,7 @@ Json::Value local_service::handle_submit_job(const jsonrpc::connection& c, const
   Json::Value job(Json::objectValue);
   job["uuid"] = job_uuid;
   job["deviceAddress"] = address;
-  job["deviceID"] = "";
+  job["deviceID"] = device_hardware;
   job["printerID"] = printer_uuid;
   job["platformID"] = 0;
   job["name"] = title;
