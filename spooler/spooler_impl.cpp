@@ -74,12 +74,8 @@ spooler& spooler::shared() {
 }
 
 spooler_impl& spooler_impl::instance() {
-  static spooler_impl* the_spooler = [] {
-    static spooler_impl s;
-    s.register_component();
-    return &s;
-  }();
-  return *the_spooler;
+  static spooler_impl the_spooler;
+  return the_spooler;
 }
 
 spooler_impl::spooler_impl() = default;

@@ -11,10 +11,11 @@ namespace quorvane {
 /// The spooler component with the image library it owns.
 class spooler_impl final : public spooler {
  public:
-  /// The single instance, registered in the component list at its construction; not initialised.
+  /// The single instance, not initialised; the application registers it third in the component list (after
+  /// the workspace and the database manager).
   static spooler_impl& instance();
 
-  /// An unregistered spooler (tests make their own).
+  /// A spooler of its own (the instance above, or one per test).
   spooler_impl();
 
   /// Prepares the spool folder "{501201E7-E925-4623-9F70-3F944DA46F7B}" under $TMPDIR (else /tmp, else
