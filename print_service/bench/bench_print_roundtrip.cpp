@@ -165,6 +165,8 @@ BENCHMARK(BM_PrintJsonWorkAlone)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 // Keeps each benchmark's time per iteration for the ratio.
 class ratio_reporter : public benchmark::ConsoleReporter {
  public:
+  /// Plain text, so the summary line after the table reads cleanly.
+  ratio_reporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (!run.error_occurred && run.iterations > 0) {
