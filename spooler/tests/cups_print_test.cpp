@@ -288,6 +288,23 @@ TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found
   EXPECT_EQ(o.text(), "(1030, 8, 0)") << "IPP client-error-not-found";
 }
 
+TEST_F(cups_print, cancels_the_cups_job_when_rendering_fails_after_it_was_created) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  // Page 5 of a one-page document: the file loads, the job is created, then there is nothing to render.
+  model::job_ptr j = job(dir.file("one.pdf"), "application/pdf", "qv_abandoned");
+  j->setFirstPage(5);
+  const std::string user = "abandon" + std::to_string(getpid());
+  j->setUser(wide_string::from_narrow(user));
+  const outcome o = print(printer(1, 1, 1, 1), j);
+  EXPECT_EQ(o.text(), "(-1, 8, 0)");
+  // The only job of this user is the abandoned one, and CUPS no longer holds it as pending.
+  const attributes a = ipp("Get-Jobs", " ATTR name requesting-user-name " + user +
+                                           "\n ATTR boolean my-jobs true\n ATTR keyword which-jobs all\n");
+  ASSERT_EQ(a.at("status"), "successful-ok");
+  expect_attributes(a, {{"job-originating-user-name", user}, {"job-state", "canceled"}});
+}
+
 TEST_F(cups_print, deletes_a_printed_job_from_cups) {
   temp_folder dir;
   ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
