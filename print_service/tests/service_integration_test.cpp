@@ -229,7 +229,7 @@ TEST_F(ServiceSession, PrintIsAnsweredThroughTheCompletionAndSubmitWaitReportsIt
   EXPECT_EQ(read_file(root_.path() + "/failing.out"), "status 2, state 8, job id 0\n");
 }
 
-TEST_F(ServiceSession, JobsGoOutOneAtATimeInOrder) {
+TEST_F(ServiceSession, QueuedJobsSurviveARestartAndGoOutOneAtATimeInOrder) {
   console_peer& console = new_console();
   ASSERT_EQ(console.connect(service_->port()), 0);
   add_printer(console, console_printer("9c4f1d85-3031-4cae-8d84-6f4a5b7c8d9e", "office"));
@@ -242,6 +242,10 @@ TEST_F(ServiceSession, JobsGoOutOneAtATimeInOrder) {
   loop_.run_until([] { return false; }, 100ms);
   EXPECT_TRUE(console.record().prints.empty());
 
+  // They stay queued across a restart of the service.
+  EXPECT_EQ(service_->stop(), 0);
+  ASSERT_TRUE(run_until([&] { return !console.stub().connected(); }));
+  ASSERT_TRUE(service_->start(service_->port()));
   open_session(console);
   const char* names[] = {"a.png", "b.png", "c.png"};
   for (size_t i = 0; i < 3; ++i) {
