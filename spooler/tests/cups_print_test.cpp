@@ -283,10 +283,13 @@ TEST_F(cups_print, hands_over_an_empty_document_for_zero_copies) {
 TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found) {
   temp_folder dir;
   ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
-  model::printer_ptr p = printer(1, 1, 1, 1);
-  p->setName(wide_string::from_narrow("quorvane-no-such-queue-" + std::to_string(getpid())));
-  const outcome o = print(p, job(dir.file("one.pdf"), "application/pdf", "qv_no_queue"));
-  EXPECT_EQ(o.text(), "(1030, 8, 0)") << "IPP client-error-not-found";
+  // An empty name would give CUPS's default destination: it names no queue either.
+  for (const std::string& name : {"quorvane-no-such-queue-" + std::to_string(getpid()), std::string()}) {
+    model::printer_ptr p = printer(1, 1, 1, 1);
+    p->setName(wide_string::from_narrow(name));
+    const outcome o = print(p, job(dir.file("one.pdf"), "application/pdf", "qv_no_queue"));
+    EXPECT_EQ(o.text(), "(1030, 8, 0)") << "'" << name << "': IPP client-error-not-found";
+  }
 }
 
 TEST_F(cups_print, cancels_the_cups_job_when_rendering_fails_after_it_was_created) {
