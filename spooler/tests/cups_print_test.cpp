@@ -174,10 +174,13 @@ TEST_F(cups_print, prints_a_pdf_with_the_printers_options_owned_by_the_remote_us
   j->setDuplex(1);
   j->setIsColor(true);
   j->setMedia(make_counted<model::media>("iso_a5_148x210mm", "A5", 1, 1, 14800, 21000));
-  const outcome o = print(printer(9, 9, 9, 9), j);
+  model::printer_ptr p = printer(9, 9, 9, 9);
+  const outcome o = print(p, j);
   ASSERT_EQ(o.status, 0) << o.text();
   EXPECT_EQ(o.state, 5);
   ASSERT_GT(o.id, 0);
+  EXPECT_EQ(p->reference_count(), 1) << "the print path released the printer when the job ended";
+  EXPECT_EQ(j->reference_count(), 1) << "the print path released the job when the job ended";
 
   const attributes a = job_attributes(o.id);
   ASSERT_EQ(a.at("status"), "successful-ok") << "the job id reported is CUPS's";

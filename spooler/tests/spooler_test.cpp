@@ -315,12 +315,13 @@ TEST_F(spooler_print, fails_a_document_that_cannot_be_read_before_opening_the_pr
   spooler_impl spooler;
   for (const auto& c : cases) {
     outcome o;
-    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"),
-                  make_job(received.file(c.file), c.format), recorder(o));
+    model::job_ptr job = make_job(received.file(c.file), c.format);
+    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"), job, recorder(o));
     EXPECT_EQ(o.calls, 0) << c.file << ": a print is reported through the run loop";
     ASSERT_TRUE(wait_for(o)) << c.file;
     EXPECT_EQ(o.calls, 1) << c.file;
     EXPECT_EQ(o.text(), "(-1, 8, 0)") << c.file;
+    EXPECT_EQ(job->reference_count(), 1) << c.file << ": the print path is released with the job's end";
   }
 }
 
