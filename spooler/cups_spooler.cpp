@@ -192,8 +192,8 @@ void CupsSpooler::print() {
     document_stream out([http](const unsigned char* data, size_t length) {
       return cupsWriteRequestData(http, reinterpret_cast<const char*>(data), length) == HTTP_STATUS_CONTINUE;
     });
+    // A format's render logs its own failures; a refused write is logged here.
     written = render(out, page);
-    if (!written) QV_LOG(log_error, "render() failed");
     written = out.finish() && written;
     if (!out.ok()) QV_LOG(log_error, "Unable to write document of job %d: %s", job_id, cupsLastErrorString());
   }
