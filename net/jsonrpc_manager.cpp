@@ -64,13 +64,12 @@ int32_t manager::applicationWillInitialize() {
   return 0;
 }
 
-bool manager::adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_function on_close) {
-  if (!s || classify_first_bytes(bytes, count) != first_bytes::jsonrpc) return false;
+smart_ptr<connection> manager::take_over(smart_ptr<socket> s, close_function on_close) {
   runloop* loop = main_runloop();
   if (!loop) {
     QV_LOG(log_error, "Unable to adopt connection '%s': there is no main run loop",
            s->peer_address_text().c_str());
-    return false;
+    return nullptr;
   }
   // The accepted socket may still be watched (for its first bytes); its entry would otherwise stand for the
   // connection's handle, with a socket object that no longer owns it.
@@ -78,10 +77,15 @@ bool manager::adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_
   smart_ptr<connection> adopted(new connection(*s, std::move(on_close)));
   loop->watch(adopted, /*mask=*/4, &connection::on_readable, adopted.get());
   detail::add_accepted(adopted);
-  return true;
+  return adopted;
 }
 
-offer_result manager::offer(smart_ptr<socket> s, close_function on_close) {
+bool manager::adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_function on_close) {
+  if (!s || classify_first_bytes(bytes, count) != first_bytes::jsonrpc) return false;
+  return take_over(std::move(s), std::move(on_close)) != nullptr;
+}
+
+offer_outcome manager::offer(smart_ptr<socket> s, close_function on_close) {
   // Enough to decide: a length of at most 64 MiB has at most 8 digits (more with leading zeros, which only
   // delay the decision), then ":" and "{".
   char first[32];
@@ -89,27 +93,28 @@ offer_result manager::offer(smart_ptr<socket> s, close_function on_close) {
   do {
     seen = s->recv(first, sizeof first, MSG_PEEK | MSG_DONTWAIT);
   } while (seen < 0 && errno == EINTR);
-  if (seen < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return offer_result::waiting;
-  if (seen <= 0) return offer_result::refused;
+  if (seen < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {offer_result::waiting, nullptr};
+  if (seen <= 0) return {};
   switch (classify_first_bytes(first, static_cast<size_t>(seen))) {
-    case first_bytes::jsonrpc:
-      return adopt(std::move(s), first, static_cast<size_t>(seen), std::move(on_close))
-                 ? offer_result::adopted
-                 : offer_result::refused;
+    case first_bytes::jsonrpc: {
+      smart_ptr<connection> adopted = take_over(std::move(s), std::move(on_close));
+      if (!adopted) return {};
+      return {offer_result::adopted, std::move(adopted)};
+    }
     case first_bytes::undecided: {
       // A full peek of digits alone can never become a frame header this side of the size bound, and a peer
       // that has finished sending will never complete one (its bytes would be peeked again forever).
-      if (static_cast<size_t>(seen) == sizeof first) return offer_result::refused;
+      if (static_cast<size_t>(seen) == sizeof first) return {};
       pollfd ended{s->handle(), POLLRDHUP, 0};
       if (::poll(&ended, 1, /*timeout=*/0) > 0 && (ended.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
-        return offer_result::refused;
+        return {};
       }
-      return offer_result::waiting;
+      return {offer_result::waiting, nullptr};
     }
     case first_bytes::other:
       break;
   }
-  return offer_result::refused;
+  return {};
 }
 
 }  // namespace jsonrpc

@@ -53,6 +53,12 @@ enum class offer_result {
   refused,  // not JSON-RPC, or the peer closed or failed before saying enough: the caller closes it
 };
 
+/// The answer of `manager::offer`: what it did, and the connection that now serves the socket.
+struct offer_outcome {
+  offer_result result = offer_result::refused;
+  smart_ptr<connection> adopted;  // set only when `result` is `adopted`
+};
+
 /// The JSON-RPC protocol handler: turns accepted sockets into connections served by the main run loop.
 class manager final : public ipc {
  public:
@@ -78,9 +84,15 @@ class manager final : public ipc {
   bool adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_function on_close) override;
 
   /// Looks at the bytes waiting on `s` without consuming them (a non-blocking peek) and adopts the socket
-  /// when they are JSON-RPC; see `offer_result`. The peer's delegate pointer is carried over, so a caller
-  /// that wants requests handled sets `s`'s delegate first.
-  offer_result offer(smart_ptr<socket> s, close_function on_close);
+  /// when they are JSON-RPC. The peer's delegate pointer is carried over, so a caller that wants requests
+  /// handled sets `s`'s delegate first. Returns what was done (see `offer_result`) and, when adopted, the
+  /// connection that now serves the socket.
+  offer_outcome offer(smart_ptr<socket> s, close_function on_close);
+
+ private:
+  /// Makes a connection of `s` and watches it on the main run loop in place of `s`. Returns null when there is
+  /// no main run loop (logged).
+  smart_ptr<connection> take_over(smart_ptr<socket> s, close_function on_close);
 };
 
 }  // namespace jsonrpc

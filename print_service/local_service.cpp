@@ -180,9 +180,9 @@ void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* con
 void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) {
   auto* self = static_cast<local_service*>(context);
   const std::string peer = s->peer_address_text();
-  const jsonrpc::offer_result result = jsonrpc::manager::shared().offer(
+  jsonrpc::offer_outcome outcome = jsonrpc::manager::shared().offer(
       s, [self](smart_ptr<jsonrpc::connection> c) { self->session_closed(c.get()); });
-  switch (result) {
+  switch (outcome.result) {
     case jsonrpc::offer_result::waiting:
       return;
     case jsonrpc::offer_result::refused:
@@ -194,9 +194,7 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
     case jsonrpc::offer_result::adopted:
       break;
   }
-  const auto& accepted = jsonrpc::accepted_connections();
-  if (accepted.empty()) return;
-  self->sessions_.push_back(session{accepted.back(), false});
+  self->sessions_.push_back(session{std::move(outcome.adopted), false});
   QV_LOG(log_information, "Session opened for '%s' (%zu open)", peer.c_str(), self->sessions_.size());
 }
 

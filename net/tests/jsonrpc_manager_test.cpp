@@ -114,7 +114,14 @@ using Offer = main_loop_fixture;
 struct greeter {
   static inline echo responder;
   static inline std::vector<offer_result> results;
+  static inline smart_ptr<connection> adopted;
   static inline int closes = 0;
+
+  static void reset() {
+    results.clear();
+    adopted = nullptr;
+    closes = 0;
+  }
 
   static void on_accept(smart_ptr<socket> listener, int32_t, void*) {
     smart_ptr<socket> peer = listener->accept();
@@ -123,9 +130,10 @@ struct greeter {
     main_runloop()->watch(peer, 4, &greeter::on_first_bytes, nullptr);
   }
   static void on_first_bytes(smart_ptr<socket> peer, int32_t, void*) {
-    const offer_result result = manager::shared().offer(peer, [](smart_ptr<connection>) { ++closes; });
-    results.push_back(result);
-    if (result == offer_result::refused) {
+    offer_outcome outcome = manager::shared().offer(peer, [](smart_ptr<connection>) { ++closes; });
+    results.push_back(outcome.result);
+    if (outcome.adopted) adopted = std::move(outcome.adopted);
+    if (outcome.result == offer_result::refused) {
       main_runloop()->unwatch(peer);
       peer->close();
     }
@@ -133,8 +141,7 @@ struct greeter {
 };
 
 TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
-  greeter::results.clear();
-  greeter::closes = 0;
+  greeter::reset();
   smart_ptr<socket> listener = listen_on_loopback(0);
   ASSERT_TRUE(listener);
   loop_.watch(listener, 4, &greeter::on_accept, nullptr);
@@ -169,6 +176,8 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
   EXPECT_EQ(response, want);
 
   ASSERT_EQ(accepted_connections().size(), 1u);
+  EXPECT_EQ(greeter::adopted, accepted_connections().front()) << "offer must return the adopted connection";
+  greeter::adopted = nullptr;
   EXPECT_EQ(accepted_connections().front()->peer_hardware_text(), "localhost");
   client->close();
   ASSERT_TRUE(loop_.run_until([] { return greeter::closes == 1; }, std::chrono::seconds(5)));
@@ -177,7 +186,7 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
 }
 
 TEST_F(Offer, APeerSpeakingAnotherProtocolIsRefused) {
-  greeter::results.clear();
+  greeter::reset();
   smart_ptr<socket> listener = listen_on_loopback(0);
   ASSERT_TRUE(listener);
   loop_.watch(listener, 4, &greeter::on_accept, nullptr);
@@ -191,7 +200,7 @@ TEST_F(Offer, APeerSpeakingAnotherProtocolIsRefused) {
 }
 
 TEST_F(Offer, APeerThatEndsBeforeDecidingIsRefused) {
-  greeter::results.clear();
+  greeter::reset();
   smart_ptr<socket> listener = listen_on_loopback(0);
   ASSERT_TRUE(listener);
   loop_.watch(listener, 4, &greeter::on_accept, nullptr);
