@@ -1,8 +1,8 @@
 #include "net/jsonrpc_manager.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -64,6 +64,19 @@ int32_t manager::applicationWillInitialize() {
   return 0;
 }
 
+namespace {
+
+// `classify_first_bytes` with the length bound of a header that `offer` reads: a length needing more digits
+// than the largest frame can never be served, so the peer is refused instead of being read digit by digit.
+first_bytes classify_header(const char* bytes, size_t count) {
+  size_t digits = 0;
+  while (digits < count && bytes[digits] >= '0' && bytes[digits] <= '9') ++digits;
+  if (digits > max_header_digits) return first_bytes::other;
+  return classify_first_bytes(bytes, count);
+}
+
+}  // namespace
+
 smart_ptr<connection> manager::take_over(smart_ptr<socket> s, close_function on_close) {
   runloop* loop = main_runloop();
   if (!loop) {
@@ -86,35 +99,40 @@ bool manager::adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_
 }
 
 offer_outcome manager::offer(smart_ptr<socket> s, close_function on_close) {
-  // Enough to decide: a length of at most 64 MiB has at most 8 digits (more with leading zeros, which only
-  // delay the decision), then ":" and "{".
-  char first[32];
-  ssize_t seen;
-  do {
-    seen = s->recv(first, sizeof first, MSG_PEEK | MSG_DONTWAIT);
-  } while (seen < 0 && errno == EINTR);
-  if (seen < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {offer_result::waiting, nullptr};
-  if (seen <= 0) return {};
-  switch (classify_first_bytes(first, static_cast<size_t>(seen))) {
-    case first_bytes::jsonrpc: {
-      smart_ptr<connection> adopted = take_over(std::move(s), std::move(on_close));
-      if (!adopted) return {};
-      return {offer_result::adopted, std::move(adopted)};
-    }
-    case first_bytes::undecided: {
-      // A full peek of digits alone can never become a frame header this side of the size bound, and a peer
-      // that has finished sending will never complete one (its bytes would be peeked again forever).
-      if (static_cast<size_t>(seen) == sizeof first) return {};
-      pollfd ended{s->handle(), POLLRDHUP, 0};
-      if (::poll(&ended, 1, /*timeout=*/0) > 0 && (ended.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
-        return {};
-      }
-      return {offer_result::waiting, nullptr};
-    }
-    case first_bytes::other:
-      break;
+  if (!s) return {};
+  // Sockets their owner has closed or let go of are forgotten; dropping the last reference closes them.
+  std::erase_if(sniffers_, [&](const sniffer& held) {
+    return held.peer != s &&
+           (held.peer->handle() == socket::invalid_handle || held.peer->reference_count() == 1);
+  });
+  auto held = std::find_if(sniffers_.begin(), sniffers_.end(), [&](const sniffer& x) { return x.peer == s; });
+  if (held == sniffers_.end()) held = sniffers_.insert(sniffers_.end(), sniffer{s});
+
+  // The bytes are consumed, not peeked: bytes left in the socket would keep it readable, and the run loop
+  // would call back at once, over and over, until the peer sent more.
+  first_bytes seen;
+  while ((seen = classify_header(held->bytes, held->count)) == first_bytes::undecided) {
+    // Never more than the shortest header still possible, so nothing after its "{" leaves the socket.
+    const size_t wanted = held->count > 0 && held->bytes[held->count - 1] == ':' ? 1 : 2;
+    ssize_t received;
+    do {
+      received = s->recv(held->bytes + held->count, wanted, MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {offer_result::waiting, nullptr};
+    // The peer ended or failed before its header was complete.
+    if (received <= 0) break;
+    held->count += static_cast<size_t>(received);
   }
-  return {};
+  const std::string header(held->bytes, held->count);
+  sniffers_.erase(held);
+  if (seen != first_bytes::jsonrpc) return {};
+
+  smart_ptr<connection> adopted = take_over(std::move(s), std::move(on_close));
+  if (!adopted) return {};
+  // The header cannot complete a frame on its own (a "," must follow a payload), so delivering it dispatches
+  // nothing; it only fails on a header the connection rejects, such as one that declares a length of 0.
+  if (!adopted->deliver(header.data(), header.size())) return {};
+  return {offer_result::adopted, std::move(adopted)};
 }
 
 }  // namespace jsonrpc

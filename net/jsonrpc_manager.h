@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "core/component.h"
 #include "net/jsonrpc_connection.h"
@@ -59,6 +60,11 @@ struct offer_outcome {
   smart_ptr<connection> adopted;  // set only when `result` is `adopted`
 };
 
+/// The most length digits a frame header may have: enough for `max_frame_payload` in decimal.
+inline constexpr size_t max_header_digits = 8;
+static_assert(max_frame_payload >= 10'000'000 && max_frame_payload < 100'000'000,
+              "max_header_digits must be the number of decimal digits of max_frame_payload");
+
 /// The JSON-RPC protocol handler: turns accepted sockets into connections served by the main run loop.
 class manager final : public ipc {
  public:
@@ -83,16 +89,33 @@ class manager final : public ipc {
   /// no main run loop (logged).
   bool adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_function on_close) override;
 
-  /// Looks at the bytes waiting on `s` without consuming them (a non-blocking peek) and adopts the socket
-  /// when they are JSON-RPC. The peer's delegate pointer is carried over, so a caller that wants requests
-  /// handled sets `s`'s delegate first. Returns what was done (see `offer_result`) and, when adopted, the
-  /// connection that now serves the socket.
+  /// Reads the frame header waiting on `s` into a small buffer of its own, never past its "{" (the rest stays
+  /// in the socket), and adopts the socket once the header is JSON-RPC: the new connection is given the
+  /// buffered bytes before anything else it reads, so no byte of the stream is lost. The bytes read stay here
+  /// between calls, so a socket left `waiting` becomes readable again only when the peer sends more. The
+  /// peer's delegate pointer is carried over, so a caller that wants requests handled sets `s`'s delegate
+  /// first. Returns `waiting` while the header is incomplete; `refused` for other bytes, for a header with
+  /// more than `max_header_digits` digits, when the peer ends or fails first, when there is no main run loop,
+  /// and when the connection closes at once on a protocol error in the header (its on-close function has then
+  /// run); `adopted` with the connection otherwise.
   offer_outcome offer(smart_ptr<socket> s, close_function on_close);
 
+  /// The number of offered sockets whose header is still incomplete (their bytes are held here).
+  size_t undecided_count() const { return sniffers_.size(); }
+
  private:
-  /// Makes a connection of `s` and watches it on the main run loop in place of `s`. Returns null when there is
-  /// no main run loop (logged).
+  /// The header bytes read so far from one offered socket.
+  struct sniffer {
+    smart_ptr<socket> peer;
+    char bytes[max_header_digits + 2] = {};
+    size_t count = 0;
+  };
+
+  /// Makes a connection of `s` and watches it on the main run loop in place of `s`. Returns null when there
+  /// is no main run loop (logged).
   smart_ptr<connection> take_over(smart_ptr<socket> s, close_function on_close);
+
+  std::vector<sniffer> sniffers_;
 };
 
 }  // namespace jsonrpc

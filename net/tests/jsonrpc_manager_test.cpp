@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -171,7 +172,7 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
         return response.size() >= want.size();
       },
       std::chrono::seconds(5)));
-  // The greeter only peeked: the connection read the frame from its first byte.
+  // The bytes the greeter read were handed to the connection: it served the frame from its first byte.
   EXPECT_EQ(greeter::results.back(), offer_result::adopted);
   EXPECT_EQ(response, want);
 
@@ -213,6 +214,127 @@ TEST_F(Offer, APeerThatEndsBeforeDecidingIsRefused) {
       std::chrono::seconds(5)));
   EXPECT_EQ(greeter::results.back(), offer_result::refused);
   loop_.unwatch(listener);
+}
+
+TEST_F(Offer, APeerPausingInsideItsHeaderIsAwaitedWithoutSpinningAndLosesNoByte) {
+  greeter::reset();
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  loop_.watch(listener, 4, &greeter::on_accept, nullptr);
+  smart_ptr<socket> client(new socket);
+  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
+
+  Json::Value request;
+  request["jsonrpc"] = "2.0";
+  request["method"] = "ping";
+  request["params"].append("a pause after the first digit");
+  request["id"] = 7;
+  const std::string framed = frame(request);
+  ASSERT_EQ(client->send(framed.data(), 1, 0), 1);
+  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
+  // While the peer is silent its socket must not stay readable: a loop that spins calls the greeter
+  // thousands of times in this pause.
+  loop_.run_until([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_LE(greeter::results.size(), 2u)
+      << "got " << greeter::results.size() << " offers in 100 ms, want at most 2";
+  for (const offer_result r : greeter::results) EXPECT_EQ(r, offer_result::waiting);
+  EXPECT_EQ(manager::shared().undecided_count(), 1u);
+
+  ASSERT_EQ(client->send(framed.data() + 1, framed.size() - 1, 0), static_cast<ssize_t>(framed.size() - 1));
+  Json::Value answer;
+  answer["id"] = 7;
+  answer["result"] = request["params"];
+  const std::string want = frame(answer);
+  std::string response;
+  ASSERT_TRUE(loop_.run_until(
+      [&] {
+        char chunk[256];
+        ssize_t n;
+        while ((n = client->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+          response.append(chunk, static_cast<size_t>(n));
+        return response.size() >= want.size();
+      },
+      std::chrono::seconds(5)));
+  EXPECT_EQ(response, want) << "the connection must see the whole frame, its first digit included";
+  EXPECT_EQ(greeter::results.back(), offer_result::adopted);
+  ASSERT_EQ(accepted_connections().size(), 1u);
+  EXPECT_EQ(greeter::adopted, accepted_connections().front());
+  EXPECT_EQ(manager::shared().undecided_count(), 0u);
+  greeter::adopted = nullptr;
+  loop_.unwatch(listener);
+}
+
+TEST_F(Offer, ReadsTheHeaderInPiecesAndNoFurther) {
+  struct offer_case {
+    const char* name;
+    std::vector<std::string> pieces;  // offered after each piece
+    bool peer_ends;                   // the peer shuts its side down after the last piece
+    std::vector<offer_result> want;
+    size_t left_in_socket;  // bytes of the last piece that must still wait in the socket when adopted
+  };
+  const auto adopted = offer_result::adopted;
+  const auto waiting = offer_result::waiting;
+  const auto refused = offer_result::refused;
+  const offer_case cases[] = {
+      // Adopted, with exactly the header handed to the connection
+      {"header and payload in one write", {"42:{\"id\":1"}, false, {adopted}, 6},
+      {"a byte at a time", {"4", "2", ":", "{"}, false, {waiting, waiting, waiting, adopted}, 0},
+      {"eight digits, the most a header may have", {"00000042", ":{"}, false, {waiting, adopted}, 0},
+      // Still waiting
+      {"digits and colon", {"42:"}, false, {waiting}, 0},
+      {"nothing yet", {""}, false, {waiting}, 0},
+      // Refused
+      {"nine digits", {"12345678", "9"}, false, {waiting, refused}, 0},
+      {"nine digits with a header", {"123456789:{"}, false, {refused}, 0},
+      {"another protocol", {"GET / HTTP/1.1\r\n"}, false, {refused}, 0},
+      {"a peer that ends inside the header", {"42"}, true, {refused}, 0},
+      {"a length of zero, which the connection rejects", {"0:{}"}, false, {refused}, 0},
+      {"no digits, a length of zero too", {":{}"}, false, {refused}, 0},
+  };
+  for (const auto& c : cases) {
+    int handles[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
+    smart_ptr<socket> accepted(new socket(handles[0]));
+    std::vector<offer_result> got;
+    smart_ptr<connection> served;
+    for (size_t i = 0; i < c.pieces.size(); ++i) {
+      const std::string& piece = c.pieces[i];
+      ASSERT_EQ(::write(handles[1], piece.data(), piece.size()), static_cast<ssize_t>(piece.size()))
+          << c.name;
+      if (i + 1 == c.pieces.size() && c.peer_ends) ::shutdown(handles[1], SHUT_WR);
+      offer_outcome outcome = manager::shared().offer(accepted, nullptr);
+      got.push_back(outcome.result);
+      EXPECT_EQ(outcome.adopted != nullptr, outcome.result == adopted) << c.name;
+      if (outcome.adopted) served = outcome.adopted;
+    }
+    EXPECT_EQ(got, c.want) << c.name;
+    if (served) {
+      // The header went to the connection and what followed it is still in the socket.
+      std::string header;
+      for (const auto& piece : c.pieces) header += piece;
+      header.resize(header.size() - c.left_in_socket);
+      EXPECT_EQ(served->unread_count(), header.size())
+          << c.name << ": got " << served->unread_count() << " bytes handed over, want " << header.size();
+      char rest[64];
+      const ssize_t waiting_bytes = ::recv(served->handle(), rest, sizeof rest, MSG_PEEK | MSG_DONTWAIT);
+      EXPECT_EQ(std::max<ssize_t>(waiting_bytes, 0), static_cast<ssize_t>(c.left_in_socket)) << c.name;
+      served->handle_close();
+    }
+    if (got.back() == waiting) {
+      EXPECT_EQ(manager::shared().undecided_count(), 1u) << c.name;
+      accepted->close();
+    }
+    accepted = nullptr;
+    ::close(handles[1]);
+  }
+  // Sockets closed while waiting are forgotten at the next offer.
+  int handles[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
+  ::close(handles[1]);
+  EXPECT_EQ(manager::shared().offer(smart_ptr<socket>(new socket(handles[0])), nullptr).result, refused);
+  EXPECT_EQ(manager::shared().undecided_count(), 0u);
+  EXPECT_TRUE(accepted_connections().empty());
+  EXPECT_EQ(loop_.watched_count(), 0u);
 }
 
 }  // namespace
