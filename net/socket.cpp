@@ -43,15 +43,17 @@ std::string hardware_address_in_arp_table(std::string_view table, std::string_vi
   return {};
 }
 
-std::string hardware_address_of(std::string_view ipv4_text) {
+}  // namespace detail
+
+std::string hardware_address_of(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN];
+  if (address.sin_family != AF_INET || !inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) return {};
   std::ifstream file("/proc/net/arp");
   if (!file) return {};
   std::ostringstream table;
   table << file.rdbuf();
-  return hardware_address_in_arp_table(table.str(), ipv4_text);
+  return detail::hardware_address_in_arp_table(table.str(), text);
 }
-
-}  // namespace detail
 
 socket::socket() {
   open_handle();
@@ -118,7 +120,7 @@ smart_ptr<socket> socket::accept() {
     peer->peer_address_text_.append(text).append(":").append(std::to_string(ntohs(ipv4->sin_port)));
     // Loopback peers and peers behind a router have no neighbour entry of their own.
     peer->peer_hardware_text_ = "localhost";
-    std::string hardware = detail::hardware_address_of(text);
+    std::string hardware = hardware_address_of(*ipv4);
     if (!hardware.empty()) peer->peer_hardware_text_ = std::move(hardware);
   } else if (address.ss_family == AF_INET6) {
     // Only reachable for a handle made elsewhere: no neighbour lookup, so no hardware text.

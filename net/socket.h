@@ -2,6 +2,7 @@
 // listening side of the print service.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -116,6 +117,11 @@ class socket : public ref_counted_object {
 /// Creates a socket listening on 127.0.0.1 at `port` (0 picks a free one; `local_port` tells which).
 /// Returns null when binding or listening fails (logged).
 smart_ptr<socket> listen_on_loopback(uint16_t port);
+
+/// Looks `address` up in the kernel's neighbour table (/proc/net/arp). Returns its hardware address as
+/// "AA:BB:CC:DD:EE:FF", or "" when the table cannot be read or has no complete entry for it (a loopback
+/// address, a host behind a router, a neighbour not yet resolved).
+std::string hardware_address_of(const sockaddr_in& address);
 
 /// Connects `s` to 127.0.0.1 at `port`. Returns `s->connect`'s result: 0, or -1 (logged).
 int32_t connect_to_loopback(socket& s, uint16_t port);

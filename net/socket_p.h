@@ -10,7 +10,4 @@ namespace quorvane::detail {
 /// first row for that address with a non-zero hardware address, as "AA:BB:CC:DD:EE:FF". Empty when none.
 std::string hardware_address_in_arp_table(std::string_view table, std::string_view ipv4_text);
 
-/// Reads /proc/net/arp and looks `ipv4_text` up in it. Empty when the table cannot be read or has no entry.
-std::string hardware_address_of(std::string_view ipv4_text);
-
 }  // namespace quorvane::detail

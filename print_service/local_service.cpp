@@ -1,5 +1,7 @@
 #include "print_service/local_service.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include "core/log.h"
 #include "core/os.h"
 #include "net/jsonrpc_manager.h"
+#include "net/socket.h"
 #include "print_service/cups_printers.h"
 #include "print_service/peer_owner.h"
 #include "print_service/spool.h"
@@ -452,7 +455,11 @@ Json::Value local_service::handle_submit_job(const jsonrpc::connection& c, const
   const int32_t flags =
       attributes["filenameGenerationFlags"].isInt() ? attributes["filenameGenerationFlags"].asInt() : 0;
   // The device is known by its hardware address when the neighbour table has it.
-  const std::string device_hardware = hardware_address(address);
+  sockaddr_in device{};
+  device.sin_family = AF_INET;
+  const std::string device_hardware = inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
+                                          ? hardware_address_of(device)
+                                          : std::string();
   const std::string job_uuid = new_uuid();
   const std::string folder = spool_folder_ + "/" + job_uuid;
   const std::string spooled =

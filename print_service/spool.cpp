@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "core/log.h"
 
@@ -69,31 +68,6 @@ std::string spooled_file_name(std::string_view document, int32_t flags, std::str
     name += "+" + sanitized(hardware_address);
   }
   return name + sanitized(extension);
-}
-
-std::string hardware_address_in_table(std::string_view table, std::string_view ip_address) {
-  // Columns: IP address, HW type, Flags, HW address, Mask, Device; the first line is the heading.
-  std::istringstream lines{std::string(table)};
-  std::string line;
-  std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::string ip, type, flags, hw;
-    if (!(fields >> ip >> type >> flags >> hw)) continue;
-    if (ip != ip_address) continue;
-    // Flag 0x2 (ATF_COM) marks a complete entry; an incomplete one has a zero address.
-    if ((std::strtoul(flags.c_str(), nullptr, 16) & 0x2) == 0 || hw == "00:00:00:00:00:00") return {};
-    return hw;
-  }
-  return {};
-}
-
-std::string hardware_address(std::string_view ip_address) {
-  std::ifstream in("/proc/net/arp");
-  if (!in) return {};
-  std::stringstream table;
-  table << in.rdbuf();
-  return hardware_address_in_table(table.str(), ip_address);
 }
 
 bool make_folders(const std::string& path) {

@@ -26,13 +26,6 @@ std::string detect_file_format(const std::string& path);
 std::string spooled_file_name(std::string_view document, int32_t flags, std::string_view user,
                               std::string_view address, std::string_view hardware_address);
 
-/// The hardware address of `ip_address` in a neighbour table written as /proc/net/arp writes it; "" when
-/// the table does not list it (or lists it incomplete).
-std::string hardware_address_in_table(std::string_view table, std::string_view ip_address);
-
-/// The hardware address of `ip_address` from the kernel's neighbour table; "" when unknown.
-std::string hardware_address(std::string_view ip_address);
-
 /// Copies `source` into the new folder `folder` (created with mode 0700) under `name`. Returns the copy's
 /// path, or "" after logging the cause when the source cannot be read or the copy cannot be written
 /// (a partial copy is removed).

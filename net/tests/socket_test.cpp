@@ -1,11 +1,16 @@
 #include "net/socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +65,39 @@ TEST(Socket, NeighbourTableLookup) {
     EXPECT_EQ(detail::hardware_address_in_arp_table(table, c.address), c.want) << c.address;
   }
   EXPECT_EQ(detail::hardware_address_in_arp_table(table.substr(0, table.find('\n') + 1), "192.168.1.7"), "");
+}
+
+// The first complete row of this machine's neighbour table, as (IPv4 text, hardware text); empty when none.
+std::pair<std::string, std::string> first_neighbour() {
+  std::ifstream file("/proc/net/arp");
+  std::string row;
+  std::getline(file, row);
+  while (std::getline(file, row)) {
+    std::istringstream fields(row);
+    std::string address, type, flags, hardware;
+    if (fields >> address >> type >> flags >> hardware && hardware != "00:00:00:00:00:00") {
+      return {address, hardware};
+    }
+  }
+  return {};
+}
+
+sockaddr_in ipv4(const std::string& text) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  EXPECT_EQ(inet_pton(AF_INET, text.c_str(), &address.sin_addr), 1) << text;
+  return address;
+}
+
+TEST(Socket, HardwareAddressOfLooksTheSystemsNeighbourTableUp) {
+  EXPECT_EQ(hardware_address_of(ipv4("127.0.0.1")), "") << "loopback has no neighbour entry";
+  EXPECT_EQ(hardware_address_of(sockaddr_in{}), "") << "an address of no family";
+  const auto [address, hardware] = first_neighbour();
+  if (address.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
+  std::string want = hardware;
+  for (char& c : want) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string got = hardware_address_of(ipv4(address));
+  EXPECT_EQ(got, want) << address << ": got " << got << ", want " << want;
 }
 
 TEST(Socket, SendOfNothingReturnsZeroEvenWhenClosed) {

@@ -1,13 +1,18 @@
 // The real quorvane-service on a free loopback port with a temporary data folder, driven by the console's
 // own `server_stub` over the poll() run loop, and by the submit tool.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 #include "console_peer.h"
+#include "net/socket.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -227,6 +232,56 @@ TEST_F(ServiceSession, PrintIsAnsweredThroughTheCompletionAndSubmitWaitReportsIt
   console.record().prints[1].completion(2, 8, 0);
   EXPECT_EQ(finish(failing), 1);
   EXPECT_EQ(read_file(root_.path() + "/failing.out"), "status 2, state 8, job id 0\n");
+}
+
+// The IPv4 address of the first complete row of this machine's neighbour table; empty when none.
+std::string first_neighbour_address() {
+  std::ifstream file("/proc/net/arp");
+  std::string row;
+  std::getline(file, row);
+  while (std::getline(file, row)) {
+    std::istringstream fields(row);
+    std::string address, type, flags, hardware;
+    if (fields >> address >> type >> flags >> hardware && hardware != "00:00:00:00:00:00") return address;
+  }
+  return {};
+}
+
+TEST_F(ServiceSession, AJobsDeviceIdIsTheHardwareAddressTheNeighbourTableGives) {
+  const std::string neighbour = first_neighbour_address();
+  if (neighbour.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ASSERT_EQ(inet_pton(AF_INET, neighbour.c_str(), &address.sin_addr), 1) << neighbour;
+  const std::string want = hardware_address_of(address);
+  ASSERT_FALSE(want.empty()) << neighbour;
+
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("1d5a2e96-4142-4dbf-9e95-7a5b6c8d9e0f", "office"));
+  struct device_case {
+    const char* name;
+    std::string address;
+    std::string want;
+  };
+  const device_case cases[] = {
+      {"a neighbour", neighbour, want},
+      {"loopback, which has no neighbour entry", "127.0.0.1", ""},
+      {"not an IPv4 address", "printer.example", ""},
+  };
+  for (const auto& c : cases) {
+    const size_t before = console.record().prints.size();
+    const std::string output = root_.path() + "/device.out";
+    child_process& tool =
+        submit({"--printer", "office", "--device-address", c.address, document("d.pdf", "%PDF-1.4")}, output);
+    EXPECT_EQ(finish(tool), 0) << c.name << ": " << read_file(output);
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() > before; })) << c.name;
+    const auto& job = *console.record().prints.back().job;
+    EXPECT_EQ(job.deviceAddress(), c.address) << c.name;
+    const std::string got = job.deviceID().narrow();
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+    console.record().prints.back().completion(0, 9, 0);
+  }
 }
 
 TEST_F(ServiceSession, QueuedJobsSurviveARestartAndGoOutOneAtATimeInOrder) {

@@ -56,16 +56,6 @@ TEST(Spool, FileNameFollowsTheGenerationFlags) {
   EXPECT_EQ(spooled_file_name("a.pdf", 1, "../../etc", "", ""), "a+.._.._etc.pdf");
 }
 
-TEST(Spool, HardwareAddressComesFromCompleteNeighbourEntries) {
-  const std::string table =
-      "IP address       HW type     Flags       HW address            Mask     Device\n"
-      "192.168.1.20     0x1         0x2         3c:22:fb:01:02:03     *        wlan0\n"
-      "192.168.1.21     0x1         0x0         00:00:00:00:00:00     *        wlan0\n";
-  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.20"), "3c:22:fb:01:02:03");
-  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.21"), "");
-  EXPECT_EQ(hardware_address_in_table(table, "192.168.1.2"), "");
-}
-
 class SpoolFolder : public ::testing::Test {
  protected:
   void SetUp() override {
