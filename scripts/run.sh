@@ -7,6 +7,15 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 
+# The service offers every CUPS queue of the machine; start the scheduler when nothing else did (no systemd).
+if ! lpstat -r 2>/dev/null | grep -q 'is running'; then
+  if [ "$(id -u)" -eq 0 ] && command -v cupsd >/dev/null; then
+    cupsd && sleep 1
+  else
+    echo "CUPS is not running: the print service will offer no CUPS printer." >&2
+  fi
+fi
+
 bin=build/release
 if [ ! -x "$bin/print_service/quorvane-service" ]; then
   echo "The print service (quorvane-service) is not built yet." >&2

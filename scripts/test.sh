@@ -11,6 +11,9 @@ for preset in dev asan; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = dev ]; then
+    cmake --build --preset dev --target format-check
+  fi
   if [ "$preset" = asan ]; then
     # Show that the sanitizer runtime is really linked into the test programs.
     if ! ldd build/asan/core/tests/core_tests | grep -q libasan; then
