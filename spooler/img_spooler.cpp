@@ -15,7 +15,7 @@ IMGSpooler::~IMGSpooler() {
 bool IMGSpooler::setup() {
   // A library that cannot work fails the job here, before any of its calls.
   if (library_.missing()) {
-    QV_LOG(log_error, "Unable to load QuickPDF library");
+    QV_LOG(log_error, "Unable to load the image library");
     fail(-1);
     return false;
   }

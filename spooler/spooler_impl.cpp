@@ -26,7 +26,7 @@ constexpr size_t max_path_characters = 259;
 // Creates `folder` (an existing one counts as success); logs the failure.
 bool make_folder(const std::string& folder) {
   if (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  QV_LOG(log_error, "CreateDirectory failed(%s) failed: %d", folder.c_str(), errno);
+  QV_LOG(log_error, "mkdir(%s) failed: %d", folder.c_str(), errno);
   return false;
 }
 
@@ -142,7 +142,7 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
 int32_t spooler_impl::applicationWillInitialize() {
   if (status_ == 0) return 0;
   if (images_.missing()) {
-    QV_LOG(log_error, "Unable to load QuickPDF library");
+    QV_LOG(log_error, "Unable to load the image library");
     return status_;
   }
   // The temporary folder, else the system's shared one for lasting temporary files.
@@ -156,7 +156,7 @@ int32_t spooler_impl::applicationWillInitialize() {
   if (base.back() != '/') base += '/';
   const std::string folder = base + spool_folder_name;
   if (folder.size() > max_path_characters) {
-    QV_LOG(log_error, "CreateDirectory failed(%s) failed: %d", folder.c_str(), ENAMETOOLONG);
+    QV_LOG(log_error, "mkdir(%s) failed: %d", folder.c_str(), ENAMETOOLONG);
     return status_;
   }
   if (!make_folder(folder)) return status_;
@@ -184,7 +184,8 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
   if (!directory.empty()) {
     std::string copy;
     if (const int32_t error = copy_into_folder(path, directory, copy); error != 0) {
-      QV_LOG(log_error, "CopyFile() failed: %d", error);
+      QV_LOG(log_error, "Unable to copy job '%s' into folder '%s': %s (%d)", path.c_str(), directory.c_str(),
+             std::strerror(error), error);
       completion(error, job_state_aborted, 0);
       return;
     }
