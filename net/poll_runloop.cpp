@@ -1,6 +1,5 @@
 #include "net/poll_runloop.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -19,88 +18,30 @@ poll_runloop::poll_runloop() {
 }
 
 poll_runloop::~poll_runloop() {
-  entries_.clear();
-  queue_.clear();
+  watches_.clear();
+  posted_.clear();
   if (wake_handle_ >= 0) ::close(wake_handle_);
 }
 
-std::vector<poll_runloop::entry>::iterator poll_runloop::find_entry(const socket* s) {
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    const socket* held = it->watched.get();
-    if (held == s) return it;
-    if (held && s && held->handle() != socket::invalid_handle && held->handle() == s->handle()) return it;
-  }
-  return entries_.end();
-}
-
 bool poll_runloop::watch(smart_ptr<socket> s, int32_t mask, handler h, void* context) {
-  if (!s) return false;
-  auto it = find_entry(s.get());
-  if (it != entries_.end()) {
-    it->mask = mask;
-    it->on_event = h;
-    it->context = context;
-    return true;
-  }
-  // Handlers read until the system reports that it would block, so a watched socket must never block.
-  if (s->handle() != socket::invalid_handle) {
-    const int flags = fcntl(s->handle(), F_GETFL);
-    if (flags >= 0) fcntl(s->handle(), F_SETFL, flags | O_NONBLOCK);
-  }
-  entries_.push_back(entry{std::move(s), mask, h, context});
-  return true;
+  return watches_.watch(std::move(s), mask, h, context) != watch_list::watch_outcome::rejected;
 }
 
 void poll_runloop::unwatch(smart_ptr<socket> s) {
-  auto it = find_entry(s.get());
-  if (it != entries_.end()) entries_.erase(it);
+  watches_.unwatch(s.get());
 }
 
 void poll_runloop::post(std::function<void()> work) {
-  {
-    std::lock_guard lock(queue_lock_);
-    queue_.push_back(std::move(work));
-  }
+  posted_.push(std::move(work));
   const uint64_t one = 1;
   if (wake_handle_ >= 0) (void)!::write(wake_handle_, &one, sizeof one);
 }
 
-bool poll_runloop::notify(int handle) {
-  for (const entry& e : entries_) {
-    if (e.watched && e.watched->handle() == handle) {
-      // Copies, because the handler may unwatch (and so destroy) the entry while it runs.
-      smart_ptr<socket> s = e.watched;
-      const handler h = e.on_event;
-      void* context = e.context;
-      h(std::move(s), /*event=*/4, context);
-      return true;
-    }
-  }
-  return false;
-}
-
-int poll_runloop::drain_queue() {
-  int ran = 0;
-  for (;;) {
-    std::function<void()> item;
-    {
-      std::lock_guard lock(queue_lock_);
-      if (queue_.empty()) break;
-      item = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    // Outside the lock: the item may post more work, which then runs in this same drain.
-    if (item) item();
-    ++ran;
-  }
-  return ran;
-}
-
 int poll_runloop::run_once(int timeout_ms) {
   std::vector<pollfd> handles;
-  handles.reserve(entries_.size() + 1);
+  handles.reserve(watches_.size() + 1);
   handles.push_back(pollfd{wake_handle_, POLLIN, 0});
-  for (const entry& e : entries_) {
+  for (const watch_list::entry& e : watches_.entries()) {
     if (e.watched && e.watched->handle() != socket::invalid_handle) {
       handles.push_back(pollfd{e.watched->handle(), POLLIN, 0});
     }
@@ -117,13 +58,13 @@ int poll_runloop::run_once(int timeout_ms) {
   // unwatched it, and a notification for a socket no longer watched is ignored.
   for (size_t i = 1; i < handles.size(); ++i) {
     if (handles[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-      if (notify(handles[i].fd)) ++ran;
+      if (watches_.notify(handles[i].fd)) ++ran;
     }
   }
   if (handles[0].revents & POLLIN) {
     uint64_t count;
     (void)!::read(wake_handle_, &count, sizeof count);
-    ran += drain_queue();
+    ran += posted_.drain();
   }
   return ran;
 }

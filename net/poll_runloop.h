@@ -5,13 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <vector>
 
 #include "core/runloop.h"
 #include "net/socket.h"
+#include "net/watch_list.h"
 
 namespace quorvane {
 
@@ -56,29 +54,11 @@ class poll_runloop final : public runloop {
   void stop();
 
   /// The number of watched sockets.
-  size_t watched_count() const { return entries_.size(); }
+  size_t watched_count() const { return watches_.size(); }
 
  private:
-  struct entry {
-    smart_ptr<socket> watched;
-    int32_t mask;
-    handler on_event;
-    void* context;
-  };
-
-  /// The entry for `s` under the matching rule (same object, or both handles open and equal), or end.
-  std::vector<entry>::iterator find_entry(const socket* s);
-
-  /// Calls the handler of the first entry whose socket now has `handle`; false when there is none.
-  bool notify(int handle);
-
-  /// Takes posted items out one at a time under `queue_lock_` and runs each outside it, until the queue is
-  /// empty. Returns how many ran.
-  int drain_queue();
-
-  std::vector<entry> entries_;
-  std::mutex queue_lock_;
-  std::deque<std::function<void()>> queue_;  // guarded by queue_lock_
+  watch_list watches_;
+  work_queue posted_;
   std::atomic<bool> stop_requested_{false};
   int wake_handle_ = -1;
 };

@@ -5,14 +5,13 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <vector>
+#include <unordered_map>
 
 #include "core/runloop.h"
 #include "net/socket.h"
+#include "net/watch_list.h"
 
 namespace quorvane {
 
@@ -43,30 +42,14 @@ class qt_runloop final : public runloop {
   void post(std::function<void()> work) override;
 
   /// The number of watched sockets.
-  size_t watched_count() const { return entries_.size(); }
+  size_t watched_count() const { return watches_.size(); }
 
  private:
-  struct entry {
-    smart_ptr<socket> watched;
-    int32_t mask;
-    handler on_event;
-    void* context;
-    std::unique_ptr<QSocketNotifier> notifier;
-  };
-
-  /// The entry for `s` under the matching rule (same object, or both handles open and equal), or end.
-  std::vector<entry>::iterator find_entry(const socket* s);
-
-  /// Calls the handler of the first entry whose socket now has `handle`; nothing when there is none.
-  void notify(int handle);
-
-  /// Takes posted items out one at a time under `queue_lock_` and runs each outside it, until none is left.
-  void drain_queue();
-
-  std::vector<entry> entries_;
-  std::mutex queue_lock_;
-  std::deque<std::function<void()>> queue_;  // guarded by queue_lock_
-  QObject receiver_;                         // the target of the queued drains; lives on the loop's thread
+  watch_list watches_;
+  // The read notifier of each watched socket with an open handle, keyed by the socket its entry holds.
+  std::unordered_map<const socket*, std::unique_ptr<QSocketNotifier>> notifiers_;
+  work_queue posted_;
+  QObject receiver_;  // the target of the queued drains; lives on the loop's thread
 };
 
 }  // namespace quorvane

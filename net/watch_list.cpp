@@ -1,0 +1,88 @@
+#include "net/watch_list.h"
+
+#include <fcntl.h>
+
+namespace quorvane {
+
+std::vector<watch_list::entry>::iterator watch_list::find_entry(const socket* s) {
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    const socket* held = it->watched.get();
+    if (held == s) return it;
+    if (held && s && held->handle() != socket::invalid_handle && held->handle() == s->handle()) return it;
+  }
+  return entries_.end();
+}
+
+watch_list::watch_outcome watch_list::watch(smart_ptr<socket> s, int32_t mask, runloop::handler h,
+                                            void* context) {
+  if (!s) return watch_outcome::rejected;
+  auto it = find_entry(s.get());
+  if (it != entries_.end()) {
+    it->mask = mask;
+    it->on_event = h;
+    it->context = context;
+    return watch_outcome::replaced;
+  }
+  // Handlers read until the system reports that it would block, so a watched socket must never block.
+  if (s->handle() != socket::invalid_handle) {
+    const int flags = fcntl(s->handle(), F_GETFL);
+    if (flags >= 0) fcntl(s->handle(), F_SETFL, flags | O_NONBLOCK);
+  }
+  entries_.push_back(entry{std::move(s), mask, h, context});
+  return watch_outcome::added;
+}
+
+smart_ptr<socket> watch_list::unwatch(const socket* s) {
+  auto it = find_entry(s);
+  if (it == entries_.end()) return {};
+  smart_ptr<socket> held = std::move(it->watched);
+  entries_.erase(it);
+  return held;
+}
+
+bool watch_list::notify(int handle) const {
+  for (const entry& e : entries_) {
+    if (e.watched && e.watched->handle() == handle) {
+      // Copies, because the handler may unwatch (and so destroy) the entry while it runs.
+      smart_ptr<socket> s = e.watched;
+      const runloop::handler h = e.on_event;
+      void* context = e.context;
+      h(std::move(s), /*event=*/4, context);
+      return true;
+    }
+  }
+  return false;
+}
+
+void work_queue::push(std::function<void()> work) {
+  std::lock_guard lock(lock_);
+  items_.push_back(std::move(work));
+}
+
+int work_queue::drain() {
+  int ran = 0;
+  for (;;) {
+    std::function<void()> item;
+    {
+      std::lock_guard lock(lock_);
+      if (items_.empty()) break;
+      item = std::move(items_.front());
+      items_.pop_front();
+    }
+    // Outside the lock: the item may post more work, which then runs in this same drain.
+    if (item) item();
+    ++ran;
+  }
+  return ran;
+}
+
+void work_queue::clear() {
+  // The items are destroyed when `dropped` goes, after the lock is released.
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard lock(lock_);
+    dropped.swap(items_);
+  }
+}
+
+}  // namespace quorvane

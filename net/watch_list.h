@@ -1,0 +1,80 @@
+// The bookkeeping every run loop shares: the list of watched sockets and the queue of posted work. Each loop
+// adds only its way of waiting (poll, a toolkit's notifiers) and of being woken.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "core/runloop.h"
+#include "net/socket.h"
+
+namespace quorvane {
+
+/// The watched sockets of one run loop, each with its mask, handler and context. Belongs to the loop's
+/// thread; not locked.
+class watch_list {
+ public:
+  struct entry {
+    smart_ptr<socket> watched;
+    int32_t mask;
+    runloop::handler on_event;
+    void* context;
+  };
+
+  /// What `watch` did with a socket.
+  enum class watch_outcome {
+    rejected,  // a null socket: nothing changed
+    replaced,  // an entry matched: its mask, handler and context were replaced
+    added,     // a new entry was appended and its handle made non-blocking
+  };
+
+  /// Watches `s`: an entry for the same object, or for another object with the same open handle, gets the
+  /// new mask, handler and context; otherwise `s` is made non-blocking and appended. Returns `rejected`
+  /// (nothing changed) for a null socket.
+  watch_outcome watch(smart_ptr<socket> s, int32_t mask, runloop::handler h, void* context);
+
+  /// Removes the entry of `s` (same object or same open handle) and returns the socket it held, so the
+  /// caller can release what it attached to it; null when there was none.
+  smart_ptr<socket> unwatch(const socket* s);
+
+  /// Calls the handler of the first entry whose socket now has `handle`. Returns false when there is none.
+  bool notify(int handle) const;
+
+  /// The entries, in the order they were added.
+  const std::vector<entry>& entries() const { return entries_; }
+
+  /// The number of watched sockets.
+  size_t size() const { return entries_.size(); }
+
+  /// Forgets every entry and drops their references.
+  void clear() { entries_.clear(); }
+
+ private:
+  /// The entry for `s` under the matching rule (same object, or both handles open and equal), or end.
+  std::vector<entry>::iterator find_entry(const socket* s);
+
+  std::vector<entry> entries_;
+};
+
+/// Work posted to a run loop from any thread, run in order on the loop's thread.
+class work_queue {
+ public:
+  /// Appends `work` behind the items already queued; callable from any thread.
+  void push(std::function<void()> work);
+
+  /// Takes items out one at a time under the lock and runs each outside it, until the queue is empty, so an
+  /// item may post more work, which runs in this same drain. Returns how many ran.
+  int drain();
+
+  /// Destroys the items never run, outside the lock (their captures may post).
+  void clear();
+
+ private:
+  std::mutex lock_;
+  std::deque<std::function<void()>> items_;  // guarded by lock_
+};
+
+}  // namespace quorvane
