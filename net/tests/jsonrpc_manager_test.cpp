@@ -109,8 +109,6 @@ class echo final : public connection::delegate {
   }
 };
 
-using Offer = main_loop_fixture;
-
 // The listening side of a test server: accepts, waits for the first bytes and offers the socket.
 struct greeter {
   static inline echo responder;
@@ -141,37 +139,68 @@ struct greeter {
   }
 };
 
-TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
-  greeter::reset();
-  smart_ptr<socket> listener = listen_on_loopback(0);
-  ASSERT_TRUE(listener);
-  loop_.watch(listener, 4, &greeter::on_accept, nullptr);
+// A main loop, and for the tests that need one a listener served by the greeter with a client connected to
+// it.
+class Offer : public main_loop_fixture {
+ protected:
+  void SetUp() override {
+    main_loop_fixture::SetUp();
+    greeter::reset();
+  }
+  void TearDown() override {
+    greeter::adopted = nullptr;
+    if (listener_) loop_.unwatch(listener_);
+    main_loop_fixture::TearDown();
+  }
 
-  smart_ptr<socket> client(new socket);
-  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
+  // Starts the greeter's listener and connects `client_` to it.
+  void connect_client() {
+    listener_ = listen_on_loopback(0);
+    ASSERT_TRUE(listener_);
+    loop_.watch(listener_, 4, &greeter::on_accept, nullptr);
+    client_ = smart_ptr<socket>(new socket);
+    ASSERT_EQ(connect_to_loopback(*client_, static_cast<uint16_t>(listener_->local_port())), 0);
+  }
+
+  // Appends what the client receives to `response` until it holds `size` bytes; false after 5 s.
+  bool receive(std::string& response, size_t size) {
+    return loop_.run_until(
+        [&] {
+          char chunk[256];
+          ssize_t n;
+          while ((n = client_->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+            response.append(chunk, static_cast<size_t>(n));
+          return response.size() >= size;
+        },
+        std::chrono::seconds(5));
+  }
+
+  // A "ping" request whose params are `[text]`.
+  static Json::Value ping(const char* text, int id) {
+    Json::Value request;
+    request["jsonrpc"] = "2.0";
+    request["method"] = "ping";
+    request["params"].append(text);
+    request["id"] = id;
+    return request;
+  }
+
+  smart_ptr<socket> listener_;
+  smart_ptr<socket> client_;
+};
+
+TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
+  ASSERT_NO_FATAL_FAILURE(connect_client());
   // The frame goes out in two writes, so the greeter first sees too little to decide.
-  Json::Value request;
-  request["jsonrpc"] = "2.0";
-  request["method"] = "ping";
-  request["params"].append("hello");
-  request["id"] = 1;
-  const std::string framed = frame(request);
-  ASSERT_EQ(client->send(framed.data(), 2, 0), 2);
+  const std::string framed = frame(ping("hello", /*id=*/1));
+  ASSERT_EQ(client_->send(framed.data(), 2, 0), 2);
   ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
   EXPECT_EQ(greeter::results.front(), offer_result::waiting);
 
-  ASSERT_EQ(client->send(framed.data() + 2, framed.size() - 2, 0), static_cast<ssize_t>(framed.size() - 2));
+  ASSERT_EQ(client_->send(framed.data() + 2, framed.size() - 2, 0), static_cast<ssize_t>(framed.size() - 2));
   const std::string want = "28:{\"id\":1,\"result\":[\"hello\"]}\n,";
   std::string response;
-  ASSERT_TRUE(loop_.run_until(
-      [&] {
-        char chunk[256];
-        ssize_t n;
-        while ((n = client->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
-          response.append(chunk, static_cast<size_t>(n));
-        return response.size() >= want.size();
-      },
-      std::chrono::seconds(5)));
+  ASSERT_TRUE(receive(response, want.size()));
   // The bytes the greeter read were handed to the connection: it served the frame from its first byte.
   EXPECT_EQ(greeter::results.back(), offer_result::adopted);
   EXPECT_EQ(response, want);
@@ -180,57 +209,34 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
   EXPECT_EQ(greeter::adopted, accepted_connections().front()) << "offer must return the adopted connection";
   greeter::adopted = nullptr;
   EXPECT_EQ(accepted_connections().front()->peer_hardware_text(), "localhost");
-  client->close();
+  client_->close();
   ASSERT_TRUE(loop_.run_until([] { return greeter::closes == 1; }, std::chrono::seconds(5)));
   EXPECT_TRUE(accepted_connections().empty());
-  loop_.unwatch(listener);
 }
 
 TEST_F(Offer, APeerSpeakingAnotherProtocolIsRefused) {
-  greeter::reset();
-  smart_ptr<socket> listener = listen_on_loopback(0);
-  ASSERT_TRUE(listener);
-  loop_.watch(listener, 4, &greeter::on_accept, nullptr);
-  smart_ptr<socket> client(new socket);
-  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
-  ASSERT_EQ(client->send("GET / HTTP/1.1\r\n\r\n", 18, 0), 18);
+  ASSERT_NO_FATAL_FAILURE(connect_client());
+  ASSERT_EQ(client_->send("GET / HTTP/1.1\r\n\r\n", 18, 0), 18);
   ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
   EXPECT_EQ(greeter::results, (std::vector<offer_result>{offer_result::refused}));
   EXPECT_TRUE(accepted_connections().empty());
-  loop_.unwatch(listener);
 }
 
 TEST_F(Offer, APeerThatEndsBeforeDecidingIsRefused) {
-  greeter::reset();
-  smart_ptr<socket> listener = listen_on_loopback(0);
-  ASSERT_TRUE(listener);
-  loop_.watch(listener, 4, &greeter::on_accept, nullptr);
-  smart_ptr<socket> client(new socket);
-  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
-  ASSERT_EQ(client->send("42", 2, 0), 2);
-  ::shutdown(client->handle(), SHUT_WR);
+  ASSERT_NO_FATAL_FAILURE(connect_client());
+  ASSERT_EQ(client_->send("42", 2, 0), 2);
+  ::shutdown(client_->handle(), SHUT_WR);
   ASSERT_TRUE(loop_.run_until(
       [] { return !greeter::results.empty() && greeter::results.back() != offer_result::waiting; },
       std::chrono::seconds(5)));
   EXPECT_EQ(greeter::results.back(), offer_result::refused);
-  loop_.unwatch(listener);
 }
 
 TEST_F(Offer, APeerPausingInsideItsHeaderIsAwaitedWithoutSpinningAndLosesNoByte) {
-  greeter::reset();
-  smart_ptr<socket> listener = listen_on_loopback(0);
-  ASSERT_TRUE(listener);
-  loop_.watch(listener, 4, &greeter::on_accept, nullptr);
-  smart_ptr<socket> client(new socket);
-  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
-
-  Json::Value request;
-  request["jsonrpc"] = "2.0";
-  request["method"] = "ping";
-  request["params"].append("a pause after the first digit");
-  request["id"] = 7;
+  ASSERT_NO_FATAL_FAILURE(connect_client());
+  const Json::Value request = ping("a pause after the first digit", /*id=*/7);
   const std::string framed = frame(request);
-  ASSERT_EQ(client->send(framed.data(), 1, 0), 1);
+  ASSERT_EQ(client_->send(framed.data(), 1, 0), 1);
   ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
   // While the peer is silent its socket must not stay readable: a loop that spins calls the greeter
   // thousands of times in this pause.
@@ -240,28 +246,18 @@ TEST_F(Offer, APeerPausingInsideItsHeaderIsAwaitedWithoutSpinningAndLosesNoByte)
   for (const offer_result r : greeter::results) EXPECT_EQ(r, offer_result::waiting);
   EXPECT_EQ(manager::shared().undecided_count(), 1u);
 
-  ASSERT_EQ(client->send(framed.data() + 1, framed.size() - 1, 0), static_cast<ssize_t>(framed.size() - 1));
+  ASSERT_EQ(client_->send(framed.data() + 1, framed.size() - 1, 0), static_cast<ssize_t>(framed.size() - 1));
   Json::Value answer;
   answer["id"] = 7;
   answer["result"] = request["params"];
   const std::string want = frame(answer);
   std::string response;
-  ASSERT_TRUE(loop_.run_until(
-      [&] {
-        char chunk[256];
-        ssize_t n;
-        while ((n = client->recv(chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
-          response.append(chunk, static_cast<size_t>(n));
-        return response.size() >= want.size();
-      },
-      std::chrono::seconds(5)));
+  ASSERT_TRUE(receive(response, want.size()));
   EXPECT_EQ(response, want) << "the connection must see the whole frame, its first digit included";
   EXPECT_EQ(greeter::results.back(), offer_result::adopted);
   ASSERT_EQ(accepted_connections().size(), 1u);
   EXPECT_EQ(greeter::adopted, accepted_connections().front());
   EXPECT_EQ(manager::shared().undecided_count(), 0u);
-  greeter::adopted = nullptr;
-  loop_.unwatch(listener);
 }
 
 TEST_F(Offer, ReadsTheHeaderInPiecesAndNoFurther) {
