@@ -9,47 +9,14 @@
 
 #include "core/log.h"
 #include "database/database_sqlite.h"
+#include "database/tests/log_capture.h"
 #include "database/tests/temporary_folder.h"
 
 namespace quorvane::database {
 namespace {
 
+using testing_support::log_capture;
 using testing_support::temporary_folder;
-
-// Captures standard error at the verbose level for the life of the object.
-class log_capture {
- public:
-  log_capture() : previous_(log_level_threshold()) {
-    set_log_level(log_verbose);
-    ::testing::internal::CaptureStderr();
-  }
-  ~log_capture() {
-    if (!taken_) ::testing::internal::GetCapturedStderr();
-    set_log_level(previous_);
-  }
-  /// The lines written since construction, each reduced to its message (after the "file:line " part).
-  std::vector<std::string> messages() {
-    taken_ = true;
-    const std::string text = ::testing::internal::GetCapturedStderr();
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      // Skip "thread time function file:line " (the message follows the first " " after ".cpp:N").
-      const size_t at = line.find(".cpp:");
-      if (at != std::string::npos) line = line.substr(line.find(' ', at) + 1);
-      lines.push_back(line);
-      start = end + 1;
-    }
-    return lines;
-  }
-
- private:
-  int32_t previous_;
-  bool taken_ = false;
-};
 
 // A manager of its own on a temporary folder, so that each test starts from an empty database.
 class Manager : public ::testing::Test {
