@@ -1,7 +1,5 @@
 #include "model/device.h"
 
-#include <iterator>
-
 #include "model/record_p.h"
 
 namespace quorvane::model {
@@ -21,10 +19,7 @@ constexpr const char* create_statements[] = {
 }  // namespace
 
 bool device::createTable() {
-  database::manager& db = database::manager::shared();
-  const bool created = db.exec(create_statements[0]) == 0;
-  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
-  return created;
+  return detail::create_table(create_statements);
 }
 
 void device::writeJSON(Json::Value& out) const {

@@ -1,7 +1,5 @@
 #include "model/job.h"
 
-#include <iterator>
-
 #include "model/record_p.h"
 
 namespace quorvane::model {
@@ -31,10 +29,7 @@ constexpr const char* create_statements[] = {
 }  // namespace
 
 bool job::createTable() {
-  database::manager& db = database::manager::shared();
-  const bool created = db.exec(create_statements[0]) == 0;
-  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
-  return created;
+  return detail::create_table(create_statements);
 }
 
 void job::writeJSON(Json::Value& out) const {

@@ -1,7 +1,6 @@
 #include "model/printer.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "model/record_p.h"
 
@@ -38,10 +37,7 @@ constexpr const char* create_statements[] = {
 }  // namespace
 
 bool printer::createTable() {
-  database::manager& db = database::manager::shared();
-  const bool created = db.exec(create_statements[0]) == 0;
-  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
-  return created;
+  return detail::create_table(create_statements);
 }
 
 void printer::writeJSON(Json::Value& out) const {
@@ -90,11 +86,7 @@ void printer::readJSON(const Json::Value& in) {
 
   // Every printer that lists formats also accepts the two raster formats.
   formats_.clear();
-  if (const Json::Value* list = read.array("formats")) {
-    for (const Json::Value& element : *list) {
-      std::string format;
-      if (read.element_text(element, "formats", format)) formats_.push_back(std::move(format));
-    }
+  if (read.text_list("formats", formats_)) {
     for (const char* raster : {"image/pwg-raster", "image/urf"}) {
       if (std::find(formats_.begin(), formats_.end(), raster) == formats_.end()) formats_.push_back(raster);
     }
@@ -119,13 +111,7 @@ void printer::readJSON(const Json::Value& in) {
   autoCreated_ = read.boolean("autoCreated", false);
 
   // Replacing (not appending to) the list keeps a second read of the same JSON from doubling it.
-  if (const Json::Value* list = read.array("acl")) {
-    acl_.clear();
-    for (const Json::Value& element : *list) {
-      std::string user;
-      if (read.element_text(element, "acl", user)) acl_.push_back(std::move(user));
-    }
-  }
+  read.text_list("acl", acl_);
 }
 
 bool printer::save() {

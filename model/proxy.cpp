@@ -1,7 +1,5 @@
 #include "model/proxy.h"
 
-#include <iterator>
-
 #include "model/record_p.h"
 
 namespace quorvane::network {
@@ -30,10 +28,7 @@ constexpr const char* create_statements[] = {
 }  // namespace
 
 bool proxy::createTable() {
-  database::manager& db = database::manager::shared();
-  const bool created = db.exec(create_statements[0]) == 0;
-  for (size_t i = 1; i < std::size(create_statements); ++i) db.exec(create_statements[i]);
-  return created;
+  return model::detail::create_table(create_statements);
 }
 
 void proxy::writeJSON(Json::Value& out) const {

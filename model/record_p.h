@@ -1,6 +1,7 @@
 // Helpers shared by the records' implementations.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "core/log.h"
@@ -15,6 +16,15 @@ void assign(T& field, const U& value, bool& dirty) {
   if (field == value) return;
   field = value;
   dirty = true;
+}
+
+/// Runs `statements` in order on the process-wide database: the first creates a record's table, the others
+/// its indexes. Returns false when the table statement fails (an index that fails only costs speed).
+inline bool create_table(std::span<const char* const> statements) {
+  database::manager& db = database::manager::shared();
+  const bool created = !statements.empty() && db.exec(statements.front()) == 0;
+  for (size_t i = 1; i < statements.size(); ++i) db.exec(statements[i]);
+  return created;
 }
 
 /// Parses the json column of a row; false (with a warning) when it is not a JSON object.
