@@ -130,6 +130,17 @@ const Json::Value* reader::array(const char* key) const {
   return found;
 }
 
+bool reader::text_list(const char* key, std::vector<std::string>& out) const {
+  const Json::Value* list = array(key);
+  if (!list) return false;
+  out.clear();
+  for (const Json::Value& element : *list) {
+    std::string item;
+    if (element_text(element, key, item)) out.push_back(std::move(item));
+  }
+  return true;
+}
+
 const Json::Value& reader::value(const char* key) const {
   static const Json::Value null_value;
   const Json::Value* found = find(key);

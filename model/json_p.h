@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/os.h"
 
@@ -35,6 +36,10 @@ class reader {
   const Json::Value* array(const char* key) const;
   /// The key's value, or a null value when it is missing.
   const Json::Value& value(const char* key) const;
+
+  /// Replaces `out` with the texts of the array `key`, leaving out (with a warning) elements that are not
+  /// text. Returns false, with `out` unchanged, when the key is missing or not an array.
+  bool text_list(const char* key, std::vector<std::string>& out) const;
 
   /// One element of the array `key` as text; false (with a warning) when it cannot be converted.
   bool element_text(const Json::Value& element, const char* key, std::string& out) const;
