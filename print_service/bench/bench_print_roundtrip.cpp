@@ -88,17 +88,33 @@ struct answering_console : server::delegate {
   }
 };
 
-// The service's end needs a delegate for responses to reach their calls; it gets no requests here.
+// The service's end: the delegate responses need to reach their calls (it gets no requests here), and the
+// connection the manager adopted for the console's socket.
 struct service_end : jsonrpc::connection::delegate {
   void request_handler(smart_ptr<jsonrpc::connection>, Json::Value&, jsonrpc::reply_function) override {}
+  smart_ptr<jsonrpc::connection> to_console;
 };
+
+void on_first_bytes(smart_ptr<socket> s, int32_t, void* context) {
+  jsonrpc::offer_outcome outcome = jsonrpc::manager::shared().offer(s, nullptr);
+  switch (outcome.result) {
+    case jsonrpc::offer_result::waiting:
+      return;
+    case jsonrpc::offer_result::refused:
+      // Left watched, a peer that ended or spoke something else would be reported again on every round.
+      main_runloop()->unwatch(s);
+      s->close();
+      return;
+    case jsonrpc::offer_result::adopted:
+      static_cast<service_end*>(context)->to_console = std::move(outcome.adopted);
+      return;
+  }
+}
 
 void on_accept(smart_ptr<socket> listener, int32_t, void* context) {
   while (smart_ptr<socket> peer = listener->accept()) {
     peer->set_delegate(static_cast<service_end*>(context));
-    main_runloop()->watch(
-        peer, 4, [](smart_ptr<socket> s, int32_t, void*) { jsonrpc::manager::shared().offer(s, nullptr); },
-        nullptr);
+    main_runloop()->watch(peer, 4, on_first_bytes, context);
   }
 }
 
@@ -118,11 +134,11 @@ void BM_PrintRoundTripOnLoopback(benchmark::State& state) {
   // The console speaks first, as it does on every connection; the service adopts the socket then.
   const bool connected = connect_to_loopback(*stub, static_cast<uint16_t>(listener->local_port())) == 0;
   if (connected) stub->authenticate("", nullptr);
-  if (!connected || !loop.run_until([] { return !jsonrpc::accepted_connections().empty(); }, 5s)) {
+  if (!connected || !loop.run_until([&] { return bool(service.to_console); }, 5s)) {
     state.SkipWithError("the console could not connect");
     return;
   }
-  smart_ptr<jsonrpc::connection> to_console = jsonrpc::accepted_connections().back();
+  smart_ptr<jsonrpc::connection> to_console = std::move(service.to_console);
   Json::Value request = print_request();
   request.removeMember("id");
   int64_t answered = 0;
