@@ -2,6 +2,7 @@
 #include <json/writer.h>
 
 #include <cmath>
+#include <exception>
 #include <limits>
 
 #include "core/log.h"
@@ -154,7 +155,13 @@ std::string compact_text(const Json::Value& value) {
 
 bool parse(const std::string& text, Json::Value& root) {
   Json::Reader reader;
-  return reader.parse(text, root, /*collectComments=*/false);
+  // The reader throws instead of failing on text nested deeper than its stack limit.
+  try {
+    return reader.parse(text, root, /*collectComments=*/false);
+  } catch (const std::exception&) {
+    root = Json::Value();
+    return false;
+  }
 }
 
 }  // namespace quorvane::model::json

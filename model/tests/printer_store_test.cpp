@@ -168,8 +168,11 @@ TEST_F(Store, FindByUuidIgnoresCase) {
 }
 
 TEST_F(Store, RowWithUnreadableJsonKeepsOidUuidAndConstructorDefaults) {
-  for (const char* json : {"{not json", "", "[1,2,3]", "\"text\""}) {
-    SCOPED_TRACE(json);
+  // The last case nests deeper than the JSON library's reader allows, which makes it throw.
+  const std::string too_deep = "{\"media\":" + std::string(2000, '[');
+  for (const std::string& json :
+       {std::string("{not json"), std::string(), std::string("[1,2,3]"), std::string("\"text\""), too_deep}) {
+    SCOPED_TRACE(json.substr(0, 20));
     ASSERT_EQ(database::manager::shared().exec("DELETE FROM printer;"), 0);
     ASSERT_EQ(database::manager::shared().exec("INSERT INTO printer VALUES(7,'broken','name','owner',2,'" +
                                                database::sql_quote(json) + "');"),
