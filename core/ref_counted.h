@@ -62,19 +62,22 @@ class smart_ptr {
 
   ~smart_ptr() { reset(); }
 
-  /// Assignment to itself changes nothing; otherwise the held object is released first.
+  /// Holds `other`'s object instead of the current one; assignment to itself changes nothing.
   smart_ptr& operator=(const smart_ptr& other) noexcept {
     if (this == &other) return *this;
-    reset();
-    object_ = other.object_;
+    // The new object is taken before the old one is released: `other` may live inside the old object
+    // (`node = node->next`), and that release can delete it.
+    T* old = std::exchange(object_, other.object_);
     if (object_) object_->retain();
+    if (old) old->release();
     return *this;
   }
 
+  /// Takes `other`'s reference over and releases the current object; `other` becomes null.
   smart_ptr& operator=(smart_ptr&& other) noexcept {
     if (this == &other) return *this;
-    reset();
-    object_ = std::exchange(other.object_, nullptr);
+    T* old = std::exchange(object_, std::exchange(other.object_, nullptr));
+    if (old) old->release();
     return *this;
   }
 

@@ -71,6 +71,36 @@ TEST(SmartPtr, AssignmentReleasesTheOldObjectFirst) {
   EXPECT_EQ(b->reference_count(), 2);
 }
 
+// A list node: the next node is held only by the one before it.
+class node final : public ref_counted_object {
+ public:
+  explicit node(int* deletions) : deletions_(deletions) {}
+  ~node() override { ++*deletions_; }
+  smart_ptr<node> next;
+
+ private:
+  int* deletions_;
+};
+
+TEST(SmartPtr, AssigningFromAPointerInsideTheReleasedObjectKeepsItsTarget) {
+  // `head = head->next`: releasing the old head destroys the very pointer being assigned from.
+  for (const bool by_move : {false, true}) {
+    int deletions = 0;
+    smart_ptr<node> head(new node(&deletions));
+    head->next = smart_ptr<node>(new node(&deletions));
+    node* second = head->next.get();
+    if (by_move) {
+      head = std::move(head->next);
+    } else {
+      head = head->next;
+    }
+    EXPECT_EQ(deletions, 1) << (by_move ? "move" : "copy") << ": got " << deletions
+                            << " deletions, want only the old head";
+    ASSERT_EQ(head.get(), second) << (by_move ? "move" : "copy");
+    EXPECT_EQ(second->reference_count(), 1) << (by_move ? "move" : "copy");
+  }
+}
+
 TEST(SmartPtr, MovingTransfersTheReferenceWithoutCounting) {
   int deletions = 0;
   smart_ptr<probe> a(new probe(&deletions));
