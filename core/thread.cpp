@@ -20,6 +20,11 @@ thread::~thread() {
 }
 
 bool thread::start(std::function<void()> work) {
+  // The earlier thread may still be running its stored work; a second handle cannot be kept either.
+  if (handle_.joinable()) {
+    QV_LOG(log_error, "Unable to start worker thread: the one started before has not been joined");
+    return false;
+  }
   work_ = std::move(work);
   try {
     handle_ = std::thread([this] { work_(); });

@@ -18,7 +18,8 @@ class thread final : public ref_counted_object {
   ~thread() override;
 
   /// Stores `work` (replacing any stored one) and starts a thread that runs it once. Returns false when no
-  /// thread could be created; the work then stays stored and never runs.
+  /// thread could be created (the work then stays stored and never runs), and when a thread started earlier
+  /// has not been joined (its work is still in use, so nothing is replaced); both are logged.
   bool start(std::function<void()> work);
 
   /// Waits for the thread to return from its work, if it was started and not yet joined.

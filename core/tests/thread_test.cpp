@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/log.h"
 #include "core/runloop.h"
 
 namespace quorvane {
@@ -74,6 +75,29 @@ TEST(Thread, ItemsPostedFromAWorkerRunInOrder) {
   loop.run(3);
   worker->join();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(Thread, ASecondStartBeforeTheJoinIsRefusedAndTheFirstWorkRuns) {
+  smart_ptr<thread> worker(new thread);
+  std::mutex gate;
+  std::unique_lock hold(gate);
+  int first = 0, second = 0;
+  ASSERT_TRUE(worker->start([&] {
+    std::lock_guard wait(gate);
+    ++first;
+  }));
+  set_log_level(log_none);
+  EXPECT_FALSE(worker->start([&] { ++second; })) << "the first thread is still running";
+  set_log_level(log_information);
+  hold.unlock();
+  worker->join();
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+
+  // Once joined, the object may run new work.
+  ASSERT_TRUE(worker->start([&] { ++second; }));
+  worker->join();
+  EXPECT_EQ(second, 1);
 }
 
 TEST(Thread, ManyJobsEachCompleteOnce) {
