@@ -72,9 +72,10 @@ int32_t workspace_posix::applicationWillInitialize() {
   }
   const std::string folder = base + "/Quorvane";
 
-  // A plain file of that name is replaced by the folder.
+  // A plain file of that name is replaced by the folder. A link to a folder is that folder (the user moved
+  // the data elsewhere), so the test follows links; a link to anything else, or to nothing, goes.
   struct stat info {};
-  if (lstat(folder.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(folder.c_str());
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) unlink(folder.c_str());
   if (!make_folders(folder)) return status_;
 
   data_folder_ = wide_string::from_narrow(folder);

@@ -113,6 +113,26 @@ TEST_F(Workspace, CreatesTheDataFolderReplacingAFileOfThatName) {
   EXPECT_EQ(ws.applicationDidInitialize(), 0);
 }
 
+TEST_F(Workspace, ALinkToAFolderIsKeptAndOtherLinksAreReplaced) {
+  // A data folder moved elsewhere and linked back keeps its contents.
+  std::filesystem::create_directory(root_ + "/elsewhere");
+  { std::ofstream(root_ + "/elsewhere/quorvane.db") << "rows"; }
+  std::filesystem::create_directory_symlink(root_ + "/elsewhere", root_ + "/Quorvane");
+  workspace_posix linked;
+  EXPECT_EQ(linked.applicationWillInitialize(), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(root_ + "/Quorvane")) << "the link to a folder must stay";
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/Quorvane/quorvane.db"));
+
+  // A dangling link is no folder: it is replaced by one (its target is not created).
+  std::filesystem::remove(root_ + "/Quorvane");
+  std::filesystem::create_symlink(root_ + "/missing", root_ + "/Quorvane");
+  workspace_posix dangling;
+  EXPECT_EQ(dangling.applicationWillInitialize(), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(root_ + "/Quorvane"));
+  EXPECT_TRUE(std::filesystem::is_directory(root_ + "/Quorvane"));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/missing"));
+}
+
 TEST_F(Workspace, CreatesMissingParentFolders) {
   setenv("XDG_DATA_HOME", (root_ + "/a/b").c_str(), 1);
   workspace_posix ws;
