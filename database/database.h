@@ -59,7 +59,8 @@ class manager : public component {
   static manager& shared();
 };
 
-/// A copy of `text` with every single quote doubled, for use between single quotes in SQL text.
+/// A copy of `text` with every single quote doubled and NUL bytes left out, for use between single quotes in
+/// SQL text.
 std::string sql_quote(std::string_view text);
 
 /// `sql_quote` of the UTF-8 form of `text` (its UTF-8 copy is refreshed first).

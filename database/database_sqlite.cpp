@@ -178,6 +178,9 @@ std::string sql_quote(std::string_view text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
   for (const char c : text) {
+    // SQLite reads statement text up to its first NUL: a NUL kept here would cut the statement short
+    // inside this literal, so that the value could never be stored. It is left out instead.
+    if (c == '\0') continue;
     quoted.push_back(c);
     if (c == '\'') quoted.push_back('\'');
   }

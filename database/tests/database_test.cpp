@@ -246,6 +246,8 @@ TEST(SqlQuote, DoublesEverySingleQuoteAndNothingElse) {
       {"100% _done_ \\ \" ;--", "100% _done_ \\ \" ;--"},
       {"caf\xc3\xa9 \xf0\x9f\x96\xa8 l'\xc3\xa9t\xc3\xa9",
        "caf\xc3\xa9 \xf0\x9f\x96\xa8 l''\xc3\xa9t\xc3\xa9"},
+      // SQL text ends at a NUL byte: a NUL kept inside a literal would cut the statement short.
+      {std::string("a\0b'\0", 5), "ab''"},
   };
   for (const auto& [text, want] : cases) {
     EXPECT_EQ(sql_quote(text), want) << "got " << sql_quote(text) << ", want " << want;

@@ -214,5 +214,23 @@ TEST_F(Store, RemoveDeletesTheRowButAReleasedDirtyPrinterWritesItAgain) {
   EXPECT_EQ(query_text("SELECT action FROM printer;"), "2");
 }
 
+// SQL text ends at a NUL byte, so a value holding U+0000 must not cut its statement short.
+TEST_F(Store, TextsWithANulCharacterAreStoredAndFound) {
+  Json::Value in;
+  ASSERT_TRUE(json::parse(R"({"uuid":"a\u0000b","name":"n\u0000m","owner":"\u0000","displayName":"d\u0000",)"
+                          R"("acl":["x\u0000y"]})",
+                          in));
+  printer_ptr p = make_counted<printer>();
+  p->readJSON(in);
+  ASSERT_EQ(p->name().narrow(), std::string("n\0m", 3));
+  ASSERT_TRUE(p->save()) << "the statement must not end at the NUL";
+
+  printer_ptr found = database::find_by_uuid<printer>(std::string("a\0b", 3));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->uuid(), std::string("a\0b", 3));
+  EXPECT_EQ(json_of(*found), json_of(*p)) << "the json column keeps every character";
+  EXPECT_EQ(query_text("SELECT name FROM printer;"), "nm") << "the search column leaves the NUL out";
+}
+
 }  // namespace
 }  // namespace quorvane::model
