@@ -14,14 +14,15 @@ class document_stream {
   /// Receives the next bytes of the document; returns false to stop the document (write failure).
   using sink = std::function<bool(const unsigned char* data, size_t size)>;
 
-  /// Opens the document; `ok()` tells whether cairo could make the surface.
+  /// Prepares the document; the PDF surface is made with the first page.
   explicit document_stream(sink out);
   /// Releases the context and the surface (finishing the document if `finish` was not called).
   ~document_stream();
   document_stream(const document_stream&) = delete;
   document_stream& operator=(const document_stream&) = delete;
 
-  /// False once the surface is in error or the sink refused bytes.
+  /// False once the surface is in error (cairo could not make it, or drawing failed) or the sink refused
+  /// bytes.
   bool ok() const;
 
   /// Starts a page of `width` x `height` points and returns the context to draw it on (one point per unit),
@@ -31,8 +32,8 @@ class document_stream {
   /// Ends the page begun last. Returns false when the document has failed.
   bool endPage();
 
-  /// Writes the rest of the document (fonts, cross references) into the sink. Returns false when anything
-  /// failed, now or before.
+  /// Writes the rest of the document (fonts, cross references) into the sink; a document without pages
+  /// becomes a PDF of no pages. Returns false when anything failed, now or before.
   bool finish();
 
   /// The number of pages ended so far.

@@ -280,7 +280,20 @@ TEST_F(cups_print, hands_over_an_empty_document_for_zero_copies) {
   const outcome o = print(printer(0, 0, 0, 0), j);
   EXPECT_EQ(o.status, 0) << o.text();
   EXPECT_EQ(o.state, 5);
-  EXPECT_GT(o.id, 0);
+  ASSERT_GT(o.id, 0);
+  // The job ends without anything printed: no page, not even a blank one, reaches the printer.
+  std::string state;
+  for (int tries = 0; tries < 300 && state != "completed" && state != "aborted" && state != "canceled";
+       ++tries) {
+    state = job_attributes(o.id)["job-state"];
+    if (state != "completed") std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(state, "completed");
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(env_.spool, ignored)) {
+    EXPECT_EQ(entry.path().filename().string().find(j->name().narrow()), std::string::npos)
+        << "got " << entry.path() << ", want nothing printed";
+  }
 }
 
 TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -180,6 +181,27 @@ TEST(document_stream, streams_pages_into_the_sink_and_reports_a_refusing_sink) {
   for (int n = 0; n < 3 && refusing.beginPage(100, 100); ++n) refusing.endPage();
   EXPECT_FALSE(refusing.finish());
   EXPECT_FALSE(refusing.ok());
+}
+
+TEST(document_stream, writes_a_document_without_pages_as_a_pdf_of_no_pages) {
+  // Zero render copies: nothing must reach the paper, not even a blank page.
+  memory_pdf out;
+  ASSERT_TRUE(out.stream.finish());
+  EXPECT_EQ(out.stream.pageCount(), 0);
+  EXPECT_EQ(out.bytes.compare(0, 5, "%PDF-"), 0);
+  EXPECT_NE(out.bytes.find("/Count 0"), std::string::npos) << "got\n" << out.bytes;
+  EXPECT_EQ(out.bytes.find("/Type /Page "), std::string::npos) << "got\n" << out.bytes;
+  EXPECT_EQ(out.stream.bytesWritten(), out.bytes.size());
+  // The cross references point at the objects.
+  const size_t xref = out.bytes.find("xref\n0 3\n");
+  ASSERT_NE(xref, std::string::npos);
+  EXPECT_NE(out.bytes.find("startxref\n" + std::to_string(xref) + "\n"), std::string::npos) << out.bytes;
+  for (const char* object : {"1 0 obj", "2 0 obj"}) {
+    const size_t at = out.bytes.find(object);
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n", at);
+    EXPECT_NE(out.bytes.find(entry, xref), std::string::npos) << object << " at " << at << ": " << out.bytes;
+  }
 }
 
 TEST(pdf_document, renders_a_page_range_into_the_stream) {
