@@ -80,9 +80,14 @@ CupsSpooler::CupsSpooler(model::printer_ptr printer, model::job_ptr job)
       title_(job_->name().narrow()),
       owner_(cups_owner_name(job_->user().narrow())),
       path_(job_->filename().narrow()),
-      media_(job_->media() ? job_->media()->name() : std::string()) {}
+      media_(job_->media() ? job_->media()->name() : std::string()),
+      orientation_(job_->orientation()) {}
 
 CupsSpooler::~CupsSpooler() = default;
+
+void CupsSpooler::updateJob() {
+  job_->setOrientation(orientation_);
+}
 
 void CupsSpooler::fail(int32_t status) {
   status_ = status;
@@ -114,7 +119,7 @@ void CupsSpooler::print() {
   job_options options;
   const model::job& job = *job_;
   if (printer_->landscape() & model::feature_on) {
-    options.add("orientation-requested", is_landscape(job.orientation()) ? "4" : "3");
+    options.add("orientation-requested", is_landscape(orientation_) ? "4" : "3");
   }
   if (printer_->duplex() & model::feature_on) {
     const int32_t duplex = job.duplex();
@@ -151,7 +156,7 @@ void CupsSpooler::print() {
     page.top = size.top * points_per_hundredth_mm;
     page.printable_width = (size.width - size.left - size.right) * points_per_hundredth_mm;
     // Turned paper, as a landscape device context would have it.
-    if ((printer_->landscape() & model::feature_on) && is_landscape(job.orientation())) {
+    if ((printer_->landscape() & model::feature_on) && is_landscape(orientation_)) {
       std::swap(page.width, page.height);
       page.left = size.bottom * points_per_hundredth_mm;
       page.top = size.left * points_per_hundredth_mm;

@@ -48,6 +48,12 @@ class CupsSpooler {
   int32_t platformJobId() const { return platformJobId_; }
   /// How many times `render` repeats the document (the job's copies when the printer makes no copies).
   int32_t renderCopies() const { return renderCopies_; }
+  /// The orientation printed: the job's, or the one an image's shape chose (3 portrait, 4 landscape).
+  int32_t orientation() const { return orientation_; }
+
+  /// Writes what printing decided back into the job record (the orientation, with change tracking). Call on
+  /// the thread that owns the records, once `print` has returned.
+  void updateJob();
 
  protected:
   /// Prepares the document before the destination is opened; on failure sets the outcome and returns false.
@@ -68,6 +74,9 @@ class CupsSpooler {
   std::string owner_;
   std::string path_;
   std::string media_;
+  // The job's orientation, changed by an image's setup; reaches the record only through `updateJob`, so the
+  // worker never writes the record.
+  int32_t orientation_;
 
  private:
   int32_t status_ = 0;

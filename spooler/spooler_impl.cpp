@@ -220,10 +220,11 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     completion(-1, job_state_aborted, 0);
     return;
   }
-  // The worker only uses the print path through a plain pointer; the object (and with it the printer and
-  // job references) is released on the loop's thread, after the completion.
+  // The worker only uses the print path through a plain pointer and writes no record; the job record is
+  // updated, and the print path (with its printer and job references) released, on the loop's thread.
   CupsSpooler* worker_view = printing.get();
   auto report = [printing = std::move(printing), completion]() mutable {
+    printing->updateJob();
     completion(printing->status(), printing->jobState(), printing->platformJobId());
     printing.reset();
   };

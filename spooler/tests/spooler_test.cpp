@@ -325,6 +325,24 @@ TEST_F(spooler_print, fails_a_document_that_cannot_be_read_before_opening_the_pr
   }
 }
 
+TEST_F(spooler_print, changes_an_image_jobs_orientation_only_on_the_run_loops_thread) {
+  temp_folder received;
+  ASSERT_TRUE(test::make_png(received.file("wide.png"), 40, 30, 0x336699));
+  model::job_ptr job = make_job(received.file("wide.png"), "image/png");
+  job->setOrientation(3);
+  spooler_impl spooler;
+  outcome o;
+  // The image loads, then the queue cannot be opened: the job fails after its setup chose landscape.
+  spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"), job, recorder(o));
+  // The worker has long finished; its completion waits on the loop, and the record is untouched meanwhile.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(job->orientation(), 3) << "the worker wrote the job record";
+  ASSERT_TRUE(wait_for(o));
+  EXPECT_EQ(o.state, 8) << o.text();
+  EXPECT_EQ(job->orientation(), 4) << "wider than tall, set with the completion";
+  EXPECT_TRUE(job->dirty());
+}
+
 TEST_F(spooler_print, answers_delete_job_at_once_when_there_is_no_cups_job) {
   spooler_impl spooler;
   struct {
