@@ -4,39 +4,44 @@
 
 namespace quorvane {
 
-std::vector<watch_list::entry>::iterator watch_list::find_entry(const socket* s) {
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    const socket* held = it->watched.get();
-    if (held == s) return it;
-    if (held && s && held->handle() != socket::invalid_handle && held->handle() == s->handle()) return it;
+size_t watch_list::index_of(const socket* s) const {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const socket* held = entries_[i].watched.get();
+    if (held == s) return i;
+    if (held && s && held->handle() != socket::invalid_handle && held->handle() == s->handle()) return i;
   }
-  return entries_.end();
+  return entries_.size();
+}
+
+const watch_list::entry* watch_list::find(const socket* s) const {
+  const size_t i = index_of(s);
+  return i < entries_.size() ? &entries_[i] : nullptr;
 }
 
 watch_list::watch_outcome watch_list::watch(smart_ptr<socket> s, int32_t mask, runloop::handler h,
                                             void* context) {
   if (!s) return watch_outcome::rejected;
-  auto it = find_entry(s.get());
-  if (it != entries_.end()) {
-    it->mask = mask;
-    it->on_event = h;
-    it->context = context;
-    return watch_outcome::replaced;
-  }
   // Handlers read until the system reports that it would block, so a watched socket must never block.
   if (s->handle() != socket::invalid_handle) {
     const int flags = fcntl(s->handle(), F_GETFL);
     if (flags >= 0) fcntl(s->handle(), F_SETFL, flags | O_NONBLOCK);
+  }
+  if (const size_t i = index_of(s.get()); i < entries_.size()) {
+    entry& e = entries_[i];
+    e.mask = mask;
+    e.on_event = h;
+    e.context = context;
+    return watch_outcome::replaced;
   }
   entries_.push_back(entry{std::move(s), mask, h, context});
   return watch_outcome::added;
 }
 
 smart_ptr<socket> watch_list::unwatch(const socket* s) {
-  auto it = find_entry(s);
-  if (it == entries_.end()) return {};
-  smart_ptr<socket> held = std::move(it->watched);
-  entries_.erase(it);
+  const size_t i = index_of(s);
+  if (i == entries_.size()) return {};
+  smart_ptr<socket> held = std::move(entries_[i].watched);
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
   return held;
 }
 

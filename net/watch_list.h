@@ -28,17 +28,21 @@ class watch_list {
   enum class watch_outcome {
     rejected,  // a null socket: nothing changed
     replaced,  // an entry matched: its mask, handler and context were replaced
-    added,     // a new entry was appended and its handle made non-blocking
+    added,     // a new entry was appended
   };
 
   /// Watches `s`: an entry for the same object, or for another object with the same open handle, gets the
-  /// new mask, handler and context; otherwise `s` is made non-blocking and appended. Returns `rejected`
+  /// new mask, handler and context; otherwise `s` is appended. Either way the socket's open handle is made
+  /// non-blocking (a closed socket watched earlier may have been reopened since). Returns `rejected`
   /// (nothing changed) for a null socket.
   watch_outcome watch(smart_ptr<socket> s, int32_t mask, runloop::handler h, void* context);
 
   /// Removes the entry of `s` (same object or same open handle) and returns the socket it held, so the
   /// caller can release what it attached to it; null when there was none.
   smart_ptr<socket> unwatch(const socket* s);
+
+  /// The entry for `s` (same object, or both handles open and equal), or null.
+  const entry* find(const socket* s) const;
 
   /// Calls the handler of the first entry whose socket now has `handle`. Returns false when there is none.
   bool notify(int handle) const;
@@ -53,8 +57,9 @@ class watch_list {
   void clear() { entries_.clear(); }
 
  private:
-  /// The entry for `s` under the matching rule (same object, or both handles open and equal), or end.
-  std::vector<entry>::iterator find_entry(const socket* s);
+  /// The index of the entry for `s` under the matching rule (same object, or both handles open and equal), or
+  /// `size()` when none.
+  size_t index_of(const socket* s) const;
 
   std::vector<entry> entries_;
 };

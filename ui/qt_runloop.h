@@ -45,9 +45,18 @@ class qt_runloop final : public runloop {
   size_t watched_count() const { return watches_.size(); }
 
  private:
+  using notifier_map = std::unordered_map<const socket*, std::unique_ptr<QSocketNotifier>>;
+
+  /// Gives the watched socket `held` a read notifier for its current handle (none while it is closed),
+  /// replacing one made for an earlier handle.
+  void follow_handle(const socket* held);
+
+  /// Disables the notifier at `it`, forgets it and deletes it once control is back in the event loop.
+  void drop_notifier(notifier_map::iterator it);
+
   watch_list watches_;
   // The read notifier of each watched socket with an open handle, keyed by the socket its entry holds.
-  std::unordered_map<const socket*, std::unique_ptr<QSocketNotifier>> notifiers_;
+  notifier_map notifiers_;
   work_queue posted_;
   QObject receiver_;  // the target of the queued drains; lives on the loop's thread
 };

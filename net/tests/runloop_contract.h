@@ -237,7 +237,29 @@ TYPED_TEST_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported)
   EXPECT_EQ(closed->reference_count(), 1);
 }
 
+TYPED_TEST_P(RunloopContract, ASocketWatchedWhileClosedIsReportedOnceReopenedAndWatchedAgain) {
+  runloop& loop = this->env_.loop();
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  smart_ptr<socket> s(new socket);
+  s->close();
+  int first = 0, second = 0;
+  loop.watch(s, 4, &recording_handler<1>, &first);
+  // The same object, now with a new handle: its entry is kept and must follow the handle.
+  ASSERT_EQ(connect_to_loopback(*s, static_cast<uint16_t>(listener->local_port())), 0);
+  loop.watch(s, 4, &recording_handler<2>, &second);
+  EXPECT_NE(fcntl(s->handle(), F_GETFL) & O_NONBLOCK, 0) << "the new handle must be non-blocking too";
+  smart_ptr<socket> peer = listener->accept();
+  ASSERT_TRUE(peer);
+  peer->send("x", 1, 0);
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 2000))
+      << "got no call for the reopened socket, want one";
+  EXPECT_EQ(this->seen_[0].context, &second);
+  loop.unwatch(s);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported,
+                            ASocketWatchedWhileClosedIsReportedOnceReopenedAndWatchedAgain,
                             PostedItemsRunLaterInOrderOnTheLoopThread, AnItemMayPostAnotherWhichRunsAfterIt,
                             WatchCallsTheHandlerWithEventFourAndTheContext, PeerCloseIsReportedLikeData,
                             WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
