@@ -9,7 +9,9 @@
 # folder, and adds a CUPS queue of its own for it. Every start gets its own queue name, port and folder, so
 # several runs may share one cupsd at the same time. The daemons are shared: the script counts the runs
 # that use them (one entry per live virtual printer) and the last `stop` ends only the daemons that this
-# script started; a cupsd that was already running (a developer's) is never stopped.
+# script started; a cupsd that was already running (a developer's) is never stopped. A run whose caller
+# (ctest) died before its `stop` is cleaned up by the next `start` or `stop`: its queue is removed and its
+# virtual printer ended. Processes are recognised by id and start time, so a reused id is never ended.
 #
 # ENVFILE holds KEY=VALUE lines:
 #   QV_CUPS_AVAILABLE=1|0        0 when no working queue could be made; QV_CUPS_REASON then says why
@@ -59,25 +61,54 @@ alive() {
   [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
 }
 
-# Sends SIGTERM and waits up to 5 seconds, then SIGKILL.
-end_process() {
-  alive "$1" || return 0
-  kill "$1" 2>/dev/null
-  wait_for 25 eval "! alive $1" || kill -9 "$1" 2>/dev/null
+# The start time of process $1 (clock ticks since boot), empty when there is no such process.
+started_at() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  # The fields after the command name, which may hold spaces; the start time is field 22.
+  set -- ${stat##*) }
+  echo "${20:-}"
 }
 
-# Drops the entries of runs whose virtual printer is gone (a run that was killed before its stop).
+# Whether process $1 is alive and is still the one that started at $2 (not a later one with the same id).
+same_process() {
+  alive "$1" && [ -n "${2:-}" ] && [ "$(started_at "$1")" = "$2" ]
+}
+
+# Sends SIGTERM to process $1 (started at $2) and waits up to 5 seconds, then SIGKILL.
+end_process() {
+  same_process "$1" "${2:-}" || return 0
+  kill "$1" 2>/dev/null
+  wait_for 25 eval "! same_process $1 ${2:-}" || kill -9 "$1" 2>/dev/null
+}
+
+# Removes the queue and spool folder of a run and ends its virtual printer.
+remove_run() { # queue spool ippeve-pid ippeve-start
+  if [ -n "$1" ]; then
+    cancel -a -x "$1" 2>/dev/null
+    lpadmin -x "$1" 2>/dev/null
+  fi
+  end_process "$3" "$4"
+  case "$2" in "${TMPDIR:-/tmp}"/quorvane-ipp-*) rm -rf "$2" "$2.log" ;; esac
+}
+
+# Cleans up after runs whose virtual printer is gone or whose caller died before its stop. Each entry is
+# named after the virtual printer's id and holds: queue, spool, printer start, caller id, caller start.
 prune_users() {
-  local entry
+  local entry queue spool start owner owner_start
   for entry in "$state_dir"/users/*; do
     [ -e "$entry" ] || continue
-    alive "$(basename "$entry")" || rm -f "$entry"
+    read -r queue spool start owner owner_start <"$entry"
+    if same_process "$(basename "$entry")" "$start" && same_process "$owner" "$owner_start"; then continue; fi
+    note "cleaning up after an ended run: queue ${queue:-?}"
+    remove_run "$queue" "$spool" "$(basename "$entry")" "$start"
+    rm -f "$entry"
   done
 }
 
 users_left() { compgen -G "$state_dir/users/*" >/dev/null; }
 
-remember_started() { echo "$1 $2" >>"$state_dir/started"; }
+remember_started() { echo "$1 $2 $(started_at "$2")" >>"$state_dir/started"; }
 
 dbus_running() {
   dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetId \
@@ -160,7 +191,8 @@ start() {
     rm -rf "$spool" "$spool.log"
     unavailable "ippeveprinter did not start (avahi-daemon and the system bus must run)"
   fi
-  touch "$state_dir/users/$pid"
+  # The caller (ctest) runs the matching stop; if it dies first, a later run cleans up after it.
+  echo "$queue $spool $(started_at "$pid") $PPID $(started_at "$PPID")" >"$state_dir/users/$pid"
 
   local out
   if ! out=$(lpadmin -p "$queue" -E -v "ipp://127.0.0.1:$port/ipp/print" -m everywhere \
@@ -187,17 +219,15 @@ value() { sed -n "s/^$1=//p" "$envfile" 2>/dev/null | head -n 1; }
 
 stop() {
   if [ -f "$envfile" ] && [ "$(value QV_CUPS_AVAILABLE)" = 1 ]; then
-    local queue spool pid
+    local queue spool pid start=""
     queue=$(value QV_CUPS_QUEUE)
     spool=$(value QV_CUPS_SPOOL)
     pid=$(value QV_CUPS_IPPEVE_PID)
-    if [ -n "$queue" ]; then
-      cancel -a -x "$queue" 2>/dev/null
-      lpadmin -x "$queue" 2>/dev/null
+    if [ -n "$pid" ] && [ -f "$state_dir/users/$pid" ]; then
+      read -r _ _ start _ <"$state_dir/users/$pid"
     fi
-    end_process "$pid"
+    remove_run "$queue" "$spool" "$pid" "$start"
     rm -f "$state_dir/users/$pid"
-    case "$spool" in "${TMPDIR:-/tmp}"/quorvane-ipp-*) rm -rf "$spool" "$spool.log" ;; esac
     note "removed queue $queue"
   fi
   rm -f "$envfile"
@@ -205,11 +235,11 @@ stop() {
   prune_users
   if ! users_left && [ -f "$state_dir/started" ]; then
     # The daemons this script started, the last one first.
-    local name pid
-    tac "$state_dir/started" | while read -r name pid; do
-      if alive "$pid"; then
+    local name pid start
+    tac "$state_dir/started" | while read -r name pid start; do
+      if same_process "$pid" "$start"; then
         note "stopping $name ($pid)"
-        end_process "$pid"
+        end_process "$pid" "$start"
       fi
     done
     rm -f "$state_dir/started"
