@@ -564,6 +564,13 @@ void local_service::deliver_next_job() {
       finish_job(job.id, status_printer_gone, job_state_aborted, 0);
       continue;
     }
+    // A job that was out when the service ended used up that attempt too.
+    if (job.attempts >= max_delivery_attempts) {
+      QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
+             static_cast<long long>(job.id), job.attempts);
+      finish_job(job.id, status_no_answer, job_state_aborted, 0);
+      continue;
+    }
     const int32_t attempt = job.attempts + 1;
     if (!store_.set_attempts(job.id, attempt)) return;
     Json::Value request(Json::objectValue);

@@ -337,6 +337,39 @@ TEST_F(ServiceSession, AJobWithoutAnswerIsSentAgainThenAbortedAfterThreeAttempts
   EXPECT_EQ(console.record().prints.size(), 3u);
 }
 
+TEST_F(ServiceSession, AJobOutWhenTheServiceEndsCountsAsAnAttempt) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("a1b2c3d4-5e6f-4a7b-8c9d-0e1f2a3b4c5d", "office"));
+  child_process& queued =
+      submit({"--printer", "office", document("s.pdf", "%PDF-1.4")}, root_.path() + "/s.out");
+  EXPECT_EQ(finish(queued), 0);
+
+  // The service dies each time the job is out; a restarted service hands it out again, three times in all.
+  for (size_t attempt = 1; attempt <= 3; ++attempt) {
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == attempt; }))
+        << "attempt " << attempt;
+    service_->kill_now();
+    ASSERT_TRUE(run_until([&] { return !console.stub().connected(); }));
+    ASSERT_TRUE(service_->start(service_->port()));
+    open_session(console);
+  }
+  Json::Value watch(Json::objectValue);
+  watch["jsonrpc"] = "2.0";
+  watch["method"] = "watchJob";
+  watch["params"].append(1);
+  Json::Value outcome;
+  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
+  ASSERT_TRUE(run_until([&] { return !outcome.isNull(); }));
+  const Json::Value& status = outcome["result"][1];
+  EXPECT_TRUE(status["finished"].asBool()) << jsonrpc::compact_text(outcome);
+  EXPECT_EQ(status["status"].asInt(), 10);
+  EXPECT_EQ(status["state"].asInt(), 8);
+  EXPECT_EQ(status["attempts"].asInt(), 3);
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().prints.size(), 3u) << "the job went out a fourth time";
+}
+
 TEST_F(ServiceSession, RestartMidSessionToldTenReconnectsAndDeliversTheJobOnce) {
   console_peer& console = new_console();
   open_session(console);
