@@ -21,6 +21,7 @@ class object {
   object() = default;
   /// Copies oid, uuid and dirty.
   object(const object&) = default;
+  /// Copies oid, uuid and dirty.
   object& operator=(const object&) = default;
   /// Destroys the record; saving on release is up to the most derived class.
   virtual ~object() = default;

@@ -28,6 +28,7 @@ class log_capture {
   }
   /// Not copyable: the capture is ended once.
   log_capture(const log_capture&) = delete;
+  /// Not assignable.
   log_capture& operator=(const log_capture&) = delete;
 
   /// The messages written since construction (each line without its thread, time, function and position).

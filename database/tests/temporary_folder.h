@@ -27,6 +27,7 @@ class temporary_folder {
   }
   /// Not copyable.
   temporary_folder(const temporary_folder&) = delete;
+  /// Not assignable.
   temporary_folder& operator=(const temporary_folder&) = delete;
 
   /// The folder's absolute path.
