@@ -80,9 +80,14 @@ std::string frame(const Json::Value& value) {
 connection::connection()
     : reader_(new_reader()), buffer_(new char[initial_read_capacity]), capacity_(initial_read_capacity) {}
 
-connection::connection(socket& source, close_function on_close) : connection() {
+// Starts closed rather than opening a handle of its own only to close it for the one taken over.
+connection::connection(socket& source, close_function on_close)
+    : socket(socket::invalid_handle),
+      on_close_(std::move(on_close)),
+      reader_(new_reader()),
+      buffer_(new char[initial_read_capacity]),
+      capacity_(initial_read_capacity) {
   take_over(source);
-  on_close_ = std::move(on_close);
 }
 
 connection::~connection() = default;
