@@ -79,12 +79,13 @@ class connection : public socket {
   /// connection.
   static void on_readable(smart_ptr<socket> s, int32_t event, void* context);
 
-  /// Watches this connection on `loop` with `on_readable`. Returns `loop.watch`'s result.
+  /// Watches this connection on `loop` with `on_readable`; `loop` must outlive the watch, which ends at the
+  /// next `handle_close`. Returns `loop.watch`'s result.
   bool watch_on(runloop& loop);
 
   /// Consumes `count` bytes as if they had just been received, dispatching every complete frame (the read
-  /// path of `on_readable` without the socket; used by tests and benchmarks). Returns false when a protocol
-  /// error closed the connection.
+  /// path of `on_readable` without the socket: the header bytes `manager::offer` read, tests and benchmarks).
+  /// Returns false when a protocol error closed the connection.
   bool deliver(const char* bytes, size_t count);
 
   /// Closes the connection: unwatches it, runs the virtual `close`, the on-close function, tells every

@@ -31,7 +31,7 @@ class socket : public ref_counted_object {
   /// failure is logged) and `connect` tries again.
   socket();
 
-  /// Wraps a handle returned by the system's accept: connected.
+  /// Wraps a handle returned by the system's accept: connected (`invalid_handle` gives a closed socket).
   explicit socket(int accepted_handle);
 
   /// Closes the socket (this class's `close`, not an override).
@@ -81,7 +81,7 @@ class socket : public ref_counted_object {
   const std::string& peer_address_text() const { return peer_address_text_; }
 
   /// The peer's hardware address ("AA:BB:CC:DD:EE:FF"), "localhost" for an IPv4 peer the neighbour table
-  /// does not know (a loopback peer); empty unless the socket was accepted.
+  /// does not know (a loopback peer); empty unless the socket was accepted from an IPv4 peer.
   const std::string& peer_hardware_text() const { return peer_hardware_text_; }
 
   /// The peer's socket address (zeroed unless the socket was accepted).
