@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "core/log.h"
 #include "core/thread.h"
@@ -99,11 +100,17 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
            folder.c_str(), static_cast<unsigned>(info.st_uid));
     return false;
   }
+  // The group's member list may need more room than a first guess (a directory service's "users").
   group buffer{};
   group* users = nullptr;
-  char text[4096];
-  if (getgrnam_r("users", &buffer, text, sizeof text, &users) != 0 || !users) {
-    QV_LOG(log_error, "Unable to find group 'users': no such group");
+  std::vector<char> text(4096);
+  int lookup;
+  while ((lookup = getgrnam_r("users", &buffer, text.data(), text.size(), &users)) == ERANGE &&
+         text.size() < (size_t{1} << 24)) {
+    text.resize(text.size() * 4);
+  }
+  if (lookup != 0 || !users) {
+    QV_LOG(log_error, "Unable to find group 'users': %s", lookup != 0 ? strerror(lookup) : "no such group");
     return false;
   }
   const gid_t users_gid = users->gr_gid;

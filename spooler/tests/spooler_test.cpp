@@ -1,13 +1,18 @@
 // The spooler component: the spool folder, file names, the copy into a printer's folder, the actions and the
 // failures of the print paths that happen before any printer is opened.
 #include <acl/libacl.h>
+#include <grp.h>
+#include <sched.h>
 #include <sys/acl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "delivery.h"
@@ -76,6 +81,48 @@ TEST(spooler_impl, makes_the_spool_folder_under_tmpdir_with_an_inheritable_entry
   spooler_impl again;
   EXPECT_EQ(again.applicationWillInitialize(), 0);
   EXPECT_EQ(acl_text(want, ACL_TYPE_ACCESS), access);
+}
+
+TEST(spooler_impl, finds_the_group_users_when_its_member_list_is_long) {
+  if (geteuid() != 0) GTEST_SKIP() << "standing a group file in for /etc/group needs root";
+  // A "users" group whose entry is longer than a first lookup buffer holds.
+  temp_folder tmp;
+  std::istringstream system_groups(test::read_file("/etc/group"));
+  std::string groups;
+  for (std::string line; std::getline(system_groups, line);) {
+    if (line.rfind("users:", 0) != 0) groups += line + "\n";
+  }
+  // The system's gid for "users" when it has one, so that the ACL reads back under that name.
+  const group* system_users = getgrnam("users");
+  const std::string gid = std::to_string(system_users ? system_users->gr_gid : 100);
+  groups += "users:x:" + gid + ":root";
+  for (int n = 0; n < 1000; ++n) groups += ",member" + std::to_string(n);
+  ASSERT_TRUE(test::write_file(tmp.file("group"), groups + "\n"));
+  const std::string folder = tmp.file("spool");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+
+  // In a child with a mount namespace of its own, so that the system's file stays as it is.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(tmp.file("group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0) {
+      _exit(77);
+    }
+    _exit(spooler_impl::applyPermissions(folder) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the spool folder's permissions were refused";
+  const std::string inherited = acl_text(folder, ACL_TYPE_DEFAULT);
+  if (inherited.find("(none") == std::string::npos) {
+    EXPECT_TRUE(inherited.find("group:users:rwx") != std::string::npos ||
+                inherited.find("group:" + gid + ":rwx") != std::string::npos)
+        << "got\n"
+        << inherited << "want an rwx entry for the group users (" << gid << ")";
+  }
 }
 
 TEST(spooler_impl, fails_its_first_phase_when_the_spool_folder_cannot_be_made) {
