@@ -19,8 +19,13 @@ std::u16string from_utf8(std::string_view text);
 /// UTF-16 text with a UTF-8 copy made on demand.
 class wide_string {
  public:
+  /// An empty text.
   wide_string() = default;
+
+  /// The given UTF-16 text, with an empty narrow copy.
   wide_string(std::u16string text) : text_(std::move(text)) {}
+
+  /// The given zero-terminated UTF-16 text, with an empty narrow copy.
   wide_string(const char16_t* text) : text_(text) {}
 
   /// A `wide_string` from UTF-8 text (empty when it is not valid UTF-8).
@@ -35,6 +40,7 @@ class wide_string {
     return narrow_;
   }
 
+  /// True when the text is empty.
   bool empty() const { return text_.empty(); }
 
   /// A new `wide_string` of the two texts joined (its narrow copy empty).
@@ -44,6 +50,7 @@ class wide_string {
     return wide_string(std::move(joined));
   }
 
+  /// True when the two UTF-16 texts are equal.
   friend bool operator==(const wide_string& a, const wide_string& b) { return a.text_ == b.text_; }
 
  private:
@@ -66,13 +73,17 @@ uint32_t crc32(const void* data, size_t size);
 /// A parsed URI reference; user information and fragment are not kept.
 class uri {
  public:
+  /// An empty URI: every text empty, port 0, no query.
   uri() = default;
 
   /// Parses `text`; text that is empty or not a URI leaves every other field empty and the port 0.
   explicit uri(std::string text);
 
+  /// The text the URI was built from, whether or not it parsed.
   const std::string& text() const { return text_; }
+  /// The scheme as written (case kept); empty when the text did not parse.
   const std::string& scheme() const { return scheme_; }
+  /// The host as written; empty when there is none.
   const std::string& host() const { return host_; }
   /// The written port, else 80 for exactly "http", 443 for exactly "https", else 0.
   int32_t port() const { return port_; }

@@ -43,7 +43,10 @@ inline ref_counted_object::~ref_counted_object() = default;
 template <class T>
 class smart_ptr {
  public:
+  /// A null pointer.
   smart_ptr() noexcept = default;
+
+  /// A null pointer.
   smart_ptr(std::nullptr_t) noexcept {}
 
   /// Wraps a raw pointer and adds a reference: a fresh object goes from 0 to 1.
@@ -51,8 +54,10 @@ class smart_ptr {
     if (object_) object_->retain();
   }
 
+  /// Holds `other`'s object too, adding a reference when it is not null.
   smart_ptr(const smart_ptr& other) noexcept : smart_ptr(other.object_) {}
 
+  /// Holds `other`'s object (of a derived class) too, adding a reference when it is not null.
   template <class U>
   requires std::is_convertible_v<U*, T*> smart_ptr(const smart_ptr<U>& other)
   noexcept : smart_ptr(other.get()) {}
@@ -60,6 +65,7 @@ class smart_ptr {
   /// Takes the other's reference over without touching the count.
   smart_ptr(smart_ptr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
 
+  /// Releases the held object, if any.
   ~smart_ptr() { reset(); }
 
   /// Holds `other`'s object instead of the current one; assignment to itself changes nothing.
@@ -86,12 +92,22 @@ class smart_ptr {
     if (T* object = std::exchange(object_, nullptr)) object->release();
   }
 
+  /// The held object, or null.
   T* get() const noexcept { return object_; }
+
+  /// Member access to the held object (which must not be null).
   T* operator->() const noexcept { return object_; }
+
+  /// The held object (which must not be null).
   T& operator*() const noexcept { return *object_; }
+
+  /// True when an object is held.
   explicit operator bool() const noexcept { return object_ != nullptr; }
 
+  /// True when both hold the same object (or both are null).
   friend bool operator==(const smart_ptr& a, const smart_ptr& b) noexcept { return a.object_ == b.object_; }
+
+  /// True when nothing is held.
   friend bool operator==(const smart_ptr& a, std::nullptr_t) noexcept { return a.object_ == nullptr; }
 
  private:

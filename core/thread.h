@@ -14,7 +14,10 @@ class runloop;
 /// A counted worker that runs one work function on a new operating-system thread.
 class thread final : public ref_counted_object {
  public:
+  /// An idle worker: no thread, no work.
   thread() = default;
+
+  /// Waits for a started thread that was not joined (unless called on that thread, which is then detached).
   ~thread() override;
 
   /// Stores `work` (replacing any stored one) and starts a thread that runs it once. Returns false when no

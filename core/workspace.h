@@ -22,8 +22,14 @@ class workspace_posix final : public workspace {
   /// The single instance, not initialised.
   static workspace_posix& instance();
 
+  /// Finds the program's folder and creates the data folder. Returns 0, or the status unchanged (non-zero)
+  /// when either cannot be found or the folder cannot be created.
   int32_t applicationWillInitialize() override;
+
+  /// Returns the status.
   int32_t applicationDidInitialize() override { return status_; }
+
+  /// The data folder; empty until the first phase has succeeded.
   wide_string data_folder() const override { return data_folder_; }
 
   /// The folder that holds the running program.
