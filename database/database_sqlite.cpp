@@ -1,5 +1,9 @@
 #include "database/database_sqlite.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -77,6 +81,13 @@ int32_t manager_impl::applicationWillInitialize() {
     return status_;
   }
   const std::string path = folder + "/quorvane.db";
+  // The file holds proxy credentials: only its owner may read it, whatever the umask or the folder's mode.
+  // SQLite gives its journal files the database file's permissions.
+  if (const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600); file >= 0) {
+    struct stat info {};
+    if (fstat(file, &info) == 0 && info.st_uid == geteuid() && (info.st_mode & 077) != 0) fchmod(file, 0600);
+    ::close(file);
+  }
   sqlite3* connection = nullptr;
   const int result =
       sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +52,21 @@ TEST_F(Manager, OpenedDatabaseWritesAheadWithoutSyncingEveryCommit) {
     smart_ptr<statement> rows = db.select(query);
     ASSERT_TRUE(rows->step()) << query;
     EXPECT_EQ(rows->columnText(0), want) << query;
+  }
+}
+
+// The file holds proxy credentials: new or existing, only its owner may read it, and so its write-ahead log.
+TEST_F(Manager, DatabaseFilesAreReadableByTheirOwnerOnly) {
+  const std::string file = folder.path() + "/quorvane.db";
+  { std::ofstream(file).flush(); }
+  chmod(file.c_str(), 0644);
+  open();
+  EXPECT_EQ(db.exec("CREATE TABLE t(a); INSERT INTO t VALUES(1);"), 0);
+  for (const std::string& name : {file, file + "-wal"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(name.c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_mode & 0777, 0600u)
+        << name << ": got " << std::oct << (info.st_mode & 0777) << ", want 600";
   }
 }
 
