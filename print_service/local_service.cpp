@@ -530,7 +530,7 @@ bool local_service::handle_watch_job(const jsonrpc::connection* c, const Json::V
     text = "watchJob expects [job id]";
     return true;
   }
-  const std::optional<queued_job> job = store_.find_job(id_param.asInt64());
+  const std::optional<queued_job> job = find_job(id_param.asInt64());
   if (!job) {
     error = error_unknown_job;
     text = "Unable to find job '" + std::to_string(id_param.asInt64()) + "': no such job";
@@ -556,7 +556,9 @@ void local_service::deliver_next_job() {
     }
   }
   if (!target) return;
+  record_kept_ends();
   for (const queued_job& job : store_.unfinished_jobs()) {
+    if (kept_ends_.count(job.id)) continue;
     std::optional<Json::Value> printer = store_.find_printer(job.printer_uuid);
     if (!printer || gone_queue_uuids_.count(job.printer_uuid)) {
       QV_LOG(log_warning, "Unable to deliver job %lld to printer '%s': the printer no longer exists",
@@ -600,7 +602,7 @@ void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c,
 
   // The connection's own close notice carries no id: the console went away without answering.
   if (!response.isMember("id")) {
-    const std::optional<queued_job> job = store_.find_job(job_id);
+    const std::optional<queued_job> job = find_job(job_id);
     if (job && job->attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job_id), job->attempts);
@@ -632,11 +634,19 @@ void local_service::print_answered(int64_t job_id, const jsonrpc::connection* c,
 }
 
 void local_service::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
-  store_.finish_job(job_id, status, state, platform_id);
   QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id),
          status, state, platform_id);
-  const std::optional<queued_job> job = store_.find_job(job_id);
-  if (!job) return;
+  std::optional<queued_job> job = store_.find_job(job_id);
+  if (!job) {
+    job.emplace();
+    job->id = job_id;
+  }
+  job->finished = true;
+  job->status = status;
+  job->state = state;
+  job->platform_id = platform_id;
+  // Whoever waits hears the end that happened, even when the store cannot take it now.
+  if (!store_.finish_job(job_id, status, state, platform_id)) kept_ends_[job_id] = *job;
   auto [first, last] = waiters_.equal_range(job_id);
   std::vector<waiter> told;
   for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));
@@ -646,6 +656,18 @@ void local_service::finish_job(int64_t job_id, int32_t status, int32_t state, in
     result.append(job_status(*job));
     w.reply(result_reply(w.request_id, result));
   }
+}
+
+void local_service::record_kept_ends() {
+  std::erase_if(kept_ends_, [this](const auto& entry) {
+    const queued_job& job = entry.second;
+    return store_.finish_job(job.id, job.status, job.state, job.platform_id);
+  });
+}
+
+std::optional<queued_job> local_service::find_job(int64_t id) {
+  if (const auto kept = kept_ends_.find(id); kept != kept_ends_.end()) return kept->second;
+  return store_.find_job(id);
 }
 
 int run_service(const serve_options& options) {

@@ -132,8 +132,15 @@ class local_service final : public jsonrpc::connection::delegate {
   /// The answer (or the close) for the job handed out with "print".
   void print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response);
 
-  /// Records a job's end and tells whoever waits for it.
+  /// Records a job's end and tells whoever waits for it. An end the store cannot write now is kept here and
+  /// written again before the next delivery; the job does not go out again meanwhile.
   void finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id);
+
+  /// Writes the ends kept by `finish_job` that the store could not take; those written are forgotten.
+  void record_kept_ends();
+
+  /// The job with `id` as the store has it, with its end when one is kept here; none when unknown.
+  std::optional<queued_job> find_job(int64_t id);
 
   /// The status object of a job as "watchJob" reports it.
   static Json::Value job_status(const queued_job& job);
@@ -147,6 +154,7 @@ class local_service final : public jsonrpc::connection::delegate {
   std::optional<int64_t> job_out_;  // the job handed out and not yet answered
   const jsonrpc::connection* job_out_to_ = nullptr;
   std::multimap<int64_t, waiter> waiters_;
+  std::map<int64_t, queued_job> kept_ends_;  // ended jobs whose end the store has not taken yet
   bool stopping_ = false;
 };
 

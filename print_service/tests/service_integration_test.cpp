@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -335,6 +336,36 @@ TEST_F(ServiceSession, AJobWithoutAnswerIsSentAgainThenAbortedAfterThreeAttempts
   open_session(console);
   loop_.run_until([] { return false; }, 100ms);
   EXPECT_EQ(console.record().prints.size(), 3u);
+}
+
+TEST_F(ServiceSession, AnEndTheStoreCannotRecordIsStillReportedAndNotDeliveredAgain) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("b2c3d4e5-6f70-4b8c-9dae-1f2a3b4c5d6e", "office"));
+  const std::string output = root_.path() + "/busy.out";
+  child_process& tool = submit({"--printer", "office", "--wait", document("busy.pdf", "%PDF-1.4")}, output);
+  ASSERT_TRUE(run_until([&] { return console.record().prints.size() == 1; }));
+
+  // Another process holds the write lock of the service's database while the console answers.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((data_ + "/service.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+  console.record().prints[0].completion(2, 8, 0);
+  EXPECT_EQ(finish(tool), 1) << read_file(output);
+  EXPECT_EQ(read_file(output), "status 2, state 8, job id 0\n");
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().prints.size(), 1u) << "the ended job went out again";
+
+  // Once the lock is gone the next delivery round writes the end, so a restarted service keeps it too.
+  sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  open_session(console);
+  EXPECT_EQ(service_->stop(), 0);
+  ASSERT_TRUE(run_until([&] { return !console.stub().connected(); }));
+  ASSERT_TRUE(service_->start(service_->port()));
+  open_session(console);
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().prints.size(), 1u) << "the ended job went out again after a restart";
 }
 
 TEST_F(ServiceSession, AJobOutWhenTheServiceEndsCountsAsAnAttempt) {
