@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -539,6 +541,21 @@ TEST_F(ServiceSession, OnlyTheServicesOwnAccountMaySubmit) {
   unlink(output.c_str());
   EXPECT_EQ(got, 4) << text;
   EXPECT_NE(text.find("only the service's own account"), std::string::npos) << text;
+}
+
+TEST_F(ServiceSession, ListensOnTheLoopbackAddressOnly) {
+  // Every 127.x address reaches this machine, but a socket bound to 127.0.0.1 alone answers no other.
+  for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(handle, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(service_->port()));
+    inet_pton(AF_INET, address, &target.sin_addr);
+    const bool reached = ::connect(handle, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    ::close(handle);
+    EXPECT_EQ(reached, std::string(address) == "127.0.0.1") << address;
+  }
 }
 
 TEST(ServiceProgram, APortInUseIsAClearError) {
