@@ -62,6 +62,12 @@ class smart_ptr {
   requires std::is_convertible_v<U*, T*> smart_ptr(const smart_ptr<U>& other)
   noexcept : smart_ptr(other.get()) {}
 
+  /// Takes `other`'s reference (to an object of a derived class) over without touching the count, as moving
+  /// between threads requires; `other` becomes null.
+  template <class U>
+  requires std::is_convertible_v<U*, T*> smart_ptr(smart_ptr<U>&& other)
+  noexcept : object_(std::exchange(other.object_, nullptr)) {}
+
   /// Takes the other's reference over without touching the count.
   smart_ptr(smart_ptr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
 
@@ -111,6 +117,9 @@ class smart_ptr {
   friend bool operator==(const smart_ptr& a, std::nullptr_t) noexcept { return a.object_ == nullptr; }
 
  private:
+  template <class U>
+  friend class smart_ptr;
+
   T* object_ = nullptr;
 };
 

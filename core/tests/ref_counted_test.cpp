@@ -113,6 +113,18 @@ TEST(SmartPtr, MovingTransfersTheReferenceWithoutCounting) {
   EXPECT_EQ(deletions, 0);
 }
 
+TEST(SmartPtr, MovingToAPointerOfABaseClassTransfersTheReferenceWithoutCounting) {
+  int deletions = 0;
+  smart_ptr<probe> derived(new probe(&deletions));
+  probe* raw = derived.get();
+  smart_ptr<ref_counted_object> base(std::move(derived));
+  EXPECT_FALSE(derived) << "the source must give its reference up";
+  EXPECT_EQ(base.get(), raw);
+  EXPECT_EQ(raw->reference_count(), 1) << "got " << raw->reference_count() << " references, want 1";
+  base.reset();
+  EXPECT_EQ(deletions, 1);
+}
+
 TEST(SmartPtr, EmbeddedObjectWithPermanentOwnerReferenceIsNeverDeleted) {
   int deletions = 0;
   {
