@@ -60,14 +60,28 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
   const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 
-  const int source = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or device under the job's name would otherwise stop the caller's thread.
+  const int source = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return errno;
+  struct stat info {};
+  int error = 0;
+  if (fstat(source, &info) != 0) {
+    error = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = EINVAL;
+  }
+  if (error != 0) {
+    close(source);
+    return error;
+  }
 
   // Each candidate is created exclusively, so a file that appears between two deliveries is never
   // overwritten.
   std::string target;
   int destination = -1;
-  int error = EEXIST;
+  error = EEXIST;
   for (int n = -1; n <= last_candidate && destination < 0; ++n) {
     target = prefix + stem + (n < 0 ? std::string() : " (" + std::to_string(n) + ")") + extension;
     destination = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -211,12 +211,16 @@ TEST(spooler_copy, fails_with_eexist_when_all_101_names_are_taken_and_keeps_the_
 TEST(spooler_copy, reports_the_errno_of_a_failed_copy) {
   temp_folder received, folder;
   ASSERT_TRUE(test::write_file(received.file("kept.pdf"), "data"));
+  ASSERT_EQ(mkfifo(received.file("fifo.pdf").c_str(), 0600), 0);
   struct {
     const char* name;
     std::string file, directory;
     int32_t want;
   } cases[] = {
       {"received file missing", received.file("missing.pdf"), folder.path(), ENOENT},
+      {"received file is a folder", received.path(), folder.path(), EISDIR},
+      // A FIFO would block the run loop's thread until something writes into it.
+      {"received file is a FIFO", received.file("fifo.pdf"), folder.path(), EINVAL},
       {"folder missing", received.file("kept.pdf"), folder.file("no/such/folder"), ENOENT},
       {"folder is a file", received.file("kept.pdf"), received.file("kept.pdf"), ENOTDIR},
   };
