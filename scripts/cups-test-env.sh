@@ -183,16 +183,18 @@ start() {
     setsid ippeveprinter -r off -k -d "$spool" -p "$port" -n localhost -s 10,10 -2 -c /bin/true \
       -f application/pdf,image/jpeg,image/png "Quorvane Test $queue" >>"$spool.log" 2>&1 </dev/null 9>&- &
     pid=$!
+    # Recorded at once (with the queue it will get), so that a start killed from here on leaves nothing
+    # that a later run cannot clean up. The caller (ctest) runs the matching stop.
+    echo "$queue $spool $(started_at "$pid") $PPID $(started_at "$PPID")" >"$state_dir/users/$pid"
     if wait_for 50 port_open "$port" && alive "$pid"; then break; fi
     kill "$pid" 2>/dev/null
+    rm -f "$state_dir/users/$pid"
     pid=""
   done
   if [ -z "$pid" ]; then
     rm -rf "$spool" "$spool.log"
     unavailable "ippeveprinter did not start (avahi-daemon and the system bus must run)"
   fi
-  # The caller (ctest) runs the matching stop; if it dies first, a later run cleans up after it.
-  echo "$queue $spool $(started_at "$pid") $PPID $(started_at "$PPID")" >"$state_dir/users/$pid"
 
   local out
   if ! out=$(lpadmin -p "$queue" -E -v "ipp://127.0.0.1:$port/ipp/print" -m everywhere \
