@@ -104,9 +104,24 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   return 0;
 }
 
+int32_t flush_to_disk(const std::string& path) {
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return errno;
+  const int error = fdatasync(file) == 0 ? 0 : errno;
+  close(file);
+  return error;
+}
+
 int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy) {
-  const int32_t error = copy_file_exclusive(file, folder, copy);
-  // The received file goes only once its copy is complete.
+  int32_t error = copy_file_exclusive(file, folder, copy);
+  // The copy becomes the only one once the received file is deleted: it must be on disk first, or a power
+  // cut in the next seconds could leave an empty copy and no original.
+  if (error == 0 && (error = flush_to_disk(copy)) != 0) {
+    unlink(copy.c_str());
+    copy.clear();
+    return error;
+  }
+  // The received file goes only once its copy is complete and on disk.
   if (error == 0 && unlink(file.c_str()) != 0) {
     QV_LOG(log_warning, "Unable to delete received file '%s': %s", file.c_str(), strerror(errno));
   }

@@ -11,12 +11,16 @@ namespace quorvane {
 
 /// Copies `file` into `folder` under the first free name of "name.ext", "name (0).ext" ... "name (99).ext",
 /// never overwriting (each candidate is created exclusively), with the kernel's in-place copy. On success
-/// sets `copy` to the new path, deletes `file` and returns 0. On failure returns the errno (EEXIST when all
-/// 101 names are taken), removes any partial copy and leaves `file` where it was.
+/// flushes the copy to disk, sets `copy` to the new path, deletes `file` and returns 0. On failure returns
+/// the errno (EEXIST when all 101 names are taken), removes any partial copy and leaves `file` where it was.
 int32_t copy_into_folder(const std::string& file, const std::string& folder, std::string& copy);
 
-/// `copy_into_folder` without deleting `file`: 0 with `copy` set, or the errno with no partial copy left.
+/// `copy_into_folder` without flushing and without deleting `file`: 0 with `copy` set, or the errno with no
+/// partial copy left.
 int32_t copy_file_exclusive(const std::string& file, const std::string& folder, std::string& copy);
+
+/// Writes the data of the file at `path` to disk. Returns 0 or the errno.
+int32_t flush_to_disk(const std::string& path);
 
 /// Opens `path`: with `application` (when not empty) started with the path as its only argument, else with
 /// the desktop's opener (xdg-open). Calls `completion` once on `loop`'s thread with (0, 9, 0) when the

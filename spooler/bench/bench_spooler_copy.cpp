@@ -3,8 +3,8 @@
 //   bench_spooler_copy [size-in-MiB] [rounds]      (default 200 MiB, 5 rounds)
 //
 // Each round copies the same source with our copy (exclusive create, in-kernel copy) and with cp, alternating
-// which goes first; the medians are compared: "ratio" = ours / cp. The deletion of the received file that
-// delivery does after the copy is timed on its own and printed beside it.
+// which goes first; the medians are compared: "ratio" = ours / cp. Delivery then flushes the copy to disk
+// before it deletes the received file; that step is compared on its own with `sync FILE` of cp's copy.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     fclose(out);
   }
 
-  std::vector<double> ours, reference, deletion;
+  std::vector<double> ours, reference, our_flush, cp_flush;
   for (int round = 0; round < rounds; ++round) {
     const std::string& source = master;
     const std::string cp_target = (base / ("cp-" + std::to_string(round) + ".bin")).string();
@@ -47,10 +47,11 @@ int main(int argc, char** argv) {
       const auto start = std::chrono::steady_clock::now();
       const int32_t error = quorvane::copy_file_exclusive(source, (base / "folder").string(), copy);
       ours.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-      const auto removal = std::chrono::steady_clock::now();
+      const auto flush = std::chrono::steady_clock::now();
+      const int32_t flushed = error == 0 ? quorvane::flush_to_disk(copy) : 0;
+      our_flush.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - flush).count());
       unlink(copy.c_str());
-      deletion.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - removal).count());
-      if (error != 0) {
+      if (error != 0 || flushed != 0) {
         std::fprintf(stderr, "copy failed: %d\n", error);
         std::exit(1);
       }
@@ -62,6 +63,12 @@ int main(int argc, char** argv) {
         std::exit(1);
       }
       reference.push_back(cost.seconds);
+      const auto synced = measure({"sync", cp_target});
+      if (!synced.ok) {
+        std::fprintf(stderr, "sync failed\n");
+        std::exit(1);
+      }
+      cp_flush.push_back(synced.seconds);
     };
     if (round % 2) {
       run_ours();
@@ -78,6 +85,10 @@ int main(int argc, char** argv) {
   const double mine = median(ours), cp = median(reference);
   std::printf("copy of %ld MiB: ours %.4f s, cp %.4f s (medians of %d rounds), ratio %.3f (goal <= 1.1)\n",
               mib, mine, cp, rounds, mine / cp);
-  std::printf("deleting the received file afterwards: %.4f s\n", median(deletion));
+  const double mine_flushed = mine + median(our_flush), cp_synced = cp + median(cp_flush);
+  std::printf(
+      "with the flush to disk before the received file is deleted: ours %.4f s, cp + sync %.4f s, "
+      "ratio %.3f\n",
+      mine_flushed, cp_synced, mine_flushed / cp_synced);
   return 0;
 }
