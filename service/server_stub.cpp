@@ -84,8 +84,8 @@ int32_t response_status(const Json::Value& response) {
   const Json::Value& error = response["error"];
   if (!error.isNull()) {
     if (!error.isObject()) return status_malformed_response;
+    // An error without a code is still an error: reporting it as 0 would call a failure a success.
     const Json::Value& code = error["code"];
-    if (code.isNull()) return 0;
     return code.isInt() ? code.asInt() : status_malformed_response;
   }
   const Json::Value& result = response["result"];

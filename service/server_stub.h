@@ -59,8 +59,9 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
   server::delegate* service_delegate_;
 };
 
-/// The status of a response: "error"."code" when "error" is present and not null (0 without "code"), else
-/// "result"[0] (0 when absent); `status_malformed_response` for members of the wrong type.
+/// The status of a response: "error"."code" when "error" is present and not null, else "result"[0] (0 when
+/// absent); `status_malformed_response` for an error without an integer code and for members of the wrong
+/// type.
 int32_t response_status(const Json::Value& response);
 
 /// The "print" reply {"id": id, "result": [status, state, platform job id]}.

@@ -144,13 +144,14 @@ TEST_F(ServerStub, StatusComesFromErrorCodeElseResultZeroElseZero) {
       {"error wins over result", "\"error\":{\"code\":3},\"result\":[0,{}]", 3, "null"},
       {"null error uses result", "\"error\":null,\"result\":[5,{}]", 5, "{}"},
       {"neither error nor result", "\"jsonrpc\":\"2.0\"", 0, "null"},
-      {"error without code", "\"error\":{\"message\":\"x\"}", 0, "null"},
       {"empty result", "\"result\":[]", 0, "null"},
       // malformed answers are still answers, with status -1
       {"result not an array", "\"result\":{\"a\":1}", -1, "null"},
       {"status not a number", "\"result\":[\"ok\"]", -1, "null"},
       {"error not an object", "\"error\":\"boom\"", -1, "null"},
       {"code not a number", "\"error\":{\"code\":\"x\"}", -1, "null"},
+      // an error without a code is a failure, never a success
+      {"error without code", "\"error\":{\"message\":\"x\"}", -1, "null"},
   };
   set_log_level(log_error);
   for (const auto& c : cases) {
