@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "core/log.h"
@@ -102,19 +100,25 @@ bool connection::call(Json::Value& request, result_callback callback) {
 bool connection::write_message(const Json::Value& value) {
   const std::string framed = frame(value);
   size_t sent = 0;
+  int error = 0;
   while (sent < framed.size()) {
-    const ssize_t result = send(framed.data() + sent, framed.size() - sent, 0);
-    if (result >= 1) {
-      sent += static_cast<size_t>(result);
-    } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } else {
+    const size_t wanted = framed.size() - sent;
+    const ssize_t result = send(framed.data() + sent, wanted, 0);
+    if (result < 1) {
+      error = errno;
+      break;
+    }
+    sent += static_cast<size_t>(result);
+    // A short count means the socket has already waited as long as it may, or the peer is gone: asking
+    // again would only start another wait.
+    if (static_cast<size_t>(result) < wanted) {
+      error = errno;
       break;
     }
   }
   if (sent < framed.size()) {
-    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent",
-           peer_name(*this).c_str(), sent, framed.size());
+    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent (%s)",
+           peer_name(*this).c_str(), sent, framed.size(), error ? std::strerror(error) : "no progress");
     return false;
   }
   return true;

@@ -71,7 +71,8 @@ class connection : public socket {
   /// hears of the next close.
   bool call(Json::Value& request, result_callback callback);
 
-  /// Writes `value` as one frame. Returns true when every byte was sent.
+  /// Writes `value` as one frame. Returns true when every byte was sent; false (logged once) when the peer is
+  /// gone or the socket's send limit expired first, leaving a partial frame that makes the stream unusable.
   bool write_message(const Json::Value& value);
 
   /// The run loop handler (see `runloop::handler`): reads what arrived and dispatches every complete frame;

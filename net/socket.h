@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -49,10 +50,19 @@ class socket : public ref_counted_object {
   /// or null when none could be accepted (errno tells why; EAGAIN on a watched socket with nobody waiting).
   virtual smart_ptr<socket> accept();
 
-  /// Sends all `count` bytes, waiting (without a time limit) for writability whenever the socket would block.
-  /// Returns `count`; 0 for a count of 0 (no system call); the bytes sent so far when a call sends nothing or
-  /// fails after progress; -1 when nothing could be sent or the wait failed. Never raises SIGPIPE.
+  /// Sends all `count` bytes, waiting for writability whenever the socket would block: without a time limit
+  /// unless `set_send_timeout` gave one, else at most that long in total for the call. Returns `count`; 0 for
+  /// a count of 0 (no system call); the bytes sent so far when a call sends nothing, fails after progress or
+  /// the limit expires after progress (errno ETIMEDOUT then); -1 when nothing could be sent, the wait failed,
+  /// or the limit expired first (errno ETIMEDOUT). Never raises SIGPIPE.
   virtual ssize_t send(const void* bytes, size_t count, int flags);
+
+  /// Limits how long one `send` may wait for the peer to make room; zero or less removes the limit (the
+  /// default). With a limit even a blocking socket never blocks inside the system call.
+  void set_send_timeout(std::chrono::milliseconds limit) { send_timeout_ = limit; }
+
+  /// The limit of one `send`'s waiting; zero when there is none.
+  std::chrono::milliseconds send_timeout() const { return send_timeout_; }
 
   /// One receive call: the bytes received, 0 at the peer's orderly end, or -1 with errno set.
   virtual ssize_t recv(void* buffer, size_t capacity, int flags);
@@ -97,8 +107,8 @@ class socket : public ref_counted_object {
   void set_delegate(delegate* d) { delegate_ = d; }
 
  protected:
-  /// Takes over `source`'s handle, peer address and texts, connected flag and delegate; `source` is left
-  /// closed (its handle invalid) without closing the handle now owned here.
+  /// Takes over `source`'s handle, peer address and texts, connected flag, delegate and send limit; `source`
+  /// is left closed (its handle invalid) without closing the handle now owned here.
   void take_over(socket& source);
 
  private:
@@ -112,6 +122,7 @@ class socket : public ref_counted_object {
   std::string peer_hardware_text_;
   bool connected_ = false;
   delegate* delegate_ = nullptr;
+  std::chrono::milliseconds send_timeout_{0};  // zero: no limit
 };
 
 /// Creates a socket listening on 127.0.0.1 at `port` (0 picks a free one; `local_port` tells which).

@@ -428,5 +428,27 @@ TEST(JsonrpcDispatch, ThePeersCloseClosesTheConnectionThroughTheRunLoop) {
   EXPECT_EQ(loop.watched_count(), 0u);
 }
 
+TEST(JsonrpcCalls, AWriteToAPeerThatNeverReadsEndsWithFalseAtTheSendLimit) {
+  quiet_log quiet;
+  paired p;
+  ASSERT_TRUE(p.c);
+  const int small = 4096;
+  setsockopt(p.c->handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  setsockopt(p.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  p.c->set_send_timeout(std::chrono::milliseconds(200));
+  Json::Value big;
+  big["method"] = "printersWereUpdated";
+  big["params"].append(std::string(4 << 20, 'p'));
+  // The first write fills the buffers and stops part way; the next one cannot send a byte.
+  EXPECT_FALSE(p.c->write_message(big));
+  Json::Value request;
+  request["method"] = "print";
+  int told = 0;
+  EXPECT_FALSE(p.c->call(request, [&](const Json::Value&) { ++told; }));
+  EXPECT_EQ(p.c->pending_count(), 1u) << "the call waits to hear of the close";
+  p.c->handle_close();
+  EXPECT_EQ(told, 1);
+}
+
 }  // namespace
 }  // namespace quorvane::jsonrpc

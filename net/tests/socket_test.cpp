@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -125,6 +127,49 @@ TEST(Socket, SendWaitsForRoomAndSendsALargeBufferWhole) {
   reader.join();
   EXPECT_EQ(sent, static_cast<ssize_t>(big.size()));
   EXPECT_TRUE(received == big) << "got " << received.size() << " bytes, want " << big.size() << " identical";
+}
+
+TEST(Socket, ASendLimitEndsTheWaitForAPeerThatNeverReads) {
+  // Blocking and non-blocking handles alike: with a limit the kernel must never wait on its own.
+  for (const bool non_blocking : {false, true}) {
+    SCOPED_TRACE(non_blocking ? "non-blocking" : "blocking");
+    loopback_link link;
+    ASSERT_TRUE(link.server);
+    const int small = 4096;
+    setsockopt(link.client->handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(link.server->handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    if (non_blocking)
+      fcntl(link.client->handle(), F_SETFL, fcntl(link.client->handle(), F_GETFL) | O_NONBLOCK);
+    link.client->set_send_timeout(std::chrono::milliseconds(200));
+    const std::string big(16 << 20, 'x');
+
+    const auto start = std::chrono::steady_clock::now();
+    const ssize_t sent = link.client->send(big.data(), big.size(), 0);
+    const int error = errno;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(sent, 0) << "the buffers take some bytes before the peer's silence counts";
+    EXPECT_LT(sent, static_cast<ssize_t>(big.size()));
+    EXPECT_EQ(error, ETIMEDOUT);
+    EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the limit is waited out before giving up";
+    EXPECT_LT(waited, std::chrono::seconds(10));
+
+    // Now nothing fits at all: the call sends nothing and says why.
+    errno = 0;
+    EXPECT_EQ(link.client->send(big.data(), big.size(), 0), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+  }
+}
+
+TEST(Socket, TheSendLimitIsTakenOverAndZeroRemovesIt) {
+  socket source(socket::invalid_handle);
+  EXPECT_EQ(source.send_timeout().count(), 0) << "no limit by default";
+  source.set_send_timeout(std::chrono::milliseconds(5000));
+  struct heir : socket {
+    explicit heir(socket& s) : socket(socket::invalid_handle) { take_over(s); }
+  } taken(source);
+  EXPECT_EQ(taken.send_timeout().count(), 5000);
+  taken.set_send_timeout(std::chrono::milliseconds(0));
+  EXPECT_EQ(taken.send_timeout().count(), 0);
 }
 
 TEST(Socket, SendToAPeerThatHasGoneFailsWithoutASignal) {
