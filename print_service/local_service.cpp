@@ -197,6 +197,7 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
     case jsonrpc::offer_result::adopted:
       break;
   }
+  outcome.adopted->set_send_timeout(console_send_limit);
   self->sessions_.push_back(session{std::move(outcome.adopted), false});
   QV_LOG(log_information, "Session opened for '%s' (%zu open)", peer.c_str(), self->sessions_.size());
 }
@@ -206,6 +207,20 @@ local_service::session* local_service::find_session(const jsonrpc::connection* c
     if (s.connection.get() == c) return &s;
   }
   return nullptr;
+}
+
+template <typename write_function>
+bool local_service::write_or_close(const smart_ptr<jsonrpc::connection>& c, write_function write) {
+  if (!c->connected()) return false;
+  if (write()) return true;
+  // The frame went out in part or not at all (the connection logged why): the stream cannot be resumed, and
+  // a console that stopped reading must not cost every later write another wait.
+  c->handle_close();
+  return false;
+}
+
+bool local_service::write_to(const smart_ptr<jsonrpc::connection>& c, const Json::Value& message) {
+  return write_or_close(c, [&] { return c->write_message(message); });
 }
 
 void local_service::session_closed(jsonrpc::connection* c) {
@@ -223,6 +238,10 @@ void local_service::session_closed(jsonrpc::connection* c) {
 
 void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Value& message,
                                     jsonrpc::reply_function reply) {
+  // Answers, now or later to a "watchJob", go through `write_to` like every other write to a console.
+  reply = [this, c](const Json::Value& answer) {
+    if (!answer.isNull()) write_to(c, answer);
+  };
   const Json::Value id = message.isMember("id") ? message["id"] : Json::Value();
   const bool wants_reply = message.isMember("id") && !id.isNull();
   const Json::Value& method_value = message["method"];
@@ -270,6 +289,8 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   }
   if (!wants_reply) return;
   reply(error ? error_reply(id, error, text) : result_reply(id, result));
+  // A failed answer closed the session (and `s` with it).
+  if (!c->connected()) return;
 
   // Observing starts with the whole list, after the answer, and may release queued jobs.
   if (method == "observe" && !error && s->observing) {
@@ -279,7 +300,7 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
     notification["jsonrpc"] = "2.0";
     notification["method"] = "printersWereUpdated";
     notification["params"].append(all);
-    c->write_message(notification);
+    write_to(c, notification);
     deliver_next_job();
   }
 }
@@ -390,7 +411,7 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
   for (const session& s : sessions_) {
     if (s.observing) observers.push_back(s.connection);
   }
-  for (const auto& c : observers) c->write_message(notification);
+  for (const auto& c : observers) write_to(c, notification);
 }
 
 std::optional<Json::Value> local_service::find_offered_printer(const std::string& key, int32_t& error,
@@ -588,8 +609,11 @@ void local_service::deliver_next_job() {
     const jsonrpc::connection* to = job_out_to_;
     // The callback must not hold the connection: the connection keeps it among its pending calls.
     smart_ptr<jsonrpc::connection> c = target->connection;
-    c->call(request,
-            [this, job_id, to](const Json::Value& response) { print_answered(job_id, to, response); });
+    // A failed call closes the session, whose close hands the job back to the queue through the callback.
+    write_or_close(c, [&] {
+      return c->call(
+          request, [this, job_id, to](const Json::Value& response) { print_answered(job_id, to, response); });
+    });
     return;
   }
 }

@@ -2,6 +2,7 @@
 // it delivers to an observing console.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -39,6 +40,10 @@ constexpr int32_t status_no_answer = 10;
 
 /// The status a job ends with when its printer was removed before it could be delivered.
 constexpr int32_t status_printer_gone = -1;
+
+/// How long one write to a console may wait for it to read. A console that stops reading longer than this
+/// is closed, so that it cannot hold up the other consoles served from the same run loop.
+constexpr std::chrono::milliseconds console_send_limit{5000};
 
 /// The service on one run loop. Every member runs on that loop's thread.
 class local_service final : public jsonrpc::connection::delegate {
@@ -90,6 +95,16 @@ class local_service final : public jsonrpc::connection::delegate {
 
   /// The session of `c`, or null.
   session* find_session(const jsonrpc::connection* c);
+
+  /// Writes `message` to `c` through `write_or_close`. Returns false when `c` was already closed or is closed
+  /// now because the write failed.
+  bool write_to(const smart_ptr<jsonrpc::connection>& c, const Json::Value& message);
+
+  /// Runs `write` (a write to `c` returning whether every byte went out); when it fails, closes `c` through
+  /// `handle_close`, so its session ends and a job it held goes back to the queue. Returns `write`'s result,
+  /// false without running it when `c` is closed.
+  template <typename write_function>
+  bool write_or_close(const smart_ptr<jsonrpc::connection>& c, write_function write);
 
   // Each method handler returns the "result" array, or sets `error` and `message` and returns null.
 

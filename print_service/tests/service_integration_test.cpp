@@ -6,9 +6,12 @@
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -482,6 +485,87 @@ TEST_F(ServiceSession, MalformedRequestsCloseThatConnectionOnly) {
   auto still = good.attributes();
   ASSERT_TRUE(run_until([&] { return !still->statuses.empty(); }));
   EXPECT_EQ(still->statuses, std::vector<int32_t>{0});
+}
+
+TEST_F(ServiceSession, AConsoleThatStopsReadingIsClosedAndItsJobGoesToAnother) {
+  // A console that observes first (so jobs go to it) and then never reads again, with a receive buffer as
+  // small as the system allows.
+  smart_ptr<socket> stalled(new socket());
+  const int small = 4096;
+  ASSERT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+  const timeval wait_limit{10, 0};
+  ASSERT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVTIMEO, &wait_limit, sizeof wait_limit), 0);
+  ASSERT_EQ(connect_to_loopback(*stalled, static_cast<uint16_t>(service_->port())), 0);
+  std::string hello;
+  int id = 0;
+  for (const auto& [method, argument] : {std::pair<const char*, Json::Value>{"authenticate", ""},
+                                         std::pair<const char*, Json::Value>{"observe", true}}) {
+    Json::Value request(Json::objectValue);
+    request["jsonrpc"] = "2.0";
+    request["id"] = ++id;
+    request["method"] = method;
+    request["params"].append(argument);
+    hello += jsonrpc::frame(request);
+  }
+  ASSERT_EQ(stalled->send(hello.data(), hello.size(), 0), static_cast<ssize_t>(hello.size()));
+  // Peeking leaves every byte unread.
+  const auto stalled_has_heard = [&](const char* text) {
+    char peeked[4096];
+    const ssize_t n = stalled->recv(peeked, sizeof peeked, MSG_PEEK | MSG_DONTWAIT);
+    return n > 0 && std::string(peeked, static_cast<size_t>(n)).find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(run_until([&] { return stalled_has_heard("printersWereUpdated"); }));
+
+  console_peer& good = new_console();
+  open_session(good);
+  smart_ptr<model::printer> p = console_printer("8b3e0c74-2f20-4b9d-9c73-5e3f4a6b7c8d", "big");
+  add_printer(good, p);
+  child_process& tool =
+      submit({"--printer", "big", document("a.pdf", "%PDF-1.4\n")}, root_.path() + "/s.out");
+  EXPECT_EQ(finish(tool), 0) << read_file(root_.path() + "/s.out");
+  ASSERT_TRUE(run_until([&] { return stalled_has_heard("\"print\""); }))
+      << "the job goes to the oldest observer";
+
+  // Large updates, each told to both observers, until the stalled one's buffers are full and the service's
+  // wait for it runs out.
+  const std::string log = service_->log_file();
+  const int most = 64;
+  int sent = 0;
+  while (sent < most && read_file(log).find("Unable to send message to peer") == std::string::npos) {
+    p->setDisplayName("Printer " + std::to_string(sent) + " " + std::string(256 << 10, 'x'));
+    ASSERT_NO_FATAL_FAILURE(add_printer(good, p)) << "update " << sent;
+    ++sent;
+  }
+  ASSERT_LT(sent, most) << "the stalled console's buffers never filled";
+
+  // The stalled console is closed: after what the buffers hold comes the end (or a reset).
+  char chunk[65536];
+  ssize_t n;
+  while ((n = stalled->recv(chunk, sizeof chunk, 0)) > 0) {
+  }
+  EXPECT_TRUE(n == 0 || errno == ECONNRESET)
+      << "got recv " << n << " (" << std::strerror(errno) << "), want the end of the connection";
+
+  // Its job went back to the queue and out to the other console, which heard every update and is still
+  // answered.
+  ASSERT_TRUE(run_until([&] { return good.record().prints.size() == 1; })) << "the job was not handed on";
+  EXPECT_EQ(good.record().prints[0].printer->uuid(), p->uuid());
+  ASSERT_TRUE(run_until([&] { return good.record().updated.size() == static_cast<size_t>(sent) + 2; }));
+  const std::string last = "Printer " + std::to_string(sent - 1) + " ";
+  EXPECT_EQ(good.record().updated.back()[0]->displayName().rfind(last, 0), 0u)
+      << "want the update '" << last << "...'";
+  auto still = good.attributes();
+  ASSERT_TRUE(run_until([&] { return !still->statuses.empty(); }));
+  EXPECT_EQ(still->statuses, std::vector<int32_t>{0});
+
+  // The failure is logged once, not again for each later write to the closed console.
+  const std::string text = read_file(log);
+  size_t logged = 0;
+  for (size_t at = text.find("Unable to send message to peer"); at != std::string::npos;
+       at = text.find("Unable to send message to peer", at + 1)) {
+    ++logged;
+  }
+  EXPECT_EQ(logged, 1u) << text;
 }
 
 TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {

@@ -81,8 +81,12 @@ class service_process {
   int port() const { return port_; }
   /// The service's state folder.
   const std::string& data_folder() const { return data_folder_; }
-  /// The service's log (standard error of every run).
-  std::string log_file() const { return data_folder_ + "/../service.log"; }
+  /// The service's log (standard error of every run), beside the data folder. Named without "..", because
+  /// the data folder does not exist before the first start and a path through it could not be opened.
+  std::string log_file() const {
+    const size_t slash = data_folder_.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : data_folder_.substr(0, slash)) + "/service.log";
+  }
   /// The running program.
   child_process& process() { return process_; }
 
