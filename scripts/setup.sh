@@ -14,8 +14,15 @@ packages=(
   libcups2-dev libpoppler-glib-dev libcairo2-dev libjpeg62-turbo-dev libacl1-dev
   # a real CUPS with a virtual IPP Everywhere printer for the print tests
   cups cups-client cups-ipp-utils cups-filters avahi-daemon dbus poppler-utils
-  # the console
-  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra xdg-utils xvfb xauth
+  # the console, and looking at it: real windows under Xvfb, a tray to embed into, screenshots
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra xdg-utils xvfb xauth libproxy-dev
+  imagemagick xdotool wmdocker x11-apps librsvg2-bin
+  # receiving jobs from phones over IPP, advertised with DNS-SD
+  libpappl-dev avahi-utils
+  # fuzzing (libFuzzer with clang's sanitizers)
+  clang libclang-rt-14-dev
+  # installing: desktop entries, AppStream, manual pages, the Debian package
+  desktop-file-utils appstream man-db lintian dpkg-dev file
 )
 
 missing=()
