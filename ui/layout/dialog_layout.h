@@ -1,0 +1,111 @@
+// Dialog layouts kept as data: one table row per control (id, kind, name, text, rectangle in dialog units,
+// style flags), turned into widgets by one builder; behaviour code then finds the controls by id.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "ui/layout/dialog_units.h"
+
+namespace quorvane {
+
+/// What a table row creates.
+enum class control_kind {
+  text,       ///< QLabel, word-wrapped, aligned top-left unless a style flag says otherwise
+  picture,    ///< QLabel holding a pixmap, centred; a text names an image resource (":/images/<text>.png")
+  frame,      ///< QFrame without a border: a placeholder that marks where something else goes
+  group_box,  ///< QGroupBox with the text as its title
+  horizontal_line,  ///< QFrame drawn as a sunken horizontal line
+  push_button,      ///< QPushButton
+  default_button,   ///< QPushButton that is the dialog's default button
+  flat_button,      ///< QPushButton without a raised frame
+  menu_button,      ///< QPushButton with an (empty) QMenu: the whole face opens the menu
+  split_button,     ///< QToolButton with an (empty) QMenu: the face clicks, the arrow opens the menu
+  check_box,        ///< QCheckBox
+  radio_button,     ///< QRadioButton
+  edit,             ///< QLineEdit
+  list,             ///< QListView
+  report_list,      ///< QTreeView without header or root decoration, uniform row heights
+  progress,         ///< QProgressBar from 0 to 100 without a text
+  marquee,          ///< QProgressBar with the range 0..0, which Qt animates as a busy indicator
+  tab_holder,       ///< QTabWidget
+  custom,           ///< made by the factory given to the builder
+};
+
+/// Style flags of a table row.
+namespace control_style {
+inline constexpr uint32_t none = 0;
+inline constexpr uint32_t center = 1u << 0;     ///< text: centred horizontally
+inline constexpr uint32_t right = 1u << 1;      ///< text: aligned right
+inline constexpr uint32_t password = 1u << 2;   ///< edit: characters shown as dots
+inline constexpr uint32_t read_only = 1u << 3;  ///< edit: not editable
+inline constexpr uint32_t disabled = 1u << 4;   ///< created disabled
+inline constexpr uint32_t hidden = 1u << 5;     ///< created hidden
+inline constexpr uint32_t no_wrap = 1u << 6;    ///< text: one line, not word-wrapped
+inline constexpr uint32_t border = 1u << 7;     ///< frame: a one-pixel box
+}  // namespace control_style
+
+/// The id of a control that behaviour code never looks up.
+inline constexpr int no_control_id = -1;
+
+/// One row of a dialog's layout table. Texts are UTF-8; `name` becomes the widget's objectName.
+struct dialog_control {
+  int id;
+  control_kind kind;
+  const char* name;
+  const char* text;
+  int x;
+  int y;
+  int w;
+  int h;
+  uint32_t style = control_style::none;
+};
+
+/// The widgets a layout table made, by control id.
+class dialog_layout {
+ public:
+  /// Makes the widget of a `control_kind::custom` row as a child of `parent`; null leaves the row out.
+  using factory = std::function<QWidget*(const dialog_control& row, QWidget* parent)>;
+
+  /// Creates the widgets of `table` on `parent` in table order (which is the tab order): objectName from the
+  /// row's name, the property "ctrlId" from its id, geometry from its rectangle converted with `units`. A
+  /// custom row without a factory, or whose factory returns null, is logged and left out.
+  static dialog_layout build(QWidget* parent, std::span<const dialog_control> table,
+                             const dialog_units& units, const factory& make_custom = {});
+
+  /// The control with this id; null when none was made (or it was deleted). Ids of -1 are not kept.
+  QWidget* control(int id) const;
+
+  /// The control with this id as a `T`; null when none or when it is not a `T`.
+  template <class T>
+  T* find(int id) const {
+    return dynamic_cast<T*>(control(id));
+  }
+
+  /// Every widget the table made, in table order.
+  const std::vector<QPointer<QWidget>>& widgets() const { return widgets_; }
+
+ private:
+  std::map<int, QPointer<QWidget>> by_id_;
+  std::vector<QPointer<QWidget>> widgets_;
+};
+
+/// The child of `parent` (at any depth) whose "ctrlId" property is `id`, as a `T`; null when none.
+template <class T>
+T* find_control(const QWidget* parent, int id) {
+  for (QWidget* child : parent->findChildren<QWidget*>()) {
+    const QVariant value = child->property("ctrlId");
+    if (value.isValid() && value.toInt() == id) {
+      if (T* typed = dynamic_cast<T*>(child)) return typed;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace quorvane
