@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -79,6 +81,34 @@ bool make_folders(const std::string& path) {
   }
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+uint64_t spool_reserve(uint64_t file_system_size) {
+  constexpr uint64_t mib = 1024 * 1024;
+  return std::clamp<uint64_t>(file_system_size / 100, 16 * mib, 512 * mib);
+}
+
+bool spool_has_room(const std::string& folder, uint64_t bytes, std::string& cause) {
+  // The spool folder and a job's folder are made on the first copy; until then their parent tells.
+  std::string existing = folder.empty() ? std::string("/") : folder;
+  struct statvfs fs {};
+  while (statvfs(existing.c_str(), &fs) != 0) {
+    const size_t slash = existing.rfind('/');
+    if (errno != ENOENT || slash == std::string::npos || existing == "/") {
+      cause = "the free space of '" + existing + "' cannot be read (" + strerror(errno) + ")";
+      return false;
+    }
+    existing = slash == 0 ? std::string("/") : existing.substr(0, slash);
+  }
+  const uint64_t block = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
+  const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * block;
+  const uint64_t reserve = spool_reserve(static_cast<uint64_t>(fs.f_blocks) * block);
+  if (bytes <= available && available - bytes >= reserve) return true;
+  constexpr uint64_t mib = 1024 * 1024;
+  cause = "the spool's file system has " + std::to_string(available / mib) +
+          " MiB free, the document needs " + std::to_string((bytes + mib - 1) / mib) + " MiB and " +
+          std::to_string(reserve / mib) + " MiB must stay free";
+  return false;
 }
 
 std::string copy_into_spool(const std::string& source, const std::string& folder, const std::string& name) {

@@ -34,4 +34,15 @@ std::string copy_into_spool(const std::string& source, const std::string& folder
 /// Creates `path` and its missing parents (mode 0700). Returns false when it is not a folder afterwards.
 bool make_folders(const std::string& path);
 
+/// The bytes a spool keeps free on a file system of `file_system_size` bytes: 1 % of it, at least 16 MiB and
+/// at most 512 MiB. A document that would leave less free is refused.
+uint64_t spool_reserve(uint64_t file_system_size);
+
+/// Checks, before anything is written, that a document of `bytes` fits into the file system holding `folder`
+/// (or its nearest existing parent while `folder` does not exist) and leaves `spool_reserve` free. Returns
+/// true when it does; otherwise false with `cause` one line saying how much is free and how much must stay
+/// free (or why the file system could not be asked), for an "Unable to spool document '...': <cause>"
+/// message.
+bool spool_has_room(const std::string& folder, uint64_t bytes, std::string& cause);
+
 }  // namespace quorvane::print_service

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -84,6 +85,48 @@ TEST_F(SpoolFolder, CopyKeepsTheBytesAndRefusesWhatCannotBeRead) {
   EXPECT_EQ(copy_into_spool(root_ + "/missing.pdf", root_ + "/spool/2", "x.pdf"), "");
   EXPECT_EQ(copy_into_spool(root_, root_ + "/spool/3", "x.pdf"), "") << "a folder is not a document";
   EXPECT_EQ(detect_file_format(root_ + "/missing.pdf"), "");
+}
+
+TEST(SpoolReserve, IsOnePercentOfTheFileSystemWithinBounds) {
+  constexpr uint64_t mib = 1024 * 1024;
+  struct {
+    const char* name;
+    uint64_t size;
+    uint64_t want;
+  } cases[] = {
+      {"small file system: the floor", 100 * mib, 16 * mib},
+      {"empty size: the floor", 0, 16 * mib},
+      {"one percent", 20000 * mib, 200 * mib},
+      {"large file system: the ceiling", 4000000 * mib, 512 * mib},
+  };
+  for (const auto& c : cases) {
+    const uint64_t got = spool_reserve(c.size);
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+}
+
+TEST_F(SpoolFolder, RoomIsCheckedAgainstTheFreeSpaceLessTheReserve) {
+  struct statvfs fs {};
+  ASSERT_EQ(statvfs(root_.c_str(), &fs), 0);
+  const uint64_t block = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
+  const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * block;
+  const uint64_t reserve = spool_reserve(static_cast<uint64_t>(fs.f_blocks) * block);
+  if (available < reserve + 64 * 1024 * 1024)
+    GTEST_SKIP() << "the temporary folder's file system is nearly full";
+  // Other programs write meanwhile: a margin of 32 MiB on either side of the limit.
+  const uint64_t margin = 32 * 1024 * 1024;
+  const uint64_t limit = available - reserve;
+  // A folder not made yet is judged by its nearest existing parent.
+  for (const std::string& folder : {root_, root_ + "/spool/not-made-yet"}) {
+    std::string cause;
+    EXPECT_TRUE(spool_has_room(folder, 0, cause)) << folder << ": " << cause;
+    EXPECT_TRUE(spool_has_room(folder, limit - margin, cause)) << folder << ": " << cause;
+    EXPECT_FALSE(spool_has_room(folder, limit + margin, cause)) << folder;
+    EXPECT_NE(cause.find("MiB must stay free"), std::string::npos) << cause;
+    cause.clear();
+    EXPECT_FALSE(spool_has_room(folder, UINT64_MAX, cause)) << folder << ": more than the disk holds";
+    EXPECT_FALSE(cause.empty());
+  }
 }
 
 }  // namespace
