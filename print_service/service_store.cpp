@@ -1,5 +1,7 @@
 #include "print_service/service_store.h"
 
+#include <algorithm>
+
 #include "core/log.h"
 #include "core/os.h"
 
@@ -16,8 +18,23 @@ constexpr const char* schema[] = {
     "printer_uuid TEXT NOT NULL, json TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
     "finished INTEGER NOT NULL DEFAULT 0, status INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT "
     "3, "
-    "platform_id INTEGER NOT NULL DEFAULT 0);",
+    "platform_id INTEGER NOT NULL DEFAULT 0, ended INTEGER NOT NULL DEFAULT 0);",
     "CREATE INDEX IF NOT EXISTS job_finished_idx ON job(finished, id);",
+};
+
+// Files of earlier versions lack these columns: {table, column, ALTER statement, statement filling it}.
+struct added_column {
+  const char* table;
+  const char* column;
+  const char* add;
+  const char* fill;
+};
+constexpr added_column added_columns[] = {
+    // Jobs that ended before their end time was kept count as ended when the column appears.
+    {"job", "ended", "ALTER TABLE job ADD COLUMN ended INTEGER NOT NULL DEFAULT 0;",
+     "UPDATE job SET ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE finished = 1;"},
+    {"cups_queue", "info", "ALTER TABLE cups_queue ADD COLUMN info TEXT;", nullptr},
+    {"cups_queue", "location", "ALTER TABLE cups_queue ADD COLUMN location TEXT;", nullptr},
 };
 
 // Finalizes a statement when it goes out of scope.
@@ -71,7 +88,39 @@ bool service_store::open(const std::string& path) {
       return false;
     }
   }
+  if (!add_missing_columns()) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
   return true;
+}
+
+bool service_store::has_column(const char* table, const char* column) {
+  const std::string sql = std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?1;";
+  statement_guard s{prepare(sql.c_str())};
+  if (!s.statement) return false;
+  sqlite3_bind_text(s.statement, 1, column, -1, SQLITE_STATIC);
+  return sqlite3_step(s.statement) == SQLITE_ROW;
+}
+
+bool service_store::add_missing_columns() {
+  for (const added_column& c : added_columns) {
+    if (has_column(c.table, c.column)) continue;
+    if (!exec("BEGIN IMMEDIATE;")) return false;
+    if (!exec(c.add) || (c.fill && !exec(c.fill))) {
+      exec("ROLLBACK;");
+      return false;
+    }
+    if (!exec("COMMIT;")) return false;
+  }
+  return true;
+}
+
+int64_t service_store::query_integer(const char* sql) {
+  statement_guard s{prepare(sql)};
+  if (!s.statement || sqlite3_step(s.statement) != SQLITE_ROW) return -1;
+  return sqlite3_column_int64(s.statement, 0);
 }
 
 bool service_store::exec(const char* sql) {
@@ -209,6 +258,27 @@ std::vector<std::string> service_store::queue_uuids() {
   return out;
 }
 
+std::optional<queue_texts> service_store::last_queue_texts(const std::string& queue_name) {
+  statement_guard s{prepare("SELECT info, location FROM cups_queue WHERE name = ?1 AND info IS NOT NULL;")};
+  if (!s.statement) return std::nullopt;
+  bind_text(s.statement, 1, queue_name);
+  if (sqlite3_step(s.statement) != SQLITE_ROW) return std::nullopt;
+  return queue_texts{column_text(s.statement, 0), column_text(s.statement, 1)};
+}
+
+bool service_store::set_last_queue_texts(const std::string& queue_name, const queue_texts& texts) {
+  statement_guard s{prepare("UPDATE cups_queue SET info = ?2, location = ?3 WHERE name = ?1;")};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, queue_name);
+  bind_text(s.statement, 2, texts.info);
+  bind_text(s.statement, 3, texts.location);
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store queue '%s': %s", queue_name.c_str(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
 int64_t service_store::add_job(const std::string& printer_uuid, const Json::Value& record) {
   statement_guard s{prepare("INSERT INTO job(uuid, printer_uuid, json) VALUES(?1, ?2, ?3);")};
   if (!s.statement) return 0;
@@ -275,7 +345,8 @@ bool service_store::set_attempts(int64_t id, int32_t attempts) {
 
 bool service_store::finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id) {
   statement_guard s{
-      prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4 WHERE id = ?1;")};
+      prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4, "
+              "ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE id = ?1;")};
   if (!s.statement) return false;
   sqlite3_bind_int64(s.statement, 1, id);
   sqlite3_bind_int(s.statement, 2, status);
@@ -287,6 +358,50 @@ bool service_store::finish_job(int64_t id, int32_t status, int32_t state, int32_
     return false;
   }
   return true;
+}
+
+int64_t service_store::prune_history(const history_bounds& bounds, int64_t now) {
+  if (!db_) return -1;
+  int64_t forgotten = 0;
+  {
+    statement_guard s{prepare("DELETE FROM job WHERE finished = 1 AND ended < ?1;")};
+    if (!s.statement) return -1;
+    sqlite3_bind_int64(s.statement, 1, now - bounds.max_age_seconds);
+    if (sqlite3_step(s.statement) != SQLITE_DONE) {
+      QV_LOG(log_error, "Unable to forget old jobs in '%s': %s", path_.c_str(), sqlite3_errmsg(db_));
+      return -1;
+    }
+    forgotten += sqlite3_changes(db_);
+  }
+  // The newest ended jobs by id (ids grow with every job queued) stay; the cut-off is the first one beyond.
+  statement_guard s{
+      prepare("DELETE FROM job WHERE finished = 1 AND id <= (SELECT id FROM job WHERE finished = 1 "
+              "ORDER BY id DESC LIMIT 1 OFFSET ?1);")};
+  if (!s.statement) return -1;
+  sqlite3_bind_int64(s.statement, 1, std::max<int64_t>(bounds.max_jobs, 0));
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to forget old jobs in '%s': %s", path_.c_str(), sqlite3_errmsg(db_));
+    return -1;
+  }
+  return forgotten + sqlite3_changes(db_);
+}
+
+bool service_store::compact_if_sparse() {
+  const int64_t pages = query_integer("PRAGMA page_count;");
+  const int64_t unused = query_integer("PRAGMA freelist_count;");
+  const int64_t page_size = query_integer("PRAGMA page_size;");
+  if (pages <= 0 || unused < 0 || page_size <= 0) return false;
+  if (unused * 4 < pages || unused * page_size < 1024 * 1024) return false;
+  if (!exec("VACUUM;")) return false;
+  QV_LOG(log_information, "Database '%s' compacted: %lld of %lld pages were unused", path_.c_str(),
+         static_cast<long long>(unused), static_cast<long long>(pages));
+  return true;
+}
+
+int64_t service_store::file_bytes() {
+  const int64_t pages = query_integer("PRAGMA page_count;");
+  const int64_t page_size = query_integer("PRAGMA page_size;");
+  return pages < 0 || page_size < 0 ? -1 : pages * page_size;
 }
 
 }  // namespace quorvane::print_service

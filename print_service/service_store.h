@@ -26,6 +26,18 @@ struct queued_job {
   int32_t platform_id = 0;
 };
 
+/// How much history of ended jobs the store keeps.
+struct history_bounds {
+  int64_t max_jobs = 1000;                  // the newest ended jobs kept
+  int64_t max_age_seconds = 7 * 24 * 3600;  // an ended job is forgotten this long after its end
+};
+
+/// What CUPS last said of a queue's description and location.
+struct queue_texts {
+  std::string info;
+  std::string location;
+};
+
 /// The SQLite file "service.db" and the service's own tables in it.
 class service_store {
  public:
@@ -66,6 +78,13 @@ class service_store {
   /// Every uuid given to a CUPS queue so far.
   std::vector<std::string> queue_uuids();
 
+  /// The description and location CUPS gave the queue `queue_name` when last read; none before the first
+  /// reading.
+  std::optional<queue_texts> last_queue_texts(const std::string& queue_name);
+
+  /// Remembers what CUPS says of the queue's description and location now. Returns false on a failed write.
+  bool set_last_queue_texts(const std::string& queue_name, const queue_texts& texts);
+
   /// Queues a job for `printer_uuid`; `record` must carry "uuid". Returns the job's id, or 0 on failure.
   int64_t add_job(const std::string& printer_uuid, const Json::Value& record);
 
@@ -78,12 +97,34 @@ class service_store {
   /// Records that the job was handed out once more. Returns false on a failed write.
   bool set_attempts(int64_t id, int32_t attempts);
 
-  /// Records the job's final outcome. Returns false on a failed write.
+  /// Records the job's final outcome, ended now. Returns false on a failed write.
   bool finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id);
+
+  /// Forgets ended jobs beyond `bounds`: those that ended more than `max_age_seconds` before `now`, and all
+  /// but the newest `max_jobs`. Unfinished jobs are never touched. Returns how many were forgotten, -1 after
+  /// logging a failed write.
+  int64_t prune_history(const history_bounds& bounds, int64_t now);
+
+  /// Rebuilds the file (VACUUM) when at least a quarter of its pages, and 1 MiB, lie unused. Returns true
+  /// when it did (a failure is logged and leaves the file as it was).
+  bool compact_if_sparse();
+
+  /// The size of the database's pages in use and unused (the file's size without its journal); -1 when the
+  /// store is not open.
+  int64_t file_bytes();
 
  private:
   /// Runs one statement without results; logs and returns false on failure.
   bool exec(const char* sql);
+
+  /// Adds the columns that files of earlier versions lack. Returns false after logging a failure.
+  bool add_missing_columns();
+
+  /// Whether `table` has a column `column`.
+  bool has_column(const char* table, const char* column);
+
+  /// The single integer a statement without parameters returns; -1 on failure.
+  int64_t query_integer(const char* sql);
 
   /// Prepares `sql`; null after logging on failure.
   sqlite3_stmt* prepare(const char* sql);

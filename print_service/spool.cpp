@@ -1,14 +1,17 @@
 #include "print_service/spool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "core/log.h"
 
@@ -81,6 +84,80 @@ bool make_folders(const std::string& path) {
   }
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool is_job_folder_name(std::string_view name) {
+  if (name.size() != 36) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? name[i] != '-' : !std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+bool remove_job_spool(const std::string& spool_folder, const std::string& job_uuid) {
+  if (!is_job_folder_name(job_uuid)) {
+    QV_LOG(log_error, "Unable to delete spool folder '%s': not a job's folder", job_uuid.c_str());
+    return false;
+  }
+  const std::string folder = spool_folder + "/" + job_uuid;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    if (errno == ENOENT) return true;
+    QV_LOG(log_error, "Unable to delete spool folder '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  // A job's folder holds its documents only, never folders.
+  bool ok = true;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (unlinkat(dirfd(dir), entry->d_name, 0) != 0 && errno != ENOENT) {
+      QV_LOG(log_error, "Unable to delete spooled document '%s/%s': %s", folder.c_str(), entry->d_name,
+             strerror(errno));
+      ok = false;
+    }
+  }
+  closedir(dir);
+  if (rmdir(folder.c_str()) != 0 && errno != ENOENT) {
+    QV_LOG(log_error, "Unable to delete spool folder '%s': %s", folder.c_str(), strerror(errno));
+    return false;
+  }
+  return ok;
+}
+
+int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep) {
+  if (!make_folders(spool_folder)) {
+    QV_LOG(log_error, "Unable to create spool folder '%s': %s", spool_folder.c_str(), strerror(errno));
+    return -1;
+  }
+  // The documents are other people's pages: the folder is the service's account's alone.
+  struct stat info {};
+  if (stat(spool_folder.c_str(), &info) == 0 && (info.st_mode & 077) != 0 &&
+      chmod(spool_folder.c_str(), info.st_mode & 0700) != 0) {
+    QV_LOG(log_warning, "Unable to make spool folder '%s' private: %s", spool_folder.c_str(),
+           strerror(errno));
+  }
+  DIR* dir = opendir(spool_folder.c_str());
+  if (!dir) {
+    QV_LOG(log_error, "Unable to read spool folder '%s': %s", spool_folder.c_str(), strerror(errno));
+    return -1;
+  }
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = readdir(dir)) {
+    if (is_job_folder_name(entry->d_name) && !keep.count(entry->d_name))
+      leftovers.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  int32_t removed = 0;
+  for (const std::string& name : leftovers) {
+    if (remove_job_spool(spool_folder, name)) ++removed;
+  }
+  if (removed > 0) {
+    QV_LOG(log_information, "Deleted the documents of %d ended job(s) left in '%s'", removed,
+           spool_folder.c_str());
+  }
+  return removed;
 }
 
 uint64_t spool_reserve(uint64_t file_system_size) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,20 @@ std::string copy_into_spool(const std::string& source, const std::string& folder
 
 /// Creates `path` and its missing parents (mode 0700). Returns false when it is not a folder afterwards.
 bool make_folders(const std::string& path);
+
+/// Whether `name` has the shape of a job's folder in the spool: a 36-character UUID text.
+bool is_job_folder_name(std::string_view name);
+
+/// Deletes the spool folder of the job `job_uuid` (`spool_folder`/`job_uuid`) with the documents in it. A
+/// folder that is already gone counts as deleted. Returns false after logging what could not be deleted;
+/// a `job_uuid` that is not a UUID text is refused.
+bool remove_job_spool(const std::string& spool_folder, const std::string& job_uuid);
+
+/// Makes `spool_folder` if needed, takes away any access of others to it (owner only), and deletes every
+/// job folder in it that does not belong to `keep` (the jobs still queued): what a run that was interrupted
+/// left of ended jobs. Entries that are not job folders are left alone. Returns how many job folders were
+/// deleted, -1 after logging when the folder cannot be made or read.
+int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep);
 
 /// The bytes a spool keeps free on a file system of `file_system_size` bytes: 1 % of it, at least 16 MiB and
 /// at most 512 MiB. A document that would leave less free is refused.

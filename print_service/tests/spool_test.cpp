@@ -87,6 +87,46 @@ TEST_F(SpoolFolder, CopyKeepsTheBytesAndRefusesWhatCannotBeRead) {
   EXPECT_EQ(detect_file_format(root_ + "/missing.pdf"), "");
 }
 
+TEST_F(SpoolFolder, AJobsFolderIsDeletedWithItsDocuments) {
+  const std::string uuid = "0b7f1c2e-8d3a-4e5f-9a6b-7c8d9e0f1a2b";
+  const std::string source = root_ + "/in.pdf";
+  std::ofstream(source) << "%PDF-1.4\n";
+  ASSERT_NE(copy_into_spool(source, root_ + "/spool/" + uuid, "a.pdf"), "");
+  ASSERT_NE(copy_into_spool(source, root_ + "/spool/" + uuid, "b.pdf"), "");
+  EXPECT_TRUE(remove_job_spool(root_ + "/spool", uuid));
+  EXPECT_NE(access((root_ + "/spool/" + uuid).c_str(), F_OK), 0);
+  EXPECT_TRUE(remove_job_spool(root_ + "/spool", uuid)) << "already gone counts as deleted";
+  // Names that are not a job's folder are refused, whatever they point at.
+  for (const char* bad : {"", "..", ".", "in.pdf", "../spool", "0b7f1c2e-8d3a-4e5f-9a6b-7c8d9e0f1a2"}) {
+    EXPECT_FALSE(remove_job_spool(root_, bad)) << "'" << bad << "'";
+  }
+  EXPECT_EQ(access(source.c_str(), F_OK), 0);
+}
+
+TEST_F(SpoolFolder, CleaningKeepsQueuedJobsAndWhatIsNotAJobFolder) {
+  const std::string spool = root_ + "/spool";
+  const std::string queued = "11111111-2222-4333-8444-555555555555";
+  const std::string ended = "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee";
+  const std::string source = root_ + "/in.pdf";
+  std::ofstream(source) << "%PDF-1.4\n";
+  ASSERT_NE(copy_into_spool(source, spool + "/" + queued, "q.pdf"), "");
+  ASSERT_NE(copy_into_spool(source, spool + "/" + ended, "e.pdf"), "");
+  ASSERT_TRUE(make_folders(spool + "/" + "AAAAAAAA-BBBB-4CCC-8DDD-FFFFFFFFFFFF"));  // empty, upper case
+  ASSERT_TRUE(make_folders(spool + "/incoming"));
+  ASSERT_EQ(chmod(spool.c_str(), 0755), 0);
+
+  EXPECT_EQ(clean_spool(spool, {queued}), 2);
+  EXPECT_EQ(access((spool + "/" + queued + "/q.pdf").c_str(), F_OK), 0);
+  EXPECT_NE(access((spool + "/" + ended).c_str(), F_OK), 0);
+  EXPECT_EQ(access((spool + "/incoming").c_str(), F_OK), 0) << "not a job's folder: not ours to judge";
+  struct stat info {};
+  ASSERT_EQ(stat(spool.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u) << "the spool is its owner's only";
+  EXPECT_EQ(clean_spool(spool, {queued}), 0);
+  EXPECT_EQ(clean_spool(root_ + "/new/spool", {}), 0) << "a spool not made yet is made";
+  EXPECT_EQ(access((root_ + "/new/spool").c_str(), F_OK), 0);
+}
+
 TEST(SpoolReserve, IsOnePercentOfTheFileSystemWithinBounds) {
   constexpr uint64_t mib = 1024 * 1024;
   struct {

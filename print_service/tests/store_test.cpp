@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <vector>
 
 #include "print_service/service_store.h"
 
@@ -102,6 +105,131 @@ TEST_F(Store, JobsKeepTheirOrderAttemptsAndOutcome) {
   EXPECT_EQ(done->platform_id, 42);
   EXPECT_EQ(done->record["uuid"].asString(), "j2");
   EXPECT_FALSE(store_->find_job(999));
+}
+
+TEST_F(Store, HistoryIsCutToItsNumberAndAgeAndQueuedJobsStay) {
+  Json::Value record(Json::objectValue);
+  std::vector<int64_t> ids;
+  for (int i = 0; i < 10; ++i) {
+    record["uuid"] = "j" + std::to_string(i);
+    ids.push_back(store_->add_job("p", record));
+  }
+  // Jobs 0 to 7 end; 8 and 9 stay queued.
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(store_->finish_job(ids[i], 0, 9, 0));
+  const int64_t now = time(nullptr);
+
+  struct {
+    const char* name;
+    history_bounds bounds;
+    int64_t now;
+    int64_t want_forgotten;
+    std::vector<int> want_kept;  // indexes of the ended jobs still found
+  } cases[] = {
+      {"within both bounds", {100, 3600}, now, 0, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"number: the newest five stay", {5, 3600}, now, 3, {3, 4, 5, 6, 7}},
+      {"age: all ended an hour ago", {5, 3600}, now + 3601, 5, {}},
+  };
+  for (const auto& c : cases) {
+    const int64_t got = store_->prune_history(c.bounds, c.now);
+    EXPECT_EQ(got, c.want_forgotten) << c.name << ": got " << got << ", want " << c.want_forgotten;
+    for (int i = 0; i < 8; ++i) {
+      const bool kept = std::find(c.want_kept.begin(), c.want_kept.end(), i) != c.want_kept.end();
+      EXPECT_EQ(store_->find_job(ids[i]).has_value(), kept) << c.name << ": job " << i;
+    }
+    EXPECT_EQ(store_->unfinished_jobs().size(), 2u) << c.name << ": queued jobs are never cut";
+  }
+  // No history at all: every ended job goes at once.
+  ASSERT_TRUE(store_->finish_job(ids[8], 0, 9, 0));
+  EXPECT_EQ(store_->prune_history({0, 3600}, now), 1);
+  EXPECT_FALSE(store_->find_job(ids[8]));
+  EXPECT_TRUE(store_->find_job(ids[9]));
+}
+
+TEST_F(Store, ShrinkingMuchCompactsTheFile) {
+  {
+    // 2000 ended jobs of 2 kB each, written in one transaction (one by one they would take minutes of
+    // disk flushes).
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ + "/service.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "BEGIN;"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                     "INSERT INTO job(uuid, printer_uuid, json, finished, state, ended) "
+                     "SELECT 'j' || i, 'p', '{\"padding\":\"' || printf('%.2000c', 'x') || '\"}', 1, 9, "
+                     "CAST(strftime('%s', 'now') AS INTEGER) FROM n;"
+                     "COMMIT;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  reopen();
+  const int64_t full = store_->file_bytes();
+  EXPECT_GT(full, 3 * 1024 * 1024);
+  EXPECT_FALSE(store_->compact_if_sparse()) << "nothing unused yet";
+  // Cutting a tenth leaves too little unused to be worth a rebuild.
+  EXPECT_EQ(store_->prune_history({1800, 3600}, time(nullptr)), 200);
+  EXPECT_FALSE(store_->compact_if_sparse());
+  EXPECT_EQ(store_->prune_history({100, 3600}, time(nullptr)), 1700);
+  EXPECT_TRUE(store_->compact_if_sparse());
+  EXPECT_LT(store_->file_bytes(), full / 5) << "got " << store_->file_bytes() << " of " << full;
+  EXPECT_EQ(store_->prune_history({100, 3600}, time(nullptr)), 0);
+  reopen();
+  EXPECT_TRUE(store_->find_job(2000));
+  EXPECT_FALSE(store_->find_job(1900));
+}
+
+TEST_F(Store, QueueTextsAreRememberedPerQueue) {
+  EXPECT_FALSE(store_->last_queue_texts("office")) << "nothing before the first reading";
+  const std::string uuid = store_->queue_uuid("office");
+  ASSERT_FALSE(uuid.empty());
+  EXPECT_FALSE(store_->last_queue_texts("office"));
+  ASSERT_TRUE(store_->set_last_queue_texts("office", {"Office laser", "Room 2"}));
+  reopen();
+  const auto texts = store_->last_queue_texts("office");
+  ASSERT_TRUE(texts);
+  EXPECT_EQ(texts->info, "Office laser");
+  EXPECT_EQ(texts->location, "Room 2");
+  EXPECT_EQ(store_->queue_uuid("office"), uuid);
+}
+
+TEST(StoreUpgrade, AFileOfTheEarlierSchemaGainsTheNewColumns) {
+  char pattern[] = "/tmp/qv-store-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  const std::string path = root + "/service.db";
+  {
+    // The tables as the previous version made them, with one ended and one queued job.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(
+                  db,
+                  "CREATE TABLE cups_queue(name TEXT PRIMARY KEY, uuid TEXT NOT NULL);"
+                  "INSERT INTO cups_queue VALUES('office', 'u1');"
+                  "CREATE TABLE job(id INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT NOT NULL, "
+                  "printer_uuid TEXT NOT NULL, json TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+                  "finished INTEGER NOT NULL DEFAULT 0, status INTEGER NOT NULL DEFAULT 0, "
+                  "state INTEGER NOT NULL DEFAULT 3, platform_id INTEGER NOT NULL DEFAULT 0);"
+                  "INSERT INTO job(uuid, printer_uuid, json, finished, state) VALUES('a', 'p', '{}', 1, 9);"
+                  "INSERT INTO job(uuid, printer_uuid, json) VALUES('b', 'p', '{}');",
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  {
+    service_store store;
+    ASSERT_TRUE(store.open(path));
+    EXPECT_EQ(store.queue_uuid("office"), "u1");
+    EXPECT_TRUE(store.set_last_queue_texts("office", {"i", "l"}));
+    // The old ended job counts as ended now: within an hour's bound it stays, beyond it goes.
+    EXPECT_EQ(store.prune_history({10, 3600}, time(nullptr)), 0);
+    EXPECT_EQ(store.prune_history({10, 3600}, time(nullptr) + 3601), 1);
+    EXPECT_EQ(store.unfinished_jobs().size(), 1u);
+  }
+  service_store again;
+  EXPECT_TRUE(again.open(path)) << "a second open finds the columns there";
+  std::system(("rm -rf '" + root + "'").c_str());
 }
 
 TEST(StoreOpen, AFolderThatDoesNotExistFails) {
