@@ -1,0 +1,37 @@
+// What the HTTP and proxy tests share: a home of their own (settings and database in a temporary folder) and
+// an empty proxy table and preferences group before each test.
+#pragma once
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "model/manager.h"
+
+namespace quorvane::testing_support {
+
+/// Empties the stored proxy rows and the "Preferences" group, and clears every proxy variable of the
+/// environment (libproxy's environment source), so each test starts from "no proxy anywhere".
+class console_home : public ::testing::Test {
+ protected:
+  /// Empties the proxy table and the preferences; unsets the proxy variables.
+  void SetUp() override {
+    ASSERT_EQ(model::manager::shared().status(), 0) << "the model manager created its tables";
+    ASSERT_EQ(database::manager::shared().exec("DELETE FROM proxy;"), 0);
+    QSettings("Tessaly Software", "Quorvane").remove("Preferences");
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy", "NO_PROXY",
+                             "all_proxy", "ALL_PROXY", "ftp_proxy", "DESKTOP_SESSION", "XDG_CURRENT_DESKTOP",
+                             "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+      unsetenv(name);
+    // Only the environment speaks for the system in these tests, whatever desktop the run started from.
+    setenv("PX_CONFIG_ORDER", "config_envvar", /*overwrite=*/1);
+  }
+
+  /// Sets the preference "ConfigureProxyManually".
+  static void set_manual(bool manual) {
+    QSettings("Tessaly Software", "Quorvane").setValue("Preferences/ConfigureProxyManually", manual ? 1 : 0);
+  }
+};
+
+}  // namespace quorvane::testing_support
