@@ -31,6 +31,14 @@ void store_proxy(const char* host, uint16_t port) {
   ASSERT_TRUE(record->save());
 }
 
+// A system that answers "http://late.example:1" only once `release` is set.
+system_proxy_query answer_once_released(std::shared_ptr<std::atomic<bool>> release) {
+  return [release](const std::string&) {
+    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return std::vector<std::string>{"http://late.example:1"};
+  };
+}
+
 // --- What libproxy's environment source answers for the endpoint -------------------------------------------
 
 TEST_F(ProxyResolution, SystemProxyFromTheEnvironmentGivesHostAndPort) {
@@ -115,10 +123,7 @@ TEST_F(ProxyResolution, StoredRowWithoutHostIsNotUsed) {
 TEST_F(ProxyResolution, SystemThatDoesNotAnswerInTimeLeavesTheStoredRecord) {
   store_proxy("stored.example", 3128);
   auto release = std::make_shared<std::atomic<bool>>(false);
-  auto slow = [release](const std::string&) {
-    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return std::vector<std::string>{"http://late.example:1"};
-  };
+  const system_proxy_query slow = answer_once_released(release);
   smart_ptr<network::proxy> record = resolve_proxy(std::chrono::milliseconds(50), slow);
   release->store(true);
   EXPECT_EQ(record->host().narrow(), "stored.example");
@@ -145,10 +150,7 @@ TEST_F(ProxyResolution, AsynchronousResolutionDeliversTheSystemAnswerOnTheLoop) 
 TEST_F(ProxyResolution, AsynchronousResolutionGivesUpAfterItsLimit) {
   store_proxy("stored.example", 3128);
   auto release = std::make_shared<std::atomic<bool>>(false);
-  auto slow = [release](const std::string&) {
-    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return std::vector<std::string>{"http://late.example:1"};
-  };
+  const system_proxy_query slow = answer_once_released(release);
   QObject context;
   smart_ptr<network::proxy> got;
   int calls = 0;
@@ -168,10 +170,7 @@ TEST_F(ProxyResolution, AsynchronousResolutionGivesUpAfterItsLimit) {
 
 TEST_F(ProxyResolution, AsynchronousResolutionCallsNothingOnceItsContextIsGone) {
   auto release = std::make_shared<std::atomic<bool>>(false);
-  auto slow = [release](const std::string&) {
-    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return std::vector<std::string>{"http://late.example:1"};
-  };
+  const system_proxy_query slow = answer_once_released(release);
   int calls = 0;
   {
     QObject context;
