@@ -14,3 +14,12 @@ for svg in "$images"/svg/*.svg; do
   rsvg-convert -b none -f png -o "$images/$name.png" "$svg"
   echo "$name.png"
 done
+
+# The application icon of the installed program, at the sizes desktops ask for (the scalable one is the SVG
+# itself, installed from ui/resources/images/svg).
+mkdir -p "$here/packaging/icons"
+for size in 16 22 24 32 48 64 128 256; do
+  rsvg-convert -b none -f png -w "$size" -h "$size" -o "$here/packaging/icons/quorvane-$size.png" \
+    "$images/svg/IDI_QUORVANE.svg"
+  echo "quorvane-$size.png"
+done
