@@ -1,0 +1,246 @@
+#include "print_service/job_delivery.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "core/log.h"
+#include "core/os.h"
+#include "print_service/local_service.h"
+#include "print_service/spool.h"
+#include "service/print_completion.h"
+
+namespace quorvane::print_service {
+namespace {
+
+std::string login_name() {
+  if (const passwd* account = getpwuid(getuid()); account && account->pw_name) return account->pw_name;
+  return "anonymous";
+}
+
+}  // namespace
+
+std::optional<int64_t> job_delivery::queue(const job_submission& submission, service_failure& why) {
+  const std::string& file = submission.file;
+  std::string format = submission.format;
+  if (format.empty()) format = detect_file_format(file);
+  if (format.empty()) {
+    why = {error_unreadable_file, "Unable to read document '" + file + "': " + strerror(errno)};
+    return std::nullopt;
+  }
+  const std::string user = submission.user.empty() ? login_name() : submission.user;
+  const std::string address = submission.device_address.empty() ? "127.0.0.1" : submission.device_address;
+
+  Json::Value defaults(Json::objectValue);
+  const Json::Value attributes = service_.store().attributes(defaults);
+  const int32_t flags =
+      attributes["filenameGenerationFlags"].isInt() ? attributes["filenameGenerationFlags"].asInt() : 0;
+  // The device is known by its hardware address when the neighbour table has it.
+  sockaddr_in device{};
+  device.sin_family = AF_INET;
+  const std::string device_hardware = inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
+                                          ? hardware_address_of(device)
+                                          : std::string();
+  const std::string job_uuid = new_uuid();
+  const std::string folder = spool_folder_ + "/" + job_uuid;
+  const std::string spooled =
+      copy_into_spool(file, folder, spooled_file_name(file, flags, user, address, device_hardware));
+  if (spooled.empty()) {
+    why = {error_unreadable_file,
+           "Unable to spool document '" + file + "': it cannot be read (see the service's log)"};
+    return std::nullopt;
+  }
+
+  const std::string printer_uuid = submission.printer["uuid"].asString();
+  Json::Value job(Json::objectValue);
+  job["uuid"] = job_uuid;
+  job["deviceAddress"] = address;
+  job["deviceID"] = device_hardware;
+  job["printerID"] = printer_uuid;
+  job["platformID"] = 0;
+  job["name"] = submission.title.empty() ? file.substr(file.rfind('/') + 1) : submission.title;
+  job["user"] = user;
+  job["format"] = format;
+  job["printQuality"] = 4;
+  job["firstPage"] = 0;
+  job["lastPage"] = 0;
+  job["isColor"] = true;
+  job["orientation"] = 3;
+  job["duplex"] = 0;
+  job["copies"] = submission.copies;
+  job["fitToPage"] = true;
+  job["state"] = job_state_pending;
+  job["filename"] = spooled;
+  job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
+  const int64_t job_id = service_.store().add_job(printer_uuid, job);
+  if (job_id == 0) {
+    unlink(spooled.c_str());
+    rmdir(folder.c_str());
+    why = {error_storage, "the job could not be queued"};
+    return std::nullopt;
+  }
+  QV_LOG(log_information, "Job %lld queued for printer '%s': '%s' (%s)", static_cast<long long>(job_id),
+         printer_uuid.c_str(), spooled.c_str(), format.c_str());
+  schedule();
+  return job_id;
+}
+
+void job_delivery::schedule() {
+  service_.loop().post([this] { deliver_next_job(); });
+}
+
+Json::Value job_delivery::job_status(const queued_job& job) {
+  Json::Value status(Json::objectValue);
+  status["job"] = static_cast<Json::Int64>(job.id);
+  status["finished"] = job.finished;
+  status["status"] = job.status;
+  status["state"] = job.finished ? job.state : job_state_pending;
+  status["platformID"] = job.platform_id;
+  status["attempts"] = job.attempts;
+  return status;
+}
+
+Json::Value job_delivery::watch_result(const queued_job& job) {
+  Json::Value result(Json::arrayValue);
+  result.append(0);
+  result.append(job_status(job));
+  return result;
+}
+
+void job_delivery::wait_for_end(int64_t job_id, const jsonrpc::connection* c, Json::Value request_id,
+                                jsonrpc::reply_function reply) {
+  waiters_.emplace(job_id, waiter{c, std::move(request_id), std::move(reply)});
+}
+
+void job_delivery::connection_closed(const jsonrpc::connection* c) {
+  std::erase_if(waiters_, [c](const auto& entry) { return entry.second.connection == c; });
+}
+
+void job_delivery::deliver_next_job() {
+  if (service_.stopping() || job_out_) return;
+  session* target = service_.first_observer();
+  if (!target) return;
+  record_kept_ends();
+  for (const queued_job& job : service_.store().unfinished_jobs()) {
+    if (kept_ends_.count(job.id)) continue;
+    std::optional<Json::Value> printer = service_.offered_printer(job.printer_uuid);
+    if (!printer) {
+      QV_LOG(log_warning, "Unable to deliver job %lld to printer '%s': the printer no longer exists",
+             static_cast<long long>(job.id), job.printer_uuid.c_str());
+      finish_job(job.id, status_printer_gone, job_state_aborted, 0);
+      continue;
+    }
+    // A job that was out when the service ended used up that attempt too.
+    if (job.attempts >= max_delivery_attempts) {
+      QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
+             static_cast<long long>(job.id), job.attempts);
+      finish_job(job.id, status_no_answer, job_state_aborted, 0);
+      continue;
+    }
+    const int32_t attempt = job.attempts + 1;
+    if (!service_.store().set_attempts(job.id, attempt)) return;
+    Json::Value request(Json::objectValue);
+    request["jsonrpc"] = "2.0";
+    request["method"] = "print";
+    request["params"].append(*printer);
+    request["params"].append(job.record);
+    job_out_ = job.id;
+    job_out_to_ = target->connection.get();
+    QV_LOG(log_information, "Job %lld handed to '%s' (attempt %d)", static_cast<long long>(job.id),
+           target->connection->peer_address_text().c_str(), attempt);
+    const int64_t job_id = job.id;
+    const jsonrpc::connection* to = job_out_to_;
+    // The callback must not hold the connection: the connection keeps it among its pending calls.
+    smart_ptr<jsonrpc::connection> c = target->connection;
+    // A failed call closes the session, whose close hands the job back to the queue through the callback.
+    service_.call_on(c, request, [this, job_id, to](const Json::Value& response) {
+      print_answered(job_id, to, response);
+    });
+    return;
+  }
+}
+
+void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response) {
+  if (!job_out_ || *job_out_ != job_id || job_out_to_ != c) return;
+  job_out_.reset();
+  job_out_to_ = nullptr;
+
+  // The connection's own close notice carries no id: the console went away without answering.
+  if (!response.isMember("id")) {
+    const std::optional<queued_job> job = find_job(job_id);
+    if (job && job->attempts >= max_delivery_attempts) {
+      QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
+             static_cast<long long>(job_id), job->attempts);
+      finish_job(job_id, status_no_answer, job_state_aborted, 0);
+    } else {
+      QV_LOG(log_information, "Job %lld back in the queue: the console closed without answering",
+             static_cast<long long>(job_id));
+    }
+    if (!service_.stopping()) schedule();
+    return;
+  }
+
+  int32_t status = 0, state = job_state_aborted, platform_id = 0;
+  const Json::Value& error = response["error"];
+  const Json::Value& result = response["result"];
+  if (!error.isNull()) {
+    status = error.isObject() && error["code"].isInt() ? error["code"].asInt() : -1;
+  } else if (result.isArray() && result.size() >= 2 && result[0].isInt() && result[1].isInt()) {
+    status = result[0].asInt();
+    state = result[1].asInt();
+    platform_id = result.size() >= 3 && result[2].isInt() ? result[2].asInt() : 0;
+  } else {
+    QV_LOG(log_warning, "Unable to read the answer to job %lld: no [status, state, job id]",
+           static_cast<long long>(job_id));
+    status = -1;
+  }
+  finish_job(job_id, status, state, platform_id);
+  if (!service_.stopping()) schedule();
+}
+
+void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
+  QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id),
+         status, state, platform_id);
+  std::optional<queued_job> job = service_.store().find_job(job_id);
+  if (!job) {
+    job.emplace();
+    job->id = job_id;
+  }
+  job->finished = true;
+  job->status = status;
+  job->state = state;
+  job->platform_id = platform_id;
+  // Whoever waits hears the end that happened, even when the store cannot take it now.
+  if (!service_.store().finish_job(job_id, status, state, platform_id)) kept_ends_[job_id] = *job;
+  auto [first, last] = waiters_.equal_range(job_id);
+  std::vector<waiter> told;
+  for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));
+  waiters_.erase(first, last);
+  for (waiter& w : told) {
+    Json::Value answer(Json::objectValue);
+    answer["jsonrpc"] = "2.0";
+    answer["id"] = w.request_id;
+    answer["result"] = watch_result(*job);
+    w.reply(answer);
+  }
+}
+
+void job_delivery::record_kept_ends() {
+  std::erase_if(kept_ends_, [this](const auto& entry) {
+    const queued_job& job = entry.second;
+    return service_.store().finish_job(job.id, job.status, job.state, job.platform_id);
+  });
+}
+
+std::optional<queued_job> job_delivery::find_job(int64_t id) {
+  if (const auto kept = kept_ends_.find(id); kept != kept_ends_.end()) return kept->second;
+  return service_.store().find_job(id);
+}
+
+}  // namespace quorvane::print_service

@@ -1,0 +1,106 @@
+// The print service's job queue: queuing spooled documents, handing the oldest unfinished job to an
+// observing console with "print", recording its answer, and telling whoever watches a job of its end.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include <json/json.h>
+
+#include "net/jsonrpc_connection.h"
+#include "print_service/service_error.h"
+#include "print_service/service_store.h"
+
+namespace quorvane::print_service {
+
+class local_service;
+
+/// How often a job is handed to a console that then closes without answering before it ends aborted.
+constexpr int32_t max_delivery_attempts = 3;
+
+/// The status a job ends with when no console answered it (the connection-closed code consoles use too).
+constexpr int32_t status_no_answer = jsonrpc::status_connection_closed;
+
+/// The status a job ends with when its printer was removed before it could be delivered.
+constexpr int32_t status_printer_gone = -1;
+
+/// A document to queue, as the submit tool names it.
+struct job_submission {
+  std::string file;     // absolute path of the document, read with the service's rights
+  Json::Value printer;  // the offered printer the job goes to
+  std::string user;
+  std::string device_address;
+  std::string format;  // empty: from the document's first bytes
+  std::string title;   // empty: the document's base name
+  int32_t copies = 1;
+};
+
+/// The job queue of one `local_service`, delivered one job at a time to the oldest observing session.
+class job_delivery {
+ public:
+  /// The queue of `service`, which outlives it.
+  explicit job_delivery(local_service& service) : service_(service) {}
+
+  /// Not copyable: pending calls point at this object.
+  job_delivery(const job_delivery&) = delete;
+  job_delivery& operator=(const job_delivery&) = delete;
+
+  /// Sets the folder documents are spooled into (one sub-folder per job).
+  void set_spool_folder(std::string folder) { spool_folder_ = std::move(folder); }
+
+  /// Copies the document into the spool and queues the job; a delivery is tried on the next turn of the run
+  /// loop. Returns the job's id, or none with `why` set: `error_unreadable_file` when the document cannot
+  /// be read or copied, `error_storage` when the job cannot be stored (nothing is left in the spool).
+  std::optional<int64_t> queue(const job_submission& submission, service_failure& why);
+
+  /// Tries a delivery on the next turn of the run loop (a console may have started observing).
+  void schedule();
+
+  /// Hands the oldest unfinished job to the oldest observing session, unless a job is out already.
+  void deliver_next_job();
+
+  /// The job with `id` as the store has it, with its end when one is kept here; none when unknown.
+  std::optional<queued_job> find_job(int64_t id);
+
+  /// Keeps `reply` until the job `job_id` ends, then answers request `request_id` of `c` with the job's
+  /// status. Dropped when `c` closes first.
+  void wait_for_end(int64_t job_id, const jsonrpc::connection* c, Json::Value request_id,
+                    jsonrpc::reply_function reply);
+
+  /// Forgets the waits of the closed connection `c`.
+  void connection_closed(const jsonrpc::connection* c);
+
+  /// The status object of a job as "watchJob" reports it.
+  static Json::Value job_status(const queued_job& job);
+
+  /// The "result" of "watchJob" for `job`: [0, its status object].
+  static Json::Value watch_result(const queued_job& job);
+
+ private:
+  struct waiter {
+    const jsonrpc::connection* connection;
+    Json::Value request_id;
+    jsonrpc::reply_function reply;
+  };
+
+  /// The answer (or the close) for the job handed out with "print".
+  void print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response);
+
+  /// Records a job's end and tells whoever waits for it. An end the store cannot write now is kept here and
+  /// written again before the next delivery; the job does not go out again meanwhile.
+  void finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id);
+
+  /// Writes the ends kept by `finish_job` that the store could not take; those written are forgotten.
+  void record_kept_ends();
+
+  local_service& service_;
+  std::string spool_folder_;
+  std::optional<int64_t> job_out_;  // the job handed out and not yet answered
+  const jsonrpc::connection* job_out_to_ = nullptr;
+  std::multimap<int64_t, waiter> waiters_;
+  std::map<int64_t, queued_job> kept_ends_;  // ended jobs whose end the store has not taken yet
+};
+
+}  // namespace quorvane::print_service

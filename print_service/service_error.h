@@ -1,0 +1,28 @@
+// How the print service's methods fail: the JSON-RPC error codes it answers with and one failure value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane::print_service {
+
+/// Error codes of the service's JSON-RPC error objects.
+enum service_error : int32_t {
+  error_invalid_request = -32600,  // not a request: the connection is closed after the answer
+  error_method_not_found = -32601,
+  error_invalid_params = -32602,
+  error_unknown_printer = -32001,
+  error_ambiguous_printer = -32002,
+  error_unreadable_file = -32003,
+  error_storage = -32004,
+  error_unknown_job = -32005,
+  error_not_permitted = -32006,  // a job from another account than the service's
+};
+
+/// Why a request failed: the error object's code and message.
+struct service_failure {
+  int32_t code = 0;
+  std::string message;
+};
+
+}  // namespace quorvane::print_service

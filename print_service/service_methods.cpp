@@ -1,0 +1,259 @@
+#include "print_service/service_methods.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "core/log.h"
+#include "print_service/job_delivery.h"
+#include "print_service/local_service.h"
+#include "print_service/peer_owner.h"
+
+namespace quorvane::print_service {
+namespace {
+
+// Element `index` of a params array, or null.
+const Json::Value& param(const Json::Value& params, Json::ArrayIndex index) {
+  static const Json::Value null_value;
+  return params.isArray() && index < params.size() ? params[index] : null_value;
+}
+
+std::string string_member(const Json::Value& object, const char* name) {
+  const Json::Value& value = object[name];
+  return value.isString() ? value.asString() : std::string();
+}
+
+bool same_uuid(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+Json::Value status_array(int32_t status) {
+  Json::Value result(Json::arrayValue);
+  result.append(status);
+  return result;
+}
+
+}  // namespace
+
+method_outcome method_outcome::success(Json::Value result) {
+  method_outcome outcome;
+  outcome.result_ = std::move(result);
+  return outcome;
+}
+
+method_outcome method_outcome::status(int32_t status) {
+  return success(status_array(status));
+}
+
+method_outcome method_outcome::failure(service_failure why) {
+  method_outcome outcome;
+  outcome.failure_ = std::move(why);
+  return outcome;
+}
+
+method_outcome method_outcome::failure(int32_t code, std::string message) {
+  return failure(service_failure{code, std::move(message)});
+}
+
+method_outcome method_outcome::later() {
+  method_outcome outcome;
+  outcome.later_ = true;
+  return outcome;
+}
+
+method_outcome method_outcome::then(std::function<void()> follow_up) && {
+  follow_up_ = std::move(follow_up);
+  return std::move(*this);
+}
+
+Json::Value method_outcome::answer(const Json::Value& id) const {
+  if (later_) return Json::Value();
+  Json::Value reply(Json::objectValue);
+  reply["jsonrpc"] = "2.0";
+  reply["id"] = id;
+  if (failure_) {
+    reply["error"]["code"] = failure_->code;
+    reply["error"]["message"] = failure_->message;
+  } else {
+    reply["result"] = result_;
+  }
+  return reply;
+}
+
+void method_outcome::run_follow_up() const {
+  if (follow_up_) follow_up_();
+}
+
+const service_methods::method_entry service_methods::methods_[] = {
+    {"authenticate", &service_methods::authenticate},
+    {"attributes", &service_methods::attributes},
+    {"saveAttributes", &service_methods::save_attributes},
+    {"observe", &service_methods::observe},
+    {"updatePrinter", &service_methods::update_printer},
+    {"removePrinter", &service_methods::remove_printer},
+    {"submitJob", &service_methods::submit_job},
+    {"watchJob", &service_methods::watch_job},
+};
+
+method_outcome service_methods::dispatch(const std::string& method, const method_call& call) {
+  for (const method_entry& entry : methods_) {
+    if (method == entry.name) return (this->*entry.run)(call);
+  }
+  return method_outcome::failure(error_method_not_found, "Method not found");
+}
+
+method_outcome service_methods::authenticate(const method_call& call) {
+  // Only processes of this machine reach the loopback port; any token, the empty one included, is accepted.
+  if (!param(call.params, 0).isString()) {
+    return method_outcome::failure(error_invalid_params, "authenticate expects [token]");
+  }
+  return method_outcome::status(0);
+}
+
+method_outcome service_methods::attributes(const method_call&) {
+  Json::Value defaults(Json::objectValue);
+  defaults["printMode"] = 0;
+  defaults["logLevel"] = log_level_threshold();
+  defaults["filenameGenerationFlags"] = 0;
+  Json::Value result = status_array(0);
+  result.append(service_.store().attributes(defaults));
+  return method_outcome::success(std::move(result));
+}
+
+method_outcome service_methods::save_attributes(const method_call& call) {
+  const Json::Value& members = param(call.params, 0);
+  if (!members.isObject())
+    return method_outcome::failure(error_invalid_params, "saveAttributes expects [object]");
+  for (const char* name : {"printMode", "logLevel", "filenameGenerationFlags"}) {
+    if (members.isMember(name) && !members[name].isInt()) {
+      return method_outcome::failure(error_invalid_params,
+                                     std::string("attribute '") + name + "' must be an integer");
+    }
+  }
+  if (!service_.store().save_attributes(members)) {
+    return method_outcome::failure(error_storage, "the attributes could not be stored");
+  }
+  if (members.isMember("logLevel")) set_log_level(members["logLevel"].asInt());
+  return method_outcome::status(0);
+}
+
+method_outcome service_methods::observe(const method_call& call) {
+  if (!param(call.params, 0).isBool()) {
+    return method_outcome::failure(error_invalid_params, "observe expects [true] or [false]");
+  }
+  call.caller.observing = param(call.params, 0).asBool();
+  if (!call.caller.observing) return method_outcome::status(0);
+  // The list follows the answer, so the console knows its subscription stands when the printers arrive.
+  smart_ptr<jsonrpc::connection> c = call.connection;
+  return method_outcome::status(0).then([this, c] {
+    service_.send_printer_list(c);
+    delivery_.deliver_next_job();
+  });
+}
+
+method_outcome service_methods::update_printer(const method_call& call) {
+  const Json::Value& printer = param(call.params, 0);
+  if (!printer.isObject() || string_member(printer, "uuid").empty()) {
+    return method_outcome::failure(error_invalid_params, "updatePrinter expects [printer] with a uuid");
+  }
+  if (!service_.store().save_printer(printer)) {
+    return method_outcome::failure(error_storage, "the printer could not be stored");
+  }
+  Json::Value list(Json::arrayValue);
+  list.append(printer);
+  service_.notify_observers("printersWereUpdated", list);
+  return method_outcome::status(0);
+}
+
+method_outcome service_methods::remove_printer(const method_call& call) {
+  const Json::Value& printer = param(call.params, 0);
+  const std::string uuid = printer.isObject() ? string_member(printer, "uuid") : std::string();
+  if (uuid.empty()) {
+    return method_outcome::failure(error_invalid_params, "removePrinter expects [printer] with a uuid");
+  }
+  std::optional<Json::Value> stored = service_.store().find_printer(uuid);
+  if (!service_.store().remove_printer(uuid)) {
+    return method_outcome::failure(error_storage, "the printer could not be removed");
+  }
+  Json::Value list(Json::arrayValue);
+  list.append(stored ? *stored : printer);
+  service_.notify_observers("printersWereRemoved", list);
+  return method_outcome::status(0);
+}
+
+std::optional<Json::Value> service_methods::find_offered_printer(const std::string& key,
+                                                                 service_failure& why) {
+  std::vector<Json::Value> by_name;
+  for (Json::Value& p : service_.offered_printers()) {
+    if (same_uuid(string_member(p, "uuid"), key)) return std::move(p);
+    if (string_member(p, "name") == key) by_name.push_back(std::move(p));
+  }
+  if (by_name.size() == 1) return std::move(by_name.front());
+  if (by_name.empty()) {
+    why = {error_unknown_printer, "Unable to find printer '" + key + "': no printer has that name or uuid"};
+  } else {
+    why = {error_ambiguous_printer, "Unable to find printer '" + key +
+                                        "': " + std::to_string(by_name.size()) +
+                                        " printers have that name; give its uuid"};
+  }
+  return std::nullopt;
+}
+
+method_outcome service_methods::submit_job(const method_call& call) {
+  // The service reads the document with its own rights; only its own account (or root) may name one, so
+  // another local user cannot have this user's files printed.
+  const std::string& peer = call.connection->peer_address_text();
+  const size_t colon = peer.rfind(':');
+  const int peer_port = colon == std::string::npos ? 0 : std::atoi(peer.c_str() + colon + 1);
+  const std::optional<uid_t> owner =
+      loopback_peer_owner(static_cast<uint16_t>(peer_port), static_cast<uint16_t>(service_.port()));
+  if (!owner || (*owner != getuid() && *owner != 0)) {
+    const std::string message =
+        "Unable to accept job from '" + peer + "': only the service's own account may submit documents";
+    QV_LOG(log_warning, "%s", message.c_str());
+    return method_outcome::failure(error_not_permitted, message);
+  }
+  const Json::Value& request = param(call.params, 0);
+  job_submission submission;
+  submission.file = request.isObject() ? string_member(request, "file") : std::string();
+  if (submission.file.empty() || submission.file.front() != '/' || !request["printer"].isString() ||
+      (request.isMember("copies") && !request["copies"].isInt())) {
+    return method_outcome::failure(error_invalid_params,
+                                   "submitJob expects [{\"printer\", \"file\" (absolute path), ...}]");
+  }
+  service_failure why;
+  std::optional<Json::Value> printer = find_offered_printer(request["printer"].asString(), why);
+  if (!printer) return method_outcome::failure(std::move(why));
+  submission.printer = std::move(*printer);
+  submission.user = string_member(request, "user");
+  submission.device_address = string_member(request, "deviceAddress");
+  submission.format = string_member(request, "format");
+  submission.title = string_member(request, "name");
+  submission.copies = request.isMember("copies") ? request["copies"].asInt() : 1;
+
+  const std::optional<int64_t> job_id = delivery_.queue(submission, why);
+  if (!job_id) return method_outcome::failure(std::move(why));
+  Json::Value result = status_array(0);
+  result.append(static_cast<Json::Int64>(*job_id));
+  return method_outcome::success(std::move(result));
+}
+
+method_outcome service_methods::watch_job(const method_call& call) {
+  const Json::Value& id_param = param(call.params, 0);
+  if (!id_param.isIntegral())
+    return method_outcome::failure(error_invalid_params, "watchJob expects [job id]");
+  const std::optional<queued_job> job = delivery_.find_job(id_param.asInt64());
+  if (!job) {
+    return method_outcome::failure(
+        error_unknown_job, "Unable to find job '" + std::to_string(id_param.asInt64()) + "': no such job");
+  }
+  if (job->finished || call.id.isNull()) return method_outcome::success(job_delivery::watch_result(*job));
+  delivery_.wait_for_end(job->id, call.connection.get(), call.id, call.reply);
+  return method_outcome::later();
+}
+
+}  // namespace quorvane::print_service
