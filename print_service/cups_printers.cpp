@@ -117,7 +117,7 @@ Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid)
   return p;
 }
 
-std::vector<cups_queue> list_cups_queues(bool& reachable) {
+std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome) {
   std::vector<cups_queue> queues;
   cups_dest_t* dests = nullptr;
   const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
@@ -125,8 +125,9 @@ std::vector<cups_queue> list_cups_queues(bool& reachable) {
   // "Not found" is the server's answer when it has no queue at all.
   reachable = count > 0 || status <= IPP_STATUS_OK_EVENTS_COMPLETE || status == IPP_STATUS_ERROR_NOT_FOUND;
   if (!reachable) {
-    QV_LOG(log_information, "Unable to list CUPS queues '%s': %s; no CUPS printer is offered", cupsServer(),
-           cupsLastErrorString());
+    if (log_outcome)
+      QV_LOG(log_information, "Unable to list CUPS queues '%s': %s; no CUPS printer is offered", cupsServer(),
+             cupsLastErrorString());
     cupsFreeDests(count, dests);
     return queues;
   }
@@ -136,7 +137,7 @@ std::vector<cups_queue> list_cups_queues(bool& reachable) {
     queues.push_back(std::move(queue));
   }
   cupsFreeDests(count, dests);
-  QV_LOG(log_information, "%d CUPS queue(s) offered as printers", count);
+  if (log_outcome) QV_LOG(log_information, "%d CUPS queue(s) offered as printers", count);
   return queues;
 }
 

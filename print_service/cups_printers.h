@@ -44,7 +44,8 @@ Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid)
 void split_make_and_model(const std::string& text, std::string& make, std::string& model);
 
 /// The machine's CUPS queues with their formats and media. `reachable` is false when the CUPS server could
-/// not be asked (no queue is returned then); the cause is logged.
-std::vector<cups_queue> list_cups_queues(bool& reachable);
+/// not be asked (no queue is returned then); with `log_outcome` the cause, or the number of queues, is
+/// logged (a caller that reports outages itself passes false).
+std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome = true);
 
 }  // namespace quorvane::print_service

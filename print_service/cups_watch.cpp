@@ -1,0 +1,287 @@
+#include "print_service/cups_watch.h"
+
+#include <cups/cups.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "core/log.h"
+
+namespace quorvane::print_service {
+namespace {
+
+// The scheduler itself: a subscription there covers every queue, present and future.
+constexpr const char* scheduler_uri = "ipp://localhost/";
+
+// Queues appearing, going, being changed (description, location, driver) or changing state.
+constexpr const char* printer_events[] = {"printer-added", "printer-deleted", "printer-modified",
+                                          "printer-state-changed", "printer-config-changed"};
+
+// While polling, how often a subscription is asked for again.
+constexpr std::chrono::seconds subscription_retry_period{60};
+
+// How long one request to the scheduler may take before it counts as unanswered.
+constexpr int request_limit_ms = 5000;
+
+// Whether a failed request means the scheduler did not answer at all (rather than refusing the request).
+bool unanswered(const ipp_t* response) {
+  const ipp_status_t status = cupsLastError();
+  return !response || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL;
+}
+
+// A request to the scheduler with the attributes every operation carries.
+ipp_t* scheduler_request(ipp_op_t operation) {
+  ipp_t* request = ippNewRequest(operation);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, scheduler_uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  return request;
+}
+
+// The outcome of one exchange with the scheduler.
+enum class exchange { done, refused, unanswered };
+
+// Asks for a subscription to the printer events; its id goes to `id`.
+exchange create_subscription(http_t* http, int32_t lease_seconds, int& id) {
+  ipp_t* request = scheduler_request(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+  ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                static_cast<int>(std::size(printer_events)), nullptr, printer_events);
+  ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
+  ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", lease_seconds);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  exchange outcome = exchange::refused;
+  if (unanswered(response)) {
+    outcome = exchange::unanswered;
+  } else if (cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    if (ipp_attribute_t* attr = ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER)) {
+      id = ippGetInteger(attr, 0);
+      outcome = exchange::done;
+    }
+  }
+  ippDelete(response);
+  return outcome;
+}
+
+// Fetches the events from sequence number `next` on. `changed` tells whether there were any; `next` moves
+// past them. "Refused" means the subscription is gone (expired, or the scheduler lost it).
+exchange fetch_events(http_t* http, int id, int& next, bool& changed) {
+  ipp_t* request = scheduler_request(IPP_OP_GET_NOTIFICATIONS);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", id);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", next);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  if (unanswered(response)) {
+    ippDelete(response);
+    return exchange::unanswered;
+  }
+  if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    ippDelete(response);
+    return exchange::refused;
+  }
+  for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
+    const char* name = ippGetName(attr);
+    if (ippGetGroupTag(attr) != IPP_TAG_EVENT_NOTIFICATION || !name ||
+        std::string_view(name) != "notify-sequence-number")
+      continue;
+    changed = true;
+    next = std::max(next, ippGetInteger(attr, 0) + 1);
+  }
+  ippDelete(response);
+  return exchange::done;
+}
+
+// Extends the subscription's lease.
+exchange renew_subscription(http_t* http, int id, int32_t lease_seconds) {
+  ipp_t* request = scheduler_request(IPP_OP_RENEW_SUBSCRIPTION);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+  ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", lease_seconds);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  const exchange outcome = unanswered(response)                               ? exchange::unanswered
+                           : cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? exchange::done
+                                                                              : exchange::refused;
+  ippDelete(response);
+  return outcome;
+}
+
+// Gives the subscription back, so that the scheduler does not keep it until its lease ends.
+void cancel_subscription(http_t* http, int id) {
+  ipp_t* request = scheduler_request(IPP_OP_CANCEL_SUBSCRIPTION);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+  ippDelete(cupsDoRequest(http, request, "/"));
+}
+
+}  // namespace
+
+cups_watch::cups_watch(runloop& loop, listener on_queues, cups_watch_timing timing)
+    : loop_(loop), on_queues_(std::make_shared<listener>(std::move(on_queues))), timing_(timing) {}
+
+cups_watch::~cups_watch() {
+  stop();
+}
+
+bool cups_watch::start(bool reachable) {
+  if (worker_.joinable()) {
+    QV_LOG(log_error, "Unable to start the CUPS watch: it runs already");
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_requested_ = false;
+  }
+  reachable_at_start_ = reachable;
+  try {
+    worker_ = std::thread([this] { run(); });
+  } catch (const std::system_error& e) {
+    QV_LOG(log_error, "Unable to start the CUPS watch: %s", e.what());
+    return false;
+  }
+  return true;
+}
+
+void cups_watch::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_requested_ = true;
+  }
+  wake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  // Reports already posted hold the listener weakly: with this reference gone they do nothing.
+  on_queues_ = std::make_shared<listener>(*on_queues_);
+}
+
+bool cups_watch::pause_for(std::chrono::milliseconds pause) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, pause, [this] { return stop_requested_; });
+}
+
+void cups_watch::report(bool reachable, std::vector<cups_queue> queues) {
+  std::weak_ptr<listener> target = on_queues_;
+  loop_.post([target, reachable, queues = std::move(queues)]() mutable {
+    if (const std::shared_ptr<listener> l = target.lock()) (*l)(reachable, std::move(queues));
+  });
+}
+
+void cups_watch::run() {
+  http_t* http = nullptr;
+  int subscription = 0;
+  int next_event = 1;
+  bool polling = false;
+  bool reachable = reachable_at_start_;
+  bool read_queues = true;
+  auto next_renewal = std::chrono::steady_clock::now();
+  auto next_poll = std::chrono::steady_clock::now();
+  auto next_subscription_attempt = std::chrono::steady_clock::now();
+  bool refusal_logged = false;
+  const auto renewal_period = std::chrono::seconds(std::max(timing_.lease_seconds / 2, 1));
+
+  // One line when the scheduler stops answering and one when it is back, however many attempts between.
+  const auto lost = [&](const char* cause) {
+    if (http) httpClose(http);
+    http = nullptr;
+    subscription = 0;
+    mode_ = cups_watch_mode::connecting;
+    if (reachable) {
+      QV_LOG(log_warning, "Unable to reach CUPS at '%s': %s; its queues are withdrawn until it answers again",
+             cupsServer(), cause);
+      reachable = false;
+      report(false, {});
+    }
+  };
+
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_requested_) break;
+    }
+    if (!http) {
+      http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
+                          request_limit_ms, nullptr);
+      if (!http) {
+        lost(cupsLastErrorString());
+        if (!pause_for(timing_.retry_interval)) break;
+        continue;
+      }
+      httpSetTimeout(http, request_limit_ms / 1000.0, nullptr, nullptr);
+    }
+
+    if (!subscription && !polling) {
+      const exchange subscribed = create_subscription(http, timing_.lease_seconds, subscription);
+      if (subscribed == exchange::unanswered) {
+        lost(cupsLastErrorString());
+        if (!pause_for(timing_.retry_interval)) break;
+        continue;
+      }
+      if (subscribed == exchange::refused) {
+        if (!refusal_logged) {
+          QV_LOG(log_warning,
+                 "Unable to subscribe to CUPS printer events at '%s': %s; reading its queues every %lld ms "
+                 "instead",
+                 cupsServer(), cupsLastErrorString(), static_cast<long long>(timing_.poll_interval.count()));
+          refusal_logged = true;
+        }
+        polling = true;
+        mode_ = cups_watch_mode::polling;
+        next_subscription_attempt = std::chrono::steady_clock::now() + subscription_retry_period;
+      } else {
+        QV_LOG(log_verbose, "Following CUPS at '%s' through subscription %d", cupsServer(), subscription);
+        mode_ = cups_watch_mode::subscription;
+        next_event = 1;
+        next_renewal = std::chrono::steady_clock::now() + renewal_period;
+      }
+      // Whatever changed while nobody was listening shows in a fresh reading.
+      read_queues = true;
+    }
+
+    const auto now = std::chrono::steady_clock::now();
+    if (subscription) {
+      bool changed = false;
+      const exchange fetched = fetch_events(http, subscription, next_event, changed);
+      if (fetched == exchange::unanswered) {
+        lost(cupsLastErrorString());
+        if (!pause_for(timing_.retry_interval)) break;
+        continue;
+      }
+      if (fetched == exchange::refused) {
+        QV_LOG(log_information, "CUPS subscription %d ended (%s); subscribing again", subscription,
+               cupsLastErrorString());
+        subscription = 0;
+        continue;
+      }
+      read_queues = read_queues || changed;
+      if (now >= next_renewal) {
+        if (renew_subscription(http, subscription, timing_.lease_seconds) == exchange::refused)
+          subscription = 0;
+        next_renewal = now + renewal_period;
+      }
+    } else if (polling && now >= next_poll) {
+      read_queues = true;
+      next_poll = now + timing_.poll_interval;
+      // A scheduler that refused (at its limit of subscriptions, say) may take one later.
+      if (now >= next_subscription_attempt) polling = false;
+    }
+
+    if (read_queues) {
+      bool listed = false;
+      std::vector<cups_queue> queues = list_cups_queues(listed, /*log_outcome=*/false);
+      if (!listed) {
+        lost(cupsLastErrorString());
+        if (!pause_for(timing_.retry_interval)) break;
+        continue;
+      }
+      if (!reachable) {
+        QV_LOG(log_information, "CUPS at '%s' answers again: %zu queue(s) offered", cupsServer(),
+               queues.size());
+        reachable = true;
+      }
+      read_queues = false;
+      report(true, std::move(queues));
+    }
+    if (!pause_for(polling ? timing_.poll_interval : timing_.fetch_interval)) break;
+  }
+
+  if (http && subscription) cancel_subscription(http, subscription);
+  if (http) httpClose(http);
+  mode_ = cups_watch_mode::connecting;
+}
+
+}  // namespace quorvane::print_service
