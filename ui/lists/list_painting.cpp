@@ -1,0 +1,47 @@
+#include <QFontMetrics>
+#include <QPixmap>
+
+#include "ui/lists/list_images.h"
+#include "ui/lists/list_painting_p.h"
+
+namespace quorvane {
+
+image_loader console_images() {
+  return [](const char* name) { return QPixmap(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); };
+}
+
+namespace list_painting {
+
+QFont sized_font(const QFont& font, int pixel_size, bool bold) {
+  QFont sized(font);
+  sized.setPixelSize(pixel_size);
+  if (bold) sized.setWeight(QFont::Bold);
+  return sized;
+}
+
+void draw_line(QPainter& painter, const QFont& font, const QColor& colour, int left, int top, int right,
+               const QString& text) {
+  const int width = right - left;
+  if (width <= 0 || text.isEmpty()) return;
+  const QFontMetrics metrics(font);
+  painter.setFont(font);
+  painter.setPen(colour);
+  const QRect line(left, top, width, metrics.height());
+  painter.drawText(line, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                   metrics.elidedText(text, Qt::ElideRight, width));
+}
+
+void draw_image(QPainter& painter, const QPixmap& image, int x, int y, qreal opacity) {
+  if (image.isNull()) return;
+  if (opacity >= 1.0) {
+    painter.drawPixmap(x, y, image);
+    return;
+  }
+  const qreal before = painter.opacity();
+  painter.setOpacity(before * opacity);
+  painter.drawPixmap(x, y, image);
+  painter.setOpacity(before);
+}
+
+}  // namespace list_painting
+}  // namespace quorvane

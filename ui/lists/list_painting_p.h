@@ -1,0 +1,36 @@
+// Colours and drawing steps shared by the console's self-drawn lists.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QRect>
+#include <QString>
+
+namespace quorvane::list_painting {
+
+inline const QColor selected_colour{54, 116, 223};
+inline const QColor background_colour{255, 255, 255};
+inline const QColor selected_text_colour{255, 255, 255};
+inline const QColor text_colour{0, 0, 0};
+inline const QColor location_colour{72, 72, 72};
+inline const QColor header_top_colour{237, 237, 237};
+inline const QColor header_bottom_colour{217, 217, 217};
+inline const QColor header_bottom_line_colour{185, 185, 185};
+inline const QColor paper_top_line_first_colour{255, 255, 255};
+inline const QColor paper_top_line_colour{218, 218, 218};
+inline const QColor header_text_colour{65, 65, 65};
+inline const QColor off_text_colour{128, 128, 128};
+
+/// `font` at `pixel_size` pixels, bold when asked.
+QFont sized_font(const QFont& font, int pixel_size, bool bold = false);
+
+/// Draws `text` on one line from (`left`, `top`) in `font` and `colour`, cut with an ending ellipsis at
+/// `right` (exclusive); nothing when there is no room.
+void draw_line(QPainter& painter, const QFont& font, const QColor& colour, int left, int top, int right,
+               const QString& text);
+
+/// Draws `image` at (`x`, `y`) at its own size, its opacity scaled by `opacity`; nothing for a null image.
+void draw_image(QPainter& painter, const QPixmap& image, int x, int y, qreal opacity = 1.0);
+
+}  // namespace quorvane::list_painting
