@@ -341,3 +341,43 @@ TEST(AclListTest, UserImageAndNameWithTheSelectedColour) {
 
 }  // namespace
 }  // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+// The console's own images are found and drawn where the rules put them.
+TEST(ListImagesTest, ConsoleImagesArePaintedInTheirRectangles) {
+  const image_loader images = console_images();
+  for (const char* name : {"IDI_CHECKED", "IDI_UNCHECKED", "IDI_LOCK", "IDI_COLOR", "IDI_LANDSCAPE",
+                           "IDI_DUPLEX", "IDI_PAPER", "IDI_USER"})
+    EXPECT_FALSE(images(name).isNull()) << name;
+
+  QStandardItemModel model;
+  CPrinterList printers;
+  printers.setModel(&model);
+  printers.resize(287, 100);
+  auto p = make_printer("Office");
+  p->setAcl({"alice"});
+  fill_printer_model(model, {p});
+  QImage shown = render(printers.viewport());
+  EXPECT_FALSE(uniform(shown, printer_list_delegate::check_rect(QRect(0, 0, 24, 40)), QColor(Qt::white)));
+  EXPECT_FALSE(uniform(shown, printer_list_delegate::lock_rect(QRect(259, 0, 24, 40)), QColor(Qt::white)));
+
+  CAttributeList attributes;
+  attributes.resize(543, 200);
+  p->setMedia({model::builtin_media_at(0)});
+  attributes.set_rows(attribute_rows(*p));
+  shown = render(attributes.viewport());
+  EXPECT_FALSE(uniform(shown, QRect(0, 2 * 28 + 2, 30, 26), QColor(Qt::white))) << "paper image";
+
+  CACLList users;
+  users.resize(543, 100);
+  users.set_names({"alice"});
+  shown = render(users.viewport());
+  EXPECT_FALSE(uniform(shown, acl_list_delegate::image_rect(QRect(0, 0, 28, 36)), QColor(Qt::white)));
+}
+
+}  // namespace
+}  // namespace quorvane
