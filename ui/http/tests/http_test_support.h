@@ -2,12 +2,25 @@
 // an empty proxy table and preferences group before each test.
 #pragma once
 
+#include <QByteArray>
 #include <QSettings>
+#include <QString>
+
+#include <ostream>
 
 #include <gtest/gtest.h>
 
 #include "database/database.h"
 #include "model/manager.h"
+
+/// Shows a QString in GoogleTest's messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+/// Shows a QByteArray in GoogleTest's messages.
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+  *out << '"' << bytes.toStdString() << '"';
+}
 
 namespace quorvane::testing_support {
 
