@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,14 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   const std::string device_hardware = inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
                                           ? hardware_address_of(device)
                                           : std::string();
+  // A document that would fill the disk is refused before a byte is written.
+  struct stat info {};
+  const uint64_t size = stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : 0;
+  if (std::string cause; !spool_has_room(spool_folder_, size, cause)) {
+    why = {error_storage, "Unable to spool document '" + file + "': " + cause};
+    QV_LOG(log_warning, "%s", why.message.c_str());
+    return std::nullopt;
+  }
   const std::string job_uuid = new_uuid();
   const std::string folder = spool_folder_ + "/" + job_uuid;
   const std::string spooled =
@@ -130,6 +139,8 @@ void job_delivery::deliver_next_job() {
   for (const queued_job& job : service_.store().unfinished_jobs()) {
     if (kept_ends_.count(job.id)) continue;
     std::optional<Json::Value> printer = service_.offered_printer(job.printer_uuid);
+    // A CUPS queue is withdrawn while CUPS does not answer; its jobs wait for it to come back.
+    if (!printer && service_.printer_withdrawn(job.printer_uuid)) continue;
     if (!printer) {
       QV_LOG(log_warning, "Unable to deliver job %lld to printer '%s': the printer no longer exists",
              static_cast<long long>(job.id), job.printer_uuid.c_str());
@@ -217,7 +228,8 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
   job->state = state;
   job->platform_id = platform_id;
   // Whoever waits hears the end that happened, even when the store cannot take it now.
-  if (!service_.store().finish_job(job_id, status, state, platform_id)) kept_ends_[job_id] = *job;
+  const bool stored = service_.store().finish_job(job_id, status, state, platform_id);
+  if (!stored) kept_ends_[job_id] = *job;
   auto [first, last] = waiters_.equal_range(job_id);
   std::vector<waiter> told;
   for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));
@@ -229,13 +241,35 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
     answer["result"] = watch_result(*job);
     w.reply(answer);
   }
+  if (stored) end_stored(*job);
 }
 
 void job_delivery::record_kept_ends() {
-  std::erase_if(kept_ends_, [this](const auto& entry) {
+  std::vector<queued_job> written;
+  std::erase_if(kept_ends_, [&](const auto& entry) {
     const queued_job& job = entry.second;
-    return service_.store().finish_job(job.id, job.status, job.state, job.platform_id);
+    if (!service_.store().finish_job(job.id, job.status, job.state, job.platform_id)) return false;
+    written.push_back(job);
+    return true;
   });
+  for (const queued_job& job : written) end_stored(job);
+}
+
+void job_delivery::end_stored(const queued_job& job) {
+  // Until the end is stored the job may still go out again, and its document with it.
+  if (!job.uuid.empty() && remove_job_spool(spool_folder_, job.uuid)) {
+    QV_LOG(log_verbose, "Spooled documents of job %lld deleted", static_cast<long long>(job.id));
+  }
+  prune_history();
+}
+
+void job_delivery::prune_history() {
+  const int64_t forgotten = service_.store().prune_history(history_, time(nullptr));
+  if (forgotten > 0) {
+    QV_LOG(log_verbose, "%lld ended job(s) beyond the history's bounds forgotten",
+           static_cast<long long>(forgotten));
+    service_.store().compact_if_sparse();
+  }
 }
 
 std::optional<queued_job> job_delivery::find_job(int64_t id) {

@@ -50,6 +50,12 @@ class job_delivery {
   /// Sets the folder documents are spooled into (one sub-folder per job).
   void set_spool_folder(std::string folder) { spool_folder_ = std::move(folder); }
 
+  /// Sets how much history of ended jobs is kept; it is cut to these bounds after every job's end.
+  void set_history_bounds(history_bounds bounds) { history_ = bounds; }
+
+  /// Cuts the history to its bounds and compacts the store when that freed much of it.
+  void prune_history();
+
   /// Copies the document into the spool and queues the job; a delivery is tried on the next turn of the run
   /// loop. Returns the job's id, or none with `why` set: `error_unreadable_file` when the document cannot
   /// be read or copied, `error_storage` when the job cannot be stored (nothing is left in the spool).
@@ -95,8 +101,13 @@ class job_delivery {
   /// Writes the ends kept by `finish_job` that the store could not take; those written are forgotten.
   void record_kept_ends();
 
+  /// What follows a job's end once the store holds it: its spooled documents are deleted (the console has
+  /// its own copy or has printed it) and the history is cut to its bounds.
+  void end_stored(const queued_job& job);
+
   local_service& service_;
   std::string spool_folder_;
+  history_bounds history_;
   std::optional<int64_t> job_out_;  // the job handed out and not yet answered
   const jsonrpc::connection* job_out_to_ = nullptr;
   std::multimap<int64_t, waiter> waiters_;

@@ -28,6 +28,8 @@ local_service::local_service(poll_runloop& loop) : loop_(loop) {}
 
 local_service::~local_service() {
   stopping_ = true;
+  // No reading of the queues may arrive while the sessions close.
+  if (cups_watch_) cups_watch_->stop();
   // Closing runs each connection's on-close function and tells its outstanding "print" of the close, while
   // this object still exists to hear it.
   while (!sessions_.empty()) {
@@ -62,7 +64,22 @@ bool local_service::start(const serve_options& options) {
   set_log_level(options.log_level_given || !attributes["logLevel"].isInt() ? options.log_level
                                                                            : attributes["logLevel"].asInt());
 
-  offer_cups_queues();
+  // Documents of jobs that ended while the last run was ending, or whose end it could not store and that
+  // were ended since, are not needed any more.
+  std::set<std::string> queued_uuids;
+  for (const queued_job& job : store_.unfinished_jobs()) queued_uuids.insert(job.uuid);
+  clean_spool(options.data_folder + "/spool", queued_uuids);
+  delivery_.set_history_bounds({options.keep_jobs, int64_t{options.keep_days} * 24 * 3600});
+  delivery_.prune_history();
+
+  bool reachable = false;
+  const std::vector<cups_queue> queues = list_cups_queues(reachable);
+  apply_cups_queues(reachable, queues);
+  // From now on a worker follows CUPS and hands each change to the run loop.
+  cups_watch_ = std::make_unique<cups_watch>(loop_, [this](bool now_reachable, std::vector<cups_queue> now) {
+    apply_cups_queues(now_reachable, now);
+  });
+  cups_watch_->start(reachable);
 
   listener_ = listen_on_loopback(static_cast<uint16_t>(options.port));
   if (!listener_) return false;
@@ -79,33 +96,61 @@ bool local_service::start(const serve_options& options) {
   return true;
 }
 
-void local_service::offer_cups_queues() {
-  bool reachable = false;
-  const std::vector<cups_queue> queues = list_cups_queues(reachable);
+Json::Value local_service::printer_for_queue(const cups_queue& queue, const std::string& uuid,
+                                             const std::optional<Json::Value>& stored) {
+  const Json::Value fresh = printer_from_queue(queue, uuid);
+  const std::optional<queue_texts> last = store_.last_queue_texts(queue.name);
+  if (!last || last->info != queue.info || last->location != queue.location) {
+    store_.set_last_queue_texts(queue.name, {queue.info, queue.location});
+  }
+  if (!stored) return fresh;
+  // What the user set in the console stays; what CUPS knows of the queue is refreshed.
+  Json::Value printer = *stored;
+  for (const char* key : {"name", "make", "model", "formats", "media", "state", "exists"}) {
+    if (fresh.isMember(key)) {
+      printer[key] = fresh[key];
+    } else {
+      printer.removeMember(key);
+    }
+  }
+  // A description or location changed in CUPS since its last reading is the newer wish: it wins.
+  if (last && last->info != queue.info) printer["displayName"] = fresh["displayName"];
+  if (last && last->location != queue.location) printer["location"] = fresh["location"];
+  return printer;
+}
+
+void local_service::apply_cups_queues(bool reachable, const std::vector<cups_queue>& queues) {
+  std::set<std::string> offered_before;
+  const std::vector<std::string> known = store_.queue_uuids();
+  for (const std::string& uuid : known) {
+    if (!gone_queue_uuids_.count(uuid)) offered_before.insert(uuid);
+  }
+  Json::Value updated(Json::arrayValue);
   std::set<std::string> live;
+  cups_reachable_ = reachable;
   for (const cups_queue& queue : queues) {
     const std::string uuid = store_.queue_uuid(queue.name);
     if (uuid.empty()) continue;
     live.insert(uuid);
-    const Json::Value fresh = printer_from_queue(queue, uuid);
-    std::optional<Json::Value> stored = store_.find_printer(uuid);
-    if (!stored) {
-      store_.save_printer(fresh);
-      continue;
-    }
-    // What the user set in the console stays; what CUPS knows of the queue is refreshed.
-    for (const char* key : {"name", "make", "model", "formats", "media", "state", "exists"}) {
-      if (fresh.isMember(key)) {
-        (*stored)[key] = fresh[key];
-      } else {
-        stored->removeMember(key);
-      }
-    }
-    store_.save_printer(*stored);
+    const std::optional<Json::Value> stored = store_.find_printer(uuid);
+    const Json::Value printer = printer_for_queue(queue, uuid, stored);
+    const bool changed = !stored || printer != *stored;
+    if (changed) store_.save_printer(printer);
+    if (changed || !offered_before.count(uuid)) updated.append(printer);
   }
   gone_queue_uuids_.clear();
-  for (const std::string& uuid : store_.queue_uuids()) {
-    if (!live.count(uuid)) gone_queue_uuids_.insert(uuid);
+  Json::Value removed(Json::arrayValue);
+  for (const std::string& uuid : known) {
+    if (live.count(uuid)) continue;
+    gone_queue_uuids_.insert(uuid);
+    if (!offered_before.count(uuid)) continue;
+    if (std::optional<Json::Value> printer = store_.find_printer(uuid)) removed.append(*printer);
+  }
+  if (!removed.empty()) notify_observers("printersWereRemoved", removed);
+  if (!updated.empty()) {
+    notify_observers("printersWereUpdated", updated);
+    // Jobs held back while CUPS did not answer may go out now.
+    delivery_.schedule();
   }
 }
 
@@ -114,6 +159,10 @@ std::vector<Json::Value> local_service::offered_printers() {
   std::erase_if(printers,
                 [&](const Json::Value& p) { return gone_queue_uuids_.count(p["uuid"].asString()) > 0; });
   return printers;
+}
+
+bool local_service::printer_withdrawn(const std::string& uuid) const {
+  return !cups_reachable_ && gone_queue_uuids_.count(uuid) > 0;
 }
 
 std::optional<Json::Value> local_service::offered_printer(const std::string& uuid) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -14,6 +15,8 @@
 
 #include "net/jsonrpc_connection.h"
 #include "net/poll_runloop.h"
+#include "print_service/cups_printers.h"
+#include "print_service/cups_watch.h"
 #include "print_service/job_delivery.h"
 #include "print_service/service_error.h"
 #include "print_service/service_methods.h"
@@ -97,6 +100,15 @@ class local_service final : public jsonrpc::connection::delegate {
   /// that is gone.
   std::optional<Json::Value> offered_printer(const std::string& uuid);
 
+  /// Whether `uuid` is a CUPS queue held back only because CUPS does not answer (its jobs wait).
+  bool printer_withdrawn(const std::string& uuid) const;
+
+  /// Takes a reading of the CUPS queues: new queues are stored and offered, what CUPS says of known ones is
+  /// refreshed, and observers hear "printersWereUpdated" for each printer that changed or is offered again
+  /// and "printersWereRemoved" for each queue that is gone. An unreachable CUPS (`reachable` false)
+  /// withdraws every CUPS queue until a later reading.
+  void apply_cups_queues(bool reachable, const std::vector<cups_queue>& queues);
+
  private:
   /// Run loop handler of the listening socket: accepts every waiting peer.
   static void on_listener_readable(smart_ptr<socket> s, int32_t event, void* context);
@@ -116,16 +128,20 @@ class local_service final : public jsonrpc::connection::delegate {
   template <typename write_function>
   bool write_or_close(const smart_ptr<jsonrpc::connection>& c, write_function write);
 
-  /// Stores the CUPS queues as printers (new ones) or refreshes what CUPS says of stored ones.
-  void offer_cups_queues();
+  /// The printer record for a reading of `queue` (known as `uuid`): new from the queue, or the stored one
+  /// with what CUPS says refreshed. Remembers what CUPS says of its description and location.
+  Json::Value printer_for_queue(const cups_queue& queue, const std::string& uuid,
+                                const std::optional<Json::Value>& stored);
 
   poll_runloop& loop_;
   service_store store_;
   job_delivery delivery_{*this};
   service_methods methods_{*this, delivery_};
   smart_ptr<socket> listener_;
-  std::vector<session> sessions_;  // oldest first
-  std::set<std::string> gone_queue_uuids_;
+  std::vector<session> sessions_;           // oldest first
+  std::set<std::string> gone_queue_uuids_;  // CUPS queues not offered now (gone, or CUPS unreachable)
+  bool cups_reachable_ = true;
+  std::unique_ptr<cups_watch> cups_watch_;
   bool stopping_ = false;
 };
 

@@ -34,12 +34,15 @@ std::string default_data_folder(const environment_reader& env) {
 
 std::string usage_text() {
   return "Usage:\n"
-         "  quorvane-service [serve] [--port N] [--data DIR] [--log-level N]\n"
+         "  quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]\n"
+         "                   [--keep-days D]\n"
          "      Runs the local print service on 127.0.0.1 (port 6631 unless --port is given; 0 lets the\n"
          "      system pick one). The port in use is written to DIR/service.port.\n"
          "      --data DIR     state folder (default $XDG_STATE_HOME/quorvane-service,\n"
          "                     else ~/.local/state/quorvane-service)\n"
          "      --log-level N  0 none, 1 errors, 2 warnings, 3 information (default), 10 verbose\n"
+         "      --keep-jobs N  ended jobs kept as history (default 1000; 0 keeps none)\n"
+         "      --keep-days D  days an ended job is kept after its end (default 7)\n"
          "  quorvane-service submit --printer NAME-OR-UUID [--port N] [--user U] [--device-address A]\n"
          "                          [--format MIME] [--copies N] [--name TITLE] [--wait] FILE\n"
          "      Copies FILE into the running service's spool and queues it for the printer.\n"
@@ -79,7 +82,9 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
       error = "Unable to read the command line '" + std::string(arg) + "': unexpected argument";
       return false;
     }
-    const bool known = arg == "--port" || (!submit && (arg == "--data" || arg == "--log-level")) ||
+    const bool known = arg == "--port" ||
+                       (!submit && (arg == "--data" || arg == "--log-level" || arg == "--keep-jobs" ||
+                                    arg == "--keep-days")) ||
                        (submit && (arg == "--printer" || arg == "--user" || arg == "--device-address" ||
                                    arg == "--format" || arg == "--copies" || arg == "--name"));
     if (!known) {
@@ -100,6 +105,10 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
     } else if (arg == "--log-level") {
       ok = parse_int(value, 0, 10, out.serve.log_level);
       out.serve.log_level_given = true;
+    } else if (arg == "--keep-jobs") {
+      ok = parse_int(value, 0, 1000000, out.serve.keep_jobs);
+    } else if (arg == "--keep-days") {
+      ok = parse_int(value, 0, 3650, out.serve.keep_days);
     } else if (arg == "--printer") {
       ok = !value.empty();
       out.submit.printer = value;

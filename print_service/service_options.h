@@ -13,12 +13,21 @@ constexpr int32_t default_port = 6631;
 /// What the program was asked to do.
 enum class command_kind { serve, submit, help };
 
-/// Options of `quorvane-service [serve] [--port N] [--data DIR] [--log-level N]`.
+/// How many ended jobs the service keeps as history unless told otherwise.
+constexpr int32_t default_keep_jobs = 1000;
+
+/// How many days the service keeps an ended job as history unless told otherwise.
+constexpr int32_t default_keep_days = 7;
+
+/// Options of `quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]
+/// [--keep-days D]`.
 struct serve_options {
   int32_t port = default_port;
   std::string data_folder;
   int32_t log_level = 3;
   bool log_level_given = false;  // --log-level was on the command line (it then wins over the stored one)
+  int32_t keep_jobs = default_keep_jobs;  // the newest ended jobs kept for "watchJob"
+  int32_t keep_days = default_keep_days;  // days an ended job is kept after its end
 };
 
 /// Options of `quorvane-service submit --printer NAME-OR-UUID [...] FILE`.

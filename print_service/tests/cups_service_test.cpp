@@ -2,11 +2,14 @@
 // cups-test-env fixture) as a printer of its own.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "console_peer.h"
+#include "private_cupsd.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -84,6 +87,175 @@ TEST(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
     if (p->name().narrow() == queue) uuid_again = p->uuid();
   }
   EXPECT_EQ(uuid_again, offered->uuid());
+  EXPECT_EQ(service.stop(), 0);
+  set_main_runloop(nullptr);
+}
+
+// How long a change of a CUPS queue may take to reach an observing console: the service asks the scheduler
+// for events every second and then reads the queues; the rest is room for a loaded machine.
+constexpr auto change_bound = 5s;
+
+// The printer named `queue` in a list, or null.
+smart_ptr<model::printer> named(const std::vector<smart_ptr<model::printer>>& list,
+                                const std::string& queue) {
+  for (const auto& p : list) {
+    if (p->name().narrow() == queue) return p;
+  }
+  return {};
+}
+
+// Runs the loop until a list that arrives after `seen` lists satisfies `wanted`; how long that took, or -1.
+long long wait_for_list(poll_runloop& loop, const std::vector<std::vector<smart_ptr<model::printer>>>& lists,
+                        size_t seen,
+                        const std::function<bool(const std::vector<smart_ptr<model::printer>>&)>& wanted) {
+  const auto start = std::chrono::steady_clock::now();
+  const bool found = loop.run_until(
+      [&] {
+        for (size_t i = seen; i < lists.size(); ++i) {
+          if (wanted(lists[i])) return true;
+        }
+        return false;
+      },
+      change_bound);
+  if (!found) return -1;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// Runs a CUPS tool against the scheduler the test environment uses.
+int cups_tool(const std::vector<std::string>& argv, const std::string& output) {
+  std::vector<std::string> command = argv;
+  command[0] = find_program(argv[0]);
+  child_process tool;
+  if (command[0].empty() || !tool.spawn(command, {}, output)) return 127;
+  if (!tool.wait(30000)) tool.kill_now();
+  return tool.exit_status();
+}
+
+TEST(CupsQueues, LpadminChangesReachAnObservingConsoleWithinSeconds) {
+  const auto env = cups_environment();
+  if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
+  if (env.at("QV_CUPS_AVAILABLE") != "1") {
+    GTEST_SKIP() << "no CUPS test environment: "
+                 << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
+  }
+  temporary_folder root;
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  service_process service(root.path() + "/data", {});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+  console_peer console;
+  ASSERT_EQ(console.connect(service.port()), 0);
+  console.authenticate();
+  console.observe(true);
+  ASSERT_TRUE(loop.run_until([&] { return !console.record().updated.empty(); }, 10s));
+
+  // A queue of this test's own on the shared scheduler, removed again whatever happens. It points at a
+  // printer that does not exist: nothing is printed on it.
+  const std::string queue = "quorvane-watch-" + std::to_string(getpid());
+  const std::string tool_output = root.path() + "/tool.out";
+  struct remove_queue {
+    std::string name, output;
+    ~remove_queue() { cups_tool({"lpadmin", "-x", name}, output); }
+  } cleanup{queue, tool_output};
+
+  const auto& updated = console.record().updated;
+  std::string uuid;
+  struct step {
+    const char* name;
+    std::vector<std::string> command;
+    std::function<bool(const smart_ptr<model::printer>&)> seen;
+  } steps[] = {
+      {"added",
+       {"lpadmin", "-p", queue, "-E", "-v", "ipp://127.0.0.1:9/ipp/print", "-D", "Front desk", "-L", "Hall"},
+       [](const smart_ptr<model::printer>& p) {
+         return p->displayName() == "Front desk" && p->location().narrow() == "Hall" && p->state() == 3;
+       }},
+      {"description and location changed",
+       {"lpadmin", "-p", queue, "-D", "Back office", "-L", "Room 9"},
+       [](const smart_ptr<model::printer>& p) {
+         return p->displayName() == "Back office" && p->location().narrow() == "Room 9";
+       }},
+      {"stopped", {"cupsdisable", queue}, [](const smart_ptr<model::printer>& p) { return p->state() == 5; }},
+      {"idle again",
+       {"cupsenable", queue},
+       [](const smart_ptr<model::printer>& p) { return p->state() == 3; }},
+  };
+  for (const step& s : steps) {
+    const size_t seen = updated.size();
+    ASSERT_EQ(cups_tool(s.command, tool_output), 0) << s.name << ": " << read_file(tool_output);
+    const long long took = wait_for_list(loop, updated, seen, [&](const auto& list) {
+      const smart_ptr<model::printer> p = named(list, queue);
+      if (p && uuid.empty()) uuid = p->uuid();
+      return p && p->uuid() == uuid && s.seen(p);
+    });
+    ASSERT_GE(took, 0) << s.name << ": no printersWereUpdated within " << change_bound.count() << " s\n"
+                       << read_file(service.log_file());
+    std::cout << s.name << ": heard after " << took << " ms\n";
+  }
+
+  const size_t removals = console.record().removed.size();
+  ASSERT_EQ(cups_tool({"lpadmin", "-x", queue}, tool_output), 0) << read_file(tool_output);
+  const long long took = wait_for_list(loop, console.record().removed, removals, [&](const auto& list) {
+    const smart_ptr<model::printer> p = named(list, queue);
+    return p && p->uuid() == uuid;
+  });
+  ASSERT_GE(took, 0) << "no printersWereRemoved within " << change_bound.count() << " s";
+  std::cout << "removed: heard after " << took << " ms\n";
+  EXPECT_EQ(service.stop(), 0);
+  set_main_runloop(nullptr);
+}
+
+// The shared scheduler serves other tests at the same time: this one stops and starts a scheduler of its own.
+TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgain) {
+  temporary_folder root;
+  private_cupsd cupsd(root.path() + "/cupsd");
+  if (!cupsd.start()) GTEST_SKIP() << "no private cupsd: " << cupsd.reason();
+  ASSERT_EQ(cupsd.run_tool({"lpadmin", "-p", "qv-comes-back", "-E", "-v", "file:///dev/null"}), 0);
+
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  service_process service(root.path() + "/data", {"CUPS_SERVER=" + cupsd.server()});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+  console_peer console;
+  ASSERT_EQ(console.connect(service.port()), 0);
+  console.authenticate();
+  console.observe(true);
+  ASSERT_TRUE(loop.run_until([&] { return !console.record().updated.empty(); }, 10s));
+  const smart_ptr<model::printer> offered = named(console.record().updated.front(), "qv-comes-back");
+  ASSERT_TRUE(offered) << read_file(service.log_file());
+
+  cupsd.stop();
+  EXPECT_GE(wait_for_list(loop, console.record().removed, 0,
+                          [&](const auto& list) {
+                            const auto p = named(list, "qv-comes-back");
+                            return p && p->uuid() == offered->uuid();
+                          }),
+            0)
+      << "the queue was still offered with CUPS stopped";
+  // The service goes on answering while it tries to reach CUPS again, and says so once.
+  loop.run_until([] { return false; }, 5s);
+  auto attributes = console.attributes();
+  ASSERT_TRUE(loop.run_until([&] { return !attributes->statuses.empty(); }, 5s));
+  EXPECT_EQ(attributes->statuses, std::vector<int32_t>{0});
+  const std::string log = read_file(service.log_file());
+  size_t outages = 0;
+  for (size_t at = log.find("Unable to reach CUPS"); at != std::string::npos;
+       at = log.find("Unable to reach CUPS", at + 1)) {
+    ++outages;
+  }
+  EXPECT_EQ(outages, 1u) << log;
+
+  const size_t lists = console.record().updated.size();
+  ASSERT_TRUE(cupsd.start()) << cupsd.reason();
+  EXPECT_GE(wait_for_list(loop, console.record().updated, lists,
+                          [&](const auto& list) {
+                            const auto p = named(list, "qv-comes-back");
+                            return p && p->uuid() == offered->uuid();
+                          }),
+            0)
+      << "the queue was not offered again\n"
+      << read_file(service.log_file());
   EXPECT_EQ(service.stop(), 0);
   set_main_runloop(nullptr);
 }

@@ -29,11 +29,18 @@ TEST(CommandLine, ServeDefaultsAndOptions) {
   EXPECT_EQ(c.serve.port, 6631);
   EXPECT_EQ(c.serve.data_folder, "/home/ann/.local/state/quorvane-service");
   EXPECT_EQ(c.serve.log_level, 3);
+  EXPECT_EQ(c.serve.keep_jobs, 1000);
+  EXPECT_EQ(c.serve.keep_days, 7);
 
-  ASSERT_TRUE(parse({"serve", "--port", "7000", "--data", "/tmp/x", "--log-level", "10"}, c, error)) << error;
+  ASSERT_TRUE(parse({"serve", "--port", "7000", "--data", "/tmp/x", "--log-level", "10", "--keep-jobs", "0",
+                     "--keep-days", "30"},
+                    c, error))
+      << error;
   EXPECT_EQ(c.serve.port, 7000);
   EXPECT_EQ(c.serve.data_folder, "/tmp/x");
   EXPECT_EQ(c.serve.log_level, 10);
+  EXPECT_EQ(c.serve.keep_jobs, 0);
+  EXPECT_EQ(c.serve.keep_days, 30);
 
   ASSERT_TRUE(parse({"--port", "1"}, c, error));
   EXPECT_EQ(c.serve.port, 1);
@@ -93,6 +100,10 @@ TEST(CommandLine, BadInputIsRejectedWithAReason) {
       {"submit option while serving", {"--printer", "p"}},
       {"stray argument while serving", {"file.pdf"}},
       {"log level out of range", {"--log-level", "11"}},
+      {"negative history", {"--keep-jobs", "-1"}},
+      {"history beyond its limit", {"--keep-jobs", "1000001"}},
+      {"days beyond ten years", {"--keep-days", "3651"}},
+      {"history is no submit option", {"submit", "--printer", "p", "--keep-jobs", "5", "/x.pdf"}},
       {"submit without printer", {"submit", "a.pdf"}},
       {"submit without file", {"submit", "--printer", "p"}},
       {"submit with two files", {"submit", "--printer", "p", "a.pdf", "b.pdf"}},

@@ -1,14 +1,17 @@
 // The real quorvane-service on a free loopback port with a temporary data folder, driven by the console's
 // own `server_stub` over the poll() run loop, and by the submit tool.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "console_peer.h"
 #include "net/socket.h"
@@ -640,6 +644,155 @@ TEST_F(ServiceSession, ListensOnTheLoopbackAddressOnly) {
     ::close(handle);
     EXPECT_EQ(reached, std::string(address) == "127.0.0.1") << address;
   }
+}
+
+// The job folders in the service's spool.
+std::vector<std::string> job_folders(const std::string& spool) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(spool.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+TEST_F(ServiceSession, ADeliveredJobsSpoolFolderIsGoneOnceItsEndIsStored) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("5d1c7e2a-3b4f-4c6d-8e9f-0a1b2c3d4e5f", "office"));
+  const std::string spool = data_ + "/spool";
+  for (const auto& [name, status, state] : {std::tuple{"completed", 0, 9}, std::tuple{"failed", 2, 8}}) {
+    child_process& tool = submit({"--printer", "office", "--wait", document("d.pdf", "%PDF-1.4")},
+                                 root_.path() + "/" + name + ".out");
+    const size_t n = console.record().prints.size();
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == n + 1; })) << name;
+    const std::string spooled = console.record().prints.back().job->filename().narrow();
+    const std::string folder = spooled.substr(0, spooled.rfind('/'));
+    EXPECT_EQ(read_file(spooled), "%PDF-1.4") << name << ": the console reads it until it answers";
+    console.record().prints.back().completion(status, state, 0);
+    finish(tool);
+    EXPECT_NE(access(folder.c_str(), F_OK), 0) << name << ": " << folder << " is still there";
+  }
+  EXPECT_TRUE(job_folders(spool).empty());
+  EXPECT_EQ(mode_of(spool), 0700u);
+}
+
+TEST_F(ServiceSession, AnInterruptedRunsLeftoversAreRemovedAtStart) {
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  add_printer(console, console_printer("6e2d8f3b-4c5a-4d7e-9f0a-1b2c3d4e5f6a", "office"));
+  // Queued while no console observes: its document must survive the restart.
+  EXPECT_EQ(finish(submit({"--printer", "office", document("q.pdf", "%PDF-1.4")}, root_.path() + "/q.out")),
+            0);
+  const std::string spool = data_ + "/spool";
+  const std::vector<std::string> queued = job_folders(spool);
+  ASSERT_EQ(queued.size(), 1u);
+  consoles_.clear();
+  EXPECT_EQ(service_->stop(), 0);
+
+  // What a run that died between storing a job's end and deleting its document leaves behind, and a spool
+  // folder someone opened to others.
+  const std::string leftover = spool + "/0f0e0d0c-0b0a-4908-8706-050403020100";
+  ASSERT_EQ(mkdir(leftover.c_str(), 0700), 0);
+  ASSERT_TRUE(write_file(leftover + "/Payslip.pdf", "%PDF-1.4 private"));
+  ASSERT_TRUE(write_file(spool + "/notes.txt", "not a job's"));
+  ASSERT_EQ(chmod(spool.c_str(), 0755), 0);
+
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  EXPECT_NE(access(leftover.c_str(), F_OK), 0) << "the ended job's document is still there";
+  EXPECT_EQ(job_folders(spool), (std::vector<std::string>{queued[0], "notes.txt"}));
+  EXPECT_EQ(mode_of(spool), 0700u);
+
+  // The queued job still goes out, and its document goes once it has ended.
+  console_peer& observer = new_console();
+  open_session(observer);
+  ASSERT_TRUE(run_until([&] { return observer.record().prints.size() == 1; }));
+  observer.record().prints[0].completion(0, 9, 0);
+  EXPECT_TRUE(run_until([&] { return job_folders(spool) == std::vector<std::string>{"notes.txt"}; }));
+}
+
+// Sends "watchJob" [id] and returns the whole answer.
+Json::Value watch_job(poll_runloop& loop, console_peer& console, int64_t id) {
+  Json::Value watch(Json::objectValue);
+  watch["jsonrpc"] = "2.0";
+  watch["method"] = "watchJob";
+  watch["params"].append(static_cast<Json::Int64>(id));
+  Json::Value outcome;
+  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
+  loop.run_until([&] { return !outcome.isNull(); }, 10s);
+  return outcome;
+}
+
+TEST_F(ServiceSession, HistoryIsCutToItsBoundsAndAPrunedJobIsAnUnknownJob) {
+  EXPECT_EQ(service_->stop(), 0);
+  service_->set_extra_arguments({"--keep-jobs", "2"});
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("7f3e9a4c-5d6b-4e8f-a0b1-2c3d4e5f6a7b", "office"));
+  for (size_t i = 1; i <= 4; ++i) {
+    EXPECT_EQ(finish(submit({"--printer", "office", document("h.pdf", "%PDF-1.4")}, root_.path() + "/h.out")),
+              0);
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == i; }));
+    console.record().prints.back().completion(0, 9, static_cast<int32_t>(i));
+  }
+  // The end of job 4 is stored once watchJob reports it.
+  ASSERT_TRUE(run_until([&] { return watch_job(loop_, console, 4)["result"][1]["finished"].asBool(); }));
+
+  struct {
+    int64_t job;
+    bool kept;
+  } cases[] = {{1, false}, {2, false}, {3, true}, {4, true}};
+  for (const auto& c : cases) {
+    const Json::Value answer = watch_job(loop_, console, c.job);
+    if (c.kept) {
+      EXPECT_EQ(answer["result"][1]["platformID"].asInt64(), c.job) << jsonrpc::compact_text(answer);
+    } else {
+      EXPECT_EQ(answer["error"]["code"].asInt(), -32005) << jsonrpc::compact_text(answer);
+      EXPECT_EQ(answer["error"]["message"].asString(),
+                "Unable to find job '" + std::to_string(c.job) + "': no such job");
+    }
+  }
+  // Still cut after a restart with a smaller bound.
+  consoles_.clear();
+  EXPECT_EQ(service_->stop(), 0);
+  service_->set_extra_arguments({"--keep-jobs", "1"});
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_peer& again = new_console();
+  ASSERT_EQ(again.connect(service_->port()), 0);
+  EXPECT_EQ(watch_job(loop_, again, 3)["error"]["code"].asInt(), -32005);
+  EXPECT_TRUE(watch_job(loop_, again, 4)["result"][1]["finished"].asBool());
+}
+
+TEST_F(ServiceSession, ADocumentThatWouldFillTheDiskIsRefusedBeforeWriting) {
+  console_peer& console = new_console();
+  ASSERT_EQ(console.connect(service_->port()), 0);
+  add_printer(console, console_printer("809fab5d-6e7c-4f90-b1c2-3d4e5f6a7b8c", "office"));
+  // A sparse file that claims more bytes than the file system has free takes no room itself.
+  struct statvfs fs {};
+  ASSERT_EQ(statvfs(data_.c_str(), &fs), 0);
+  const off_t huge = static_cast<off_t>(fs.f_bavail * fs.f_frsize + (off_t{1} << 30));
+  const std::string big = root_.path() + "/huge.pdf";
+  ASSERT_TRUE(write_file(big, "%PDF-1.4"));
+  ASSERT_EQ(truncate(big.c_str(), huge), 0) << strerror(errno);
+
+  const std::string output = root_.path() + "/huge.out";
+  EXPECT_EQ(finish(submit({"--printer", "office", big}, output)), 4) << read_file(output);
+  EXPECT_NE(read_file(output).find("Unable to spool document '" + big + "': the spool's file system has"),
+            std::string::npos)
+      << read_file(output);
+  EXPECT_NE(read_file(output).find("MiB must stay free"), std::string::npos) << read_file(output);
+  EXPECT_TRUE(job_folders(data_ + "/spool").empty()) << "nothing was written";
+  // A document that fits is still taken.
+  EXPECT_EQ(finish(submit({"--printer", "office", document("small.pdf", "%PDF-1.4")}, output)), 0);
 }
 
 TEST(ServiceProgram, APortInUseIsAClearError) {

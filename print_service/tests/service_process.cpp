@@ -89,9 +89,10 @@ service_process::service_process(std::string data_folder, std::vector<std::strin
 bool service_process::start(int port) {
   const std::string port_file = data_folder_ + "/service.port";
   unlink(port_file.c_str());
-  if (!process_.spawn(
-          {service_binary(), "--port", std::to_string(port), "--data", data_folder_, "--log-level", "10"},
-          environment_, log_file())) {
+  std::vector<std::string> argv = {service_binary(), "--port", std::to_string(port), "--data", data_folder_,
+                                   "--log-level",    "10"};
+  argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
+  if (!process_.spawn(argv, environment_, log_file())) {
     return false;
   }
   // The port file is written once the service listens.

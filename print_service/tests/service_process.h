@@ -67,6 +67,8 @@ class service_process {
 
   /// Starts the service on `port` (0: a free one) and waits until it listens. False on failure or timeout.
   bool start(int port = 0);
+  /// Options added to the command line of later starts ("--keep-jobs", "2", ...).
+  void set_extra_arguments(std::vector<std::string> arguments) { extra_arguments_ = std::move(arguments); }
   /// Stops the service with SIGTERM and waits for it. Returns its exit status (0 for a clean end; a
   /// sanitizer's leak report makes it non-zero).
   int stop();
@@ -93,6 +95,7 @@ class service_process {
  private:
   std::string data_folder_;
   std::vector<std::string> environment_;
+  std::vector<std::string> extra_arguments_;
   child_process process_;
   int port_ = 0;
 };
