@@ -34,29 +34,43 @@ std::map<std::string, std::string> cups_environment() {
   return values;
 }
 
+// Connects `console` to the service on `port`, authenticates and observes; true once the first printer list
+// has arrived.
+bool observe(console_peer& console, poll_runloop& loop, int port) {
+  if (console.connect(port) != 0) return false;
+  console.authenticate();
+  console.observe(true);
+  return loop.run_until([&] { return !console.record().updated.empty(); }, 10s);
+}
+
 // The printers a console hears in its first list after observing.
 std::vector<smart_ptr<model::printer>> first_list(poll_runloop& loop, int port) {
   console_peer console;
-  if (console.connect(port) != 0) return {};
-  console.authenticate();
-  console.observe(true);
-  loop.run_until([&] { return !console.record().updated.empty(); }, 10s);
-  return console.record().updated.empty() ? std::vector<smart_ptr<model::printer>>{}
-                                          : console.record().updated.front();
+  if (!observe(console, loop, port)) return {};
+  return console.record().updated.front();
 }
 
-TEST(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
-  const auto env = cups_environment();
-  if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
-  if (env.at("QV_CUPS_AVAILABLE") != "1") {
-    GTEST_SKIP() << "no CUPS test environment: "
-                 << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
+// The tests on the shared scheduler of the cups-test-env fixture; skipped with its reason when there is none.
+class CupsQueues : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_ = cups_environment();
+    if (env_.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
+    if (env_.at("QV_CUPS_AVAILABLE") != "1") {
+      GTEST_SKIP() << "no CUPS test environment: "
+                   << (env_.count("QV_CUPS_REASON") ? env_.at("QV_CUPS_REASON") : "");
+    }
+    set_main_runloop(&loop);
   }
-  const std::string queue = env.at("QV_CUPS_QUEUE");
+  void TearDown() override { set_main_runloop(nullptr); }
 
+  std::map<std::string, std::string> env_;
   temporary_folder root;
   poll_runloop loop;
-  set_main_runloop(&loop);
+};
+
+TEST_F(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
+  const std::string queue = env_.at("QV_CUPS_QUEUE");
   service_process service(root.path() + "/data", {});
   ASSERT_TRUE(service.start()) << read_file(service.log_file());
 
@@ -88,7 +102,6 @@ TEST(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
   }
   EXPECT_EQ(uuid_again, offered->uuid());
   EXPECT_EQ(service.stop(), 0);
-  set_main_runloop(nullptr);
 }
 
 // How long a change of a CUPS queue may take to reach an observing console: the service asks the scheduler
@@ -122,33 +135,16 @@ long long wait_for_list(poll_runloop& loop, const std::vector<std::vector<smart_
       .count();
 }
 
-// Runs a CUPS tool against the scheduler the test environment uses.
+// Runs a CUPS tool against the scheduler the test environment uses; its output goes to `output`.
 int cups_tool(const std::vector<std::string>& argv, const std::string& output) {
-  std::vector<std::string> command = argv;
-  command[0] = find_program(argv[0]);
-  child_process tool;
-  if (command[0].empty() || !tool.spawn(command, {}, output)) return 127;
-  if (!tool.wait(30000)) tool.kill_now();
-  return tool.exit_status();
+  return run_cups_tool(argv, {}, output);
 }
 
-TEST(CupsQueues, LpadminChangesReachAnObservingConsoleWithinSeconds) {
-  const auto env = cups_environment();
-  if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
-  if (env.at("QV_CUPS_AVAILABLE") != "1") {
-    GTEST_SKIP() << "no CUPS test environment: "
-                 << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
-  }
-  temporary_folder root;
-  poll_runloop loop;
-  set_main_runloop(&loop);
+TEST_F(CupsQueues, LpadminChangesReachAnObservingConsoleWithinSeconds) {
   service_process service(root.path() + "/data", {});
   ASSERT_TRUE(service.start()) << read_file(service.log_file());
   console_peer console;
-  ASSERT_EQ(console.connect(service.port()), 0);
-  console.authenticate();
-  console.observe(true);
-  ASSERT_TRUE(loop.run_until([&] { return !console.record().updated.empty(); }, 10s));
+  ASSERT_TRUE(observe(console, loop, service.port()));
 
   // A queue of this test's own on the shared scheduler, removed again whatever happens. It points at a
   // printer that does not exist: nothing is printed on it.
@@ -203,7 +199,6 @@ TEST(CupsQueues, LpadminChangesReachAnObservingConsoleWithinSeconds) {
   ASSERT_GE(took, 0) << "no printersWereRemoved within " << change_bound.count() << " s";
   std::cout << "removed: heard after " << took << " ms\n";
   EXPECT_EQ(service.stop(), 0);
-  set_main_runloop(nullptr);
 }
 
 // The shared scheduler serves other tests at the same time: this one stops and starts a scheduler of its own.
@@ -218,10 +213,7 @@ TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgai
   service_process service(root.path() + "/data", {"CUPS_SERVER=" + cupsd.server()});
   ASSERT_TRUE(service.start()) << read_file(service.log_file());
   console_peer console;
-  ASSERT_EQ(console.connect(service.port()), 0);
-  console.authenticate();
-  console.observe(true);
-  ASSERT_TRUE(loop.run_until([&] { return !console.record().updated.empty(); }, 10s));
+  ASSERT_TRUE(observe(console, loop, service.port()));
   const smart_ptr<model::printer> offered = named(console.record().updated.front(), "qv-comes-back");
   ASSERT_TRUE(offered) << read_file(service.log_file());
 

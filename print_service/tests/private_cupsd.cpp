@@ -145,17 +145,22 @@ void private_cupsd::stop() {
   if (process_.signal(SIGTERM) && !process_.wait(10000)) process_.kill_now();
 }
 
-int private_cupsd::run_tool(const std::vector<std::string>& argv, std::string* output) const {
+int run_cups_tool(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                  const std::string& output_file) {
   std::vector<std::string> command = argv;
   command[0] = find_program(argv[0]);
-  if (command[0].empty()) return 127;
+  child_process tool;
+  if (command[0].empty() || !tool.spawn(command, environment, output_file)) return 127;
+  if (!tool.wait(30000)) tool.kill_now();
+  return tool.exit_status();
+}
+
+int private_cupsd::run_tool(const std::vector<std::string>& argv, std::string* output) const {
   const std::string out_file = folder_ + "/log/tool.out";
   unlink(out_file.c_str());
-  child_process tool;
-  if (!tool.spawn(command, {"CUPS_SERVER=" + server()}, out_file)) return 127;
-  if (!tool.wait(30000)) tool.kill_now();
+  const int status = run_cups_tool(argv, {"CUPS_SERVER=" + server()}, out_file);
   if (output) *output += read_file(out_file);
-  return tool.exit_status();
+  return status;
 }
 
 }  // namespace quorvane::print_service::testing

@@ -51,4 +51,10 @@ class private_cupsd {
 /// The path of a program found in PATH or the usual system folders; "" when there is none.
 std::string find_program(const std::string& name);
 
+/// Runs the CUPS tool `argv` (its name looked up with `find_program`) with `environment` added, its output
+/// appended to `output_file`, and waits for it (30 s at most). Returns its exit status, 127 when it cannot
+/// be started.
+int run_cups_tool(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                  const std::string& output_file);
+
 }  // namespace quorvane::print_service::testing
