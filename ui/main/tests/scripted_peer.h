@@ -1,0 +1,100 @@
+// A print service played by the test: it accepts the console's connections on 127.0.0.1, records every
+// frame exactly as it arrived, and sends what the test tells it to.
+#pragma once
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+#include "net/jsonrpc_connection.h"
+
+namespace quorvane::testing {
+
+/// A scripted peer of the console's session.
+class scripted_peer {
+ public:
+  /// Listens on 127.0.0.1 at `port` (0: a free one).
+  explicit scripted_peer(uint16_t port = 0) {
+    server_.listen(QHostAddress::LocalHost, port);
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+      while (QTcpSocket* next = server_.nextPendingConnection()) {
+        ++connections_;
+        socket_ = next;
+        buffer_.clear();
+        QObject::connect(next, &QTcpSocket::readyRead, next, [this, next] {
+          if (next == socket_) read(next->readAll());
+        });
+      }
+    });
+  }
+
+  /// The port it listens on.
+  uint16_t port() const { return server_.serverPort(); }
+  /// The number of connections accepted so far.
+  int connections() const { return connections_; }
+  /// Every payload received, without its trailing newline, in order.
+  const std::vector<std::string>& texts() const { return texts_; }
+  /// Every message received, parsed.
+  const std::vector<Json::Value>& messages() const { return messages_; }
+
+  /// Waits until `count` messages have arrived in all; false on timeout.
+  bool wait_for_messages(size_t count, int timeout_ms = 3000) {
+    return QTest::qWaitFor([&] { return messages_.size() >= count; }, timeout_ms);
+  }
+  /// Waits until `count` connections were accepted; false on timeout.
+  bool wait_for_connections(int count, int timeout_ms = 3000) {
+    return QTest::qWaitFor([&] { return connections_ >= count; }, timeout_ms);
+  }
+
+  /// Sends `value` as one frame on the newest connection.
+  void send(const Json::Value& value) {
+    const std::string framed = jsonrpc::frame(value);
+    socket_->write(framed.data(), static_cast<qint64>(framed.size()));
+    socket_->flush();
+  }
+  /// Answers the request with this id: "result" = [status] plus `extra` when it is not null.
+  void answer(const Json::Value& id, int status, const Json::Value& extra = Json::Value()) {
+    Json::Value response(Json::objectValue);
+    response["jsonrpc"] = "2.0";
+    response["id"] = id;
+    response["result"].append(status);
+    if (!extra.isNull()) response["result"].append(extra);
+    send(response);
+  }
+  /// Closes the newest connection.
+  void drop() {
+    if (socket_) socket_->abort();
+  }
+
+ private:
+  void read(const QByteArray& bytes) {
+    buffer_ += bytes.toStdString();
+    for (;;) {
+      const size_t colon = buffer_.find(':');
+      if (colon == std::string::npos) return;
+      const size_t length = std::stoul(buffer_.substr(0, colon));
+      if (buffer_.size() < colon + 1 + length + 1) return;
+      std::string payload = buffer_.substr(colon + 1, length);
+      buffer_.erase(0, colon + 1 + length + 1);
+      Json::Value message;
+      Json::Reader().parse(payload, message);
+      if (!payload.empty() && payload.back() == '\n') payload.pop_back();
+      texts_.push_back(payload);
+      messages_.push_back(message);
+    }
+  }
+
+  QTcpServer server_;
+  QTcpSocket* socket_ = nullptr;
+  int connections_ = 0;
+  std::string buffer_;
+  std::vector<std::string> texts_;
+  std::vector<Json::Value> messages_;
+};
+
+}  // namespace quorvane::testing

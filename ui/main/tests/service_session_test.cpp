@@ -1,0 +1,256 @@
+#include "ui/main/service_session.h"
+
+#include <QSettings>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "database/object.h"
+#include "ui/main/tests/console_test_env.h"
+#include "ui/main/tests/scripted_peer.h"
+#include "ui/qt_runloop.h"
+
+namespace quorvane {
+namespace {
+
+// A session on the scripted peer's port, on the Qt run loop.
+class ServiceSession : public ::testing::Test {
+ protected:
+  ServiceSession() {
+    // Most cases play a later run: the first run's printers would add requests to their transcripts.
+    QSettings("Tessaly Software", "Quorvane").setValue("Preferences/SetupPrinters", 0);
+    set_main_runloop(&loop);
+    session = std::make_unique<service_session>(list, peer.port());
+    session->on_view_changed([this](bool connected) { views.push_back(connected); });
+  }
+  ~ServiceSession() override {
+    session.reset();
+    set_main_runloop(nullptr);
+  }
+
+  // Plays the service's side of a session start up to the connected view.
+  void answer_session_start(const Json::Value& attributes) {
+    ASSERT_TRUE(peer.wait_for_messages(1));
+    const size_t first = peer.messages().size() - 1;
+    peer.answer(peer.messages()[first]["id"], 0);
+    ASSERT_TRUE(peer.wait_for_messages(first + 3));
+    peer.answer(peer.messages()[first + 1]["id"], 0);
+    peer.answer(peer.messages()[first + 2]["id"], 0, attributes);
+    ASSERT_TRUE(peer.wait_for_messages(first + 4));
+    peer.answer(peer.messages()[first + 3]["id"], 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 3000));
+  }
+
+  testing::console_test_env env;
+  qt_runloop loop;
+  testing::scripted_peer peer;
+  printer_list_model rows;
+  printer_list_controller list{rows, nullptr, {}, {}};
+  std::unique_ptr<service_session> session;
+  std::vector<bool> views;
+};
+
+TEST_F(ServiceSession, FirstRequestsGoOutInOrderAndTheFirstRunSendsItsDefaultPrinter) {
+  const int32_t level_before = log_level_threshold();
+  QSettings("Tessaly Software", "Quorvane").remove("Preferences/SetupPrinters");
+  session->start();
+  EXPECT_TRUE(session->connecting());
+  EXPECT_EQ(views, std::vector<bool>{false});
+  ASSERT_TRUE(peer.wait_for_messages(1));
+  EXPECT_EQ(peer.texts()[0], R"({"id":1,"jsonrpc":"2.0","method":"authenticate","params":[""]})");
+  peer.answer(1, 0);
+  ASSERT_TRUE(peer.wait_for_messages(3));
+  EXPECT_EQ(peer.texts()[1],
+            R"({"id":2,"jsonrpc":"2.0","method":"saveAttributes","params":[{"printMode":1}]})");
+  EXPECT_EQ(peer.texts()[2], R"({"id":3,"jsonrpc":"2.0","method":"attributes"})");
+  peer.answer(2, 0);
+  Json::Value attributes;
+  attributes["logLevel"] = 2;
+  attributes["filenameGenerationFlags"] = 5;
+  attributes["printMode"] = 1;
+  peer.answer(3, 0, attributes);
+  ASSERT_TRUE(peer.wait_for_messages(4));
+  EXPECT_EQ(peer.texts()[3], R"({"id":4,"jsonrpc":"2.0","method":"observe","params":[true]})");
+  EXPECT_EQ(log_level_threshold(), 2);
+  EXPECT_EQ(session->filename_flags(), 5);
+  EXPECT_TRUE(session->connecting()) << "connected only once observe succeeded";
+
+  peer.answer(4, 0);
+  ASSERT_TRUE(peer.wait_for_messages(5));
+  EXPECT_FALSE(session->connecting());
+  EXPECT_EQ(views, (std::vector<bool>{false, true}));
+  const Json::Value& update = peer.messages()[4];
+  EXPECT_EQ(update["method"].asString(), "updatePrinter");
+  EXPECT_EQ(update["params"][0]["name"].asString(), "open_on_my_pc");
+  EXPECT_EQ(testing::stored_printer_count(), 1) << "no Dropbox folder: one default printer";
+  EXPECT_EQ(QSettings("Tessaly Software", "Quorvane").value("Preferences/SetupPrinters").toInt(), 0);
+  EXPECT_EQ(rows.rowCount(), 0) << "printers appear only when the service reports them";
+
+  Json::Value notification;
+  notification["jsonrpc"] = "2.0";
+  notification["method"] = "printersWereUpdated";
+  notification["params"][0].append(update["params"][0]);
+  peer.send(notification);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, 3000));
+  EXPECT_EQ(rows.shown_text(0), "Open On My PC @ " + host_name().narrow());
+  set_log_level(level_before);
+}
+
+TEST_F(ServiceSession, ALaterRunCreatesNoPrinterAndSendsEveryStoredOne) {
+  for (const char* uuid : {"s-1", "s-2"}) {
+    model::printer_ptr stored = make_counted<model::printer>();
+    stored->setUuid(uuid);
+    ASSERT_TRUE(stored->save());
+  }
+  session->start();
+  answer_session_start(Json::Value(Json::objectValue));
+  ASSERT_TRUE(peer.wait_for_messages(6));
+  QTest::qWait(200);
+  ASSERT_EQ(peer.messages().size(), 6u);
+  for (size_t i : {4u, 5u}) {
+    EXPECT_EQ(peer.messages()[i]["method"].asString(), "updatePrinter");
+    EXPECT_EQ(peer.messages()[i]["params"][0]["uuid"].asString(), i == 4 ? "s-1" : "s-2");
+  }
+  EXPECT_EQ(testing::stored_printer_count(), 2);
+}
+
+TEST_F(ServiceSession, AFailedAuthenticateOrObserveLeavesTheConnectingView) {
+  session->start();
+  ASSERT_TRUE(peer.wait_for_messages(1));
+  Json::Value error;
+  error["id"] = 1;
+  error["error"]["code"] = -32001;
+  peer.send(error);
+  QTest::qWait(200);
+  EXPECT_EQ(peer.messages().size(), 1u) << "nothing follows a refused authenticate";
+  EXPECT_TRUE(session->connecting());
+  EXPECT_FALSE(session->retry_pending())
+      << "the connection stays open; only its close leads to a new attempt";
+}
+
+TEST_F(ServiceSession, AFailedAttributesStillObservesAndAFailedObserveStaysConnecting) {
+  session->start();
+  ASSERT_TRUE(peer.wait_for_messages(1));
+  peer.answer(1, 0);
+  ASSERT_TRUE(peer.wait_for_messages(3));
+  peer.answer(3, 7);
+  ASSERT_TRUE(peer.wait_for_messages(4));
+  EXPECT_EQ(peer.messages()[3]["method"].asString(), "observe");
+  peer.answer(4, 3);
+  QTest::qWait(200);
+  EXPECT_TRUE(session->connecting());
+  EXPECT_EQ(peer.messages().size(), 4u);
+}
+
+TEST_F(ServiceSession, PrintIsHandedOnUnchangedAndAnsweredWithoutJsonrpc) {
+  model::printer_ptr got_printer;
+  model::job_ptr got_job;
+  session->set_print_function([&](model::printer_ptr p, model::job_ptr j, print_completion done) {
+    got_printer = p;
+    got_job = j;
+    done(0, job_state_completed, 0);
+  });
+  session->start();
+  answer_session_start(Json::Value(Json::objectValue));
+  Json::Value request;
+  request["jsonrpc"] = "2.0";
+  request["id"] = 12;
+  request["method"] = "print";
+  request["params"][0]["uuid"] = "p-1";
+  request["params"][0]["action"] = 0;
+  request["params"][1]["filename"] = "/tmp/job.pdf";
+  const size_t before = peer.messages().size();
+  peer.send(request);
+  ASSERT_TRUE(peer.wait_for_messages(before + 1));
+  EXPECT_EQ(peer.texts()[before], R"({"id":12,"result":[0,9,0]})");
+  ASSERT_TRUE(got_printer && got_job);
+  EXPECT_EQ(got_printer->uuid(), "p-1");
+  EXPECT_EQ(got_job->filename().narrow(), "/tmp/job.pdf");
+}
+
+TEST_F(ServiceSession, AClosedConnectionEmptiesTheListAndReconnectsAtOnce) {
+  session->start();
+  answer_session_start(Json::Value(Json::objectValue));
+  Json::Value notification;
+  notification["method"] = "printersWereUpdated";
+  notification["params"][0][0]["uuid"] = "p-1";
+  notification["params"][0][0]["displayName"] = "Office";
+  peer.send(notification);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, 3000));
+
+  const size_t before = peer.messages().size();
+  peer.drop();
+  ASSERT_TRUE(peer.wait_for_connections(2, 1000)) << "the new attempt is made at once, not after 3 s";
+  EXPECT_TRUE(session->connecting());
+  EXPECT_EQ(rows.rowCount(), 0);
+  EXPECT_EQ(views.back(), false);
+  ASSERT_TRUE(peer.wait_for_messages(before + 1));
+  EXPECT_EQ(peer.messages()[before]["method"].asString(), "authenticate");
+  EXPECT_GT(peer.messages()[before]["id"].asInt(), 4) << "request ids keep rising across connections";
+}
+
+TEST_F(ServiceSession, RequestsOfAnEarlierConnectionDoNothingOnTheNextOne) {
+  session->start();
+  ASSERT_TRUE(peer.wait_for_messages(1));
+  peer.answer(1, 0);
+  ASSERT_TRUE(peer.wait_for_messages(3));
+  // "attributes" is outstanding when the connection closes: its status 10 must not send "observe" on the
+  // next connection before that one has authenticated.
+  peer.drop();
+  ASSERT_TRUE(peer.wait_for_connections(2, 1000));
+  ASSERT_TRUE(peer.wait_for_messages(4));
+  QTest::qWait(200);
+  ASSERT_EQ(peer.messages().size(), 4u);
+  EXPECT_EQ(peer.messages()[3]["method"].asString(), "authenticate");
+  answer_session_start(Json::Value(Json::objectValue));
+  EXPECT_FALSE(session->connecting());
+}
+
+TEST(ServiceSessionPort, TheEnvironmentOverridesPort6631) {
+  struct port_case {
+    const char* value;  // null: unset
+    uint16_t want;
+  };
+  const port_case cases[] = {
+      {nullptr, 6631}, {"7000", 7000}, {"65535", 65535}, {"0", 6631},
+      {"65536", 6631}, {"70x", 6631},  {"", 6631},
+  };
+  for (const port_case& c : cases) {
+    if (c.value) {
+      setenv("QUORVANE_SERVICE_PORT", c.value, 1);
+    } else {
+      unsetenv("QUORVANE_SERVICE_PORT");
+    }
+    EXPECT_EQ(service_port(), c.want) << (c.value ? c.value : "unset");
+  }
+  unsetenv("QUORVANE_SERVICE_PORT");
+}
+
+TEST(ServiceSessionDown, AFailedAttemptArmsTimerOneAt3000Ms) {
+  testing::console_test_env env;
+  qt_runloop loop;
+  set_main_runloop(&loop);
+  uint16_t port = 0;
+  {
+    testing::scripted_peer probe;  // a port that was free a moment ago and is closed now
+    port = probe.port();
+  }
+  printer_list_model rows;
+  printer_list_controller list{rows, nullptr, {}, {}};
+  {
+    service_session session(list, port);
+    session.start();
+    EXPECT_TRUE(session.connecting());
+    EXPECT_TRUE(session.retry_pending());
+    EXPECT_EQ(session.retry_interval_ms(), 3000);
+    EXPECT_FALSE(session.stub().connected());
+  }
+  set_main_runloop(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvane
