@@ -1,0 +1,119 @@
+#include "ui/settings/general_edit.h"
+
+#include "ui/settings/display_name.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* default_text = "Default";
+
+/// The part of `path` after its last slash.
+std::string file_name_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The action table: label in view mode, chooser caption.
+struct action_row {
+  int32_t action;
+  const char* label;
+  const char* caption;
+};
+
+constexpr action_row action_rows[] = {
+    {model::action_none, "Action:", "Nothing"},
+    {model::action_open, "Open With:", "Open With"},
+    {model::action_print, "Print:", "Print"},
+};
+
+/// The row of `action`; the first row for unknown values.
+const action_row& row_of(int32_t action) {
+  for (const action_row& row : action_rows)
+    if (row.action == action) return row;
+  return action_rows[0];
+}
+
+}  // namespace
+
+action_icon icon_for_action(int32_t action, const std::string& application) {
+  if (action != model::action_open) return {action_icon::quorvane, {}};
+  if (application.empty()) return {action_icon::pc, {}};
+  return {action_icon::application, application};
+}
+
+general_view view_of(const model::printer& p) {
+  general_view view;
+  display_name_parts parts = split_display_name(p.displayName());
+  view.prefix = std::move(parts.prefix);
+  view.name = std::move(parts.shown);
+  view.location = p.location().narrow();
+  view.folder = p.directory().empty() ? default_text : p.directory().narrow();
+  const std::string param = p.actionParam().narrow();
+  view.action_label = row_of(p.action()).label;
+  switch (p.action()) {
+    case model::action_open:
+      view.action_value = param.empty() ? default_text : param;
+      break;
+    case model::action_print:
+      view.action_value = param;
+      break;
+    default:
+      view.action_value = "-";
+      break;
+  }
+  view.icon = icon_for_action(p.action(), param);
+  return view;
+}
+
+void general_edit::begin(const model::printer& p) {
+  folder_ = p.directory().narrow();
+  action_ = p.action();
+  application_ = p.actionParam().narrow();
+}
+
+void general_edit::choose_default_folder() {
+  if (!folder_and_action_locked()) folder_.clear();
+}
+
+void general_edit::choose_folder(const std::string& path) {
+  if (!folder_and_action_locked() && !path.empty()) folder_ = path;
+}
+
+void general_edit::choose_action(int32_t action) {
+  if (folder_and_action_locked() || (action != model::action_none && action != model::action_open)) return;
+  action_ = action;
+  application_.clear();
+}
+
+void general_edit::choose_default_application() {
+  if (application_shown()) application_.clear();
+}
+
+void general_edit::choose_application(const std::string& path) {
+  if (application_shown() && !path.empty()) application_ = path;
+}
+
+std::string general_edit::folder_caption() const {
+  return folder_.empty() ? default_text : folder_;
+}
+
+std::string general_edit::action_caption() const {
+  return row_of(action_).caption;
+}
+
+std::string general_edit::application_caption() const {
+  return application_.empty() ? default_text : file_name_of(application_);
+}
+
+void general_edit::apply(model::printer& p, const std::string& prefix, const std::string& name_edit,
+                         const std::string& location_edit, const std::vector<attribute_entry>& rows) const {
+  if (!name_edit.empty()) p.setDisplayName(prefix + name_edit);
+  if (!location_edit.empty()) p.setLocation(wide_string::from_narrow(location_edit));
+  p.setDirectory(wide_string::from_narrow(folder_));
+  p.setAction(action_);
+  p.setActionParam(wide_string::from_narrow(application_));
+  apply_attribute_rows(p, rows);
+}
+
+}  // namespace quorvane
