@@ -252,5 +252,44 @@ TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgai
   set_main_runloop(nullptr);
 }
 
+// A service that starts while CUPS is down used to end the jobs queued for CUPS queues as if those queues
+// were gone; they wait for CUPS instead.
+TEST(CupsScheduler, JobsForAQueueWaitWhileCupsIsDownAndGoOutWhenItIsBack) {
+  temporary_folder root;
+  private_cupsd cupsd(root.path() + "/cupsd");
+  if (!cupsd.start()) GTEST_SKIP() << "no private cupsd: " << cupsd.reason();
+  ASSERT_EQ(cupsd.run_tool({"lpadmin", "-p", "qv-waits", "-E", "-v", "file:///dev/null"}), 0);
+
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  service_process service(root.path() + "/data", {"CUPS_SERVER=" + cupsd.server()});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+  const std::string pdf = root.path() + "/w.pdf";
+  ASSERT_TRUE(write_file(pdf, "%PDF-1.4"));
+  child_process submit;
+  ASSERT_TRUE(submit.spawn(
+      {service_binary(), "submit", "--port", std::to_string(service.port()), "--printer", "qv-waits", pdf},
+      {}, root.path() + "/submit.out"));
+  ASSERT_TRUE(submit.wait(10000));
+  ASSERT_EQ(submit.exit_status(), 0) << read_file(root.path() + "/submit.out");
+  EXPECT_EQ(service.stop(), 0);
+
+  cupsd.stop();
+  ASSERT_TRUE(service.start(service.port())) << read_file(service.log_file());
+  console_peer console;
+  ASSERT_TRUE(observe(console, loop, service.port()));
+  loop.run_until([] { return false; }, 3s);
+  EXPECT_TRUE(console.record().prints.empty()) << "the job went out to a queue CUPS cannot take";
+
+  ASSERT_TRUE(cupsd.start()) << cupsd.reason();
+  ASSERT_TRUE(loop.run_until([&] { return !console.record().prints.empty(); }, 10s))
+      << "the job did not go out when CUPS came back\n"
+      << read_file(service.log_file());
+  EXPECT_EQ(console.record().prints[0].printer->name().narrow(), "qv-waits");
+  console.record().prints[0].completion(0, 9, 0);
+  EXPECT_EQ(service.stop(), 0);
+  set_main_runloop(nullptr);
+}
+
 }  // namespace
 }  // namespace quorvane::print_service::testing
