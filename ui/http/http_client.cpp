@@ -1,6 +1,7 @@
 #include "ui/http/http_client.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -165,6 +166,12 @@ void http_client::complete(const std::shared_ptr<request>& r, const http_result&
   completion done = std::move(r->done);
   r->done = nullptr;
   if (done) done(result);
+}
+
+http_client& console_http_client() {
+  static QPointer<http_client> client;
+  if (!client) client = new http_client(QCoreApplication::instance());
+  return *client;
 }
 
 }  // namespace quorvane

@@ -90,4 +90,8 @@ class http_client : public QObject {
   std::vector<QNetworkReply*> in_flight_;
 };
 
+/// The console's one HTTP client, made on first use as a child of the application object (and deleted with
+/// it). Needs a QCoreApplication.
+http_client& console_http_client();
+
 }  // namespace quorvane

@@ -40,16 +40,9 @@ class HttpClient : public testing_support::console_home {
     return record;
   }
 
-  // A stand-in for the login dialog that answers with `user` and `password` (or declines when `user` is
-  // empty), storing them as the dialog does, and counts its prompts.
+  // Answers the client's prompts with `user` and `password` (declines when `user` is empty).
   void answer_prompts_with(QString user, QString password) {
-    client_.set_credentials_callback([this, user, password](network::proxy& proxy) {
-      ++prompts_;
-      if (user.isEmpty()) return false;
-      proxy.setUser(wide_string(user.toStdU16String()));
-      proxy.setPassword(wide_string(password.toStdU16String()));
-      return proxy.save();
-    });
+    client_.set_credentials_callback(testing_support::answer_prompts_with(user, password, &prompts_));
   }
 
   http_client client_;
@@ -78,11 +71,7 @@ TEST_F(HttpClient, GetDeliversTheBodyWithTheConsolesUserAgent) {
 TEST_F(HttpClient, FailuresGiveAPlainSentence) {
   local_http_server server;
   server.serve("/gone.xml", "", "410 Gone");
-  const quint16 closed_port = [] {
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-  }();
+  const quint16 closed_port = testing_support::unused_port();
   const struct {
     const char* name;
     QUrl url;

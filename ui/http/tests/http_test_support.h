@@ -12,6 +12,7 @@
 
 #include "database/database.h"
 #include "model/manager.h"
+#include "ui/http/http_client.h"
 
 /// Shows a QString in GoogleTest's messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -46,5 +47,22 @@ class console_home : public ::testing::Test {
     QSettings("Tessaly Software", "Quorvane").setValue("Preferences/ConfigureProxyManually", manual ? 1 : 0);
   }
 };
+
+/// A stand-in for the login dialog: counts its prompts in `*prompts` and remembers the "host:port" it was
+/// asked for in `*asked_for` (when given); answers `user` and `password`, storing them as the dialog does, or
+/// declines when `user` is empty.
+inline http_client::credentials_callback answer_prompts_with(QString user, QString password, int* prompts,
+                                                             QString* asked_for = nullptr) {
+  return [=](network::proxy& proxy) {
+    ++*prompts;
+    if (asked_for)
+      *asked_for =
+          QStringLiteral("%1:%2").arg(QString::fromStdU16String(proxy.host().text())).arg(proxy.port());
+    if (user.isEmpty()) return false;
+    proxy.setUser(wide_string(user.toStdU16String()));
+    proxy.setPassword(wide_string(password.toStdU16String()));
+    return proxy.save();
+  };
+}
 
 }  // namespace quorvane::testing_support

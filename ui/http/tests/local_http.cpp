@@ -44,6 +44,12 @@ void answer(QTcpSocket* socket, const QByteArray& status, const QByteArray& extr
 
 }  // namespace
 
+quint16 unused_port() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
 local_http_server::local_http_server() {
   server_.listen(QHostAddress::LocalHost, 0);
   connect(&server_, &QTcpServer::newConnection, this, [this] {

@@ -10,6 +10,9 @@
 
 namespace quorvane::testing_support {
 
+/// A port on 127.0.0.1 that nobody listens on (taken and given back at once).
+quint16 unused_port();
+
 /// One request as a peer received it: its request line and its header fields (names in lower case).
 struct received_request {
   QByteArray method;

@@ -1,0 +1,279 @@
+#include "ui/app/update_check.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "database/object.h"
+#include "ui/app/tests/appcast_samples.h"
+#include "ui/app/update_dialog.h"
+#include "ui/http/http_client.h"
+#include "ui/http/tests/http_test_support.h"
+#include "ui/http/tests/local_http.h"
+
+namespace quorvane {
+namespace {
+
+using testing_support::appcast;
+using testing_support::local_http_proxy;
+using testing_support::local_http_server;
+using kind = update_outcome::kind;
+
+void set_feed_url(const QString& url) {
+  QSettings("Tessaly Software", "Quorvane").setValue("Preferences/UpdateFeedURL", url);
+}
+
+QString local_feed(const local_http_server& server, const char* path) {
+  return QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(path);
+}
+
+TEST(UpdateFeedUrl, PreferenceOrTheDefault) {
+  QSettings settings("Tessaly Software", "Quorvane");
+  const struct {
+    const char* name;
+    const char* preference;  // null: not set
+    const char* want;
+  } cases[] = {
+      {"not set", nullptr, default_update_feed_url},
+      {"an https address", "https://mirror.example/appcast.xml", "https://mirror.example/appcast.xml"},
+      {"an http address", "http://127.0.0.1:8080/a.xml", "http://127.0.0.1:8080/a.xml"},
+      {"not a web address", "file:///etc/passwd", default_update_feed_url},
+      {"text", "not a url", default_update_feed_url},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.preference)
+      settings.setValue("Preferences/UpdateFeedURL", c.preference);
+    else
+      settings.remove("Preferences/UpdateFeedURL");
+    settings.sync();
+    EXPECT_EQ(update_feed_url().toString(), c.want);
+  }
+  settings.remove("Preferences/UpdateFeedURL");
+}
+
+TEST(UpdateTexts, WhatTheWindowSaysForEachOutcome) {
+  update_outcome available;
+  available.result = kind::available;
+  available.release.short_version = "2.3.0";
+  available.release.notes = "<p>n</p>";
+  update_outcome up_to_date;
+  up_to_date.result = kind::up_to_date;
+  const update_outcome failed = update_outcome::failure("Unable to download 'x': Host x not found.");
+
+  update_texts t = update_texts::of(available, "2.2.0.609");
+  EXPECT_EQ(t.heading, "A new version of Quorvane is available!");
+  EXPECT_EQ(t.detail,
+            "Quorvane 2.3.0 is now available (you have 2.2.0.609). Would you like to download it now?");
+  EXPECT_TRUE(t.offer_download);
+  EXPECT_TRUE(t.show_notes);
+  EXPECT_FALSE(t.show_notes_link);
+
+  t = update_texts::of(up_to_date, "2.2.0.609");
+  EXPECT_EQ(t.heading, "You're up to date!");
+  EXPECT_EQ(t.detail, "Quorvane 2.2.0.609 is currently the newest version available.");
+  EXPECT_FALSE(t.offer_download);
+
+  t = update_texts::of(failed, "2.2.0.609");
+  EXPECT_EQ(t.heading, "Unable to check for updates.");
+  EXPECT_EQ(t.detail, "Unable to download 'x': Host x not found.");
+  EXPECT_FALSE(t.offer_download);
+  EXPECT_FALSE(t.show_notes);
+}
+
+// A checker over a client of its own, against feeds of a local server.
+class UpdateCheck : public testing_support::console_home {
+ protected:
+  void SetUp() override {
+    console_home::SetUp();
+    server_.serve("/newer.xml", appcast("2.3.0.700", "2.3.0"));
+    server_.serve("/equal.xml", appcast("2.2.0.609", "2.2.0"));
+    server_.serve("/broken.xml", appcast("2.3.0.700", "2.3.0").left(150));
+  }
+
+  // Runs one check and waits for its outcome.
+  update_outcome check() {
+    std::optional<update_outcome> got;
+    update_checker checker(client_);
+    checker.check(console_version, [&got](const update_outcome& o) { got = o; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 10000)) << "the check ended";
+    return got.value_or(update_outcome::failure("no outcome"));
+  }
+
+  local_http_server server_;
+  http_client client_;
+};
+
+TEST_F(UpdateCheck, AgainstALocalServer) {
+  const quint16 closed_port = testing_support::unused_port();
+  const struct {
+    const char* name;
+    QString url;
+    kind want;
+    const char* want_text;  // the version offered, or part of the failure
+  } cases[] = {
+      {"newer feed", local_feed(server_, "/newer.xml"), kind::available, "2.3.0"},
+      {"equal feed", local_feed(server_, "/equal.xml"), kind::up_to_date, "2.2.0"},
+      {"broken feed", local_feed(server_, "/broken.xml"), kind::failed, "not a readable document"},
+      {"no feed there", local_feed(server_, "/missing.xml"), kind::failed, "the server answered 404"},
+      {"no server", QStringLiteral("http://127.0.0.1:%1/a.xml").arg(closed_port), kind::failed,
+       "Connection refused"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_feed_url(c.url);
+    const update_outcome outcome = check();
+    EXPECT_EQ(int(outcome.result), int(c.want)) << outcome.message.toStdString();
+    const QString text = c.want == kind::failed ? outcome.message : outcome.release.short_version;
+    EXPECT_TRUE(text.contains(c.want_text)) << "got " << text.toStdString() << ", want " << c.want_text;
+  }
+  EXPECT_TRUE(server_.requests().last().headers.value("user-agent").startsWith("Quorvane/2 "));
+}
+
+TEST_F(UpdateCheck, WindowOffersTheNewerVersionAndOpensItsDownload) {
+  set_feed_url(local_feed(server_, "/newer.xml"));
+  CUpdateDialog window(client_);
+  QList<QUrl> opened;
+  window.set_url_opener([&opened](const QUrl& url) {
+    opened.append(url);
+    return true;
+  });
+  window.show();
+  window.start();
+  EXPECT_TRUE(window.checking());
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(), "Checking for updates...");
+  EXPECT_TRUE(window.controls().control(CUpdateDialog::id_busy)->isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(),
+            "A new version of Quorvane is available!");
+  EXPECT_FALSE(window.controls().control(CUpdateDialog::id_busy)->isVisible());
+  auto* notes = window.controls().find<QTextBrowser>(CUpdateDialog::id_notes);
+  EXPECT_TRUE(notes->isVisible());
+  EXPECT_EQ(notes->toPlainText(), "Faster printing.");
+  auto* download = window.controls().find<QPushButton>(CUpdateDialog::id_download);
+  ASSERT_TRUE(download->isVisible());
+  QTest::mouseClick(download, Qt::LeftButton);
+  EXPECT_EQ(opened, QList<QUrl>{QUrl("https://updates.tessaly.example/quorvane.deb")});
+  EXPECT_FALSE(window.isVisible()) << "the window closes once the download is opened";
+}
+
+TEST_F(UpdateCheck, WindowSaysUpToDateOrWhyItFailed) {
+  CUpdateDialog window(client_);
+  window.show();
+  set_feed_url(local_feed(server_, "/equal.xml"));
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(), "You're up to date!");
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_detail)->text(),
+            "Quorvane 2.2.0.609 is currently the newest version available.");
+  EXPECT_FALSE(window.controls().control(CUpdateDialog::id_download)->isVisible());
+
+  set_feed_url(local_feed(server_, "/broken.xml"));
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(),
+            "Unable to check for updates.");
+  EXPECT_TRUE(window.controls()
+                  .find<QLabel>(CUpdateDialog::id_detail)
+                  ->text()
+                  .startsWith("The update information is not a readable document"));
+  EXPECT_FALSE(window.controls().control(CUpdateDialog::id_download)->isVisible());
+  EXPECT_FALSE(window.controls().control(CUpdateDialog::id_notes)->isVisible());
+}
+
+TEST_F(UpdateCheck, DownloadThatCannotBeOpenedIsSaidInTheWindow) {
+  set_feed_url(local_feed(server_, "/newer.xml"));
+  CUpdateDialog window(client_);
+  window.set_url_opener([](const QUrl&) { return false; });
+  window.show();
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  QTest::mouseClick(window.controls().find<QPushButton>(CUpdateDialog::id_download), Qt::LeftButton);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(
+      window.controls().find<QLabel>(CUpdateDialog::id_detail)->text(),
+      "Unable to open 'https://updates.tessaly.example/quorvane.deb': no web browser could be started.");
+}
+
+TEST_F(UpdateCheck, CommandRaisesTheOpenWindowInsteadOfASecond) {
+  set_feed_url(local_feed(server_, "/equal.xml"));
+  QPointer<CUpdateDialog> first = check_for_updates();
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->isVisible());
+  EXPECT_EQ(check_for_updates(), first.data());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !first->checking(); }, 10000));
+  EXPECT_EQ(first->outcome().result, kind::up_to_date);
+  first->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 2000))
+      << "the window deletes itself when closed";
+}
+
+// --- Through a proxy that wants credentials, found through the system's settings
+// ------------------------------
+
+class UpdateCheckBehindProxy : public UpdateCheck {
+ protected:
+  void SetUp() override {
+    UpdateCheck::SetUp();
+    // The system says: this proxy for the console's endpoint. The feed's host is made up: only the proxy,
+    // which sends every host to the local server, can reach it.
+    setenv("https_proxy", QStringLiteral("http://127.0.0.1:%1").arg(proxy_.port()).toUtf8().constData(), 1);
+    set_feed_url("http://feed.quorvane.test/newer.xml");
+  }
+
+  // Answers the client's prompts with `user` and `password` (declines when `user` is empty).
+  void answer_prompts_with(QString user, QString password) {
+    client_.set_credentials_callback(
+        testing_support::answer_prompts_with(user, password, &prompts_, &prompted_for_));
+  }
+
+  local_http_proxy proxy_{"alice", "s3cret", server_.port()};
+  int prompts_ = 0;
+  QString prompted_for_;
+};
+
+TEST_F(UpdateCheckBehindProxy, CredentialsAskedOnceStoredAndSentWithoutAskingNextTime) {
+  answer_prompts_with("alice", "s3cret");
+  update_outcome outcome = check();
+  EXPECT_EQ(int(outcome.result), int(kind::available)) << outcome.message.toStdString();
+  EXPECT_EQ(prompts_, 1);
+  EXPECT_EQ(prompted_for_, QStringLiteral("127.0.0.1:%1").arg(proxy_.port()));
+  EXPECT_EQ(proxy_.forwarded(), 1);
+  EXPECT_EQ(server_.requests().last().target, "/newer.xml");
+
+  smart_ptr<network::proxy> stored =
+      database::open_cursor<network::proxy>("uri", network::vendor_endpoint).current();
+  ASSERT_TRUE(stored) << "the credentials are stored with the proxy's address";
+  EXPECT_EQ(stored->host().narrow(), "127.0.0.1");
+  EXPECT_EQ(stored->user().narrow(), "alice");
+  EXPECT_EQ(stored->password().narrow(), "s3cret");
+
+  outcome = check();
+  EXPECT_EQ(int(outcome.result), int(kind::available)) << outcome.message.toStdString();
+  EXPECT_EQ(prompts_, 1) << "the stored credentials are used without asking";
+  EXPECT_EQ(proxy_.forwarded(), 2);
+}
+
+TEST_F(UpdateCheckBehindProxy, CancelGivesAPlainFailure) {
+  answer_prompts_with("", "");
+  const update_outcome outcome = check();
+  EXPECT_EQ(int(outcome.result), int(kind::failed));
+  EXPECT_EQ(outcome.message,
+            QStringLiteral("Unable to download 'http://feed.quorvane.test/newer.xml': the proxy "
+                           "server at 127.0.0.1:%1 requires a username and password, and none "
+                           "was given.")
+                .arg(proxy_.port()));
+  EXPECT_EQ(prompts_, 1);
+  EXPECT_EQ(proxy_.forwarded(), 0);
+  EXPECT_TRUE(server_.requests().isEmpty());
+}
+
+}  // namespace
+}  // namespace quorvane
