@@ -16,7 +16,9 @@ for preset in dev asan; do
   fi
   if [ "$preset" = asan ]; then
     # Show that the sanitizer runtime is really linked into the test programs.
-    if ! ldd build/asan/core/tests/core_tests | grep -q libasan; then
+    # ldd's output is read whole: with pipefail, grep -q leaving early could fail the pipe by SIGPIPE.
+    libraries=$(ldd build/asan/core/tests/core_tests)
+    if [[ "$libraries" != *libasan* ]]; then
       echo "The sanitizer build does not link libasan" >&2
       exit 1
     fi
