@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "core/log.h"
@@ -248,7 +249,7 @@ bool connection::process_input() {
     }
     Json::Value message;
     std::string errors;
-    const bool parsed = reader_->parse(colon + 1, colon + 1 + length, &message, &errors);
+    const bool parsed = parse_payload(colon + 1, length, message, errors);
     begin_ += needed;
     if (begin_ == end_) begin_ = end_ = 0;
     if (!parsed) {
@@ -261,6 +262,18 @@ bool connection::process_input() {
   }
   begin_ = end_ = 0;
   return true;
+}
+
+bool connection::parse_payload(const char* text, size_t length, Json::Value& message, std::string& errors) {
+  // The reader throws, rather than failing, on a value nested deeper than its stack limit; such a payload is
+  // as unreadable as any other malformed one and must not unwind through the run loop.
+  try {
+    return reader_->parse(text, text + length, &message, &errors);
+  } catch (const std::exception& failure) {
+    errors = failure.what();
+    message = Json::Value();
+    return false;
+  }
 }
 
 void connection::dispatch(Json::Value& message) {

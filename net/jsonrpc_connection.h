@@ -119,6 +119,10 @@ class connection : public socket {
   /// Moves the unread bytes to the front of the buffer.
   void compact();
 
+  /// Parses one payload of `length` bytes into `message`. Returns false with the reader's complaint in
+  /// `errors` when it is not one JSON value, a value nested beyond the reader's limit included.
+  bool parse_payload(const char* text, size_t length, Json::Value& message, std::string& errors);
+
   /// Hands one parsed message to the delegate or to the pending call it answers.
   void dispatch(Json::Value& message);
 

@@ -98,8 +98,16 @@ int32_t socket::connect(const sockaddr* address, socklen_t length) {
   return 0;
 }
 
+int listen_backlog() {
+  // The kernel cuts any backlog to this limit; asking for the limit itself keeps bursts of consoles from
+  // overflowing the queue while the service is busy.
+  int limit = 0;
+  if (std::ifstream file("/proc/sys/net/core/somaxconn"); file >> limit && limit > 0) return limit;
+  return SOMAXCONN;
+}
+
 int32_t socket::listen() {
-  return ::listen(handle_, /*backlog=*/5);
+  return ::listen(handle_, listen_backlog());
 }
 
 smart_ptr<socket> socket::accept() {

@@ -43,7 +43,8 @@ class socket : public ref_counted_object {
   /// closed, so the next call starts from a fresh one).
   virtual int32_t connect(const sockaddr* address, socklen_t length);
 
-  /// Listens with a backlog of 5. Returns the system call's result (0, or -1 with errno set).
+  /// Listens with the system's largest backlog (`listen_backlog`). Returns the system call's result (0, or -1
+  /// with errno set).
   virtual int32_t listen();
 
   /// Accepts one pending peer. Returns the peer's socket (connected, with its address and hardware texts),
@@ -124,6 +125,9 @@ class socket : public ref_counted_object {
   delegate* delegate_ = nullptr;
   std::chrono::milliseconds send_timeout_{0};  // zero: no limit
 };
+
+/// The largest listen backlog the system allows (net.core.somaxconn), else SOMAXCONN when it cannot be read.
+int listen_backlog();
 
 /// Creates a socket listening on 127.0.0.1 at `port` (0 picks a free one; `local_port` tells which).
 /// Returns null when binding or listening fails (logged).

@@ -1,9 +1,13 @@
 #include "service/server_stub.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "core/log.h"
 #include "core/runloop.h"
+#include "net/peer_account.h"
 
 namespace quorvane {
 namespace {
@@ -61,6 +65,32 @@ Json::Value attributes_of(const Json::Value& response) {
   return result[1];
 }
 
+// The members of a print request that name files or programs: (element of "params", key).
+constexpr std::pair<Json::ArrayIndex, const char*> path_members[] = {
+    {0, "directory"},
+    {0, "actionParam"},
+    {1, "filename"},
+};
+
+// Whether `record`'s member `key` is text holding a NUL byte.
+bool has_nul_text(const Json::Value& record, const char* key) {
+  if (!record.isObject()) return false;
+  const Json::Value* member = record.find(key, key + std::char_traits<char>::length(key));
+  if (!member || !member->isString()) return false;
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  return member->getString(&begin, &end) && std::find(begin, end, '\0') != end;
+}
+
+// The JSON-RPC refusal of a request with unusable params (-32602).
+Json::Value invalid_params_reply(const Json::Value& id, const std::string& message) {
+  Json::Value reply(Json::objectValue);
+  reply["id"] = id;
+  reply["error"]["code"] = status_invalid_params;
+  reply["error"]["message"] = message;
+  return reply;
+}
+
 enum class incoming { printers_updated, printers_removed, devices_updated, devices_removed, print };
 
 struct incoming_method {
@@ -114,6 +144,16 @@ server_stub::~server_stub() = default;
 int32_t server_stub::connect(const sockaddr* address, socklen_t length) {
   const int32_t result = socket::connect(address, length);
   if (result != 0) return result;
+  // Whoever listens on the service's port when the service is down could send print requests whose action
+  // starts a program of its choosing: only a service of this account (or root) is spoken to.
+  const std::optional<uid_t> account = peer_account(handle(), handshake_wait_ms);
+  if (!account || !is_trusted_account(*account)) {
+    const std::string who = account ? "account " + std::to_string(*account) : std::string("an unknown account");
+    QV_LOG(log_warning, "Unable to use print service: the socket that answered belongs to %s, not to this one",
+           who.c_str());
+    close();
+    return -1;
+  }
   runloop* loop = main_runloop();
   if (!loop) {
     QV_LOG(log_error, "Unable to watch connection 'print service': there is no main run loop");
@@ -246,6 +286,17 @@ void server_stub::request_handler(smart_ptr<jsonrpc::connection>, Json::Value& m
     QV_LOG(log_warning, "Unable to handle message 'print': \"params\" is not [printer, job]");
     // The service waits for every request with an id; it hears of the failure instead of waiting for ever.
     if (!id.isNull()) reply(print_reply(id, -1, job_state_aborted, 0));
+    return;
+  }
+  // A file name cut at a NUL byte would name another file than the one sent: such a request is refused.
+  const char* cut_path = nullptr;
+  for (const auto& [record, key] : path_members) {
+    const Json::Value& element = params.size() > record ? params[record] : null_value;
+    if (has_nul_text(element, key)) cut_path = key;
+  }
+  if (cut_path) {
+    QV_LOG(log_warning, "Unable to handle message 'print': its \"%s\" contains a NUL byte", cut_path);
+    if (!id.isNull()) reply(invalid_params_reply(id, std::string("a NUL byte in \"") + cut_path + "\""));
     return;
   }
   smart_ptr<model::printer> printer(new model::printer());

@@ -15,6 +15,9 @@ namespace quorvane {
 /// that is not an object, a status that is not an integer).
 inline constexpr int32_t status_malformed_response = -1;
 
+/// The JSON-RPC error code of a request whose params cannot be used ("Invalid params").
+inline constexpr int32_t status_invalid_params = -32602;
+
 /// `server` over one JSON-RPC connection; the connection's delegate is the stub itself, which forwards the
 /// service's notifications and print requests to its `server::delegate`. One stub serves every connection
 /// to the service; request ids keep rising across reconnections.
@@ -25,8 +28,14 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
   /// Closes the socket; callbacks still pending are destroyed without being called.
   ~server_stub() override;
 
-  /// Connects and, on success only, watches the connection on the main run loop. Returns 0, or -1 when the
-  /// connect failed or there is no main run loop (then the socket is closed and nothing is watched).
+  /// How long `connect` waits for the service's side of a new connection to finish its handshake before
+  /// it can tell the account that owns it.
+  static constexpr int handshake_wait_ms = 200;
+
+  /// Connects, checks that the socket that answered belongs to this account or to root, and on success
+  /// only watches the connection on the main run loop. Returns 0, or -1 when the connect failed, the peer
+  /// belongs to another account (logged) or there is no main run loop (then the socket is closed and nothing
+  /// is watched, so the caller retries as if the service were down).
   int32_t connect(const sockaddr* address, socklen_t length) override;
 
   /// Sends "authenticate" [token]; the status arrives in `callback` (10 at every close while outstanding).
@@ -45,7 +54,8 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
   /// Hands one notification or print request to the delegate. A message that cannot be read safely (a
   /// "method" that is not a string, "params" that is not an array, list or print elements that are neither
   /// objects nor null) is dropped with a warning; a dropped "print" that carries an id is answered
-  /// (-1, 8, 0) so the service does not wait for it.
+  /// (-1, 8, 0) so the service does not wait for it. A "print" whose file or program path ("directory",
+  /// "actionParam", "filename") holds a NUL byte is refused with the error -32602.
   void request_handler(smart_ptr<jsonrpc::connection> c, Json::Value& message,
                        jsonrpc::reply_function reply) override;
 

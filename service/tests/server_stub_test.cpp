@@ -1,5 +1,7 @@
 #include "service/server_stub.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "net/poll_runloop.h"
+#include "net/tests/other_account.h"
 
 namespace quorvane {
 namespace {
@@ -259,6 +263,13 @@ TEST_F(ServerStub, MalformedMessagesAreDroppedAndAMalformedPrintIsAnsweredAborte
       {"print printer an array", R"({"id":5,"method":"print","params":[[],{}]})",
        "{\"id\":5,\"result\":[-1,8,0]}\n"},
       {"malformed print without id", R"({"method":"print","params":7})", ""},
+      // A path cut at a NUL would name another file than the one sent.
+      {"NUL in the job's file name", R"({"id":6,"method":"print","params":[{},{"filename":"/d/doc.pdf\u0000/../../etc/passwd"}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"filename\""},"id":6})" "\n"},
+      {"NUL in the printer's folder", R"({"id":7,"method":"print","params":[{"directory":"/tmp\u0000x"},{}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"directory\""},"id":7})" "\n"},
+      {"NUL in the program to start", R"({"id":8,"method":"print","params":[{"actionParam":"/bin/sh\u0000"},{}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"actionParam\""},"id":8})" "\n"},
   };
   set_log_level(log_error);
   for (const auto& c : cases) {
@@ -272,6 +283,88 @@ TEST_F(ServerStub, MalformedMessagesAreDroppedAndAMalformedPrintIsAnsweredAborte
   }
   set_log_level(log_information);
   EXPECT_TRUE(stub_->connected()) << "a dropped message does not end the connection";
+}
+
+// A stub connecting for real, on a main run loop of its own.
+class ConnectingStub : public testing::other_account_test {
+ protected:
+  void SetUp() override {
+    set_main_runloop(&loop_);
+    other_account_test::SetUp();
+  }
+  void TearDown() override {
+    if (stub_) stub_->close();
+    set_main_runloop(nullptr);
+    other_account_test::TearDown();
+  }
+  int32_t connect_to(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return stub_->connect(reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  poll_runloop loop_;
+  recorder delegate_;
+  smart_ptr<server_stub> stub_;  // made after the other account's child, which must not hold its socket
+};
+
+// Without root no other account can be made; the own-account case needs none.
+TEST(ServerStubConnect, AServiceOfOurOwnAccountIsUsed) {
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  smart_ptr<server_stub> stub(new server_stub(nullptr));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listener->local_port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(stub->connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_TRUE(stub->connected());
+  stub->close();
+  set_main_runloop(nullptr);
+}
+
+TEST_F(ConnectingStub, AListenerOfAnotherAccountIsLeftBeforeAnythingIsSentOrRead) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  // The impostor offers a print request that would start a program, then counts what the console sends.
+  const pid_t impostor = run_as_other([&pipe_ends] {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
+      return 100;
+    }
+    if (::write(pipe_ends[1], &address.sin_port, sizeof address.sin_port) != sizeof address.sin_port) return 100;
+    const int peer = ::accept(listener, nullptr, nullptr);
+    const std::string print =
+        R"({"id":1,"method":"print","params":[{"action":1,"actionParam":"/usr/bin/touch"},{"filename":"/tmp/x"}]})";
+    const std::string framed = std::to_string(print.size()) + ":" + print + ",";
+    if (::send(peer, framed.data(), framed.size(), MSG_NOSIGNAL) < 0) return 100;
+    char chunk[256];
+    ssize_t got, total = 0;
+    while ((got = ::recv(peer, chunk, sizeof chunk, 0)) > 0) total += got;
+    return total == 0 ? 0 : 1;
+  });
+  ::close(pipe_ends[1]);
+  in_port_t port = 0;
+  ASSERT_EQ(::read(pipe_ends[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+  ::close(pipe_ends[0]);
+
+  stub_ = smart_ptr<server_stub>(new server_stub(&delegate_));
+  set_log_level(log_none);
+  EXPECT_EQ(connect_to(ntohs(port)), -1) << "got connected to another account's listener";
+  EXPECT_FALSE(stub_->connected());
+  stub_->authenticate("", nullptr);
+  set_log_level(log_information);
+  loop_.run_once(50);
+  EXPECT_EQ(wait_for(impostor), 0) << "the console sent bytes to the impostor";
+  EXPECT_TRUE(delegate_.calls.empty()) << "the impostor's print request was handled";
 }
 
 TEST(ServerStubWithoutDelegate, IgnoresEverything) {

@@ -1,0 +1,121 @@
+#include "net/peer_account.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "net/socket.h"
+#include "net/tests/other_account.h"
+
+namespace quorvane {
+namespace {
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// Reads from `handle` until the other end closes.
+void drain(int handle) {
+  char byte;
+  while (::recv(handle, &byte, 1, 0) > 0) {
+  }
+}
+
+TEST(PeerAccount, BothEndsOfAConnectionOfOurOwnAreOurs) {
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  smart_ptr<socket> client(new socket);
+  ASSERT_EQ(connect_to_loopback(*client, static_cast<uint16_t>(listener->local_port())), 0);
+  smart_ptr<socket> server = listener->accept();
+  ASSERT_TRUE(server);
+  EXPECT_EQ(peer_account(server->handle()), std::optional<uid_t>(::getuid()));
+  EXPECT_EQ(peer_account(client->handle(), /*handshake_wait_ms=*/200), std::optional<uid_t>(::getuid()));
+  EXPECT_TRUE(is_trusted_account(::getuid()));
+  EXPECT_TRUE(is_trusted_account(0));
+}
+
+TEST(PeerAccount, NoSocketHasThatAddressPair) {
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  // A connection that was never made: our listener's port as the local end of a pair with port 1.
+  EXPECT_FALSE(find_tcp_socket(loopback(static_cast<uint16_t>(listener->local_port())), loopback(1)));
+  EXPECT_FALSE(peer_account(-1));
+  EXPECT_FALSE(peer_account(listener->handle())) << "a listening socket has no peer";
+}
+
+TEST(PeerAccount, AListenerHasTheSystemsLargestBacklog) {
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  sockaddr_in nobody{};
+  nobody.sin_family = AF_INET;
+  const std::optional<tcp_socket_facts> facts =
+      find_tcp_socket(loopback(static_cast<uint16_t>(listener->local_port())), nobody);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->state, 10) << "got a socket that is not listening";
+  EXPECT_EQ(facts->uid, ::getuid());
+  EXPECT_EQ(facts->send_queue, static_cast<uint32_t>(listen_backlog()));
+  EXPECT_GT(listen_backlog(), 5);
+}
+
+using PeerAccountOfAnotherUser = testing::other_account_test;
+
+TEST_F(PeerAccountOfAnotherUser, AClientOfAnotherAccountIsToldApart) {
+  smart_ptr<socket> listener = listen_on_loopback(0);
+  ASSERT_TRUE(listener);
+  const uint16_t port = static_cast<uint16_t>(listener->local_port());
+  const pid_t child = run_as_other([port] {
+    const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    if (::connect(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return 1;
+    drain(handle);
+    return 0;
+  });
+  smart_ptr<socket> server = listener->accept();
+  ASSERT_TRUE(server);
+  const std::optional<uid_t> account = peer_account(server->handle());
+  server->close();
+  EXPECT_EQ(wait_for(child), 0);
+  ASSERT_TRUE(account);
+  EXPECT_EQ(*account, uid());
+  EXPECT_FALSE(is_trusted_account(*account));
+}
+
+TEST_F(PeerAccountOfAnotherUser, AListenerOfAnotherAccountIsToldApart) {
+  int ports[2];
+  ASSERT_EQ(::pipe(ports), 0);
+  const pid_t child = run_as_other([&ports] {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
+      return 1;
+    }
+    if (::write(ports[1], &address.sin_port, sizeof address.sin_port) != sizeof address.sin_port) return 1;
+    const int peer = ::accept(listener, nullptr, nullptr);
+    drain(peer);
+    return 0;
+  });
+  ::close(ports[1]);
+  in_port_t port = 0;
+  ASSERT_EQ(::read(ports[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+  ::close(ports[0]);
+  smart_ptr<socket> client(new socket);
+  ASSERT_EQ(connect_to_loopback(*client, ntohs(port)), 0);
+  const std::optional<uid_t> account = peer_account(client->handle(), /*handshake_wait_ms=*/500);
+  client->close();
+  EXPECT_EQ(wait_for(child), 0);
+  ASSERT_TRUE(account);
+  EXPECT_EQ(*account, uid());
+}
+
+}  // namespace
+}  // namespace quorvane
