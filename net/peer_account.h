@@ -12,8 +12,8 @@ namespace quorvane {
 
 /// What the kernel reports of one TCP socket.
 struct tcp_socket_facts {
-  uid_t uid = 0;             // the owning account; 0 for sockets that have none yet (see `state`)
-  uint8_t state = 0;         // TCP state as the kernel numbers it (1 established, 3 handshake, 10 listening)
+  uid_t uid = 0;      // the owning account; 0 for sockets that have none yet (see `state`)
+  uint8_t state = 0;  // TCP state as the kernel numbers it (1 established, 3 handshake, 10 listening)
   uint32_t receive_queue = 0;  // a listening socket: connections waiting to be accepted
   uint32_t send_queue = 0;     // a listening socket: its backlog
 };

@@ -147,7 +147,6 @@ void job_delivery::deliver_next_job() {
       finish_job(job.id, status_printer_gone, job_state_aborted, 0);
       continue;
     }
-    // A job that was out when the service ended used up that attempt too.
     if (job.attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job.id), job.attempts);
@@ -155,7 +154,6 @@ void job_delivery::deliver_next_job() {
       continue;
     }
     const int32_t attempt = job.attempts + 1;
-    if (!service_.store().set_attempts(job.id, attempt)) return;
     Json::Value request(Json::objectValue);
     request["jsonrpc"] = "2.0";
     request["method"] = "print";
@@ -169,10 +167,13 @@ void job_delivery::deliver_next_job() {
     const jsonrpc::connection* to = job_out_to_;
     // The callback must not hold the connection: the connection keeps it among its pending calls.
     smart_ptr<jsonrpc::connection> c = target->connection;
-    // A failed call closes the session, whose close hands the job back to the queue through the callback.
+    // A failed call closes the session, whose close hands the job back to the queue through the callback;
+    // a frame that never went out whole was not a delivery and costs the job no attempt.
+    sending_ = true;
     service_.call_on(c, request, [this, job_id, to](const Json::Value& response) {
       print_answered(job_id, to, response);
     });
+    sending_ = false;
     return;
   }
 }
@@ -182,9 +183,18 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
   job_out_.reset();
   job_out_to_ = nullptr;
 
-  // The connection's own close notice carries no id: the console went away without answering.
+  // The connection's own close notice carries no id: the console went away without answering. Only that
+  // counts as an attempt: not a frame that could not be sent, and not the service ending (whatever a peer
+  // does to it), so that nobody but the console can use a job's attempts up.
   if (!response.isMember("id")) {
-    const std::optional<queued_job> job = find_job(job_id);
+    std::optional<queued_job> job = find_job(job_id);
+    if (job && !sending_ && !service_.stopping()) {
+      job->attempts += 1;
+      if (!service_.store().set_attempts(job_id, job->attempts)) {
+        QV_LOG(log_warning, "Unable to record attempt %d of job %lld", job->attempts,
+               static_cast<long long>(job_id));
+      }
+    }
     if (job && job->attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job_id), job->attempts);

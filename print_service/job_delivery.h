@@ -17,7 +17,8 @@ namespace quorvane::print_service {
 
 class local_service;
 
-/// How often a job is handed to a console that then closes without answering before it ends aborted.
+/// How often a job is handed to a console that then closes without answering before it ends aborted (the
+/// service ending while the job is out does not count).
 constexpr int32_t max_delivery_attempts = 3;
 
 /// The status a job ends with when no console answered it (the connection-closed code consoles use too).
@@ -110,6 +111,7 @@ class job_delivery {
   history_bounds history_;
   std::optional<int64_t> job_out_;  // the job handed out and not yet answered
   const jsonrpc::connection* job_out_to_ = nullptr;
+  bool sending_ = false;  // a "print" frame is being written: a close now means it never went out whole
   std::multimap<int64_t, waiter> waiters_;
   std::map<int64_t, queued_job> kept_ends_;  // ended jobs whose end the store has not taken yet
 };

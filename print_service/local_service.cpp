@@ -1,14 +1,18 @@
 #include "print_service/local_service.h"
 
+#include <pwd.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "core/log.h"
 #include "net/jsonrpc_manager.h"
+#include "net/peer_account.h"
 #include "net/socket.h"
 #include "print_service/cups_printers.h"
 #include "print_service/spool.h"
@@ -17,6 +21,15 @@ namespace quorvane::print_service {
 namespace {
 
 poll_runloop* signalled_loop = nullptr;
+
+// An account for the log: "account 1001 (name)", or "an account the kernel could not tell".
+std::string account_text(const std::optional<uid_t>& account) {
+  if (!account) return "an account the kernel could not tell";
+  std::string text = "account " + std::to_string(*account);
+  if (const passwd* entry = getpwuid(*account); entry && entry->pw_name)
+    text += std::string(" (") + entry->pw_name + ")";
+  return text;
+}
 
 void on_stop_signal(int) {
   if (signalled_loop) signalled_loop->stop();
@@ -174,6 +187,15 @@ std::optional<Json::Value> local_service::offered_printer(const std::string& uui
 void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* context) {
   auto* self = static_cast<local_service*>(context);
   while (smart_ptr<socket> peer = s->accept()) {
+    // The service is its account's own: another account may neither see nor change anything, so its
+    // connection is closed before a byte of it is read.
+    const std::optional<uid_t> account = peer_account(peer->handle());
+    if (!account || !is_trusted_account(*account)) {
+      QV_LOG(log_warning, "Unable to serve connection '%s': it belongs to %s, not to this account",
+             peer->peer_address_text().c_str(), account_text(account).c_str());
+      peer->close();
+      continue;
+    }
     peer->set_delegate(self);
     self->loop_.watch(peer, /*mask=*/4, &local_service::on_first_bytes, self);
     QV_LOG(log_verbose, "Accepted '%s'", peer->peer_address_text().c_str());

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <initializer_list>
+#include <string>
 
 #include "core/log.h"
+#include "net/peer_account.h"
 #include "print_service/job_delivery.h"
 #include "print_service/local_service.h"
-#include "print_service/peer_owner.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -29,6 +31,56 @@ bool same_uuid(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// Whether `object` has a member `name` that is text holding a NUL byte: a file name cut there would name
+// another file than the one sent.
+bool has_nul_text(const Json::Value& object, const char* name) {
+  if (!object.isObject()) return false;
+  const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  return member && member->isString() && member->getString(&begin, &end) &&
+         std::find(begin, end, '\0') != end;
+}
+
+// The first of `names` whose member of `object` holds a NUL byte, or null.
+const char* member_with_nul(const Json::Value& object, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (has_nul_text(object, name)) return name;
+  }
+  return nullptr;
+}
+
+// The attributes "saveAttributes" takes, each an integer of [low, high].
+struct attribute_range {
+  const char* name;
+  int32_t low;
+  int32_t high;
+};
+constexpr attribute_range saved_attributes[] = {
+    {"printMode", 0, 1},
+    {"logLevel", log_none, log_verbose},
+    {"filenameGenerationFlags", 0, 7},  // bits 0 to 2: user, address, hardware address
+};
+
+// Why `members` cannot be saved, or "" when every member is a known attribute with a value in its range.
+std::string attribute_fault(const Json::Value& members) {
+  for (const std::string& name : members.getMemberNames()) {
+    const attribute_range* known = nullptr;
+    for (const attribute_range& range : saved_attributes) {
+      if (name == range.name) known = &range;
+    }
+    if (!known) return "attribute '" + name + "' is not one the service keeps";
+    const Json::Value& value = members[name];
+    // Only JSON integers: isInt would also take 1.0 and its kind.
+    const bool integral = value.type() == Json::intValue || value.type() == Json::uintValue;
+    if (!integral || !value.isInt() || value.asInt() < known->low || value.asInt() > known->high) {
+      return "attribute '" + name + "' must be an integer from " + std::to_string(known->low) + " to " +
+             std::to_string(known->high);
+    }
+  }
+  return {};
 }
 
 Json::Value status_array(int32_t status) {
@@ -128,11 +180,10 @@ method_outcome service_methods::save_attributes(const method_call& call) {
   const Json::Value& members = param(call.params, 0);
   if (!members.isObject())
     return method_outcome::failure(error_invalid_params, "saveAttributes expects [object]");
-  for (const char* name : {"printMode", "logLevel", "filenameGenerationFlags"}) {
-    if (members.isMember(name) && !members[name].isInt()) {
-      return method_outcome::failure(error_invalid_params,
-                                     std::string("attribute '") + name + "' must be an integer");
-    }
+  // Anything else would be stored for ever and sent with every "attributes": nothing of a refused object is
+  // kept.
+  if (const std::string fault = attribute_fault(members); !fault.empty()) {
+    return method_outcome::failure(error_invalid_params, fault);
   }
   if (!service_.store().save_attributes(members)) {
     return method_outcome::failure(error_storage, "the attributes could not be stored");
@@ -159,6 +210,9 @@ method_outcome service_methods::update_printer(const method_call& call) {
   const Json::Value& printer = param(call.params, 0);
   if (!printer.isObject() || string_member(printer, "uuid").empty()) {
     return method_outcome::failure(error_invalid_params, "updatePrinter expects [printer] with a uuid");
+  }
+  if (const char* cut = member_with_nul(printer, {"directory", "actionParam"})) {
+    return method_outcome::failure(error_invalid_params, std::string("a NUL byte in \"") + cut + "\"");
   }
   if (!service_.store().save_printer(printer)) {
     return method_outcome::failure(error_storage, "the printer could not be stored");
@@ -206,12 +260,11 @@ std::optional<Json::Value> service_methods::find_offered_printer(const std::stri
 method_outcome service_methods::submit_job(const method_call& call) {
   // The service reads the document with its own rights; only its own account (or root) may name one, so
   // another local user cannot have this user's files printed.
+  // Every connection was checked when it was accepted; asked again here, because this one lets the peer
+  // name a file to read.
   const std::string& peer = call.connection->peer_address_text();
-  const size_t colon = peer.rfind(':');
-  const int peer_port = colon == std::string::npos ? 0 : std::atoi(peer.c_str() + colon + 1);
-  const std::optional<uid_t> owner =
-      loopback_peer_owner(static_cast<uint16_t>(peer_port), static_cast<uint16_t>(service_.port()));
-  if (!owner || (*owner != getuid() && *owner != 0)) {
+  const std::optional<uid_t> owner = peer_account(call.connection->handle());
+  if (!owner || !is_trusted_account(*owner)) {
     const std::string message =
         "Unable to accept job from '" + peer + "': only the service's own account may submit documents";
     QV_LOG(log_warning, "%s", message.c_str());
@@ -224,6 +277,10 @@ method_outcome service_methods::submit_job(const method_call& call) {
       (request.isMember("copies") && !request["copies"].isInt())) {
     return method_outcome::failure(error_invalid_params,
                                    "submitJob expects [{\"printer\", \"file\" (absolute path), ...}]");
+  }
+  // The file and the texts the spooled file is named after are refused whole rather than cut at a NUL.
+  if (const char* cut = member_with_nul(request, {"file", "user", "deviceAddress", "format", "name"})) {
+    return method_outcome::failure(error_invalid_params, std::string("a NUL byte in \"") + cut + "\"");
   }
   service_failure why;
   std::optional<Json::Value> printer = find_offered_printer(request["printer"].asString(), why);
@@ -244,7 +301,8 @@ method_outcome service_methods::submit_job(const method_call& call) {
 
 method_outcome service_methods::watch_job(const method_call& call) {
   const Json::Value& id_param = param(call.params, 0);
-  if (!id_param.isIntegral())
+  // isIntegral also holds for 2^63 and above (and 1e19), which no signed 64-bit id can be.
+  if (!id_param.isInt64() || !id_param.isIntegral())
     return method_outcome::failure(error_invalid_params, "watchJob expects [job id]");
   const std::optional<queued_job> job = delivery_.find_job(id_param.asInt64());
   if (!job) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/jsonrpc_connection.h"
+#include "net/peer_account.h"
 #include "net/poll_runloop.h"
 
 namespace quorvane::print_service {
@@ -44,12 +45,20 @@ std::optional<Json::Value> call_and_wait(poll_runloop& loop, jsonrpc::connection
   return answer;
 }
 
+// Member `name` of `object` as a 32-bit integer, or `fallback` when it is missing or not one.
+int32_t int_member(const Json::Value& object, const char* name, int32_t fallback) {
+  if (!object.isObject()) return fallback;
+  const Json::Value& value = object[name];
+  return value.isInt() ? value.asInt() : fallback;
+}
+
 bool closed_notice(const Json::Value& response) {
   return !response.isMember("id");
 }
 
 std::string error_text(const Json::Value& response) {
   const Json::Value& error = response["error"];
+  if (!error.isObject()) return "error";
   std::string text = error["message"].isString() ? error["message"].asString() : std::string("error");
   if (error["code"].isInt()) text += " (code " + std::to_string(error["code"].asInt()) + ")";
   return text;
@@ -82,6 +91,13 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
                  std::strerror(errno));
     return submit_no_service;
   }
+  // The document's path goes only to a service of this account (or root), never to whoever else listens.
+  if (const std::optional<uid_t> account = peer_account(c->handle(), /*handshake_wait_ms=*/200);
+      !account || !is_trusted_account(*account)) {
+    std::fprintf(err, "Unable to use service '127.0.0.1:%d': it does not run as this account\n",
+                 options.port);
+    return submit_no_service;
+  }
   c->watch_on(loop);
   // Closes the connection (and forgets it on the loop) on every way out.
   struct closer {
@@ -112,7 +128,7 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
     return submit_refused;
   }
   const Json::Value& result = (*submitted)["result"];
-  if (!result.isArray() || result.size() < 2 || !result[1].isIntegral()) {
+  if (!result.isArray() || result.size() < 2 || !result[1].isInt64()) {
     std::fprintf(err, "Unable to submit document '%s': the service's answer has no job id\n",
                  options.file.c_str());
     return submit_no_service;
@@ -135,11 +151,14 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
                      error_text(*answer).c_str());
         return submit_refused;
       }
-      const Json::Value& status = (*answer)["result"][1];
-      std::fprintf(out, "status %d, state %d, job id %d\n", status["status"].asInt(), status["state"].asInt(),
-                   status["platformID"].asInt());
+      const Json::Value& result = (*answer)["result"];
+      const Json::Value& status =
+          result.isArray() && result.size() > 1 ? result[1] : Json::Value::nullSingleton();
+      const int32_t job_status = int_member(status, "status", -1);
+      std::fprintf(out, "status %d, state %d, job id %d\n", job_status, int_member(status, "state", 0),
+                   int_member(status, "platformID", 0));
       std::fflush(out);
-      return status["status"].asInt() == 0 ? submit_ok : submit_job_failed;
+      return job_status == 0 ? submit_ok : submit_job_failed;
     }
     std::fprintf(err, "The service closed the connection; waiting for it to come back\n");
     while (connect_to_loopback(*c, static_cast<uint16_t>(options.port)) != 0) {

@@ -148,8 +148,10 @@ int32_t server_stub::connect(const sockaddr* address, socklen_t length) {
   // starts a program of its choosing: only a service of this account (or root) is spoken to.
   const std::optional<uid_t> account = peer_account(handle(), handshake_wait_ms);
   if (!account || !is_trusted_account(*account)) {
-    const std::string who = account ? "account " + std::to_string(*account) : std::string("an unknown account");
-    QV_LOG(log_warning, "Unable to use print service: the socket that answered belongs to %s, not to this one",
+    const std::string who =
+        account ? "account " + std::to_string(*account) : std::string("an unknown account");
+    QV_LOG(log_warning,
+           "Unable to use print service: the socket that answered belongs to %s, not to this one",
            who.c_str());
     close();
     return -1;

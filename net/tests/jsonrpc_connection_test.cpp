@@ -181,8 +181,8 @@ TEST(JsonrpcFraming, ProtocolErrorsCloseAndTellPendingCalls) {
       {"trailing bytes after the value", "6:{} {}\n,"},
       {"params nested 1,001 deep", netstring(R"({"id":1,"method":"attributes","params":)" + too_deep + "}")},
       {"id nested 1,001 deep", netstring(R"({"id":)" + too_deep + R"(,"method":"attributes"})")},
-      {"a later frame nested 1,001 deep",
-       netstring(R"({"id":1,"method":"attributes"})") + netstring(R"({"method":"m","params":)" + too_deep + "}")},
+      {"a later frame nested 1,001 deep", netstring(R"({"id":1,"method":"attributes"})") +
+                                              netstring(R"({"method":"m","params":)" + too_deep + "}")},
       {"objects nested 1,001 deep", netstring(nested_objects(1001))},
   };
   quiet_log quiet;
@@ -200,7 +200,8 @@ TEST(JsonrpcFraming, ProtocolErrorsCloseAndTellPendingCalls) {
     // A bad length is refused before anything of that size is allocated; only a frame larger than the
     // first buffer may have grown it, to its own size.
     if (c.bytes.size() <= initial_read_capacity) {
-      EXPECT_EQ(conn->read_capacity(), initial_read_capacity) << c.name << ": nothing may be allocated for it";
+      EXPECT_EQ(conn->read_capacity(), initial_read_capacity)
+          << c.name << ": nothing may be allocated for it";
     }
   }
 }

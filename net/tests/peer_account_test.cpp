@@ -96,7 +96,8 @@ TEST_F(PeerAccountOfAnotherUser, AListenerOfAnotherAccountIsToldApart) {
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
       return 1;
     }
     if (::write(ports[1], &address.sin_port, sizeof address.sin_port) != sizeof address.sin_port) return 1;

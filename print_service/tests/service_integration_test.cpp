@@ -23,6 +23,7 @@
 
 #include "console_peer.h"
 #include "net/socket.h"
+#include "net/tests/other_account.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -32,6 +33,18 @@ using namespace std::chrono_literals;
 
 // CUPS is left out of these tests: the service is pointed at a CUPS server that does not exist.
 const std::vector<std::string> no_cups = {"CUPS_SERVER=/nonexistent/quorvane-test/cups.sock"};
+
+// Sends "watchJob" [id] and returns the whole answer (null when none came within 10 s).
+Json::Value watch_job(poll_runloop& loop, console_peer& console, const Json::Value& id) {
+  Json::Value watch(Json::objectValue);
+  watch["jsonrpc"] = "2.0";
+  watch["method"] = "watchJob";
+  watch["params"].append(id);
+  Json::Value outcome;
+  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
+  loop.run_until([&] { return !outcome.isNull(); }, 10s);
+  return outcome;
+}
 
 class ServiceSession : public ::testing::Test {
  protected:
@@ -110,6 +123,18 @@ class ServiceSession : public ::testing::Test {
   int finish(child_process& tool) {
     EXPECT_TRUE(run_until([&] { return tool.finished(); })) << "the submit tool did not end";
     return tool.exit_status();
+  }
+
+  // Sends `method` with `params` and waits for the answer.
+  Json::Value call(console_peer& console, const char* method, const Json::Value& params) {
+    Json::Value request(Json::objectValue);
+    request["jsonrpc"] = "2.0";
+    request["method"] = method;
+    request["params"] = params;
+    Json::Value outcome;
+    console.stub().call(request, [&](const Json::Value& response) { outcome = response; });
+    EXPECT_TRUE(run_until([&] { return !outcome.isNull(); })) << method << " was not answered";
+    return outcome;
   }
 
   std::string document(const std::string& name, const std::string& content) {
@@ -377,7 +402,7 @@ TEST_F(ServiceSession, AnEndTheStoreCannotRecordIsStillReportedAndNotDeliveredAg
   EXPECT_EQ(console.record().prints.size(), 1u) << "the ended job went out again after a restart";
 }
 
-TEST_F(ServiceSession, AJobOutWhenTheServiceEndsCountsAsAnAttempt) {
+TEST_F(ServiceSession, AServiceEndWhileAJobIsOutCostsTheJobNoAttempt) {
   console_peer& console = new_console();
   open_session(console);
   add_printer(console, console_printer("a1b2c3d4-5e6f-4a7b-8c9d-0e1f2a3b4c5d", "office"));
@@ -385,29 +410,75 @@ TEST_F(ServiceSession, AJobOutWhenTheServiceEndsCountsAsAnAttempt) {
       submit({"--printer", "office", document("s.pdf", "%PDF-1.4")}, root_.path() + "/s.out");
   EXPECT_EQ(finish(queued), 0);
 
-  // The service dies each time the job is out; a restarted service hands it out again, three times in all.
-  for (size_t attempt = 1; attempt <= 3; ++attempt) {
-    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == attempt; }))
-        << "attempt " << attempt;
+  // Whatever ends the service while the job is out, the console did not fail it: the job is not used up.
+  for (size_t delivery = 1; delivery <= 4; ++delivery) {
+    ASSERT_TRUE(run_until([&] { return console.record().prints.size() == delivery; }))
+        << "delivery " << delivery;
+    if (delivery == 4) break;
     service_->kill_now();
     ASSERT_TRUE(run_until([&] { return !console.stub().connected(); }));
     ASSERT_TRUE(service_->start(service_->port()));
     open_session(console);
   }
-  Json::Value watch(Json::objectValue);
-  watch["jsonrpc"] = "2.0";
-  watch["method"] = "watchJob";
-  watch["params"].append(1);
-  Json::Value outcome;
-  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
-  ASSERT_TRUE(run_until([&] { return !outcome.isNull(); }));
+  console.record().prints.back().completion(0, 9, 0);
+  const Json::Value outcome = watch_job(loop_, console, 1);
   const Json::Value& status = outcome["result"][1];
   EXPECT_TRUE(status["finished"].asBool()) << jsonrpc::compact_text(outcome);
-  EXPECT_EQ(status["status"].asInt(), 10);
-  EXPECT_EQ(status["state"].asInt(), 8);
-  EXPECT_EQ(status["attempts"].asInt(), 3);
-  loop_.run_until([] { return false; }, 100ms);
-  EXPECT_EQ(console.record().prints.size(), 3u) << "the job went out a fourth time";
+  EXPECT_EQ(status["status"].asInt(), 0);
+  EXPECT_EQ(status["state"].asInt(), 9);
+  EXPECT_EQ(status["attempts"].asInt(), 0);
+}
+
+// The reproductions of frames that once ended the service: each is refused, and the service goes on.
+TEST_F(ServiceSession, HostileFramesAreRefusedAndTheServiceGoesOn) {
+  console_peer& good = new_console();
+  open_session(good);
+
+  // Nesting beyond the JSON reader's limit, in the params, the id or a later frame: the peer is closed.
+  const auto netstring = [](const std::string& payload) {
+    return std::to_string(payload.size()) + ":" + payload + ",";
+  };
+  const std::string deep = std::string(1001, '[') + std::string(1001, ']');
+  const std::string deep_params = netstring(R"({"id":1,"method":"attributes","params":)" + deep + "}");
+  const std::string deep_id = netstring(R"({"id":)" + deep + R"(,"method":"attributes"})");
+  for (const std::string& bytes : {deep_params, deep_id}) {
+    smart_ptr<socket> raw(new socket());
+    ASSERT_EQ(connect_to_loopback(*raw, static_cast<uint16_t>(service_->port())), 0);
+    ASSERT_EQ(raw->send(bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    char byte;
+    EXPECT_LE(raw->recv(&byte, 1, 0), 0) << "the service should close a peer whose frame it cannot read";
+  }
+  // The same after a frame that was answered.
+  console_peer& later = new_console();
+  ASSERT_EQ(later.connect(service_->port()), 0);
+  auto answered = later.attributes();
+  ASSERT_TRUE(run_until([&] { return !answered->statuses.empty(); }));
+  ASSERT_EQ(later.stub().send(deep_params.data(), deep_params.size(), 0),
+            static_cast<ssize_t>(deep_params.size()));
+  EXPECT_TRUE(run_until([&] { return !later.stub().connected(); })) << "a later frame nested too deep";
+
+  // Job ids no signed 64-bit integer can hold.
+  struct id_case {
+    const char* name;
+    Json::Value id;
+  };
+  const id_case ids[] = {
+      {"2^63", Json::Value(Json::UInt64(9223372036854775808ull))},
+      {"2^64-1", Json::Value(Json::UInt64(18446744073709551615ull))},
+      {"1e19", Json::Value(1e19)},
+      {"a fraction", Json::Value(1.5)},
+      {"text", Json::Value("1")},
+  };
+  for (const id_case& c : ids) {
+    const Json::Value outcome = watch_job(loop_, good, c.id);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
+        << c.name << ": got " << jsonrpc::compact_text(outcome);
+  }
+
+  auto still = good.attributes();
+  ASSERT_TRUE(run_until([&] { return !still->statuses.empty(); }));
+  EXPECT_EQ(still->statuses, std::vector<int32_t>{0});
+  EXPECT_TRUE(service_->process().pid() > 0 && !service_->process().finished()) << "the service ended";
 }
 
 TEST_F(ServiceSession, RestartMidSessionToldTenReconnectsAndDeliversTheJobOnce) {
@@ -457,7 +528,7 @@ TEST_F(ServiceSession, RestartMidSessionToldTenReconnectsAndDeliversTheJobOnce) 
   ASSERT_TRUE(run_until([&] { return !outcome.isNull(); }));
   EXPECT_EQ(outcome["result"][1]["status"].asInt(), 0);
   EXPECT_EQ(outcome["result"][1]["state"].asInt(), 9);
-  EXPECT_EQ(outcome["result"][1]["attempts"].asInt(), 2);
+  EXPECT_EQ(outcome["result"][1]["attempts"].asInt(), 0) << "the service's death cost the job an attempt";
   loop_.run_until([] { return false; }, 100ms);
   EXPECT_EQ(console.record().prints.size(), 2u) << "the job went out a third time";
 }
@@ -608,12 +679,41 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
   EXPECT_EQ(finish(nobody), 3);
 }
 
-TEST_F(ServiceSession, OnlyTheServicesOwnAccountMaySubmit) {
-  if (getuid() != 0) GTEST_SKIP() << "needs root to run the submit tool as another account";
+TEST_F(ServiceSession, AnotherAccountIsClosedBeforeAByteOfItIsRead) {
+  quorvane::testing::other_account other;
+  if (!other.made()) GTEST_SKIP() << other.why_not();
   console_peer& console = new_console();
-  ASSERT_EQ(console.connect(service_->port()), 0);
+  open_session(console);
   add_printer(console, console_printer("f2af73eb-9697-4024-93ea-cfa0b1d2e3f4", "office"));
-  // A document the other account can read, outside the test's private folder.
+
+  // The other account asks for the printer list and sends a printer of its own: it must hear nothing.
+  const uint16_t port = static_cast<uint16_t>(service_->port());
+  const pid_t intruder = other.run_as([port] {
+    smart_ptr<socket> s(new socket());
+    if (connect_to_loopback(*s, port) != 0) return 100;
+    Json::Value observe(Json::objectValue);
+    observe["id"] = 1;
+    observe["method"] = "observe";
+    observe["params"].append(true);
+    Json::Value update(Json::objectValue);
+    update["id"] = 2;
+    update["method"] = "updatePrinter";
+    update["params"][0]["uuid"] = "0badf00d-0000-4000-8000-000000000000";
+    const std::string bytes = jsonrpc::frame(observe) + jsonrpc::frame(update);
+    s->send(bytes.data(), bytes.size(), 0);
+    char chunk[256];
+    ssize_t got, total = 0;
+    while ((got = s->recv(chunk, sizeof chunk, 0)) > 0) total += got;
+    return total == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(other.wait_for(intruder), 0) << "the other account was answered";
+
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_EQ(console.record().updated.size(), 2u) << "the other account's printer reached the console";
+  const std::string log = read_file(service_->log_file());
+  EXPECT_NE(log.find("belongs to account " + std::to_string(other.uid())), std::string::npos) << log;
+
+  // The submit tool run as that account is closed too, and queues nothing.
   const std::string path = "/tmp/qv-foreign-" + std::to_string(getpid()) + ".pdf";
   ASSERT_TRUE(write_file(path, "%PDF-1.4"));
   chmod(path.c_str(), 0644);
@@ -621,14 +721,99 @@ TEST_F(ServiceSession, OnlyTheServicesOwnAccountMaySubmit) {
   tools_.push_back(std::make_unique<child_process>());
   ASSERT_TRUE(tools_.back()->spawn(
       {service_binary(), "submit", "--port", std::to_string(service_->port()), "--printer", "office", path},
-      {}, output,
-      /*as_user=*/65534));
+      {}, output, other.uid()));
   const int got = finish(*tools_.back());
   const std::string text = read_file(output);
   unlink(path.c_str());
   unlink(output.c_str());
-  EXPECT_EQ(got, 4) << text;
-  EXPECT_NE(text.find("only the service's own account"), std::string::npos) << text;
+  EXPECT_EQ(got, 3) << text;
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_TRUE(console.record().prints.empty()) << "a job of the other account went out";
+}
+
+TEST_F(ServiceSession, SaveAttributesTakesOnlyTheConsolesAttributesInRange) {
+  console_peer& console = new_console();
+  open_session(console);
+  struct attribute_case {
+    const char* name;
+    const char* members;
+  };
+  // Refused whole: nothing of these may be stored.
+  const attribute_case refused[] = {
+      {"an unknown name", R"({"printMode":1,"color":"red"})"},
+      {"an empty name", R"({"":1})"},
+      {"printMode above 1", R"({"printMode":2})"},
+      {"logLevel below 0", R"({"logLevel":-1})"},
+      {"logLevel above 10", R"({"logLevel":11})"},
+      {"flags above 7", R"({"filenameGenerationFlags":8})"},
+      {"flags as text", R"({"filenameGenerationFlags":"7"})"},
+      {"flags as a fraction", R"({"filenameGenerationFlags":1.5})"},
+      {"flags beyond 64 bits", R"({"filenameGenerationFlags":18446744073709551615})"},
+      {"a boolean", R"({"printMode":true})"},
+  };
+  for (const attribute_case& c : refused) {
+    Json::Value params(Json::arrayValue);
+    Json::Value members;
+    ASSERT_TRUE(Json::Reader().parse(c.members, members)) << c.name;
+    params.append(members);
+    const Json::Value outcome = call(console, "saveAttributes", params);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
+        << c.name << ": got " << jsonrpc::compact_text(outcome);
+  }
+  auto attributes = console.attributes();
+  ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); }));
+  const Json::Value& stored = attributes->value;
+  EXPECT_EQ(stored.getMemberNames(),
+            (std::vector<std::string>{"filenameGenerationFlags", "logLevel", "printMode"}))
+      << jsonrpc::compact_text(stored);
+  EXPECT_EQ(stored["printMode"].asInt(), 0) << "a refused object was stored in part";
+  EXPECT_EQ(stored["filenameGenerationFlags"].asInt(), 0);
+
+  // What the console sends is taken.
+  Json::Value params(Json::arrayValue);
+  params[0]["filenameGenerationFlags"] = 7;
+  params[0]["logLevel"] = 10;
+  params[0]["printMode"] = 1;
+  EXPECT_EQ(response_status(call(console, "saveAttributes", params)), 0);
+}
+
+TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("0d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6", "office"));
+  const std::string doc = document("doc.pdf", "%PDF-1.4");
+  const std::string cut = std::string("\0/../../etc/passwd", 18);
+  struct nul_case {
+    const char* name;
+    const char* method;
+    Json::Value params;
+  };
+  std::vector<nul_case> cases;
+  const auto job = [&](const char* key, const std::string& value) {
+    Json::Value params(Json::arrayValue);
+    params[0]["printer"] = "office";
+    params[0]["file"] = doc;
+    params[0][key] = value;
+    return params;
+  };
+  cases.push_back({"the document's path", "submitJob", job("file", doc + cut)});
+  cases.push_back({"the user", "submitJob", job("user", std::string("bob") + cut)});
+  cases.push_back({"the device address", "submitJob", job("deviceAddress", std::string("10.0.0.1") + cut)});
+  cases.push_back({"the title", "submitJob", job("name", std::string("t") + cut)});
+  for (const char* key : {"directory", "actionParam"}) {
+    Json::Value params(Json::arrayValue);
+    params[0]["uuid"] = "0d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6";
+    params[0][key] = std::string("/tmp") + cut;
+    cases.push_back({key, "updatePrinter", params});
+  }
+  for (const nul_case& c : cases) {
+    const Json::Value outcome = call(console, c.method, c.params);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
+        << c.name << ": got " << jsonrpc::compact_text(outcome);
+  }
+  loop_.run_until([] { return false; }, 100ms);
+  EXPECT_TRUE(console.record().prints.empty()) << "a job was queued from a cut path";
+  EXPECT_EQ(console.record().updated.size(), 2u) << "a printer with a cut path was stored";
 }
 
 TEST_F(ServiceSession, ListensOnTheLoopbackAddressOnly) {
@@ -717,18 +902,6 @@ TEST_F(ServiceSession, AnInterruptedRunsLeftoversAreRemovedAtStart) {
   ASSERT_TRUE(run_until([&] { return observer.record().prints.size() == 1; }));
   observer.record().prints[0].completion(0, 9, 0);
   EXPECT_TRUE(run_until([&] { return job_folders(spool) == std::vector<std::string>{"notes.txt"}; }));
-}
-
-// Sends "watchJob" [id] and returns the whole answer.
-Json::Value watch_job(poll_runloop& loop, console_peer& console, int64_t id) {
-  Json::Value watch(Json::objectValue);
-  watch["jsonrpc"] = "2.0";
-  watch["method"] = "watchJob";
-  watch["params"].append(static_cast<Json::Int64>(id));
-  Json::Value outcome;
-  console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
-  loop.run_until([&] { return !outcome.isNull(); }, 10s);
-  return outcome;
 }
 
 TEST_F(ServiceSession, HistoryIsCutToItsBoundsAndAPrunedJobIsAnUnknownJob) {

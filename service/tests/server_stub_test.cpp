@@ -264,12 +264,18 @@ TEST_F(ServerStub, MalformedMessagesAreDroppedAndAMalformedPrintIsAnsweredAborte
        "{\"id\":5,\"result\":[-1,8,0]}\n"},
       {"malformed print without id", R"({"method":"print","params":7})", ""},
       // A path cut at a NUL would name another file than the one sent.
-      {"NUL in the job's file name", R"({"id":6,"method":"print","params":[{},{"filename":"/d/doc.pdf\u0000/../../etc/passwd"}]})",
-       R"({"error":{"code":-32602,"message":"a NUL byte in \"filename\""},"id":6})" "\n"},
-      {"NUL in the printer's folder", R"({"id":7,"method":"print","params":[{"directory":"/tmp\u0000x"},{}]})",
-       R"({"error":{"code":-32602,"message":"a NUL byte in \"directory\""},"id":7})" "\n"},
-      {"NUL in the program to start", R"({"id":8,"method":"print","params":[{"actionParam":"/bin/sh\u0000"},{}]})",
-       R"({"error":{"code":-32602,"message":"a NUL byte in \"actionParam\""},"id":8})" "\n"},
+      {"NUL in the job's file name",
+       R"({"id":6,"method":"print","params":[{},{"filename":"/d/doc.pdf\u0000/../../etc/passwd"}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"filename\""},"id":6})"
+       "\n"},
+      {"NUL in the printer's folder",
+       R"({"id":7,"method":"print","params":[{"directory":"/tmp\u0000x"},{}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"directory\""},"id":7})"
+       "\n"},
+      {"NUL in the program to start",
+       R"({"id":8,"method":"print","params":[{"actionParam":"/bin/sh\u0000"},{}]})",
+       R"({"error":{"code":-32602,"message":"a NUL byte in \"actionParam\""},"id":8})"
+       "\n"},
   };
   set_log_level(log_error);
   for (const auto& c : cases) {
@@ -337,10 +343,12 @@ TEST_F(ConnectingStub, AListenerOfAnotherAccountIsLeftBeforeAnythingIsSentOrRead
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
       return 100;
     }
-    if (::write(pipe_ends[1], &address.sin_port, sizeof address.sin_port) != sizeof address.sin_port) return 100;
+    if (::write(pipe_ends[1], &address.sin_port, sizeof address.sin_port) != sizeof address.sin_port)
+      return 100;
     const int peer = ::accept(listener, nullptr, nullptr);
     const std::string print =
         R"({"id":1,"method":"print","params":[{"action":1,"actionParam":"/usr/bin/touch"},{"filename":"/tmp/x"}]})";
