@@ -1,13 +1,14 @@
 #include <QFontMetrics>
 #include <QPixmap>
 
+#include "ui/controls/bitmap_resource.h"
 #include "ui/lists/list_images.h"
 #include "ui/lists/list_painting_p.h"
 
 namespace quorvane {
 
 image_loader console_images() {
-  return [](const char* name) { return QPixmap(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); };
+  return [](const char* name) { return CGdiPlusBitmapResource(QString::fromLatin1(name)).pixmap(); };
 }
 
 namespace list_painting {

@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "ui/lists/list_painting_p.h"
+#include "ui/main/printer_rows.h"
 
 namespace quorvane {
 
@@ -57,10 +58,11 @@ void printer_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem&
         break;
       }
       case 1: {
-        // Column 2 of the row holds the name as shown; fall back to the record for a model without it.
-        QString name = index.siblingAtColumn(2).data(Qt::DisplayRole).toString();
-        if (name.isEmpty() && !index.siblingAtColumn(2).isValid())
-          name = QString::fromStdString(printer->displayName());
+        // The model gives the name as shown; a model without it gets the record's name less its mark.
+        const QVariant shown = index.data(Qt::DisplayRole);
+        const QString name = shown.isValid()
+                                 ? shown.toString()
+                                 : QString::fromStdString(shown_display_name(printer->displayName()));
         const int left = cell.left() + 4;
         const int right = cell.left() + cell.width();
         draw_line(*painter, sized_font(option.font, name_font_size),

@@ -8,13 +8,13 @@
 #include "model/printer.h"
 #include "ui/lists/list_images.h"
 #include "ui/lists/printer_update.h"
+#include "ui/main/printer_rows.h"
 
 namespace quorvane {
 
 /// The item-data role under which every column of a printer-list row answers a QVariant holding the row's
-/// `smart_ptr<model::printer>`. Column 2's display text is the display name as shown (without the console's
-/// three-byte prefix).
-inline constexpr int printer_record_role = Qt::UserRole + 1;
+/// `smart_ptr<model::printer>`, and Qt::DisplayRole with the display name as shown (without its hidden mark).
+inline constexpr int printer_record_role = printer_list_model::printer_role;
 
 /// The printer carried by `index`'s row; null when the row has none.
 smart_ptr<model::printer> printer_of(const QModelIndex& index);

@@ -1,6 +1,6 @@
 #include "ui/settings/general_edit.h"
 
-#include "ui/settings/display_name.h"
+#include "ui/main/printer_rows.h"
 
 namespace quorvane {
 
@@ -44,9 +44,8 @@ action_icon icon_for_action(int32_t action, const std::string& application) {
 
 general_view view_of(const model::printer& p) {
   general_view view;
-  display_name_parts parts = split_display_name(p.displayName());
-  view.prefix = std::move(parts.prefix);
-  view.name = std::move(parts.shown);
+  view.prefix = display_name_prefix(p.displayName());
+  view.name = p.displayName().substr(view.prefix.size());
   view.location = p.location().narrow();
   view.folder = p.directory().empty() ? default_text : p.directory().narrow();
   const std::string param = p.actionParam().narrow();

@@ -1,6 +1,5 @@
 #include "ui/settings/general_settings.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
@@ -10,6 +9,8 @@
 
 #include <array>
 
+#include "ui/controls/application_dialog.h"
+#include "ui/controls/folder_dialog.h"
 #include "ui/lists/attribute_list.h"
 #include "ui/settings/application_icon.h"
 #include "ui/settings/page_buttons.h"
@@ -75,17 +76,15 @@ QPixmap icon_image(const image_loader& images, const char* name) {
 }
 
 std::optional<std::string> ask_folder(QWidget* parent, const std::string& start) {
-  const QString chosen = QFileDialog::getExistingDirectory(parent, QString(), QString::fromStdString(start));
-  if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  CFolderDialog dialog(parent, QString::fromStdString(start));
+  if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty()) return std::nullopt;
+  return dialog.path().toStdString();
 }
 
 std::optional<std::string> ask_application(QWidget* parent) {
-  QFileDialog dialog(parent, QStringLiteral("Choose Executable"), QStringLiteral("/usr/bin"));
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setFilter(QDir::Files | QDir::Executable | QDir::AllDirs | QDir::NoDotAndDotDot);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first().toStdString();
+  MyFileDialog dialog(parent);
+  if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty()) return std::nullopt;
+  return dialog.path().toStdString();
 }
 
 }  // namespace

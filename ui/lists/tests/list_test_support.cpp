@@ -57,7 +57,7 @@ void fill_printer_model(QStandardItemModel& model, const std::vector<smart_ptr<m
       item->setEditable(false);
       row.append(item);
     }
-    row[2]->setText(QString::fromStdString(p->displayName().substr(3)));
+    for (QStandardItem* item : row) item->setText(QString::fromStdString(p->displayName().substr(3)));
     model.appendRow(row);
   }
 }

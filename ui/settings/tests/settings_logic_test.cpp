@@ -11,7 +11,6 @@
 
 #include "ui/settings/access_list.h"
 #include "ui/settings/application_icon.h"
-#include "ui/settings/display_name.h"
 #include "ui/settings/general_edit.h"
 #include "ui/settings/user_accounts.h"
 
@@ -49,39 +48,6 @@ class temp_folder {
  private:
   std::string path_;
 };
-
-// ---- display names
-
-struct name_case {
-  const char* name;
-  std::string display_name;
-  std::string prefix;
-  std::string shown;
-};
-
-class DisplayNameTest : public ::testing::TestWithParam<name_case> {};
-
-TEST_P(DisplayNameTest, OnlyALeadingPrivateUseCharacterIsHidden) {
-  const display_name_parts parts = split_display_name(GetParam().display_name);
-  EXPECT_EQ(parts.prefix, GetParam().prefix);
-  EXPECT_EQ(parts.shown, GetParam().shown);
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, DisplayNameTest,
-                         ::testing::Values(
-                             // hidden
-                             name_case{"OpenOnMyPc", pc_prefix + "Open On My PC", pc_prefix, "Open On My PC"},
-                             name_case{"SendToDropbox", "\xEE\x81\x89Send", "\xEE\x81\x89", "Send"},
-                             name_case{"LastPrivateUse", "\xEF\xA3\xBFx", "\xEF\xA3\xBF", "x"},
-                             name_case{"PrefixOnly", pc_prefix, pc_prefix, ""},
-                             // shown whole
-                             name_case{"SystemQueue", "Office Laser", "", "Office Laser"},
-                             name_case{"CjkCompatibility", "\xEF\xA4\x80x", "", "\xEF\xA4\x80x"},
-                             name_case{"Short", "ab", "", "ab"}, name_case{"Empty", "", "", ""},
-                             name_case{"Accented", "\xC3\xA9t\xC3\xA9", "", "\xC3\xA9t\xC3\xA9"}),
-                         [](const ::testing::TestParamInfo<name_case>& info) {
-                           return std::string(info.param.name);
-                         });
 
 // ---- what the general page shows
 
