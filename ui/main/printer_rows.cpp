@@ -34,10 +34,14 @@ bool shown_name_less(const std::string& a, const std::string& b) {
   });
 }
 
-printer_list_model::printer_list_model(QObject* parent) : QAbstractListModel(parent) {}
+printer_list_model::printer_list_model(QObject* parent) : QAbstractTableModel(parent) {}
 
 int printer_list_model::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int printer_list_model::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : column_count;
 }
 
 QVariant printer_list_model::data(const QModelIndex& index, int role) const {
@@ -69,7 +73,7 @@ bool printer_list_model::setData(const QModelIndex& index, const QVariant& value
   const bool enabled = value.value<Qt::CheckState>() == Qt::Checked;
   if (enabled == p->enabled()) return true;
   p->setEnabled(enabled);
-  emit dataChanged(index, index, {Qt::CheckStateRole});
+  emit dataChanged(this->index(index.row(), 0), this->index(index.row(), column_count - 1), {Qt::CheckStateRole});
   if (enabled_handler_) enabled_handler_(p);
   return true;
 }
@@ -80,7 +84,7 @@ Qt::ItemFlags printer_list_model::flags(const QModelIndex& index) const {
 }
 
 QHash<int, QByteArray> printer_list_model::roleNames() const {
-  QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+  QHash<int, QByteArray> names = QAbstractTableModel::roleNames();
   names[location_role] = "location";
   names[locked_role] = "locked";
   names[printer_role] = "printer";
@@ -119,8 +123,7 @@ void printer_list_model::set_printer(int row, model::printer_ptr printer) {
   std::string shown = shown_display_name(printer->displayName());
   if (shown != entry.shown) entry.shown = std::move(shown);
   entry.printer = std::move(printer);
-  const QModelIndex at = index(row);
-  emit dataChanged(at, at);
+  emit dataChanged(index(row, 0), index(row, column_count - 1));
 }
 
 void printer_list_model::remove_row(int row) {

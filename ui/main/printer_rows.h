@@ -1,7 +1,7 @@
 // The rows of the console's printer list: one per printer the service reported, in the list's sort order.
 #pragma once
 
-#include <QAbstractListModel>
+#include <QAbstractTableModel>
 #include <QMetaType>
 
 #include <functional>
@@ -24,26 +24,30 @@ std::string shown_display_name(const std::string& display_name);
 bool shown_name_less(const std::string& a, const std::string& b);
 
 /// The printer list's rows as an item model. Each row holds the printer record the service last sent for it
-/// (not the stored record) and the shown name. The views draw from these roles:
-///   Qt::DisplayRole     QString   the shown display name
+/// (not the stored record) and the shown name. A row has three columns (check image, the two lines of text,
+/// lock image: a list view shows column 0) and every column answers every role:
+///   printer_role        model::printer_ptr  the row's printer record (Qt::UserRole + 1)
+///   Qt::DisplayRole     QString   the shown display name (the display name without its hidden mark)
 ///   Qt::CheckStateRole  Qt::CheckState  Checked when the printer is enabled
 ///   location_role       QString   the printer's location
 ///   locked_role         bool      true when the printer has an access list
-///   printer_role        model::printer_ptr  the row's printer record
 ///   uuid_role           QString   the printer's uuid
 /// Setting Qt::CheckStateRole switches the printer on or off and reports it to the enabled handler (which
 /// sends it to the service); setting it to the state it already has does nothing.
-class printer_list_model final : public QAbstractListModel {
+class printer_list_model final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
   /// The roles above Qt's own.
   enum role : int {
-    location_role = Qt::UserRole + 1,
+    printer_role = Qt::UserRole + 1,
+    location_role,
     locked_role,
-    printer_role,
     uuid_role,
   };
+
+  /// The number of columns of every row.
+  static constexpr int column_count = 3;
 
   /// Called with the printer whose enabled state the user changed through the check state.
   using enabled_handler = std::function<void(model::printer_ptr printer)>;
@@ -53,6 +57,8 @@ class printer_list_model final : public QAbstractListModel {
 
   /// The number of rows (0 for any valid parent: the list is flat).
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  /// Three (0 for any valid parent).
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   /// The value of `role` for the row of `index`; invalid for a row out of range or an unknown role.
   QVariant data(const QModelIndex& index, int role) const override;
   /// Qt::CheckStateRole only: switches the row's printer on or off. False for other roles and bad indexes.

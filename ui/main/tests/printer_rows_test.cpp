@@ -80,21 +80,26 @@ TEST(PrinterRows, SortIsByUnsignedBytesAndEqualNamesKeepTheirOrder) {
 
 TEST(PrinterRows, RowsCarryWhatTheListDraws) {
   printer_list_model rows;
-  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Warning);
+  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
   model::printer_ptr p = printer_named("\xEE\x80\x8COffice", "u-1");
   p->setLocation(u"Room 4");
   p->setEnabled(false);
   rows.insert_printer(p);
-  const QModelIndex at = rows.index(0);
+  const QModelIndex at = rows.index(0, 0);
   EXPECT_EQ(at.data(Qt::DisplayRole).toString(), "Office");
   EXPECT_EQ(at.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
   EXPECT_EQ(at.data(printer_list_model::location_role).toString(), "Room 4");
   EXPECT_FALSE(at.data(printer_list_model::locked_role).toBool());
   EXPECT_EQ(at.data(printer_list_model::printer_role).value<model::printer_ptr>().get(), p.get());
   EXPECT_EQ(at.data(printer_list_model::uuid_role).toString(), "u-1");
+  // Every column answers every role: a three-column view draws the check, the texts and the lock from them.
+  EXPECT_EQ(rows.columnCount(), 3);
+  const QModelIndex lock_column = rows.index(0, 2);
+  EXPECT_EQ(lock_column.data(Qt::UserRole + 1).value<model::printer_ptr>().get(), p.get());
+  EXPECT_EQ(lock_column.data(Qt::DisplayRole).toString(), "Office");
   p->setAcl({"ann"});
   EXPECT_TRUE(at.data(printer_list_model::locked_role).toBool());
-  EXPECT_FALSE(rows.index(1).data(Qt::DisplayRole).isValid());
+  EXPECT_FALSE(rows.index(1, 0).data(Qt::DisplayRole).isValid());
 }
 
 TEST(PrinterRows, TickingTheCheckBoxSwitchesThePrinterAndReportsItOnce) {
@@ -105,28 +110,28 @@ TEST(PrinterRows, TickingTheCheckBoxSwitchesThePrinterAndReportsItOnce) {
   rows.insert_printer(p);
   QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
 
-  EXPECT_TRUE(rows.setData(rows.index(0), Qt::Unchecked, Qt::CheckStateRole));
+  EXPECT_TRUE(rows.setData(rows.index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
   EXPECT_FALSE(p->enabled());
   ASSERT_EQ(reported.size(), 1u);
   EXPECT_EQ(reported[0].get(), p.get());
   EXPECT_EQ(changed.count(), 1);
 
   // The state the printer already has: nothing to send.
-  EXPECT_TRUE(rows.setData(rows.index(0), Qt::Unchecked, Qt::CheckStateRole));
+  EXPECT_TRUE(rows.setData(rows.index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
   EXPECT_EQ(reported.size(), 1u);
-  EXPECT_FALSE(rows.setData(rows.index(0), "x", Qt::DisplayRole));
+  EXPECT_FALSE(rows.setData(rows.index(0, 0), "x", Qt::DisplayRole));
 }
 
 TEST(PrinterRows, ReplacingARowsPrinterNeitherSortsNorMovesTheSelection) {
   printer_list_model rows;
-  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Warning);
+  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
   rows.insert_printer(printer_named("A", "a"));
   rows.insert_printer(printer_named("B", "b"));
   rows.set_printer(0, printer_named("C", "a"));
   EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"C", "B"}));
   EXPECT_EQ(rows.find_row("a"), 0);
   // Sorting reports where a followed row went; a persistent index (a view's selection) follows too.
-  QPersistentModelIndex selection(rows.index(0));
+  QPersistentModelIndex selection(rows.index(0, 0));
   EXPECT_EQ(rows.sort(0), 1);
   EXPECT_EQ(selection.row(), 1);
   EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"B", "C"}));
