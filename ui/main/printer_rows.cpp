@@ -73,7 +73,8 @@ bool printer_list_model::setData(const QModelIndex& index, const QVariant& value
   const bool enabled = value.value<Qt::CheckState>() == Qt::Checked;
   if (enabled == p->enabled()) return true;
   p->setEnabled(enabled);
-  emit dataChanged(this->index(index.row(), 0), this->index(index.row(), column_count - 1), {Qt::CheckStateRole});
+  emit dataChanged(this->index(index.row(), 0), this->index(index.row(), column_count - 1),
+                   {Qt::CheckStateRole});
   if (enabled_handler_) enabled_handler_(p);
   return true;
 }

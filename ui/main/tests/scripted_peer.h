@@ -66,6 +66,27 @@ class scripted_peer {
     if (!extra.isNull()) response["result"].append(extra);
     send(response);
   }
+  /// Plays the service's side of a session start: answers "authenticate", "saveAttributes", "attributes"
+  /// (with `attributes`) and "observe" with status 0 as they arrive. False when one did not arrive in time.
+  bool answer_session_start(const Json::Value& attributes = Json::Value(Json::objectValue)) {
+    const size_t first = messages_.size();
+    if (!wait_for_messages(first + 1)) return false;
+    answer(messages_[first]["id"], 0);
+    if (!wait_for_messages(first + 3)) return false;
+    answer(messages_[first + 1]["id"], 0);
+    answer(messages_[first + 2]["id"], 0, attributes);
+    if (!wait_for_messages(first + 4)) return false;
+    answer(messages_[first + 3]["id"], 0);
+    return true;
+  }
+  /// Sends "printersWereUpdated" with `printers` (an array of printer objects).
+  void send_printers_updated(const Json::Value& printers) {
+    Json::Value notification(Json::objectValue);
+    notification["jsonrpc"] = "2.0";
+    notification["method"] = "printersWereUpdated";
+    notification["params"].append(printers);
+    send(notification);
+  }
   /// Closes the newest connection.
   void drop() {
     if (socket_) socket_->abort();

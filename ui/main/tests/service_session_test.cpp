@@ -34,14 +34,7 @@ class ServiceSession : public ::testing::Test {
 
   // Plays the service's side of a session start up to the connected view.
   void answer_session_start(const Json::Value& attributes) {
-    ASSERT_TRUE(peer.wait_for_messages(1));
-    const size_t first = peer.messages().size() - 1;
-    peer.answer(peer.messages()[first]["id"], 0);
-    ASSERT_TRUE(peer.wait_for_messages(first + 3));
-    peer.answer(peer.messages()[first + 1]["id"], 0);
-    peer.answer(peer.messages()[first + 2]["id"], 0, attributes);
-    ASSERT_TRUE(peer.wait_for_messages(first + 4));
-    peer.answer(peer.messages()[first + 3]["id"], 0);
+    ASSERT_TRUE(peer.answer_session_start(attributes));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 3000));
   }
 
@@ -206,8 +199,14 @@ TEST_F(ServiceSession, RequestsOfAnEarlierConnectionDoNothingOnTheNextOne) {
   QTest::qWait(200);
   ASSERT_EQ(peer.messages().size(), 4u);
   EXPECT_EQ(peer.messages()[3]["method"].asString(), "authenticate");
-  answer_session_start(Json::Value(Json::objectValue));
-  EXPECT_FALSE(session->connecting());
+  peer.answer(peer.messages()[3]["id"], 0);
+  ASSERT_TRUE(peer.wait_for_messages(6));
+  peer.answer(peer.messages()[4]["id"], 0);
+  peer.answer(peer.messages()[5]["id"], 0, Json::Value(Json::objectValue));
+  ASSERT_TRUE(peer.wait_for_messages(7));
+  EXPECT_EQ(peer.messages()[6]["method"].asString(), "observe");
+  peer.answer(peer.messages()[6]["id"], 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 3000));
 }
 
 TEST(ServiceSessionPort, TheEnvironmentOverridesPort6631) {

@@ -1,0 +1,342 @@
+#include "ui/main/quorvane_dlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLayout>
+#include <QListView>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "ui/layout/dialog_units.h"
+#include "ui/main/main_window_layout.h"
+#include "ui/main/summary_pages.h"
+
+namespace quorvane {
+namespace {
+
+// The menu bar: menus with their items in order; command 0 is a separator.
+struct menu_item {
+  const char* text;
+  int command;
+};
+
+struct menu_entry {
+  const char* title;
+  std::initializer_list<menu_item> items;
+};
+
+const menu_entry menu_bar[] = {
+    {"File",
+     {{"Check For Updates...", command_check_updates},
+      {nullptr, 0},
+      {"Preferences...", command_preferences},
+      {nullptr, 0},
+      {"Exit", command_exit}}},
+    {"Help", {{"Contents", command_help}, {nullptr, 0}, {"About Quorvane...", command_about}}},
+};
+
+// The connecting view's white panel with its one-pixel black border.
+QWidget* make_background(QWidget* parent) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameShape(QFrame::Box);
+  panel->setFrameShadow(QFrame::Plain);
+  panel->setLineWidth(1);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  panel->setPalette(palette);
+  panel->setAutoFillBackground(true);
+  return panel;
+}
+
+QLabel* make_summary_label(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setMargin(10);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return label;
+}
+
+}  // namespace
+
+CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
+    : QMainWindow(parent),
+      controller_(
+          rows_, nullptr, [this](model::printer_ptr p) { session_.updatePrinter(std::move(p)); },
+          [this](model::printer_ptr p) { session_.removePrinter(std::move(p)); }),
+      session_(controller_, port),
+      tray_available_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+  setWindowTitle(QStringLiteral("Quorvane"));
+  setWindowIcon(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
+  // A close box and a system menu, no minimise or maximise box.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+
+  const dialog_units units = dialog_units::from_dialog_font();
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("client"));
+  client_->setFixedSize(units.size(main_window_width_du, main_window_height_du));
+  layout_ = dialog_layout::build(client_, main_window_controls(), units,
+                                 [this](const dialog_control& row, QWidget* parent) -> QWidget* {
+                                   if (row.id == control_printer_list) return make_printer_list(parent);
+                                   if (row.id == control_background) return make_background(parent);
+                                   return nullptr;
+                                 });
+  list_view_ = layout_.find<QAbstractItemView>(control_printer_list);
+  follow_selection();
+
+  // The page holder takes the placeholder frame's place.
+  page_holder_ = new QTabWidget(client_);
+  page_holder_->setObjectName(QStringLiteral("pageHolder"));
+  page_holder_->setGeometry(control(control_page_placeholder)->geometry());
+  QLabel* general = make_summary_label(page_holder_);
+  QLabel* security = make_summary_label(page_holder_);
+  page_holder_->addTab(general, QStringLiteral("General"));
+  page_holder_->addTab(security, QStringLiteral("Security"));
+  summary_ = std::make_unique<summary_pages>(general, security,
+                                             [this](model::printer_ptr p) { updatePrinter(std::move(p)); });
+  controller_.set_pages(summary_.get());
+  // The summary's security tab has no user list to add to or remove from.
+  controller_.set_button_enabled(button_add_user, false);
+  controller_.set_button_enabled(button_remove_user, false);
+  // The connecting view's controls lie above the list and the pages.
+  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
+    control(id)->raise();
+  }
+
+  controller_.on_selection_changed([this](int row) { select_in_view(row); });
+  controller_.on_button_changed([this](console_button id, button_state state) {
+    if (QPushButton* b = button(id)) {
+      b->setVisible(state.visible);
+      b->setEnabled(state.enabled);
+    }
+  });
+  controller_.on_activate_page([this](settings_page page) { page_holder_->setCurrentIndex(int(page)); });
+  connect(page_holder_, &QTabWidget::currentChanged, this, [this](int index) {
+    controller_.page_activated(index == 1 ? settings_page::security : settings_page::general);
+  });
+  for (console_button id : console_buttons) {
+    QPushButton* b = button(id);
+    const button_state state = controller_.button(id);
+    b->setVisible(state.visible);
+    b->setEnabled(state.enabled);
+  }
+  connect(button(button_add_printer), &QPushButton::clicked, this, [this] { controller_.add_printer(); });
+  connect(button(button_remove_printer), &QPushButton::clicked, this,
+          [this] { controller_.remove_printer(); });
+  connect(button(button_edit), &QPushButton::clicked, this, [this] { controller_.edit(); });
+  connect(button(button_save), &QPushButton::clicked, this, [this] { controller_.save(); });
+  connect(button(button_cancel), &QPushButton::clicked, this, [this] { controller_.cancel(); });
+
+  session_.on_view_changed([this](bool connected) { apply_view(connected); });
+  setCentralWidget(client_);
+  build_menus();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  apply_view(false);
+}
+
+CQuorvaneDlg::~CQuorvaneDlg() {
+  controller_.set_pages(nullptr);
+}
+
+QWidget* CQuorvaneDlg::make_printer_list(QWidget* parent) {
+  auto* view = new QListView(parent);
+  view->setUniformItemSizes(true);
+  view->setModel(&rows_);
+  return view;
+}
+
+void CQuorvaneDlg::install_printer_list(QAbstractItemView* view) {
+  QAbstractItemView* old = list_view_;
+  view->setParent(client_);
+  view->setGeometry(old->geometry());
+  view->setObjectName(QStringLiteral("printerList"));
+  view->setProperty("ctrlId", int(control_printer_list));
+  view->setModel(&rows_);
+  view->setVisible(old->isVisible());
+  view->stackUnder(old);
+  list_view_ = view;
+  delete old;
+  follow_selection();
+  select_in_view(controller_.selected_row());
+}
+
+void CQuorvaneDlg::follow_selection() {
+  list_view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  connect(list_view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (syncing_selection_) return;
+    const QModelIndexList selected = list_view_->selectionModel()->selectedRows();
+    controller_.select(selected.isEmpty() ? -1 : selected.first().row());
+  });
+}
+
+void CQuorvaneDlg::select_in_view(int row) {
+  if (!list_view_) return;
+  syncing_selection_ = true;
+  QItemSelectionModel* selection = list_view_->selectionModel();
+  if (row < 0) {
+    selection->clear();
+  } else {
+    selection->setCurrentIndex(rows_.index(row, 0),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  syncing_selection_ = false;
+}
+
+void CQuorvaneDlg::install_pages(QWidget* general, QWidget* security, printer_pages* behaviour) {
+  controller_.set_pages(behaviour);
+  QSignalBlocker quiet(page_holder_);
+  while (page_holder_->count() > 0) {
+    QWidget* page = page_holder_->widget(0);
+    page_holder_->removeTab(0);
+    delete page;
+  }
+  summary_.reset();
+  page_holder_->addTab(general, QStringLiteral("General"));
+  page_holder_->addTab(security, QStringLiteral("Security"));
+  page_holder_->setCurrentIndex(int(controller_.current_page()));
+  controller_.set_button_enabled(button_add_user, true);
+  controller_.set_button_enabled(button_remove_user, true);
+  if (behaviour) behaviour->show_printer(controller_.selected_printer());
+}
+
+QWidget* CQuorvaneDlg::control(int id) const {
+  // The list view may have been replaced since the table was built.
+  return id == control_printer_list ? list_view_ : layout_.control(id);
+}
+
+QPushButton* CQuorvaneDlg::button(console_button id) const {
+  return layout_.find<QPushButton>(id);
+}
+
+void CQuorvaneDlg::updatePrinter(model::printer_ptr printer, server::status_callback done) {
+  session_.updatePrinter(std::move(printer), std::move(done));
+}
+
+void CQuorvaneDlg::saveAttributes(const Json::Value& attributes, server::status_callback done) {
+  session_.saveAttributes(attributes, std::move(done));
+}
+
+void CQuorvaneDlg::build_menus() {
+  for (const menu_entry& entry : menu_bar) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(entry.title));
+    for (const menu_item& item : entry.items) {
+      if (!item.text) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(QString::fromUtf8(item.text));
+      action->setObjectName(QStringLiteral("command%1").arg(item.command));
+      action->setProperty("command", item.command);
+      // A command nobody handles yet is shown disabled rather than doing nothing.
+      action->setEnabled(false);
+      const int command = item.command;
+      connect(action, &QAction::triggered, this, [this, command] {
+        auto handler = handlers_.find(command);
+        if (handler != handlers_.end() && handler->second) handler->second();
+      });
+      actions_[item.command] = action;
+    }
+  }
+}
+
+QAction* CQuorvaneDlg::command_action(int command) const {
+  auto found = actions_.find(command);
+  return found == actions_.end() ? nullptr : found->second;
+}
+
+void CQuorvaneDlg::set_command_handler(int command, std::function<void()> handler) {
+  const bool enabled = bool(handler);
+  handlers_[command] = std::move(handler);
+  if (QAction* action = command_action(command)) action->setEnabled(enabled);
+}
+
+void CQuorvaneDlg::preferences() {
+  auto handler = handlers_.find(command_preferences);
+  if (handler != handlers_.end() && handler->second) handler->second();
+}
+
+void CQuorvaneDlg::apply_view(bool connected) {
+  connecting_view_ = !connected;
+  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
+    control(id)->setVisible(!connected);
+  }
+  control(control_page_placeholder)->setVisible(false);
+  list_view_->setVisible(connected);
+  page_holder_->setVisible(connected);
+  auto* progress = layout_.find<QProgressBar>(control_progress);
+  // A range of 0..0 animates the busy indicator; any other range stops it.
+  progress->setRange(0, connected ? 1 : 0);
+  if (!connected) progress->raise();
+}
+
+bool CQuorvaneDlg::tray_available() const {
+  return tray_available_ && tray_available_();
+}
+
+void CQuorvaneDlg::start(bool start_minimized) {
+  session_.start();
+  if (!start_minimized) {
+    show_allowed_ = true;
+    show();
+  } else if (tray_available()) {
+    // Only the notification icon is shown; it brings the window back.
+    show_allowed_ = false;
+  } else {
+    // Without a notification area a hidden window could never come back.
+    show_allowed_ = true;
+    showMinimized();
+  }
+}
+
+void CQuorvaneDlg::setVisible(bool visible) {
+  if (visible && !show_allowed_) return;
+  QMainWindow::setVisible(visible);
+}
+
+void CQuorvaneDlg::show_from_tray() {
+  show_allowed_ = true;
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+void CQuorvaneDlg::hide_to_tray() {
+  if (tray_available()) {
+    show_allowed_ = false;
+    hide();
+  } else {
+    showMinimized();
+  }
+}
+
+void CQuorvaneDlg::closeEvent(QCloseEvent* event) {
+  if (closing_allowed_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  hide_to_tray();
+}
+
+void CQuorvaneDlg::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_available()) {
+    // Hiding from inside the state change confuses some window managers; it is done right after.
+    QTimer::singleShot(0, this, [this] {
+      if (isMinimized()) hide_to_tray();
+    });
+  }
+}
+
+}  // namespace quorvane

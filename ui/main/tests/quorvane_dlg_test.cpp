@@ -1,0 +1,238 @@
+#include "ui/main/quorvane_dlg.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTest>
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "database/object.h"
+#include "ui/layout/dialog_units.h"
+#include "ui/main/main_window_layout.h"
+#include "ui/main/tests/console_test_env.h"
+#include "ui/main/tests/scripted_peer.h"
+#include "ui/qt_runloop.h"
+
+namespace quorvane {
+namespace {
+
+Json::Value printer_json(const std::string& uuid, const std::string& display_name,
+                         bool auto_created = false) {
+  Json::Value p(Json::objectValue);
+  p["uuid"] = uuid;
+  p["displayName"] = display_name;
+  p["location"] = "Room 1";
+  p["autoCreated"] = auto_created;
+  return p;
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  MainWindow() {
+    QSettings("Tessaly Software", "Quorvane").setValue("Preferences/SetupPrinters", 0);
+    set_main_runloop(&loop);
+    window = std::make_unique<CQuorvaneDlg>(peer.port());
+  }
+  ~MainWindow() override {
+    window.reset();
+    set_main_runloop(nullptr);
+  }
+
+  void connect_with(const Json::Value& printers) {
+    window->start(false);
+    ASSERT_TRUE(peer.answer_session_start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, 3000));
+    if (!printers.empty()) {
+      peer.send_printers_updated(printers);
+      ASSERT_TRUE(
+          QTest::qWaitFor([&] { return window->printer_model().rowCount() == int(printers.size()); }, 3000));
+    }
+  }
+  bool shown(int id) const { return window->control(id)->isVisibleTo(window.get()); }
+  std::set<int> shown_buttons() const {
+    std::set<int> ids;
+    for (console_button b : console_buttons) {
+      if (shown(b)) ids.insert(b);
+    }
+    return ids;
+  }
+  void click(console_button b) { QTest::mouseClick(window->button(b), Qt::LeftButton); }
+
+  testing::console_test_env env;
+  qt_runloop loop;
+  testing::scripted_peer peer;
+  std::unique_ptr<CQuorvaneDlg> window;
+};
+
+TEST_F(MainWindow, EveryControlSitsWhereItsTableRowSays) {
+  const dialog_units units = dialog_units::from_dialog_font();
+  ASSERT_EQ(units.cx(), 6) << "the dialog font (DejaVu Sans Condensed) is missing";
+  ASSERT_EQ(units.cy(), 13);
+  EXPECT_EQ(window->centralWidget()->size(), QSize(878, 569));
+  for (const dialog_control& row : main_window_controls()) {
+    QWidget* w = window->control(row.id);
+    ASSERT_TRUE(w) << row.name;
+    EXPECT_EQ(w->geometry(), units.rect(row.x, row.y, row.w, row.h)) << row.name;
+    EXPECT_EQ(w->property("ctrlId").toInt(), row.id) << row.name;
+  }
+  EXPECT_EQ(window->control(control_printer_list)->geometry(), QRect(5, 5, 287, 530));
+  EXPECT_EQ(window->button(button_add_printer)->geometry(), QRect(5, 541, 33, 23));
+  EXPECT_EQ(window->page_holder()->geometry(), window->control(control_page_placeholder)->geometry());
+  EXPECT_EQ(window->page_holder()->tabText(0), "General");
+  EXPECT_EQ(window->page_holder()->tabText(1), "Security");
+  EXPECT_EQ(window->windowTitle(), "Quorvane");
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls) {
+  window->start(false);
+  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
+    EXPECT_TRUE(shown(id)) << id;
+  }
+  EXPECT_FALSE(shown(control_printer_list));
+  EXPECT_FALSE(shown(control_page_placeholder));
+  EXPECT_FALSE(window->page_holder()->isVisibleTo(window.get()));
+  EXPECT_TRUE(shown_buttons().empty());
+  auto* progress = static_cast<QProgressBar*>(window->control(control_progress));
+  EXPECT_EQ(progress->maximum(), 0) << "the marquee runs";
+  EXPECT_EQ(static_cast<QLabel*>(window->control(control_connecting_text))->text(),
+            "Connecting to Quorvane Service...");
+  EXPECT_FALSE(static_cast<QLabel*>(window->control(control_connecting_picture))->pixmap().isNull());
+
+  ASSERT_TRUE(peer.answer_session_start());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, 3000));
+  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
+    EXPECT_FALSE(shown(id)) << id;
+  }
+  EXPECT_TRUE(shown(control_printer_list));
+  EXPECT_FALSE(shown(control_page_placeholder));
+  EXPECT_TRUE(window->page_holder()->isVisibleTo(window.get()));
+  EXPECT_EQ(window->page_holder()->currentIndex(), 0);
+  EXPECT_EQ(shown_buttons(), (std::set<int>{button_add_printer, button_remove_printer, button_edit}));
+  EXPECT_NE(progress->maximum(), 0) << "the marquee stopped";
+
+  window->page_holder()->setCurrentIndex(1);
+  EXPECT_EQ(shown_buttons(),
+            (std::set<int>{button_add_printer, button_remove_printer, button_add_user, button_remove_user}));
+  window->page_holder()->setCurrentIndex(0);
+
+  peer.drop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, 3000));
+  EXPECT_TRUE(shown(control_background));
+  EXPECT_TRUE(shown_buttons().empty());
+}
+
+TEST_F(MainWindow, ClickingARowShowsItsPrinterAndMinusFollowsAutoCreated) {
+  Json::Value printers(Json::arrayValue);
+  printers.append(printer_json("u-b", "Beta", /*auto_created=*/true));
+  printers.append(printer_json("u-a",
+                               "\xEE\x80\x8C"
+                               "Alpha"));
+  connect_with(printers);
+  auto* view = static_cast<QListView*>(window->printer_list_view());
+  EXPECT_EQ(view->model()->index(0, 0).data().toString(), "Alpha");
+  EXPECT_EQ(view->selectionModel()->selectedRows().value(0).row(), 0) << "row 0 is selected after the update";
+  EXPECT_TRUE(window->button(button_remove_printer)->isEnabled());
+
+  const QRect second = view->visualRect(view->model()->index(1, 0));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
+  EXPECT_EQ(window->controller().selected_row(), 1);
+  EXPECT_FALSE(window->button(button_remove_printer)->isEnabled()) << "the service made this printer";
+  auto* general = static_cast<QLabel*>(window->page_holder()->widget(0));
+  EXPECT_TRUE(general->text().startsWith("Name: Beta\nLocation: Room 1")) << general->text().toStdString();
+}
+
+TEST_F(MainWindow, PlusThenCancelLeavesNothingAndPlusThenSaveStoresAndSends) {
+  connect_with(Json::Value(Json::arrayValue));
+  click(button_add_printer);
+  EXPECT_EQ(window->printer_model().rowCount(), 1);
+  EXPECT_EQ(shown_buttons(),
+            (std::set<int>{button_add_printer, button_remove_printer, button_save, button_cancel}));
+  auto* view = window->printer_list_view();
+  EXPECT_EQ(view->selectionModel()->selectedRows().value(0).row(), 0) << "the new printer is selected";
+  click(button_cancel);
+  EXPECT_EQ(window->printer_model().rowCount(), 0);
+  EXPECT_EQ(shown_buttons(), (std::set<int>{button_add_printer, button_remove_printer, button_edit}));
+  EXPECT_EQ(testing::stored_printer_count(), 0);
+
+  click(button_add_printer);
+  const std::string uuid = window->controller().pending_printer_uuid();
+  const size_t before = peer.messages().size();
+  click(button_save);
+  EXPECT_EQ(testing::stored_printer_count(), 1);
+  ASSERT_TRUE(peer.wait_for_messages(before + 1));
+  EXPECT_EQ(peer.messages()[before]["method"].asString(), "updatePrinter");
+  EXPECT_EQ(peer.messages()[before]["params"][0]["uuid"].asString(), uuid);
+  EXPECT_EQ(shown_buttons(), (std::set<int>{button_add_printer, button_remove_printer, button_edit}));
+}
+
+TEST_F(MainWindow, MenuCommandsAreDisabledUntilHandledAndRunTheirHandler) {
+  QAction* preferences = window->command_action(command_preferences);
+  ASSERT_TRUE(preferences);
+  EXPECT_EQ(preferences->text(), "Preferences...");
+  EXPECT_FALSE(preferences->isEnabled());
+  int runs = 0;
+  window->set_command_handler(command_preferences, [&] { ++runs; });
+  EXPECT_TRUE(preferences->isEnabled());
+  preferences->trigger();
+  window->preferences();
+  EXPECT_EQ(runs, 2);
+  for (int command : {command_check_updates, command_exit, command_help, command_about}) {
+    EXPECT_TRUE(window->command_action(command)) << command;
+  }
+  EXPECT_FALSE(window->command_action(command_open)) << "the tray menu's command is not in the menu bar";
+}
+
+struct hiding_case {
+  const char* name;
+  bool tray;
+  bool start_minimized;
+  bool visible_at_start;
+  bool minimized_at_start;
+};
+
+TEST_F(MainWindow, HidingAndShowingFollowTheNotificationArea) {
+  const hiding_case cases[] = {
+      {"tray, normal start", true, false, true, false},
+      {"tray, StartMinimized: only the icon", true, true, false, false},
+      {"no tray, normal start", false, false, true, false},
+      {"no tray, StartMinimized: minimised, never hidden", false, true, true, true},
+  };
+  for (const hiding_case& c : cases) {
+    window = std::make_unique<CQuorvaneDlg>(peer.port());
+    bool tray = c.tray;
+    window->set_tray_available_check([&] { return tray; });
+    window->start(c.start_minimized);
+    EXPECT_EQ(window->isVisible(), c.visible_at_start) << c.name;
+    EXPECT_EQ(window->isMinimized(), c.minimized_at_start) << c.name;
+    window->show_from_tray();
+    EXPECT_TRUE(window->isVisible()) << c.name;
+    EXPECT_FALSE(window->isMinimized()) << c.name;
+
+    window->close();
+    if (c.tray) {
+      EXPECT_FALSE(window->isVisible()) << c.name << ": Close hides";
+      window->show();
+      EXPECT_FALSE(window->isVisible()) << c.name << ": showing is suppressed while hidden to the tray";
+      window->show_from_tray();
+      EXPECT_TRUE(window->isVisible()) << c.name;
+    } else {
+      EXPECT_TRUE(window->isVisible()) << c.name << ": Close minimises instead";
+      EXPECT_TRUE(window->isMinimized()) << c.name;
+    }
+  }
+  window->allow_close();
+  EXPECT_TRUE(window->close());
+}
+
+}  // namespace
+}  // namespace quorvane
