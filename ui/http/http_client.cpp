@@ -1,5 +1,6 @@
 #include "ui/http/http_client.h"
 
+#include <QApplication>
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QNetworkReply>
@@ -11,6 +12,7 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "ui/controls/proxy_login.h"
 
 namespace quorvane {
 
@@ -34,7 +36,9 @@ QString proxy_address(const network::proxy& proxy) {
 
 }  // namespace
 
-http_client::http_client(QObject* parent) : QObject(parent) {
+http_client::http_client(QObject* parent)
+    : QObject(parent),
+      ask_([](network::proxy& proxy) { return ask_proxy_credentials(proxy, QApplication::activeWindow()); }) {
   network_.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
   // The credentials travel in the QNetworkProxy of each request. Leaving the authenticator empty here makes
   // a refused attempt end with ProxyAuthenticationRequiredError, which `finished` turns into a prompt outside

@@ -45,7 +45,8 @@ class http_client : public QObject {
   /// Receives the outcome of one request.
   using completion = std::function<void(const http_result& result)>;
 
-  /// A client without a proxy and without a credentials callback (a 407 then fails the request).
+  /// A client without a proxy whose credentials callback shows the "HTTP Proxy Login" dialog
+  /// (`ask_proxy_credentials`) over the active window.
   explicit http_client(QObject* parent = nullptr);
   /// Aborts the requests in flight; their callbacks are not called.
   ~http_client() override;
@@ -55,7 +56,7 @@ class http_client : public QObject {
   /// The proxy record in use; may be null.
   const smart_ptr<network::proxy>& proxy() const { return proxy_; }
 
-  /// Replaces the credentials callback (a test's stand-in for the dialog).
+  /// Replaces the credentials callback (a test's stand-in for the dialog); an empty one fails every 407.
   void set_credentials_callback(credentials_callback ask);
 
   /// Sends a GET request for `url`; `done` is called once with the outcome.

@@ -1,10 +1,14 @@
 #include "ui/app/update_check.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <optional>
 
@@ -13,6 +17,7 @@
 #include "database/object.h"
 #include "ui/app/tests/appcast_samples.h"
 #include "ui/app/update_dialog.h"
+#include "ui/controls/proxy_login.h"
 #include "ui/http/http_client.h"
 #include "ui/http/tests/http_test_support.h"
 #include "ui/http/tests/local_http.h"
@@ -273,6 +278,81 @@ TEST_F(UpdateCheckBehindProxy, CancelGivesAPlainFailure) {
   EXPECT_EQ(prompts_, 1);
   EXPECT_EQ(proxy_.forwarded(), 0);
   EXPECT_TRUE(server_.requests().isEmpty());
+}
+
+// Answers each "HTTP Proxy Login" dialog that comes up, as a user would: types `user` and `password` and
+// clicks "Connect", or clicks "Cancel" when `user` is empty. Counts the dialogs and keeps the last prompt.
+class login_dialog_user : public QObject {
+ public:
+  login_dialog_user(QString user, QString password) : user_(std::move(user)), password_(std::move(password)) {
+    connect(&poll_, &QTimer::timeout, this, [this] { answer(); });
+    poll_.start(20);
+  }
+
+  int dialogs() const { return dialogs_; }
+  const QString& prompt() const { return prompt_; }
+
+ private:
+  void answer() {
+    auto* dialog = qobject_cast<CProxyLogin*>(QApplication::activeModalWidget());
+    if (!dialog || dialog == answered_) return;
+    answered_ = dialog;
+    ++dialogs_;
+    prompt_ = dialog->controls().find<QLabel>(CProxyLogin::id_prompt)->text();
+    if (user_.isEmpty()) {
+      QTest::mouseClick(dialog->controls().find<QPushButton>(CProxyLogin::id_cancel), Qt::LeftButton);
+      return;
+    }
+    QTest::keyClicks(dialog->controls().find<QLineEdit>(CProxyLogin::id_user), user_);
+    QTest::keyClicks(dialog->controls().find<QLineEdit>(CProxyLogin::id_password), password_);
+    QTest::mouseClick(dialog->controls().find<QPushButton>(CProxyLogin::id_connect), Qt::LeftButton);
+  }
+
+  QString user_, password_;
+  QTimer poll_;
+  QPointer<CProxyLogin> answered_;
+  int dialogs_ = 0;
+  QString prompt_;
+};
+
+TEST_F(UpdateCheckBehindProxy, LoginDialogAppearsOnceAndConnectStoresTheCredentials) {
+  login_dialog_user user("alice", "s3cret");
+  CUpdateDialog window(client_);
+  window.show();
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  EXPECT_EQ(int(window.outcome().result), int(kind::available)) << window.outcome().message.toStdString();
+  EXPECT_EQ(user.dialogs(), 1);
+  EXPECT_EQ(user.prompt(),
+            QStringLiteral("The proxy server at 127.0.0.1:%1 requires a username and password.")
+                .arg(proxy_.port()));
+  smart_ptr<network::proxy> stored =
+      database::open_cursor<network::proxy>("uri", network::vendor_endpoint).current();
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->user().narrow(), "alice");
+  EXPECT_EQ(stored->password().narrow(), "s3cret");
+
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  EXPECT_EQ(int(window.outcome().result), int(kind::available)) << window.outcome().message.toStdString();
+  EXPECT_EQ(user.dialogs(), 1) << "the next check does not ask again";
+  EXPECT_EQ(proxy_.forwarded(), 2);
+}
+
+TEST_F(UpdateCheckBehindProxy, LoginDialogCancelledShowsAPlainFailure) {
+  login_dialog_user user("", "");
+  CUpdateDialog window(client_);
+  window.show();
+  window.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  EXPECT_EQ(user.dialogs(), 1);
+  EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(),
+            "Unable to check for updates.");
+  EXPECT_TRUE(window.controls()
+                  .find<QLabel>(CUpdateDialog::id_detail)
+                  ->text()
+                  .contains("requires a username and password, and none was given."));
+  EXPECT_EQ(proxy_.forwarded(), 0);
 }
 
 }  // namespace
