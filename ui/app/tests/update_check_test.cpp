@@ -111,6 +111,13 @@ class UpdateCheck : public testing_support::console_home {
     return got.value_or(update_outcome::failure("no outcome"));
   }
 
+  // Shows `window`, runs a check in it and waits for its end; false when it did not end.
+  static bool check_in(CUpdateDialog& window) {
+    window.show();
+    window.start();
+    return QTest::qWaitFor([&] { return !window.checking(); }, 10000);
+  }
+
   local_http_server server_;
   http_client client_;
 };
@@ -173,16 +180,14 @@ TEST_F(UpdateCheck, WindowSaysUpToDateOrWhyItFailed) {
   CUpdateDialog window(client_);
   window.show();
   set_feed_url(local_feed(server_, "/equal.xml"));
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(), "You're up to date!");
   EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_detail)->text(),
             "Quorvane 2.2.0.609 is currently the newest version available.");
   EXPECT_FALSE(window.controls().control(CUpdateDialog::id_download)->isVisible());
 
   set_feed_url(local_feed(server_, "/broken.xml"));
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(),
             "Unable to check for updates.");
   EXPECT_TRUE(window.controls()
@@ -197,9 +202,7 @@ TEST_F(UpdateCheck, DownloadThatCannotBeOpenedIsSaidInTheWindow) {
   set_feed_url(local_feed(server_, "/newer.xml"));
   CUpdateDialog window(client_);
   window.set_url_opener([](const QUrl&) { return false; });
-  window.show();
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   QTest::mouseClick(window.controls().find<QPushButton>(CUpdateDialog::id_download), Qt::LeftButton);
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(
@@ -318,9 +321,7 @@ class login_dialog_user : public QObject {
 TEST_F(UpdateCheckBehindProxy, LoginDialogAppearsOnceAndConnectStoresTheCredentials) {
   login_dialog_user user("alice", "s3cret");
   CUpdateDialog window(client_);
-  window.show();
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   EXPECT_EQ(int(window.outcome().result), int(kind::available)) << window.outcome().message.toStdString();
   EXPECT_EQ(user.dialogs(), 1);
   EXPECT_EQ(user.prompt(),
@@ -332,8 +333,7 @@ TEST_F(UpdateCheckBehindProxy, LoginDialogAppearsOnceAndConnectStoresTheCredenti
   EXPECT_EQ(stored->user().narrow(), "alice");
   EXPECT_EQ(stored->password().narrow(), "s3cret");
 
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   EXPECT_EQ(int(window.outcome().result), int(kind::available)) << window.outcome().message.toStdString();
   EXPECT_EQ(user.dialogs(), 1) << "the next check does not ask again";
   EXPECT_EQ(proxy_.forwarded(), 2);
@@ -342,9 +342,7 @@ TEST_F(UpdateCheckBehindProxy, LoginDialogAppearsOnceAndConnectStoresTheCredenti
 TEST_F(UpdateCheckBehindProxy, LoginDialogCancelledShowsAPlainFailure) {
   login_dialog_user user("", "");
   CUpdateDialog window(client_);
-  window.show();
-  window.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checking(); }, 10000));
+  ASSERT_TRUE(check_in(window));
   EXPECT_EQ(user.dialogs(), 1);
   EXPECT_EQ(window.controls().find<QLabel>(CUpdateDialog::id_heading)->text(),
             "Unable to check for updates.");
