@@ -1,7 +1,10 @@
 #include "print_service/local_service.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -65,6 +68,10 @@ bool local_service::start(const serve_options& options) {
     QV_LOG(log_error, "Unable to create data folder '%s': %s", options.data_folder.c_str(), strerror(errno));
     return false;
   }
+  if (const std::string fault = data_folder_fault(options.data_folder); !fault.empty()) {
+    QV_LOG(log_error, "Unable to use data folder '%s': %s", options.data_folder.c_str(), fault.c_str());
+    return false;
+  }
   if (!store_.open(options.data_folder + "/service.db")) return false;
   delivery_.set_spool_folder(options.data_folder + "/spool");
 
@@ -98,10 +105,9 @@ bool local_service::start(const serve_options& options) {
   if (!listener_) return false;
   loop_.watch(listener_, /*mask=*/4, &local_service::on_listener_readable, this);
   // With --port 0 the system picks the port; the file tells tools and tests which one.
-  const std::string port_file = options.data_folder + "/service.port";
-  if (std::FILE* f = std::fopen(port_file.c_str(), "w")) {
-    std::fprintf(f, "%d\n", port());
-    std::fclose(f);
+  if (!write_private_file(options.data_folder + "/service.port", std::to_string(port()) + "\n")) {
+    QV_LOG(log_warning, "Unable to write file '%s/service.port': %s", options.data_folder.c_str(),
+           strerror(errno));
   }
   const size_t queued = store_.unfinished_jobs().size();
   QV_LOG(log_information, "Print service listening on 127.0.0.1:%d, data in '%s', %zu job(s) queued", port(),
@@ -328,7 +334,46 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   if (c->connected()) outcome.run_follow_up();
 }
 
+std::string data_folder_fault(const std::string& folder) {
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0) return strerror(errno);
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  // Whoever owns the folder, or may write into it, could replace the service's files with links or read
+  // its job records.
+  if (info.st_uid != geteuid()) {
+    return "it belongs to account " + std::to_string(info.st_uid) + ", not to this one (" +
+           std::to_string(geteuid()) + ")";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string("others may write into it (mode ") + mode + "); allow only its owner to (chmod go-w)";
+  }
+  return {};
+}
+
+bool write_private_file(const std::string& path, const std::string& content) {
+  // Written to a new file of its own (never through a link planted under either name) and renamed over
+  // the old one, which replaces a link instead of following it.
+  const std::string temporary = path + ".new";
+  unlink(temporary.c_str());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  const int saved = errno;
+  close(fd);
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    const int failure = written ? errno : saved;
+    unlink(temporary.c_str());
+    errno = failure;
+    return false;
+  }
+  return true;
+}
+
 int run_service(const serve_options& options) {
+  // Job records, documents and the port file are the account's own, whatever the folder's mode.
+  umask(077);
   signal(SIGPIPE, SIG_IGN);
   poll_runloop loop;
   if (!loop.valid()) return 1;

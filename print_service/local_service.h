@@ -145,6 +145,14 @@ class local_service final : public jsonrpc::connection::delegate {
   bool stopping_ = false;
 };
 
+/// Why `folder` cannot hold the service's state: it is missing or not a folder, belongs to another account
+/// than the one the service runs as, or others than its owner may write into it. "" when it can.
+std::string data_folder_fault(const std::string& folder);
+
+/// Writes `content` as the whole of the file `path`, readable by its owner only, through a new file renamed
+/// over it (a link at `path` is replaced, never followed). Returns false with errno set on failure.
+bool write_private_file(const std::string& path, const std::string& content);
+
 /// Runs the service until SIGINT or SIGTERM. Returns the process's exit status.
 int run_service(const serve_options& options);
 

@@ -1,6 +1,7 @@
 #include "print_service/service_store.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "core/log.h"
 #include "core/os.h"
@@ -63,7 +64,14 @@ std::string json_text(const Json::Value& value) {
 
 bool parse_json(const std::string& text, Json::Value& out) {
   Json::Reader reader;
-  return reader.parse(text, out, /*collectComments=*/false);
+  // The reader throws, instead of failing, on text nested beyond its stack limit; a record stored from a
+  // console's message may come close to that limit.
+  try {
+    return reader.parse(text, out, /*collectComments=*/false);
+  } catch (const std::exception&) {
+    out = Json::Value();
+    return false;
+  }
 }
 
 service_store::~service_store() {
@@ -72,8 +80,10 @@ service_store::~service_store() {
 
 bool service_store::open(const std::string& path) {
   path_ = path;
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(
+          path.c_str(), &db_,
+          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+          nullptr) != SQLITE_OK) {
     QV_LOG(log_error, "Unable to open database '%s': %s", path.c_str(),
            db_ ? sqlite3_errmsg(db_) : "out of memory");
     sqlite3_close(db_);

@@ -38,6 +38,15 @@ std::string sanitized(std::string_view part) {
   return out;
 }
 
+// The longest prefix of `text` of at most `limit` bytes that does not end inside a UTF-8 sequence.
+std::string utf8_prefix(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  size_t cut = limit;
+  // Continuation bytes (10xxxxxx) belong to the character before them.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut));
+}
+
 }  // namespace
 
 std::string detect_format(std::string_view head) {
@@ -72,7 +81,10 @@ std::string spooled_file_name(std::string_view document, int32_t flags, std::str
   if ((flags & filename_with_hardware_address) && !hardware_address.empty()) {
     name += "+" + sanitized(hardware_address);
   }
-  return name + sanitized(extension);
+  // A name the file system cannot take would make the job fail as unreadable: the stem gives way, so that
+  // the extension (which says how to open the file) stays.
+  std::string suffix = utf8_prefix(sanitized(extension), max_spooled_name - 1);
+  return utf8_prefix(name, max_spooled_name - suffix.size()) + suffix;
 }
 
 bool make_folders(const std::string& path) {

@@ -1,6 +1,7 @@
 // The service's spool: naming, typing and copying the documents it queues.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -15,6 +16,9 @@ enum filename_flag : int32_t {
   filename_with_hardware_address = 4,
 };
 
+/// The longest file name, in bytes, that the file systems of Linux take.
+inline constexpr size_t max_spooled_name = 255;
+
 /// The MIME type that the first bytes of a document show: PDF, JPEG, PNG, else "application/octet-stream".
 std::string detect_format(std::string_view head);
 
@@ -24,6 +28,8 @@ std::string detect_file_format(const std::string& path);
 /// The spooled document's name: the base name of `document` without its extension, then "+user",
 /// "+address" and "+hardware address" for the bits of `flags` that are set and whose text is not empty,
 /// then the extension. Slashes and control characters of the parts become "_"; an empty base is "document".
+/// A name longer than `max_spooled_name` bytes loses the end of its stem (never half a UTF-8 character),
+/// keeping the extension.
 std::string spooled_file_name(std::string_view document, int32_t flags, std::string_view user,
                               std::string_view address, std::string_view hardware_address);
 

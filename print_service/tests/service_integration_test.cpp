@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "console_peer.h"
@@ -981,6 +982,80 @@ TEST(ServiceProgram, APortInUseIsAClearError) {
   EXPECT_NE(second.exit_status(), 0);
   EXPECT_NE(read_file(output).find("Address already in use"), std::string::npos) << read_file(output);
   EXPECT_EQ(first.stop(), 0);
+}
+
+// Runs the service on a free port with `data` as its folder until it ends or 10 s pass; its output.
+std::string run_with_data_folder(const std::string& data, const std::string& output, int& exit_status) {
+  child_process service;
+  exit_status = -1;
+  if (!service.spawn({service_binary(), "--port", "0", "--data", data}, no_cups, output)) return {};
+  if (!service.wait(10000)) {
+    service.kill_now();
+    return "still running: " + read_file(output);
+  }
+  exit_status = service.exit_status();
+  return read_file(output);
+}
+
+TEST(ServiceProgram, ADataFolderOthersMayWriteIntoIsRefused) {
+  temporary_folder root;
+  const std::string data = root.path() + "/data";
+  for (const mode_t mode : {mode_t{0777}, mode_t{0770}, mode_t{0702}}) {
+    ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(data.c_str(), mode), 0);
+    int status = 0;
+    const std::string text = run_with_data_folder(data, root.path() + "/out", status);
+    EXPECT_EQ(status, 1) << std::oct << mode << ": " << text;
+    EXPECT_NE(text.find("others may write into it"), std::string::npos) << text;
+    EXPECT_FALSE(std::ifstream(data + "/service.db").good()) << std::oct << mode << ": the store was made";
+    rmdir(data.c_str());
+    unlink((root.path() + "/out").c_str());
+  }
+}
+
+TEST(ServiceProgram, ADataFolderOfAnotherAccountIsRefused) {
+  quorvane::testing::other_account other;
+  if (!other.made()) GTEST_SKIP() << other.why_not();
+  temporary_folder root;
+  const std::string data = root.path() + "/data";
+  ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
+  ASSERT_EQ(chown(data.c_str(), other.uid(), static_cast<gid_t>(-1)), 0);
+  int status = 0;
+  const std::string text = run_with_data_folder(data, root.path() + "/out", status);
+  EXPECT_EQ(status, 1) << text;
+  EXPECT_NE(text.find("belongs to account " + std::to_string(other.uid())), std::string::npos) << text;
+}
+
+TEST(ServiceProgram, FilesAreTheOwnersOnlyAndNeverWrittenThroughALink) {
+  temporary_folder root;
+  const std::string data = root.path() + "/data";
+  ASSERT_EQ(mkdir(data.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(data.c_str(), 0755), 0);
+  // A link planted as the port file points at a file the service must not overwrite.
+  const std::string victim = root.path() + "/victim";
+  ASSERT_TRUE(write_file(victim, "precious\n"));
+  ASSERT_EQ(symlink(victim.c_str(), (data + "/service.port").c_str()), 0);
+  child_process service;
+  const std::string output = root.path() + "/out";
+  ASSERT_TRUE(service.spawn({service_binary(), "--port", "0", "--data", data}, no_cups, output));
+  // The port file is written once the service listens.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  struct stat port_file {};
+  while (!(lstat((data + "/service.port").c_str(), &port_file) == 0 && S_ISREG(port_file.st_mode))) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << read_file(output);
+    ASSERT_FALSE(service.finished()) << read_file(output);
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(read_file(victim), "precious\n") << "the service wrote through the link";
+  for (const char* name : {"service.db", "service.port"}) {
+    struct stat info {};
+    ASSERT_EQ(lstat((data + "/" + name).c_str(), &info), 0) << name;
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << name << " is not a regular file";
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << name << ": mode " << std::oct << (info.st_mode & 0777);
+  }
+  ASSERT_TRUE(service.signal(SIGTERM));
+  ASSERT_TRUE(service.wait(10000));
+  EXPECT_EQ(service.exit_status(), 0) << read_file(output);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "core/os.h"
 #include "print_service/spool.h"
 
 namespace quorvane::print_service {
@@ -55,6 +56,43 @@ TEST(Spool, FileNameFollowsTheGenerationFlags) {
   // Parts that are unknown are left out; parts cannot climb out of the spool folder.
   EXPECT_EQ(spooled_file_name("a.pdf", 7, "", "10.0.0.2", ""), "a+10.0.0.2.pdf");
   EXPECT_EQ(spooled_file_name("a.pdf", 1, "../../etc", "", ""), "a+.._.._etc.pdf");
+}
+
+// True when `text` is valid UTF-8 (the console's converter takes it).
+bool valid_utf8(const std::string& text) {
+  return text.empty() || !wide_string::from_narrow(text).empty();
+}
+
+TEST(Spool, ANameTooLongForTheFileSystemIsShortenedKeepingItsExtension) {
+  const std::string long_base = "/x/" + std::string(250, 'r') + ".pdf";  // a legal name of 254 bytes
+  const std::string long_user(300, 'u');
+  // "é" is two bytes: a cut at an odd offset would split one.
+  const std::string accented_base = "/x/" + std::string(1, 'a') + [] {
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "\xC3\xA9";
+    return text;
+  }() + ".jpeg";
+  struct long_case {
+    const char* name;
+    std::string document;
+    std::string user;
+    std::string want_extension;
+  } cases[] = {
+      {"a 250-character base with every flag", long_base, "bob", ".pdf"},
+      {"a 300-character user", "/x/Report.pdf", long_user, ".pdf"},
+      {"two-byte characters", accented_base, long_user, ".jpeg"},
+      {"no extension", "/x/" + std::string(250, 's'), long_user, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string got = spooled_file_name(c.document, 7, c.user, "10.0.0.2", "aa:bb:cc:dd:ee:ff");
+    EXPECT_LE(got.size(), max_spooled_name) << c.name << ": got " << got.size() << " bytes";
+    EXPECT_GE(got.size(), max_spooled_name - 1) << c.name << ": shortened more than needed";
+    EXPECT_EQ(got.substr(got.size() - c.want_extension.size()), c.want_extension) << c.name;
+    EXPECT_TRUE(valid_utf8(got)) << c.name << ": a character was cut in half";
+  }
+  // A name that fits is left alone.
+  const std::string fits = "/x/" + std::string(251, 'f') + ".pdf";
+  EXPECT_EQ(spooled_file_name(fits, 0, "", "", ""), fits.substr(3));
 }
 
 class SpoolFolder : public ::testing::Test {
