@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFrame>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -15,6 +14,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "ui/controls/background.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/main/summary_pages.h"
@@ -42,20 +42,6 @@ const menu_entry menu_bar[] = {
       {"Exit", command_exit}}},
     {"Help", {{"Contents", command_help}, {nullptr, 0}, {"About Quorvane...", command_about}}},
 };
-
-// The connecting view's white panel with its one-pixel black border.
-QWidget* make_background(QWidget* parent) {
-  auto* panel = new QFrame(parent);
-  panel->setFrameShape(QFrame::Box);
-  panel->setFrameShadow(QFrame::Plain);
-  panel->setLineWidth(1);
-  QPalette palette = panel->palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  palette.setColor(QPalette::WindowText, Qt::black);
-  panel->setPalette(palette);
-  panel->setAutoFillBackground(true);
-  return panel;
-}
 
 QLabel* make_summary_label(QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -87,7 +73,7 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   layout_ = dialog_layout::build(client_, main_window_controls(), units,
                                  [this](const dialog_control& row, QWidget* parent) -> QWidget* {
                                    if (row.id == control_printer_list) return make_printer_list(parent);
-                                   if (row.id == control_background) return make_background(parent);
+                                   if (row.id == control_background) return new CBackground(parent);
                                    return nullptr;
                                  });
   list_view_ = layout_.find<QAbstractItemView>(control_printer_list);

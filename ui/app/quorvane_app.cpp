@@ -1,0 +1,106 @@
+#include "ui/app/quorvane_app.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QSettings>
+
+#include "core/component.h"
+#include "core/log.h"
+#include "ui/app/about_box.h"
+#include "ui/app/help.h"
+#include "ui/app/system_tray.h"
+#include "ui/app/update_dialog.h"
+#include "ui/components.h"
+#include "ui/main/quorvane_dlg.h"
+#include "ui/qt_runloop.h"
+
+namespace quorvane {
+
+bool start_minimized_preference() {
+  QSettings settings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"));
+  return settings.value(QStringLiteral("Preferences/StartMinimized"), 0).toInt() != 0;
+}
+
+CQuorvaneApp::CQuorvaneApp(QString runtime_folder) : instance_(std::move(runtime_folder)) {}
+
+CQuorvaneApp::~CQuorvaneApp() {
+  tray_.reset();
+  window_.reset();
+  if (loop_) {
+    set_main_runloop(nullptr);
+    loop_.reset();
+  }
+}
+
+CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& arguments) {
+  register_event_source();
+  set_log_level(log_information);
+
+  if (!instance_.become_primary([this](const QStringList& forwarded) { activate(forwarded); })) {
+    // Another console runs (or cannot be told; this start ends all the same).
+    instance_.send_to_primary(arguments);
+    return start_outcome::forwarded;
+  }
+
+  register_console_components();
+  run_component_lifecycle();
+  loop_ = std::make_unique<qt_runloop>();
+  set_main_runloop(loop_.get());
+
+  window_ = std::make_unique<CQuorvaneDlg>(service_port());
+  tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
+  connect_commands();
+  window_->start(start_minimized_preference());
+  return start_outcome::running;
+}
+
+void CQuorvaneApp::connect_commands() {
+  CQuorvaneDlg* window = window_.get();
+  auto check_updates = [window] { check_for_updates(window); };
+  auto exit_command = [this] { exit(); };
+  window->set_command_handler(command_check_updates, check_updates);
+  window->set_command_handler(command_exit, exit_command);
+  window->set_command_handler(command_help, [window] { open_help(window); });
+  window->set_command_handler(command_about, [window] {
+    CAboutDlg about(window);
+    about.exec();
+  });
+  tray_->set_command_handler(command_tray_check_updates, check_updates);
+  tray_->set_command_handler(command_open, [window] { window->show_from_tray(); });
+  tray_->set_command_handler(command_tray_exit, exit_command);
+  tray_->on_double_click([window] { window->show_from_tray(); });
+  // The preferences item of the icon follows the window's: enabled once the window has a handler.
+  QAction* preferences = window->command_action(command_preferences);
+  auto follow = [this, window, preferences] {
+    tray_->set_command_handler(command_tray_preferences,
+                               preferences && preferences->isEnabled()
+                                   ? std::function<void()>([window] { window->preferences(); })
+                                   : std::function<void()>());
+  };
+  follow();
+  if (preferences) connect(preferences, &QAction::changed, this, follow);
+}
+
+void CQuorvaneApp::activate(const QStringList& arguments) {
+  forwarded_ = arguments;
+  if (!window_) return;
+  window_->show_from_tray();
+  // A dialog open over the window (the about box, the preferences) comes to the front with it.
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(top);
+    if (dialog && dialog->isVisible() && dialog->parentWidget() == window_.get()) {
+      dialog->raise();
+      dialog->activateWindow();
+    }
+  }
+}
+
+void CQuorvaneApp::exit() {
+  if (window_) {
+    window_->allow_close();
+    window_->close();
+  }
+  QApplication::exit(0);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,66 @@
+// The console application: one per user, its notification-area icon, the main window and the commands
+// around it.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+#include "ui/app/single_instance.h"
+
+namespace quorvane {
+
+class CQuorvaneDlg;
+class CSystemTray;
+class qt_runloop;
+
+/// Starts and ends the console (needs a QApplication).
+class CQuorvaneApp final : public QObject {
+ public:
+  /// What `init_instance` decided.
+  enum class start_outcome {
+    running,    ///< this is the console: the window is set up and the event loop may run
+    forwarded,  ///< another console runs and got this start's command line: exit with 0
+  };
+
+  /// An application whose single-instance files live in `runtime_folder` (the user's runtime folder by
+  /// default).
+  explicit CQuorvaneApp(QString runtime_folder = QString());
+  /// Ends the session and removes the icon.
+  ~CQuorvaneApp() override;
+
+  /// Logging, the single-instance check, the components, the main run loop, the main window with its
+  /// session and the notification-area icon, then the window's start ("StartMinimized" decides whether it
+  /// is shown).
+  start_outcome init_instance(const QStringList& arguments);
+
+  /// A later start's command line arrived: brings the window, or the dialog open over it, to the front,
+  /// restored from the notification area when hidden.
+  void activate(const QStringList& arguments);
+
+  /// The "Exit" command: closes the window and ends the event loop with 0.
+  void exit();
+
+  /// The main window; null before `init_instance`.
+  CQuorvaneDlg* window() const { return window_.get(); }
+  /// The notification-area icon; null before `init_instance`.
+  CSystemTray* tray() const { return tray_.get(); }
+  /// The command line of the last later start.
+  const QStringList& forwarded_arguments() const { return forwarded_; }
+
+ private:
+  /// Connects the menu bar's and the icon's commands.
+  void connect_commands();
+
+  single_instance instance_;
+  std::unique_ptr<qt_runloop> loop_;
+  std::unique_ptr<CQuorvaneDlg> window_;
+  std::unique_ptr<CSystemTray> tray_;
+  QStringList forwarded_;
+};
+
+/// Reads the preference "StartMinimized" (group "Preferences", default 0).
+bool start_minimized_preference();
+
+}  // namespace quorvane

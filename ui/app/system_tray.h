@@ -1,0 +1,41 @@
+// The notification-area icon of the console and its menu.
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <map>
+
+namespace quorvane {
+
+/// The notification-area icon with the tip "Quorvane" and its menu ("Check For Updates...", "Open Quorvane",
+/// "Preferences...", "Exit"; the first item is drawn as the default). A double click opens the window. The
+/// icon is always shown: where no notification area exists yet, Qt embeds it once one appears.
+class CSystemTray : public QObject {
+ public:
+  /// An icon (shown at once) whose menu items are disabled until given a handler.
+  explicit CSystemTray(const QIcon& icon, QObject* parent = nullptr);
+
+  /// Makes the menu item of `command` run `handler` and enables it; an empty handler disables it.
+  void set_command_handler(int command, std::function<void()> handler);
+  /// Runs `handler` on a double click of the icon.
+  void on_double_click(std::function<void()> handler) { double_click_ = std::move(handler); }
+
+  /// The menu's action for `command`; null when the menu has none.
+  QAction* command_action(int command) const;
+  /// The icon.
+  QSystemTrayIcon& icon() { return icon_; }
+  /// The context menu.
+  QMenu& menu() { return menu_; }
+
+ private:
+  QMenu menu_;  // owned here: the icon does not take ownership of its menu
+  QSystemTrayIcon icon_;
+  std::map<int, QAction*> actions_;
+  std::map<int, std::function<void()>> handlers_;
+  std::function<void()> double_click_;
+};
+
+}  // namespace quorvane

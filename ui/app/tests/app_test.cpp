@@ -1,0 +1,171 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ui/app/about_box.h"
+#include "ui/app/help.h"
+#include "ui/app/single_instance.h"
+#include "ui/app/system_tray.h"
+#include "ui/layout/dialog_units.h"
+#include "ui/main/quorvane_dlg.h"
+
+namespace quorvane {
+namespace {
+
+TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartHandsItsCommandLineOver) {
+  QTemporaryDir folder;
+  single_instance first(folder.path());
+  QStringList received;
+  ASSERT_TRUE(first.become_primary([&](const QStringList& arguments) { received = arguments; }));
+  EXPECT_TRUE(first.socket_path().contains(QString::fromLatin1(single_instance_id)));
+  EXPECT_TRUE(first.socket_path().endsWith(QStringLiteral("-%1").arg(::getuid())));
+
+  single_instance second(folder.path());
+  EXPECT_FALSE(second.become_primary({}));
+  ASSERT_TRUE(second.send_to_primary({"quorvane", "report.pdf"}, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 2000));
+  EXPECT_EQ(received, (QStringList{"quorvane", "report.pdf"}));
+}
+
+TEST(SingleInstance, ALockLeftByADeadConsoleNeverBlocksTheNextStart) {
+  QTemporaryDir folder;
+  single_instance probe(folder.path());
+  const QString lock_path = probe.lock_path();
+  const pid_t child = fork();
+  if (child == 0) {
+    // The crashed console: takes the lock and ends without releasing it.
+    QLockFile lock(lock_path);
+    _exit(lock.tryLock(0) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_TRUE(QFile::exists(lock_path)) << "the dead console's lock is still there";
+  // A socket file left behind too.
+  QFile stale_socket(probe.socket_path());
+  ASSERT_TRUE(stale_socket.open(QIODevice::WriteOnly));
+  stale_socket.close();
+
+  single_instance next(folder.path());
+  EXPECT_TRUE(next.become_primary({}));
+}
+
+TEST(SystemTray, TheMenuHasItsItemsTheFirstAsDefaultAndADoubleClickOpens) {
+  CSystemTray tray(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
+  EXPECT_EQ(tray.icon().toolTip(), "Quorvane");
+  EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
+  QStringList texts;
+  for (QAction* action : tray.menu().actions()) texts << (action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(texts,
+            (QStringList{"Check For Updates...", "-", "Open Quorvane", "-", "Preferences...", "-", "Exit"}));
+  EXPECT_EQ(tray.menu().defaultAction(), tray.menu().actions().first());
+
+  int opened = 0;
+  EXPECT_FALSE(tray.command_action(command_open)->isEnabled()) << "no handler yet";
+  tray.set_command_handler(command_open, [&] { ++opened; });
+  EXPECT_TRUE(tray.command_action(command_open)->isEnabled());
+  tray.command_action(command_open)->trigger();
+  EXPECT_EQ(opened, 1);
+
+  int double_clicks = 0;
+  tray.on_double_click([&] { ++double_clicks; });
+  emit tray.icon().activated(QSystemTrayIcon::Trigger);  // the first click of a double click
+  emit tray.icon().activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(double_clicks, 1);
+}
+
+TEST(AboutBox, ItsControlsSitWhereTheTableSaysAndOkCloses) {
+  CAboutDlg about;
+  const dialog_units units = dialog_units::from_dialog_font();
+  EXPECT_EQ(about.size(), units.size(235, 100));
+  EXPECT_EQ(about.windowTitle(), "About Quorvane");
+  for (const dialog_control& row : about_box_controls()) {
+    QWidget* w = about.controls().control(row.id);
+    ASSERT_TRUE(w) << row.name;
+    EXPECT_EQ(w->geometry(), units.rect(row.x, row.y, row.w, row.h)) << row.name;
+  }
+  EXPECT_EQ(about.controls().find<QLabel>(1010)->text(), "Quorvane 2.2.0.609");
+  EXPECT_TRUE(about.controls().find<QLabel>(1012)->text().contains("Qt"));
+  EXPECT_FALSE(about.controls().find<QLabel>(CAboutDlg::id_icon)->pixmap().isNull());
+  about.show();
+  QTest::mouseClick(about.controls().find<QPushButton>(CAboutDlg::id_ok), Qt::LeftButton);
+  EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+TEST(Help, TheInstalledDocumentComesFirstThenTheBuildCopy) {
+  QTemporaryDir root;
+  const QString bin = root.path() + "/bin";
+  QDir().mkpath(bin + "/help");
+  EXPECT_EQ(help_document_path(bin), QString()) << "none yet";
+  QFile build_copy(bin + "/help/index.html");
+  ASSERT_TRUE(build_copy.open(QIODevice::WriteOnly));
+  build_copy.close();
+  EXPECT_EQ(help_document_path(bin), bin + "/help/index.html");
+  QDir().mkpath(root.path() + "/share/quorvane/help");
+  QFile installed(root.path() + "/share/quorvane/help/index.html");
+  ASSERT_TRUE(installed.open(QIODevice::WriteOnly));
+  installed.close();
+  EXPECT_EQ(help_document_path(bin), root.path() + "/share/quorvane/help/index.html");
+
+  QString opened;
+  EXPECT_TRUE(open_help(
+      nullptr,
+      [&](const QString& path) {
+        opened = path;
+        return true;
+      },
+      bin));
+  EXPECT_EQ(opened, root.path() + "/share/quorvane/help/index.html");
+}
+
+TEST(Help, MissingHelpSaysSoInAnErrorBox) {
+  QTemporaryDir root;
+  QString caption;
+  QString text;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    caption = box->windowTitle();
+    text = box->text();
+    box->accept();
+  });
+  bool called = false;
+  EXPECT_FALSE(open_help(
+      nullptr,
+      [&](const QString&) {
+        called = true;
+        return true;
+      },
+      root.path()));
+  EXPECT_FALSE(called);
+  EXPECT_EQ(caption, "Help Error");
+  EXPECT_EQ(text, "Unable to display help.");
+}
+
+TEST(Help, TheSourceTreesDocumentCoversWhatAUserNeeds) {
+  QFile file(QStringLiteral(QUORVANE_HELP_SOURCE));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(file.readAll());
+  for (const char* topic : {"Open On My PC", "General", "Security", "Preferences", "quorvane-service",
+                            "Connecting to Quorvane Service...", "QUORVANE_SERVICE_PORT", "quorvane.db"}) {
+    EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
