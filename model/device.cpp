@@ -40,7 +40,7 @@ bool device::save() {
   Json::Value root(Json::objectValue);
   writeJSON(root);
   const std::string sql = detail::insert_or_replace(table_name, oid_) + ",'" + database::sql_quote(uuid_) +
-                          "','" + database::sql_quote(json::compact_text(root)) + "');";
+                          "','" + database::sql_quote(quorvane::compact_json(root)) + "');";
   return finish_save(database::manager::shared().exec(sql));
 }
 

@@ -92,7 +92,7 @@ bool job::save() {
   const std::string sql = detail::insert_or_replace(table_name, oid_) + ",'" + database::sql_quote(uuid_) +
                           "','" + database::sql_quote(deviceID_) + "','" + database::sql_quote(printerID_) +
                           "',0," + std::to_string(platformID_) + "," + std::to_string(state_) + ",'" +
-                          database::sql_quote(json::compact_text(root)) + "');";
+                          database::sql_quote(quorvane::compact_json(root)) + "');";
   return finish_save(database::manager::shared().exec(sql));
 }
 

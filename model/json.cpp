@@ -1,5 +1,3 @@
-#include <json/reader.h>
-#include <json/writer.h>
 
 #include <cmath>
 #include <exception>
@@ -146,22 +144,6 @@ const Json::Value& reader::value(const char* key) const {
   static const Json::Value null_value;
   const Json::Value* found = find(key);
   return found ? *found : null_value;
-}
-
-std::string compact_text(const Json::Value& value) {
-  Json::FastWriter writer;
-  return writer.write(value);
-}
-
-bool parse(const std::string& text, Json::Value& root) {
-  Json::Reader reader;
-  // The reader throws instead of failing on text nested deeper than its stack limit.
-  try {
-    return reader.parse(text, root, /*collectComments=*/false);
-  } catch (const std::exception&) {
-    root = Json::Value();
-    return false;
-  }
 }
 
 }  // namespace quorvane::model::json

@@ -55,11 +55,4 @@ class reader {
   bool usable_;
 };
 
-/// The compact JSON text of `value` (the fast writer's form: one line, ending in a line feed).
-std::string compact_text(const Json::Value& value);
-
-/// Parses `text` (comments allowed) into `root`; false when it is not JSON or nests deeper than the reader
-/// allows.
-bool parse(const std::string& text, Json::Value& root);
-
 }  // namespace quorvane::model::json

@@ -120,7 +120,7 @@ bool printer::save() {
   writeJSON(root);
   const std::string sql = detail::insert_or_replace(table_name, oid_) + ",'" + database::sql_quote(uuid_) +
                           "','" + database::sql_quote(name_) + "','" + database::sql_quote(owner_) + "'," +
-                          std::to_string(action_) + ",'" + database::sql_quote(json::compact_text(root)) +
+                          std::to_string(action_) + ",'" + database::sql_quote(quorvane::compact_json(root)) +
                           "');";
   return finish_save(database::manager::shared().exec(sql));
 }

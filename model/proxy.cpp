@@ -61,7 +61,7 @@ bool proxy::save() {
   writeJSON(root);
   const std::string sql = model::detail::insert_or_replace(table_name, oid_) + ",'" +
                           database::sql_quote(target()) + "','" +
-                          database::sql_quote(model::json::compact_text(root)) + "');";
+                          database::sql_quote(quorvane::compact_json(root)) + "');";
   return finish_save(database::manager::shared().exec(sql));
 }
 

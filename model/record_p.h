@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "database/database.h"
 #include "model/json_p.h"
@@ -29,7 +30,7 @@ inline bool create_table(std::span<const char* const> statements) {
 
 /// Parses the json column of a row; false (with a warning) when it is not a JSON object.
 inline bool parse_row_json(const std::string& text, const char* table, int64_t oid, Json::Value& root) {
-  if (json::parse(text, root) && root.isObject()) return true;
+  if (quorvane::parse_json(text, root) && root.isObject()) return true;
   QV_LOG(log_warning, "Unable to read %s row %lld: its json column is not a JSON object", table,
          static_cast<long long>(oid));
   return false;

@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "net/jsonrpc_p.h"
 
@@ -57,14 +58,8 @@ const std::vector<smart_ptr<connection>>& accepted_connections() {
   return accepted_list();
 }
 
-std::string compact_text(const Json::Value& value) {
-  // The fast writer gives exactly the wire form: no spaces, members in key order, one "\n" at the end.
-  Json::FastWriter writer;
-  return writer.write(value);
-}
-
 std::string frame(const Json::Value& value) {
-  const std::string text = compact_text(value);
+  const std::string text = compact_json(value);
   char header[64];
   const int header_length =
       std::snprintf(header, sizeof header, "%lu:", static_cast<unsigned long>(text.size()));
@@ -324,8 +319,7 @@ void connection::handle_close() {
     told(self);
   }
 
-  Json::Value disconnected;
-  disconnected["error"]["code"] = status_connection_closed;
+  const Json::Value disconnected = close_notice();
   // The ids are taken first: calls made by these callbacks belong to the next connection.
   std::vector<int32_t> ids;
   ids.reserve(pending_.size());

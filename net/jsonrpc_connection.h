@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/runloop.h"
+#include "net/jsonrpc_message.h"
 #include "net/socket.h"
 
 namespace quorvane::jsonrpc {
@@ -35,13 +36,7 @@ inline constexpr size_t max_frame_payload = size_t{64} << 20;
 /// The read buffer's first capacity.
 inline constexpr size_t initial_read_capacity = 4192;
 
-/// The status callbacks receive when the connection closes under them.
-inline constexpr int32_t status_connection_closed = 10;
-
-/// The compact JSON text of `value`: no spaces, members in key order, one "\n" at the end.
-std::string compact_text(const Json::Value& value);
-
-/// The netstring frame of `value`: "<length>:" + `compact_text(value)` + ",".
+/// The netstring frame of `value`: "<length>:" + `compact_json(value)` + ",".
 std::string frame(const Json::Value& value);
 
 /// A JSON-RPC connection: sends calls and replies, routes responses to their callbacks, hands incoming

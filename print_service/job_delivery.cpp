@@ -116,8 +116,7 @@ Json::Value job_delivery::job_status(const queued_job& job) {
 }
 
 Json::Value job_delivery::watch_result(const queued_job& job) {
-  Json::Value result(Json::arrayValue);
-  result.append(0);
+  Json::Value result = jsonrpc::status_result(jsonrpc::status_ok);
   result.append(job_status(job));
   return result;
 }
@@ -150,15 +149,13 @@ void job_delivery::deliver_next_job() {
     if (job.attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job.id), job.attempts);
-      finish_job(job.id, status_no_answer, job_state_aborted, 0);
+      finish_job(job.id, jsonrpc::status_connection_closed, job_state_aborted, 0);
       continue;
     }
     const int32_t attempt = job.attempts + 1;
-    Json::Value request(Json::objectValue);
-    request["jsonrpc"] = "2.0";
-    request["method"] = "print";
-    request["params"].append(*printer);
-    request["params"].append(job.record);
+    Json::Value params = jsonrpc::one_param(std::move(*printer));
+    params.append(job.record);
+    Json::Value request = jsonrpc::request("print", std::move(params));
     job_out_ = job.id;
     job_out_to_ = target->connection.get();
     QV_LOG(log_information, "Job %lld handed to '%s' (attempt %d)", static_cast<long long>(job.id),
@@ -186,7 +183,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
   // The connection's own close notice carries no id: the console went away without answering. Only that
   // counts as an attempt: not a frame that could not be sent, and not the service ending (whatever a peer
   // does to it), so that nobody but the console can use a job's attempts up.
-  if (!response.isMember("id")) {
+  if (jsonrpc::is_close_notice(response)) {
     std::optional<queued_job> job = find_job(job_id);
     if (job && !sending_ && !service_.stopping()) {
       job->attempts += 1;
@@ -198,7 +195,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
     if (job && job->attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job_id), job->attempts);
-      finish_job(job_id, status_no_answer, job_state_aborted, 0);
+      finish_job(job_id, jsonrpc::status_connection_closed, job_state_aborted, 0);
     } else {
       QV_LOG(log_information, "Job %lld back in the queue: the console closed without answering",
              static_cast<long long>(job_id));
@@ -244,13 +241,7 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
   std::vector<waiter> told;
   for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));
   waiters_.erase(first, last);
-  for (waiter& w : told) {
-    Json::Value answer(Json::objectValue);
-    answer["jsonrpc"] = "2.0";
-    answer["id"] = w.request_id;
-    answer["result"] = watch_result(*job);
-    w.reply(answer);
-  }
+  for (waiter& w : told) w.reply(jsonrpc::result_reply(w.request_id, watch_result(*job)));
   if (stored) end_stored(*job);
 }
 

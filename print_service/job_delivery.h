@@ -17,12 +17,9 @@ namespace quorvane::print_service {
 
 class local_service;
 
-/// How often a job is handed to a console that then closes without answering before it ends aborted (the
-/// service ending while the job is out does not count).
+/// How often a job is handed to a console that then closes without answering before it ends aborted, with
+/// status `jsonrpc::status_connection_closed` (the service ending while the job is out does not count).
 constexpr int32_t max_delivery_attempts = 3;
-
-/// The status a job ends with when no console answered it (the connection-closed code consoles use too).
-constexpr int32_t status_no_answer = jsonrpc::status_connection_closed;
 
 /// The status a job ends with when its printer was removed before it could be delivered.
 constexpr int32_t status_printer_gone = -1;

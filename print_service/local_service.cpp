@@ -264,10 +264,7 @@ bool local_service::call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value
 }
 
 void local_service::notify_observers(const char* method, const Json::Value& records) {
-  Json::Value notification(Json::objectValue);
-  notification["jsonrpc"] = "2.0";
-  notification["method"] = method;
-  notification["params"].append(records);
+  const Json::Value notification = jsonrpc::notification(method, jsonrpc::one_param(records));
   // Copies, because a failed write may close a session and change the list.
   std::vector<smart_ptr<jsonrpc::connection>> observers;
   for (const session& s : sessions_) {
@@ -279,11 +276,7 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
 void local_service::send_printer_list(const smart_ptr<jsonrpc::connection>& c) {
   Json::Value all(Json::arrayValue);
   for (Json::Value& p : offered_printers()) all.append(std::move(p));
-  Json::Value notification(Json::objectValue);
-  notification["jsonrpc"] = "2.0";
-  notification["method"] = "printersWereUpdated";
-  notification["params"].append(all);
-  write_to(c, notification);
+  write_to(c, jsonrpc::notification("printersWereUpdated", jsonrpc::one_param(std::move(all))));
 }
 
 void local_service::session_closed(jsonrpc::connection* c) {
@@ -314,7 +307,7 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   if (!method_value.isString() || (!params.isNull() && !params.isArray())) {
     QV_LOG(log_warning, "Unable to handle request from '%s': malformed message; closing the connection",
            c->peer_address_text().c_str());
-    if (wants_reply) reply(method_outcome::failure(error_invalid_request, "Invalid Request").answer(id));
+    if (wants_reply) reply(jsonrpc::error_reply(id, error_invalid_request, "Invalid Request"));
     smart_ptr<jsonrpc::connection> doomed = c;
     loop_.post([doomed] {
       if (doomed->connected()) doomed->handle_close();

@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "net/jsonrpc_message.h"
+
 namespace quorvane::print_service {
 
 /// Error codes of the service's JSON-RPC error objects.
 enum service_error : int32_t {
-  error_invalid_request = -32600,  // not a request: the connection is closed after the answer
-  error_method_not_found = -32601,
-  error_invalid_params = -32602,
+  error_invalid_request = jsonrpc::error_invalid_request,  // the connection is closed after the answer
+  error_method_not_found = jsonrpc::error_method_not_found,
+  error_invalid_params = jsonrpc::error_invalid_params,
   error_unknown_printer = -32001,
   error_ambiguous_printer = -32002,
   error_unreadable_file = -32003,

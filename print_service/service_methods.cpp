@@ -16,11 +16,8 @@
 namespace quorvane::print_service {
 namespace {
 
-// Element `index` of a params array, or null.
-const Json::Value& param(const Json::Value& params, Json::ArrayIndex index) {
-  static const Json::Value null_value;
-  return params.isArray() && index < params.size() ? params[index] : null_value;
-}
+using jsonrpc::element;
+using jsonrpc::status_result;
 
 std::string string_member(const Json::Value& object, const char* name) {
   const Json::Value& value = object[name];
@@ -83,12 +80,6 @@ std::string attribute_fault(const Json::Value& members) {
   return {};
 }
 
-Json::Value status_array(int32_t status) {
-  Json::Value result(Json::arrayValue);
-  result.append(status);
-  return result;
-}
-
 }  // namespace
 
 method_outcome method_outcome::success(Json::Value result) {
@@ -98,7 +89,7 @@ method_outcome method_outcome::success(Json::Value result) {
 }
 
 method_outcome method_outcome::status(int32_t status) {
-  return success(status_array(status));
+  return success(status_result(status));
 }
 
 method_outcome method_outcome::failure(service_failure why) {
@@ -124,16 +115,8 @@ method_outcome method_outcome::then(std::function<void()> follow_up) && {
 
 Json::Value method_outcome::answer(const Json::Value& id) const {
   if (later_) return Json::Value();
-  Json::Value reply(Json::objectValue);
-  reply["jsonrpc"] = "2.0";
-  reply["id"] = id;
-  if (failure_) {
-    reply["error"]["code"] = failure_->code;
-    reply["error"]["message"] = failure_->message;
-  } else {
-    reply["result"] = result_;
-  }
-  return reply;
+  return failure_ ? jsonrpc::error_reply(id, failure_->code, failure_->message)
+                  : jsonrpc::result_reply(id, result_);
 }
 
 void method_outcome::run_follow_up() const {
@@ -160,7 +143,7 @@ method_outcome service_methods::dispatch(const std::string& method, const method
 
 method_outcome service_methods::authenticate(const method_call& call) {
   // Only processes of this machine reach the loopback port; any token, the empty one included, is accepted.
-  if (!param(call.params, 0).isString()) {
+  if (!element(call.params, 0).isString()) {
     return method_outcome::failure(error_invalid_params, "authenticate expects [token]");
   }
   return method_outcome::status(0);
@@ -171,13 +154,13 @@ method_outcome service_methods::attributes(const method_call&) {
   defaults["printMode"] = 0;
   defaults["logLevel"] = log_level_threshold();
   defaults["filenameGenerationFlags"] = 0;
-  Json::Value result = status_array(0);
+  Json::Value result = status_result(0);
   result.append(service_.store().attributes(defaults));
   return method_outcome::success(std::move(result));
 }
 
 method_outcome service_methods::save_attributes(const method_call& call) {
-  const Json::Value& members = param(call.params, 0);
+  const Json::Value& members = element(call.params, 0);
   if (!members.isObject())
     return method_outcome::failure(error_invalid_params, "saveAttributes expects [object]");
   // Anything else would be stored for ever and sent with every "attributes": nothing of a refused object is
@@ -193,10 +176,10 @@ method_outcome service_methods::save_attributes(const method_call& call) {
 }
 
 method_outcome service_methods::observe(const method_call& call) {
-  if (!param(call.params, 0).isBool()) {
+  if (!element(call.params, 0).isBool()) {
     return method_outcome::failure(error_invalid_params, "observe expects [true] or [false]");
   }
-  call.caller.observing = param(call.params, 0).asBool();
+  call.caller.observing = element(call.params, 0).asBool();
   if (!call.caller.observing) return method_outcome::status(0);
   // The list follows the answer, so the console knows its subscription stands when the printers arrive.
   smart_ptr<jsonrpc::connection> c = call.connection;
@@ -207,7 +190,7 @@ method_outcome service_methods::observe(const method_call& call) {
 }
 
 method_outcome service_methods::update_printer(const method_call& call) {
-  const Json::Value& printer = param(call.params, 0);
+  const Json::Value& printer = element(call.params, 0);
   if (!printer.isObject() || string_member(printer, "uuid").empty()) {
     return method_outcome::failure(error_invalid_params, "updatePrinter expects [printer] with a uuid");
   }
@@ -224,7 +207,7 @@ method_outcome service_methods::update_printer(const method_call& call) {
 }
 
 method_outcome service_methods::remove_printer(const method_call& call) {
-  const Json::Value& printer = param(call.params, 0);
+  const Json::Value& printer = element(call.params, 0);
   const std::string uuid = printer.isObject() ? string_member(printer, "uuid") : std::string();
   if (uuid.empty()) {
     return method_outcome::failure(error_invalid_params, "removePrinter expects [printer] with a uuid");
@@ -270,7 +253,7 @@ method_outcome service_methods::submit_job(const method_call& call) {
     QV_LOG(log_warning, "%s", message.c_str());
     return method_outcome::failure(error_not_permitted, message);
   }
-  const Json::Value& request = param(call.params, 0);
+  const Json::Value& request = element(call.params, 0);
   job_submission submission;
   submission.file = request.isObject() ? string_member(request, "file") : std::string();
   if (submission.file.empty() || submission.file.front() != '/' || !request["printer"].isString() ||
@@ -294,13 +277,13 @@ method_outcome service_methods::submit_job(const method_call& call) {
 
   const std::optional<int64_t> job_id = delivery_.queue(submission, why);
   if (!job_id) return method_outcome::failure(std::move(why));
-  Json::Value result = status_array(0);
+  Json::Value result = status_result(0);
   result.append(static_cast<Json::Int64>(*job_id));
   return method_outcome::success(std::move(result));
 }
 
 method_outcome service_methods::watch_job(const method_call& call) {
-  const Json::Value& id_param = param(call.params, 0);
+  const Json::Value& id_param = element(call.params, 0);
   // isIntegral also holds for 2^63 and above (and 1e19), which no signed 64-bit id can be.
   if (!id_param.isInt64() || !id_param.isIntegral())
     return method_outcome::failure(error_invalid_params, "watchJob expects [job id]");

@@ -1,8 +1,8 @@
 #include "print_service/service_store.h"
 
 #include <algorithm>
-#include <exception>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "core/os.h"
 
@@ -56,23 +56,6 @@ std::string column_text(sqlite3_stmt* s, int index) {
 }
 
 }  // namespace
-
-std::string json_text(const Json::Value& value) {
-  Json::FastWriter writer;
-  return writer.write(value);
-}
-
-bool parse_json(const std::string& text, Json::Value& out) {
-  Json::Reader reader;
-  // The reader throws, instead of failing, on text nested beyond its stack limit; a record stored from a
-  // console's message may come close to that limit.
-  try {
-    return reader.parse(text, out, /*collectComments=*/false);
-  } catch (const std::exception&) {
-    out = Json::Value();
-    return false;
-  }
-}
 
 service_store::~service_store() {
   if (db_) sqlite3_close(db_);
@@ -186,7 +169,7 @@ bool service_store::save_printer(const Json::Value& printer) {
               "ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;")};
   if (!s.statement) return false;
   bind_text(s.statement, 1, uuid.asString());
-  bind_text(s.statement, 2, json_text(printer));
+  bind_text(s.statement, 2, compact_json(printer));
   if (sqlite3_step(s.statement) != SQLITE_DONE) {
     QV_LOG(log_error, "Unable to store printer '%s': %s", uuid.asCString(), sqlite3_errmsg(db_));
     return false;
@@ -227,7 +210,7 @@ bool service_store::save_attributes(const Json::Value& members) {
       if (!ok) break;
       sqlite3_reset(s.statement);
       bind_text(s.statement, 1, name);
-      bind_text(s.statement, 2, json_text(members[name]));
+      bind_text(s.statement, 2, compact_json(members[name]));
       if (sqlite3_step(s.statement) != SQLITE_DONE) {
         QV_LOG(log_error, "Unable to store attribute '%s': %s", name.c_str(), sqlite3_errmsg(db_));
         ok = false;
@@ -294,7 +277,7 @@ int64_t service_store::add_job(const std::string& printer_uuid, const Json::Valu
   if (!s.statement) return 0;
   bind_text(s.statement, 1, record["uuid"].asString());
   bind_text(s.statement, 2, printer_uuid);
-  bind_text(s.statement, 3, json_text(record));
+  bind_text(s.statement, 3, compact_json(record));
   if (sqlite3_step(s.statement) != SQLITE_DONE) {
     QV_LOG(log_error, "Unable to queue job for printer '%s': %s", printer_uuid.c_str(), sqlite3_errmsg(db_));
     return 0;

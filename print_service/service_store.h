@@ -139,10 +139,4 @@ class service_store {
   std::string path_;
 };
 
-/// Compact JSON text of a value (one line, ending in a line feed).
-std::string json_text(const Json::Value& value);
-
-/// Parses JSON text; false when it does not parse.
-bool parse_json(const std::string& text, Json::Value& out);
-
 }  // namespace quorvane::print_service

@@ -29,10 +29,7 @@ constexpr auto reconnect_interval = 500ms;
 // One request sent and its answer, or the close that came instead.
 std::optional<Json::Value> call_and_wait(poll_runloop& loop, jsonrpc::connection& c, const char* method,
                                          const Json::Value& params, std::chrono::milliseconds timeout) {
-  Json::Value request(Json::objectValue);
-  request["jsonrpc"] = "2.0";
-  request["method"] = method;
-  request["params"] = params;
+  Json::Value request = jsonrpc::request(method, params);
   std::optional<Json::Value> answer;
   auto done = std::make_shared<bool>(false);
   c.call(request, [&answer, done](const Json::Value& response) {
@@ -50,18 +47,6 @@ int32_t int_member(const Json::Value& object, const char* name, int32_t fallback
   if (!object.isObject()) return fallback;
   const Json::Value& value = object[name];
   return value.isInt() ? value.asInt() : fallback;
-}
-
-bool closed_notice(const Json::Value& response) {
-  return !response.isMember("id");
-}
-
-std::string error_text(const Json::Value& response) {
-  const Json::Value& error = response["error"];
-  if (!error.isObject()) return "error";
-  std::string text = error["message"].isString() ? error["message"].asString() : std::string("error");
-  if (error["code"].isInt()) text += " (code " + std::to_string(error["code"].asInt()) + ")";
-  return text;
 }
 
 }  // namespace
@@ -115,16 +100,15 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
   if (!options.format.empty()) job["format"] = options.format;
   job["copies"] = options.copies;
   if (!options.name.empty()) job["name"] = options.name;
-  Json::Value params(Json::arrayValue);
-  params.append(job);
-  const std::optional<Json::Value> submitted = call_and_wait(loop, *c, "submitJob", params, answer_timeout);
-  if (!submitted || closed_notice(*submitted)) {
+  const std::optional<Json::Value> submitted =
+      call_and_wait(loop, *c, "submitJob", jsonrpc::one_param(job), answer_timeout);
+  if (!submitted || jsonrpc::is_close_notice(*submitted)) {
     std::fprintf(err, "Unable to submit document '%s': the service did not answer\n", options.file.c_str());
     return submit_no_service;
   }
-  if (!submitted->get("error", Json::Value()).isNull()) {
+  if (jsonrpc::is_error(*submitted)) {
     std::fprintf(err, "Unable to submit document '%s': %s\n", options.file.c_str(),
-                 error_text(*submitted).c_str());
+                 jsonrpc::error_text(*submitted).c_str());
     return submit_refused;
   }
   const Json::Value& result = (*submitted)["result"];
@@ -140,15 +124,14 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
   }
 
   // The outcome may take as long as delivery takes; a service restart only interrupts the wait.
-  Json::Value watch(Json::arrayValue);
-  watch.append(job_id);
+  const Json::Value watch = jsonrpc::one_param(job_id);
   for (;;) {
     const std::optional<Json::Value> answer =
         call_and_wait(loop, *c, "watchJob", watch, std::chrono::hours(24 * 365));
-    if (answer && !closed_notice(*answer)) {
-      if (!answer->get("error", Json::Value()).isNull()) {
+    if (answer && !jsonrpc::is_close_notice(*answer)) {
+      if (jsonrpc::is_error(*answer)) {
         std::fprintf(err, "Unable to follow job '%lld': %s\n", static_cast<long long>(job_id),
-                     error_text(*answer).c_str());
+                     jsonrpc::error_text(*answer).c_str());
         return submit_refused;
       }
       const Json::Value& result = (*answer)["result"];

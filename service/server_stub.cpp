@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "core/runloop.h"
 #include "net/peer_account.h"
@@ -12,18 +13,9 @@
 namespace quorvane {
 namespace {
 
-Json::Value new_request(const char* method) {
-  Json::Value request(Json::objectValue);
-  request["jsonrpc"] = "2.0";
-  request["method"] = method;
-  return request;
-}
-
-Json::Value one_param(Json::Value value) {
-  Json::Value params(Json::arrayValue);
-  params.append(std::move(value));
-  return params;
-}
+using jsonrpc::one_param;
+using jsonrpc::response_status;
+using jsonrpc::status_malformed_response;
 
 // Whether `value` can be read as a record: an object, or null (the record keeps its defaults).
 bool is_record(const Json::Value& value) {
@@ -84,11 +76,7 @@ bool has_nul_text(const Json::Value& record, const char* key) {
 
 // The JSON-RPC refusal of a request with unusable params (-32602).
 Json::Value invalid_params_reply(const Json::Value& id, const std::string& message) {
-  Json::Value reply(Json::objectValue);
-  reply["id"] = id;
-  reply["error"]["code"] = status_invalid_params;
-  reply["error"]["message"] = message;
-  return reply;
+  return jsonrpc::error_reply(id, jsonrpc::error_invalid_params, message, jsonrpc::version_member::left_out);
 }
 
 enum class incoming { printers_updated, printers_removed, devices_updated, devices_removed, print };
@@ -109,30 +97,11 @@ constexpr incoming_method incoming_methods[] = {
 
 }  // namespace
 
-int32_t response_status(const Json::Value& response) {
-  if (!response.isObject()) return status_malformed_response;
-  const Json::Value& error = response["error"];
-  if (!error.isNull()) {
-    if (!error.isObject()) return status_malformed_response;
-    // An error without a code is still an error: reporting it as 0 would call a failure a success.
-    const Json::Value& code = error["code"];
-    return code.isInt() ? code.asInt() : status_malformed_response;
-  }
-  const Json::Value& result = response["result"];
-  if (result.isNull()) return 0;
-  if (!result.isArray()) return status_malformed_response;
-  if (result.empty()) return 0;
-  return result[0].isInt() ? result[0].asInt() : status_malformed_response;
-}
-
 Json::Value print_reply(const Json::Value& id, int32_t status, int32_t state, int32_t platform_job_id) {
-  Json::Value reply(Json::objectValue);
-  reply["id"] = id;
-  Json::Value& result = reply["result"] = Json::Value(Json::arrayValue);
-  result.append(status);
+  Json::Value result = jsonrpc::status_result(status);
   result.append(state);
   result.append(platform_job_id);
-  return reply;
+  return jsonrpc::result_reply(id, std::move(result), jsonrpc::version_member::left_out);
 }
 
 server_stub::server_stub(server::delegate* receiver) : service_delegate_(receiver) {
@@ -173,41 +142,38 @@ void server_stub::send_status_request(Json::Value request, status_callback callb
     const int32_t status = response_status(response);
     if (status == status_malformed_response) {
       QV_LOG(log_warning, "Unable to read response '%s': members of the wrong type",
-             jsonrpc::compact_text(response).substr(0, 200).c_str());
+             compact_json(response).substr(0, 200).c_str());
     }
     if (callback) callback(status);
   });
 }
 
 void server_stub::authenticate(const std::string& token, status_callback callback) {
-  Json::Value request = new_request("authenticate");
-  request["params"] = one_param(token);
+  Json::Value request = jsonrpc::request("authenticate", one_param(token));
   send_status_request(std::move(request), std::move(callback));
 }
 
 void server_stub::updatePrinter(smart_ptr<model::printer> printer, status_callback callback) {
   Json::Value record(Json::objectValue);
   if (printer) printer->writeJSON(record);
-  Json::Value request = new_request("updatePrinter");
-  request["params"] = one_param(std::move(record));
+  Json::Value request = jsonrpc::request("updatePrinter", one_param(std::move(record)));
   send_status_request(std::move(request), std::move(callback));
 }
 
 void server_stub::removePrinter(smart_ptr<model::printer> printer, status_callback callback) {
   Json::Value record(Json::objectValue);
   if (printer) printer->writeJSON(record);
-  Json::Value request = new_request("removePrinter");
-  request["params"] = one_param(std::move(record));
+  Json::Value request = jsonrpc::request("removePrinter", one_param(std::move(record)));
   send_status_request(std::move(request), std::move(callback));
 }
 
 void server_stub::attributes(attributes_callback callback) {
-  Json::Value request = new_request("attributes");
+  Json::Value request = jsonrpc::request("attributes");
   call(request, [callback = std::move(callback)](const Json::Value& response) {
     const int32_t status = response_status(response);
     if (status == status_malformed_response) {
       QV_LOG(log_warning, "Unable to read response '%s': members of the wrong type",
-             jsonrpc::compact_text(response).substr(0, 200).c_str());
+             compact_json(response).substr(0, 200).c_str());
     }
     Json::Value attributes = attributes_of(response);
     if (callback) callback(status, attributes);
@@ -215,14 +181,12 @@ void server_stub::attributes(attributes_callback callback) {
 }
 
 void server_stub::saveAttributes(const Json::Value& attributes, status_callback callback) {
-  Json::Value request = new_request("saveAttributes");
-  request["params"] = one_param(attributes);
+  Json::Value request = jsonrpc::request("saveAttributes", one_param(attributes));
   send_status_request(std::move(request), std::move(callback));
 }
 
 void server_stub::observe(bool enable, status_callback callback) {
-  Json::Value request = new_request("observe");
-  request["params"] = one_param(enable);
+  Json::Value request = jsonrpc::request("observe", one_param(enable));
   send_status_request(std::move(request), std::move(callback));
 }
 
@@ -233,7 +197,7 @@ void server_stub::request_handler(smart_ptr<jsonrpc::connection>, Json::Value& m
   const Json::Value& method = message["method"];
   if (!method.isString()) {
     QV_LOG(log_warning, "Unable to handle message '%s': \"method\" is not a string",
-           jsonrpc::compact_text(message).substr(0, 200).c_str());
+           compact_json(message).substr(0, 200).c_str());
     return;
   }
   const incoming_method* match = nullptr;

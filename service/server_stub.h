@@ -11,13 +11,6 @@
 
 namespace quorvane {
 
-/// The status a request gets for an answer that cannot be read (a "result" that is not an array, an "error"
-/// that is not an object, a status that is not an integer).
-inline constexpr int32_t status_malformed_response = -1;
-
-/// The JSON-RPC error code of a request whose params cannot be used ("Invalid params").
-inline constexpr int32_t status_invalid_params = -32602;
-
 /// `server` over one JSON-RPC connection; the connection's delegate is the stub itself, which forwards the
 /// service's notifications and print requests to its `server::delegate`. One stub serves every connection
 /// to the service; request ids keep rising across reconnections.
@@ -68,11 +61,6 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
 
   server::delegate* service_delegate_;
 };
-
-/// The status of a response: "error"."code" when "error" is present and not null, else "result"[0] (0 when
-/// absent); `status_malformed_response` for an error without an integer code and for members of the wrong
-/// type.
-int32_t response_status(const Json::Value& response);
 
 /// The "print" reply {"id": id, "result": [status, state, platform job id]}.
 Json::Value print_reply(const Json::Value& id, int32_t status, int32_t state, int32_t platform_job_id);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "database/object.h"
 #include "model/json_p.h"
@@ -102,10 +103,10 @@ void BM_ApplyPrintersWereUpdated(benchmark::State& state) {
     entry["state"] = 4;
     list.append(entry);
   }
-  const std::string message = json::compact_text(list);
+  const std::string message = quorvane::compact_json(list);
   for (auto _ : state) {
     Json::Value params;
-    json::parse(message, params);
+    quorvane::parse_json(message, params);
     for (const Json::Value& entry : params) {
       printer_ptr reported = make_counted<printer>();
       reported->readJSON(entry);

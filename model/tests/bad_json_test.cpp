@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "model/device.h"
 #include "model/job.h"
 #include "model/json_p.h"
@@ -40,7 +41,7 @@ std::string text(const wide_string& w) {
 
 void run(const bad_value_case& c) {
   Json::Value in;
-  ASSERT_TRUE(json::parse(c.json, in)) << c.name;
+  ASSERT_TRUE(quorvane::parse_json(c.json, in)) << c.name;
   log_capture log(log_warning);
   std::string got;
   ASSERT_NO_THROW(got = c.read(in)) << c.name;
@@ -102,7 +103,7 @@ TEST(BadJson, PrinterFieldsTakeTheirReadDefaults) {
     if (c.warned_key && std::string(c.warned_key).empty()) {
       // A media entry that is not an object: the media reads as an empty object, warning about itself.
       Json::Value in;
-      ASSERT_TRUE(json::parse(c.json, in));
+      ASSERT_TRUE(quorvane::parse_json(c.json, in));
       log_capture log(log_warning);
       EXPECT_EQ(c.read(in), c.want) << c.name;
       const auto warnings = log.messages_starting("Unable to read media: expected an object, got text");
@@ -127,7 +128,7 @@ TEST(BadJson, RecordsGivenANonObjectReadAsEmpty) {
   for (const auto& r : records) {
     for (const char* text : {R"("a string")", "[1,2]", "42", "true"}) {
       Json::Value in;
-      ASSERT_TRUE(json::parse(text, in));
+      ASSERT_TRUE(quorvane::parse_json(text, in));
       log_capture log(log_warning);
       EXPECT_NO_THROW(r.read(in)) << r.name << " " << text;
       const auto warnings =

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "model/device.h"
 #include "model/job.h"
 #include "model/json_p.h"
@@ -57,14 +58,14 @@ TEST(JobJson, WithoutMediaNoKeyAndReadingItsOwnOutputAddsOne) {
 
 TEST(JobJson, RoundTripsEveryField) {
   Json::Value in;
-  ASSERT_TRUE(
-      json::parse(R"({"uuid":"j1","deviceAddress":"192.0.2.7","deviceID":"phone \u00e9","printerID":"p1",
+  ASSERT_TRUE(quorvane::parse_json(
+      R"({"uuid":"j1","deviceAddress":"192.0.2.7","deviceID":"phone \u00e9","printerID":"p1",
       "platformID":77,"name":"Report \ud83d\udda8","user":"O'Brien","format":"application/pdf","printQuality":5,
       "firstPage":2,"lastPage":9,"isColor":true,"orientation":4,"duplex":2,"copies":3,"fitToPage":true,
       "media":{"name":"iso_a4_210x297mm","width":21000,"height":29700,"enabled":true,"klass":0,"type":0,
                "displayName":"A4"},
       "state":9,"filename":"/tmp/job 1.pdf","timeAtCreation":4102444800123})",
-                  in));
+      in));
   job j;
   j.readJSON(in);
   EXPECT_EQ(j.deviceID().narrow(), "phone \xc3\xa9");
@@ -80,7 +81,7 @@ TEST(JobJson, RoundTripsEveryField) {
   Json::Value out(Json::objectValue);
   j.writeJSON(out);
   // Compared as text: the reader keeps large numbers unsigned, the writer signed.
-  EXPECT_EQ(json::compact_text(out), json::compact_text(in));
+  EXPECT_EQ(quorvane::compact_json(out), quorvane::compact_json(in));
 }
 
 TEST(DeviceJson, LastUsedKeepsSixtyFourBits) {
@@ -93,7 +94,7 @@ TEST(DeviceJson, LastUsedKeepsSixtyFourBits) {
   EXPECT_TRUE(out["lastUsed"].isInt64());
   device back;
   Json::Value reparsed;
-  ASSERT_TRUE(json::parse(json::compact_text(out), reparsed));
+  ASSERT_TRUE(quorvane::parse_json(quorvane::compact_json(out), reparsed));
   back.readJSON(reparsed);
   EXPECT_EQ(back.lastUsed(), int64_t{1} << 40);
   EXPECT_EQ(back.host().narrow(), "pixel-\xc3\xa9");
@@ -132,7 +133,7 @@ TEST_F(Store, DirtyJobFillsItsSearchColumns) {
   EXPECT_EQ(row->columnInt(5), 42) << "column internalID holds platformID";
   EXPECT_EQ(row->columnInt(6), 9);
   Json::Value stored;
-  ASSERT_TRUE(json::parse(row->columnText(7), stored));
+  ASSERT_TRUE(quorvane::parse_json(row->columnText(7), stored));
   job back;
   back.readJSON(stored);
   EXPECT_EQ(back.deviceID().narrow(), "dev'ice \xf0\x9f\x93\xb1");
@@ -157,7 +158,7 @@ TEST_F(Store, DirtyDeviceIsInsertedThenReplaced) {
   EXPECT_EQ(d->oid(), oid);
   EXPECT_EQ(query_text("SELECT count(*) FROM device;"), "1");
   Json::Value stored;
-  ASSERT_TRUE(json::parse(query_text("SELECT json FROM device;"), stored));
+  ASSERT_TRUE(quorvane::parse_json(query_text("SELECT json FROM device;"), stored));
   EXPECT_EQ(stored["lastUsed"].asInt64(), 5);
   EXPECT_EQ(stored["host"].asString(), "it's-a-phone");
 }

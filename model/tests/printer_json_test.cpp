@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "model/json_p.h"
 #include "model/printer.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 Json::Value parse(const std::string& text) {
   Json::Value root;
-  EXPECT_TRUE(json::parse(text, root)) << text;
+  EXPECT_TRUE(quorvane::parse_json(text, root)) << text;
   return root;
 }
 
@@ -61,8 +62,8 @@ TEST(PrinterJson, WritesEveryKeyAndReadsItBack) {
 
   printer back;
   back.readJSON(out);
-  EXPECT_EQ(written(back), out) << "got " << json::compact_text(written(back)) << "want "
-                                << json::compact_text(out);
+  EXPECT_EQ(written(back), out) << "got " << quorvane::compact_json(written(back)) << "want "
+                                << quorvane::compact_json(out);
   EXPECT_FALSE(back.dirty()) << "readJSON never touches dirty";
   EXPECT_EQ(back.oid(), 0);
   EXPECT_EQ(back.model().narrow(), "Model \xf0\x9f\x96\xa8");

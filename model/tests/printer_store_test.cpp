@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "database/object.h"
 #include "model/json_p.h"
 #include "model/printer.h"
@@ -18,7 +19,7 @@ using testing_support::Store;
 std::string json_of(const printer& p) {
   Json::Value out(Json::objectValue);
   p.writeJSON(out);
-  return json::compact_text(out);
+  return quorvane::compact_json(out);
 }
 
 TEST_F(Store, SaveInsertsANewUnchangedPrinterOnce) {
@@ -217,9 +218,10 @@ TEST_F(Store, RemoveDeletesTheRowButAReleasedDirtyPrinterWritesItAgain) {
 // SQL text ends at a NUL byte, so a value holding U+0000 must not cut its statement short.
 TEST_F(Store, TextsWithANulCharacterAreStoredAndFound) {
   Json::Value in;
-  ASSERT_TRUE(json::parse(R"({"uuid":"a\u0000b","name":"n\u0000m","owner":"\u0000","displayName":"d\u0000",)"
-                          R"("acl":["x\u0000y"]})",
-                          in));
+  ASSERT_TRUE(
+      quorvane::parse_json(R"({"uuid":"a\u0000b","name":"n\u0000m","owner":"\u0000","displayName":"d\u0000",)"
+                           R"("acl":["x\u0000y"]})",
+                           in));
   printer_ptr p = make_counted<printer>();
   p->readJSON(in);
   ASSERT_EQ(p->name().narrow(), std::string("n\0m", 3));

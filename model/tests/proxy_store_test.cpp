@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "database/object.h"
 #include "model/json_p.h"
 #include "model/proxy.h"
@@ -24,7 +25,7 @@ TEST_F(Store, NewProxySavedWithoutEditsStoresTheTargetAndDefaults) {
   EXPECT_EQ(p->oid(), 1);
   EXPECT_EQ(query_text("SELECT uri FROM proxy;"), vendor_endpoint);
   Json::Value stored;
-  ASSERT_TRUE(model::json::parse(query_text("SELECT json FROM proxy;"), stored));
+  ASSERT_TRUE(quorvane::parse_json(query_text("SELECT json FROM proxy;"), stored));
   EXPECT_EQ(stored["port"].asInt(), 80);
   EXPECT_EQ(stored["uri"].asString(), vendor_endpoint);
   for (const char* key : {"host", "bypass", "user", "password"}) EXPECT_EQ(stored[key].asString(), "") << key;

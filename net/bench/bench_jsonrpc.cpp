@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/json_text.h"
 #include "net/jsonrpc_connection.h"
 
 namespace quorvane::jsonrpc {
@@ -84,7 +85,7 @@ std::unique_ptr<Json::CharReader> reader() {
 }
 
 void BM_ParseAlone(benchmark::State& state, int64_t which) {
-  const std::string text = compact_text(message_of(which));
+  const std::string text = compact_json(message_of(which));
   auto r = reader();
   std::string errors;
   for (auto _ : state) {

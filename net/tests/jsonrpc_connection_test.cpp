@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
 
@@ -20,7 +21,7 @@ namespace {
 class recorder final : public connection::delegate {
  public:
   void request_handler(smart_ptr<connection>, Json::Value& message, reply_function reply) override {
-    seen.push_back(compact_text(message));
+    seen.push_back(compact_json(message));
     reply(answer);
   }
   std::vector<std::string> seen;
@@ -74,7 +75,7 @@ TEST(JsonrpcWriter, WritesCompactTextWithSortedMembersAndTheNewlineCounted) {
   request["params"].append("");
   request["jsonrpc"] = "2.0";
   request["id"] = 1;
-  EXPECT_EQ(compact_text(request),
+  EXPECT_EQ(compact_json(request),
             "{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n");
   EXPECT_EQ(frame(request),
             "63:{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"authenticate\",\"params\":[\"\"]}\n,");
@@ -104,7 +105,7 @@ transcript_outcome feed(const std::vector<std::string>& pieces) {
   transcript_outcome out;
   Json::Value request;
   request["method"] = "attributes";
-  c->call(request, [&](const Json::Value& response) { out.results.push_back(compact_text(response)); });
+  c->call(request, [&](const Json::Value& response) { out.results.push_back(compact_json(response)); });
   for (const auto& piece : pieces) c->deliver(piece.data(), piece.size());
   out.requests = r.seen;
   out.open = c->handle() != socket::invalid_handle;
@@ -191,7 +192,7 @@ TEST(JsonrpcFraming, ProtocolErrorsCloseAndTellPendingCalls) {
     std::vector<std::string> told;
     Json::Value request;
     request["method"] = "m";
-    conn->call(request, [&](const Json::Value& v) { told.push_back(compact_text(v)); });
+    conn->call(request, [&](const Json::Value& v) { told.push_back(compact_json(v)); });
     const bool kept = conn->deliver(c.bytes.data(), c.bytes.size());
     EXPECT_FALSE(kept) << c.name << ": got open, want closed";
     EXPECT_EQ(conn->handle(), socket::invalid_handle) << c.name;
@@ -271,7 +272,7 @@ TEST(JsonrpcFraming, AFrameLargerThanTheBufferGrowsItToTheExactSize) {
   EXPECT_TRUE(r.seen.empty());
   c->deliver(framed.data() + 12, framed.size() - 12);
   ASSERT_EQ(r.seen.size(), 1u);
-  EXPECT_EQ(r.seen[0], compact_text(big));
+  EXPECT_EQ(r.seen[0], compact_json(big));
   // A small frame afterwards: the buffer keeps the capacity it reached.
   const std::string small = frame(parse(R"({"method":"m"})"));
   c->deliver(small.data(), small.size());
@@ -287,7 +288,7 @@ TEST(JsonrpcCalls, PendingCallsHearOfEveryCloseInIdOrderAndStillGetALateResponse
     Json::Value request;
     request["method"] = "m";
     c->call(request, [&told, i](const Json::Value& v) {
-      told.push_back(std::to_string(i + 1) + " " + compact_text(v));
+      told.push_back(std::to_string(i + 1) + " " + compact_json(v));
     });
   }
   const std::string closed = "{\"error\":{\"code\":10}}\n";
@@ -368,7 +369,7 @@ TEST(JsonrpcDispatch, MethodNullIsAResponse) {
   quiet_log quiet;
   Json::Value request;
   request["method"] = "m";
-  c->call(request, [&](const Json::Value& v) { got = compact_text(v); });
+  c->call(request, [&](const Json::Value& v) { got = compact_json(v); });
   const std::string bytes = frame(parse(R"({"id":1,"method":null,"result":5})"));
   c->deliver(bytes.data(), bytes.size());
   EXPECT_TRUE(r.seen.empty());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "model/job.h"
 #include "model/media.h"
@@ -71,11 +72,9 @@ Json::Value full_job() {
 }
 
 Json::Value print_request() {
-  Json::Value request(Json::objectValue);
-  request["jsonrpc"] = "2.0";
-  request["method"] = "print";
-  request["params"].append(full_printer());
-  request["params"].append(full_job());
+  Json::Value params = jsonrpc::one_param(full_printer());
+  params.append(full_job());
+  Json::Value request = jsonrpc::request("print", std::move(params));
   request["id"] = 1;
   return request;
 }
@@ -148,7 +147,7 @@ void BM_PrintRoundTripOnLoopback(benchmark::State& state) {
   for (auto _ : state) {
     const int64_t before = answered;
     to_console->call(request, [&answered](const Json::Value& response) {
-      if (response_status(response) == 0) ++answered;
+      if (jsonrpc::response_status(response) == 0) ++answered;
     });
     loop.run_until([&] { return answered != before; }, 5s);
   }
@@ -168,10 +167,10 @@ void BM_PrintJsonWorkAlone(benchmark::State& state) {
   builder["allowComments"] = true;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   for (auto _ : state) {
-    const std::string request_text = jsonrpc::compact_text(request);
+    const std::string request_text = compact_json(request);
     Json::Value parsed_request;
     reader->parse(request_text.data(), request_text.data() + request_text.size(), &parsed_request, nullptr);
-    const std::string reply_text = jsonrpc::compact_text(reply);
+    const std::string reply_text = compact_json(reply);
     Json::Value parsed_reply;
     reader->parse(reply_text.data(), reply_text.data() + reply_text.size(), &parsed_reply, nullptr);
     benchmark::DoNotOptimize(parsed_request);

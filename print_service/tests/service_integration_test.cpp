@@ -23,6 +23,7 @@
 #include <tuple>
 
 #include "console_peer.h"
+#include "core/json_text.h"
 #include "net/socket.h"
 #include "net/tests/other_account.h"
 #include "service_process.h"
@@ -175,8 +176,8 @@ TEST_F(ServiceSession, AnswersTheConsoleRequestsAndKeepsAttributes) {
   unknown["jsonrpc"] = "2.0";
   unknown["method"] = "frobnicate";
   int32_t unknown_status = 0;
-  console.stub().call(unknown,
-                      [&](const Json::Value& response) { unknown_status = response_status(response); });
+  console.stub().call(
+      unknown, [&](const Json::Value& response) { unknown_status = jsonrpc::response_status(response); });
   ASSERT_TRUE(run_until([&] { return unknown_status != 0; }));
   EXPECT_EQ(unknown_status, -32601);
 
@@ -424,7 +425,7 @@ TEST_F(ServiceSession, AServiceEndWhileAJobIsOutCostsTheJobNoAttempt) {
   console.record().prints.back().completion(0, 9, 0);
   const Json::Value outcome = watch_job(loop_, console, 1);
   const Json::Value& status = outcome["result"][1];
-  EXPECT_TRUE(status["finished"].asBool()) << jsonrpc::compact_text(outcome);
+  EXPECT_TRUE(status["finished"].asBool()) << compact_json(outcome);
   EXPECT_EQ(status["status"].asInt(), 0);
   EXPECT_EQ(status["state"].asInt(), 9);
   EXPECT_EQ(status["attempts"].asInt(), 0);
@@ -472,8 +473,7 @@ TEST_F(ServiceSession, HostileFramesAreRefusedAndTheServiceGoesOn) {
   };
   for (const id_case& c : ids) {
     const Json::Value outcome = watch_job(loop_, good, c.id);
-    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
-        << c.name << ": got " << jsonrpc::compact_text(outcome);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602) << c.name << ": got " << compact_json(outcome);
   }
 
   auto still = good.attributes();
@@ -548,7 +548,7 @@ TEST_F(ServiceSession, MalformedRequestsCloseThatConnectionOnly) {
   Json::Value answer;
   bad.stub().call(request, [&](const Json::Value& response) { answer = response; });
   ASSERT_TRUE(run_until([&] { return !bad.stub().connected(); }));
-  EXPECT_EQ(answer["error"]["code"].asInt(), -32600) << jsonrpc::compact_text(answer);
+  EXPECT_EQ(answer["error"]["code"].asInt(), -32600) << compact_json(answer);
 
   // Bytes that are not a frame at all: the service drops the peer.
   smart_ptr<socket> raw(new socket());
@@ -758,15 +758,14 @@ TEST_F(ServiceSession, SaveAttributesTakesOnlyTheConsolesAttributesInRange) {
     ASSERT_TRUE(Json::Reader().parse(c.members, members)) << c.name;
     params.append(members);
     const Json::Value outcome = call(console, "saveAttributes", params);
-    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
-        << c.name << ": got " << jsonrpc::compact_text(outcome);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602) << c.name << ": got " << compact_json(outcome);
   }
   auto attributes = console.attributes();
   ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); }));
   const Json::Value& stored = attributes->value;
   EXPECT_EQ(stored.getMemberNames(),
             (std::vector<std::string>{"filenameGenerationFlags", "logLevel", "printMode"}))
-      << jsonrpc::compact_text(stored);
+      << compact_json(stored);
   EXPECT_EQ(stored["printMode"].asInt(), 0) << "a refused object was stored in part";
   EXPECT_EQ(stored["filenameGenerationFlags"].asInt(), 0);
 
@@ -775,7 +774,7 @@ TEST_F(ServiceSession, SaveAttributesTakesOnlyTheConsolesAttributesInRange) {
   params[0]["filenameGenerationFlags"] = 7;
   params[0]["logLevel"] = 10;
   params[0]["printMode"] = 1;
-  EXPECT_EQ(response_status(call(console, "saveAttributes", params)), 0);
+  EXPECT_EQ(jsonrpc::response_status(call(console, "saveAttributes", params)), 0);
 }
 
 TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
@@ -809,8 +808,7 @@ TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
   }
   for (const nul_case& c : cases) {
     const Json::Value outcome = call(console, c.method, c.params);
-    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602)
-        << c.name << ": got " << jsonrpc::compact_text(outcome);
+    EXPECT_EQ(outcome["error"]["code"].asInt(), -32602) << c.name << ": got " << compact_json(outcome);
   }
   loop_.run_until([] { return false; }, 100ms);
   EXPECT_TRUE(console.record().prints.empty()) << "a job was queued from a cut path";
@@ -928,9 +926,9 @@ TEST_F(ServiceSession, HistoryIsCutToItsBoundsAndAPrunedJobIsAnUnknownJob) {
   for (const auto& c : cases) {
     const Json::Value answer = watch_job(loop_, console, c.job);
     if (c.kept) {
-      EXPECT_EQ(answer["result"][1]["platformID"].asInt64(), c.job) << jsonrpc::compact_text(answer);
+      EXPECT_EQ(answer["result"][1]["platformID"].asInt64(), c.job) << compact_json(answer);
     } else {
-      EXPECT_EQ(answer["error"]["code"].asInt(), -32005) << jsonrpc::compact_text(answer);
+      EXPECT_EQ(answer["error"]["code"].asInt(), -32005) << compact_json(answer);
       EXPECT_EQ(answer["error"]["message"].asString(),
                 "Unable to find job '" + std::to_string(c.job) + "': no such job");
     }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
 #include "net/tests/other_account.h"
@@ -106,7 +107,7 @@ TEST_F(ServerStub, WritesTheSixRequestsExactly) {
   p->setName(wide_string::from_narrow("office"));
   Json::Value printer_json(Json::objectValue);
   p->writeJSON(printer_json);
-  const std::string printer_text = jsonrpc::compact_text(printer_json);
+  const std::string printer_text = compact_json(printer_json);
   const std::string printer_param = printer_text.substr(0, printer_text.size() - 1);
 
   Json::Value attributes(Json::objectValue);
@@ -165,7 +166,7 @@ TEST_F(ServerStub, StatusComesFromErrorCodeElseResultZeroElseZero) {
     const int32_t first = stub_->next_request_id() - 1;
     stub_->attributes([&](int32_t s, Json::Value& value) {
       attributes_status = s;
-      attributes = jsonrpc::compact_text(value);
+      attributes = compact_json(value);
       attributes.pop_back();
     });
     stub_->receive("{\"id\":" + std::to_string(first) + "," + c.response + "}");

@@ -1,0 +1,27 @@
+#include "core/json_text.h"
+
+#include <exception>
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+namespace quorvane {
+
+std::string compact_json(const Json::Value& value) {
+  // The fast writer gives exactly the wire form: no spaces, members in key order, one "\n" at the end.
+  Json::FastWriter writer;
+  return writer.write(value);
+}
+
+bool parse_json(const std::string& text, Json::Value& root) {
+  Json::Reader reader;
+  // The reader throws instead of failing on text nested deeper than its stack limit.
+  try {
+    if (reader.parse(text, root, /*collectComments=*/false)) return true;
+  } catch (const std::exception&) {
+  }
+  root = Json::Value();
+  return false;
+}
+
+}  // namespace quorvane
