@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/files.h"
 #include "core/log.h"
 
 namespace quorvane {
@@ -31,21 +32,6 @@ std::string local_data_folder() {
   if (home.empty()) return {};
   return home + "/.local/share";
 }
-
-namespace {
-
-// Creates every missing folder of `path` (mode 0700 for the ones we create).
-bool make_folders(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string prefix = path.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-}  // namespace
 
 int32_t workspace_posix::applicationWillInitialize() {
   if (status_ == 0) return 0;

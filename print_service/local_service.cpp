@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "core/files.h"
 #include "core/log.h"
 #include "net/jsonrpc_manager.h"
 #include "net/peer_account.h"

@@ -10,9 +10,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
+#include "core/files.h"
 #include "core/log.h"
 
 namespace quorvane::print_service {
@@ -57,12 +57,24 @@ std::string detect_format(std::string_view head) {
 }
 
 std::string detect_file_format(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
+  const int in = open_regular_file(path);
+  if (in < 0) return {};
   char head[16] = {};
-  in.read(head, sizeof head);
-  if (in.bad()) return {};
-  return detect_format(std::string_view(head, static_cast<size_t>(in.gcount())));
+  size_t count = 0;
+  while (count < sizeof head) {
+    const ssize_t got = read(in, head + count, sizeof head - count);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      close(in);
+      errno = error;
+      return {};
+    }
+    if (got == 0) break;
+    count += static_cast<size_t>(got);
+  }
+  close(in);
+  return detect_format(std::string_view(head, count));
 }
 
 std::string spooled_file_name(std::string_view document, int32_t flags, std::string_view user,
@@ -85,17 +97,6 @@ std::string spooled_file_name(std::string_view document, int32_t flags, std::str
   // the extension (which says how to open the file) stays.
   std::string suffix = utf8_prefix(sanitized(extension), max_spooled_name - 1);
   return utf8_prefix(name, max_spooled_name - suffix.size()) + suffix;
-}
-
-bool make_folders(const std::string& path) {
-  if (path.empty()) return false;
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string prefix = path.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool is_job_folder_name(std::string_view name) {
@@ -201,15 +202,10 @@ bool spool_has_room(const std::string& folder, uint64_t bytes, std::string& caus
 }
 
 std::string copy_into_spool(const std::string& source, const std::string& folder, const std::string& name) {
-  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = open_regular_file(source);
   if (in < 0) {
-    QV_LOG(log_error, "Unable to open document '%s': %s", source.c_str(), strerror(errno));
-    return {};
-  }
-  struct stat info {};
-  if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-    QV_LOG(log_error, "Unable to open document '%s': not a regular file", source.c_str());
-    close(in);
+    QV_LOG(log_error, "Unable to open document '%s': %s", source.c_str(),
+           errno == EINVAL ? "not a regular file" : strerror(errno));
     return {};
   }
   if (!make_folders(folder)) {
@@ -225,27 +221,10 @@ std::string copy_into_spool(const std::string& source, const std::string& folder
     return {};
   }
   bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(in, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      QV_LOG(log_error, "Unable to read document '%s': %s", source.c_str(), strerror(errno));
-      ok = false;
-      break;
-    }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        QV_LOG(log_error, "Unable to write spooled document '%s': %s", target.c_str(), strerror(errno));
-        ok = false;
-        break;
-      }
-      done += put;
-    }
-    if (!ok) break;
+  if (const int error = copy_contents(in, out); error != 0) {
+    QV_LOG(log_error, "Unable to copy document '%s' to '%s': %s", source.c_str(), target.c_str(),
+           strerror(error));
+    ok = false;
   }
   close(in);
   if (close(out) != 0) ok = false;

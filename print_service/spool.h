@@ -22,7 +22,8 @@ inline constexpr size_t max_spooled_name = 255;
 /// The MIME type that the first bytes of a document show: PDF, JPEG, PNG, else "application/octet-stream".
 std::string detect_format(std::string_view head);
 
-/// The format of the file at `path` from its first bytes; "" when the file cannot be read.
+/// The format of the regular file at `path` from its first bytes; "" (errno set) when it cannot be read or
+/// is not a regular file (a FIFO or a device is refused, not waited for).
 std::string detect_file_format(const std::string& path);
 
 /// The spooled document's name: the base name of `document` without its extension, then "+user",
@@ -37,9 +38,6 @@ std::string spooled_file_name(std::string_view document, int32_t flags, std::str
 /// path, or "" after logging the cause when the source cannot be read or the copy cannot be written
 /// (a partial copy is removed).
 std::string copy_into_spool(const std::string& source, const std::string& folder, const std::string& name);
-
-/// Creates `path` and its missing parents (mode 0700). Returns false when it is not a folder afterwards.
-bool make_folders(const std::string& path);
 
 /// Whether `name` has the shape of a job's folder in the spool: a 36-character UUID text.
 bool is_job_folder_name(std::string_view name);

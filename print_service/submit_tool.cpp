@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "core/files.h"
 #include "net/jsonrpc_connection.h"
 #include "net/peer_account.h"
 #include "net/poll_runloop.h"
@@ -59,12 +60,11 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "Unable to read document '%s': %s\n", options.file.c_str(), std::strerror(errno));
     return submit_bad_input;
   }
-  const int fd = open(absolute, O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  // Never waits on what the name stands for: a FIFO would hold the tool until someone writes to it.
+  const int fd = open_regular_file(absolute);
+  if (fd < 0) {
     std::fprintf(err, "Unable to read document '%s': %s\n", options.file.c_str(),
-                 fd < 0 ? std::strerror(errno) : "not a regular file");
-    if (fd >= 0) close(fd);
+                 errno == EINVAL || errno == EISDIR ? "not a regular file" : std::strerror(errno));
     return submit_bad_input;
   }
   close(fd);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/files.h"
 #include "core/log.h"
 #include "spooler/spooler_p.h"
 
@@ -16,38 +17,6 @@ namespace quorvane {
 namespace {
 
 constexpr int last_candidate = 99;
-
-// Copies everything from `from` to `to`: in the kernel when it can, else through a buffer. Returns 0 or
-// the errno.
-int copy_contents(int from, int to) {
-  bool in_kernel = true;
-  for (;;) {
-    if (in_kernel) {
-      const ssize_t copied = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
-      if (copied > 0) continue;
-      if (copied == 0) return 0;
-      if (errno == EINTR) continue;
-      // Across file systems, or where the kernel cannot: fall back to reading and writing.
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
-      in_kernel = false;
-    }
-    char buffer[1 << 16];
-    const ssize_t got = read(from, buffer, sizeof buffer);
-    if (got == 0) return 0;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      done += put;
-    }
-  }
-}
 
 }  // namespace
 
@@ -61,21 +30,9 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 
   // Without blocking: a FIFO or device under the job's name would otherwise stop the caller's thread.
-  const int source = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int source = open_regular_file(file);
   if (source < 0) return errno;
-  struct stat info {};
   int error = 0;
-  if (fstat(source, &info) != 0) {
-    error = errno;
-  } else if (S_ISDIR(info.st_mode)) {
-    error = EISDIR;
-  } else if (!S_ISREG(info.st_mode)) {
-    error = EINVAL;
-  }
-  if (error != 0) {
-    close(source);
-    return error;
-  }
 
   // Each candidate is created exclusively, so a file that appears between two deliveries is never
   // overwritten.

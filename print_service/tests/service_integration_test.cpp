@@ -26,6 +26,7 @@
 #include "core/json_text.h"
 #include "net/socket.h"
 #include "net/tests/other_account.h"
+#include "print_service/service_error.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -650,6 +651,8 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
   add_printer(console, console_printer("d08d51c9-7475-4e02-b1c8-ad8e9fb0c1d2", "twin"));
   add_printer(console, console_printer("e19e62da-8586-4f13-82d9-be9fa0c1d2e3", "twin"));
   const std::string pdf = document("ok.pdf", "%PDF-1.4");
+  const std::string fifo = root_.path() + "/pipe.pdf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   struct {
     const char* name;
     std::vector<std::string> args;
@@ -660,6 +663,9 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
       {"ambiguous name", {"--printer", "twin", pdf}, 4, "give its uuid"},
       {"missing file", {"--printer", "twin", root_.path() + "/missing.pdf"}, 2, "Unable to read document"},
       {"folder instead of file", {"--printer", "twin", root_.path()}, 2, "not a regular file"},
+      // Opening these would wait for a writer or the device: the tool says no at once.
+      {"FIFO instead of file", {"--printer", "twin", fifo}, 2, "not a regular file"},
+      {"device instead of file", {"--printer", "twin", "/dev/zero"}, 2, "not a regular file"},
       {"bad copies", {"--printer", "twin", "--copies", "none", pdf}, 2, "invalid value"},
   };
   for (const auto& c : cases) {
@@ -678,6 +684,38 @@ TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
   // Nothing on the port.
   child_process& nobody = submit({"--printer", "twin", "--port", "1", pdf}, root_.path() + "/port.out");
   EXPECT_EQ(finish(nobody), 3);
+}
+
+// submitJob reads the named file on the service's only thread: what is not a regular file is refused at once,
+// with or without a format (which decides whether the first bytes are read before the copy).
+TEST_F(ServiceSession, SubmitJobNamingAFifoFolderOrDeviceIsRefusedWithoutStoppingTheService) {
+  console_peer& console = new_console();
+  open_session(console);
+  add_printer(console, console_printer("a3b1c2d4-1e2f-4a5b-8c6d-7e8f9a0b1c2d", "office"));
+  const std::string fifo = root_.path() + "/waiting.pdf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct {
+    const char* name;
+    std::string file;
+    const char* format;
+  } cases[] = {
+      {"FIFO", fifo, ""},           {"FIFO with a format", fifo, "application/pdf"},
+      {"folder", root_.path(), ""}, {"folder with a format", root_.path(), "application/pdf"},
+      {"device", "/dev/zero", ""},  {"device with a format", "/dev/zero", "application/pdf"},
+  };
+  for (const auto& c : cases) {
+    Json::Value job(Json::objectValue);
+    job["printer"] = "office";
+    job["file"] = c.file;
+    if (*c.format) job["format"] = c.format;
+    const Json::Value answer = call(console, "submitJob", jsonrpc::one_param(job));
+    EXPECT_EQ(answer["error"]["code"].asInt(), error_unreadable_file)
+        << c.name << ": got " << compact_json(answer);
+  }
+  // The service still answers, and kept nothing of the refused jobs.
+  const Json::Value unknown = watch_job(loop_, console, 1);
+  EXPECT_EQ(unknown["error"]["code"].asInt(), error_unknown_job) << compact_json(unknown);
+  EXPECT_TRUE(console.record().prints.empty());
 }
 
 TEST_F(ServiceSession, AnotherAccountIsClosedBeforeAByteOfItIsRead) {

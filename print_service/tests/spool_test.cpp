@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "core/files.h"
 #include "core/os.h"
 #include "print_service/spool.h"
 
@@ -123,6 +124,26 @@ TEST_F(SpoolFolder, CopyKeepsTheBytesAndRefusesWhatCannotBeRead) {
   EXPECT_EQ(copy_into_spool(root_ + "/missing.pdf", root_ + "/spool/2", "x.pdf"), "");
   EXPECT_EQ(copy_into_spool(root_, root_ + "/spool/3", "x.pdf"), "") << "a folder is not a document";
   EXPECT_EQ(detect_file_format(root_ + "/missing.pdf"), "");
+}
+
+TEST_F(SpoolFolder, WhatIsNotARegularFileIsRefusedWithoutWaitingAndLeavesNoFolder) {
+  const std::string fifo = root_ + "/pipe.pdf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct {
+    const char* name;
+    std::string path;
+  } cases[] = {
+      {"a FIFO nobody writes to", fifo},
+      {"a folder", root_},
+      {"a character device", "/dev/zero"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string folder = root_ + "/spool/refused-" + std::to_string(++n);
+    EXPECT_EQ(detect_file_format(c.path), "") << c.name;
+    EXPECT_EQ(copy_into_spool(c.path, folder, "x.pdf"), "") << c.name;
+    EXPECT_NE(access(folder.c_str(), F_OK), 0) << c.name << ": a folder was made for a refused document";
+  }
 }
 
 TEST_F(SpoolFolder, AJobsFolderIsDeletedWithItsDocuments) {

@@ -1,0 +1,110 @@
+#include "core/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  std::string write(const std::string& name, const std::string& content) {
+    const std::string path = root_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  std::string root_;
+};
+
+TEST_F(Files, OpensOnlyRegularFilesAndNeverWaits) {
+  const std::string regular = write("a.pdf", "%PDF-1.4");
+  const std::string fifo = root_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct {
+    const char* name;
+    std::string path;
+    int want_errno;  // 0: opened
+  } cases[] = {
+      {"a regular file", regular, 0},
+      {"a FIFO nobody writes to", fifo, EINVAL},
+      {"a folder", root_, EISDIR},
+      {"a character device", "/dev/zero", EINVAL},
+      {"a missing file", root_ + "/missing", ENOENT},
+  };
+  for (const auto& c : cases) {
+    errno = 0;
+    const int fd = open_regular_file(c.path);
+    const int got = fd < 0 ? errno : 0;
+    EXPECT_EQ(got, c.want_errno) << c.name << ": got " << got << ", want " << c.want_errno;
+    if (fd >= 0) {
+      // Reads of the opened file block as usual: the no-wait open does not leak into them.
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << c.name;
+      char head[8] = {};
+      EXPECT_EQ(read(fd, head, sizeof head), 8) << c.name;
+      close(fd);
+    }
+  }
+}
+
+TEST_F(Files, MakesMissingFoldersAndRefusesAFileInTheWay) {
+  const std::string deep = root_ + "/a/b/c";
+  ASSERT_TRUE(make_folders(deep));
+  struct stat info {};
+  ASSERT_EQ(stat(deep.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_TRUE(make_folders(deep)) << "an existing folder is fine";
+
+  const std::string file = write("plain", "x");
+  errno = 0;
+  EXPECT_FALSE(make_folders(file));
+  EXPECT_EQ(errno, ENOTDIR);
+  EXPECT_FALSE(make_folders(file + "/below"));
+  EXPECT_FALSE(make_folders(""));
+}
+
+TEST_F(Files, CopiesEveryByteFromTheOffsetOn) {
+  std::string content(300000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  const int from = open(write("big", content).c_str(), O_RDONLY);
+  ASSERT_GE(from, 0);
+  char skipped[10];
+  ASSERT_EQ(read(from, skipped, sizeof skipped), 10);
+  const std::string target = root_ + "/copy";
+  const int to = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(to, 0);
+  EXPECT_EQ(copy_contents(from, to), 0);
+  close(from);
+  close(to);
+  std::ifstream in(target, std::ios::binary);
+  const std::string copied((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(copied, content.substr(10));
+
+  // A descriptor that cannot be written reports the write's errno.
+  const int again = open((root_ + "/big").c_str(), O_RDONLY);
+  const int read_only = open(target.c_str(), O_RDONLY);
+  EXPECT_EQ(copy_contents(again, read_only), EBADF);
+  close(again);
+  close(read_only);
+}
+
+}  // namespace
+}  // namespace quorvane
