@@ -3,6 +3,8 @@
 #include <cups/cups.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -37,6 +39,12 @@ ipp_t* scheduler_request(ipp_op_t operation) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, scheduler_uri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   return request;
+}
+
+// The scheduler as the log names it: its socket path, or host and port.
+std::string scheduler_name() {
+  const std::string server = cupsServer();
+  return server.empty() || server.front() == '/' ? server : server + ":" + std::to_string(ippPort());
 }
 
 // The outcome of one exchange with the scheduler.
@@ -164,6 +172,7 @@ void cups_watch::report(bool reachable, std::vector<cups_queue> queues) {
 void cups_watch::run() {
   http_t* http = nullptr;
   int subscription = 0;
+  int stale_subscription = 0;
   int next_event = 1;
   bool polling = false;
   bool reachable = reachable_at_start_;
@@ -178,11 +187,13 @@ void cups_watch::run() {
   const auto lost = [&](const char* cause) {
     if (http) httpClose(http);
     http = nullptr;
+    // A scheduler that restarts keeps its subscriptions; the old one is given back once a new one exists.
+    if (subscription) stale_subscription = subscription;
     subscription = 0;
     mode_ = cups_watch_mode::connecting;
     if (reachable) {
       QV_LOG(log_warning, "Unable to reach CUPS at '%s': %s; its queues are withdrawn until it answers again",
-             cupsServer(), cause);
+             scheduler_name().c_str(), cause);
       reachable = false;
       report(false, {});
     }
@@ -197,7 +208,8 @@ void cups_watch::run() {
       http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
                           request_limit_ms, nullptr);
       if (!http) {
-        lost(cupsLastErrorString());
+        // Connecting leaves the last IPP error as it was; errno tells why.
+        lost(strerror(errno));
         if (!pause_for(timing_.retry_interval)) break;
         continue;
       }
@@ -216,15 +228,20 @@ void cups_watch::run() {
           QV_LOG(log_warning,
                  "Unable to subscribe to CUPS printer events at '%s': %s; reading its queues every %lld ms "
                  "instead",
-                 cupsServer(), cupsLastErrorString(), static_cast<long long>(timing_.poll_interval.count()));
+                 scheduler_name().c_str(), cupsLastErrorString(),
+                 static_cast<long long>(timing_.poll_interval.count()));
           refusal_logged = true;
         }
         polling = true;
         mode_ = cups_watch_mode::polling;
         next_subscription_attempt = std::chrono::steady_clock::now() + subscription_retry_period;
       } else {
-        QV_LOG(log_verbose, "Following CUPS at '%s' through subscription %d", cupsServer(), subscription);
+        QV_LOG(log_verbose, "Following CUPS at '%s' through subscription %d", scheduler_name().c_str(),
+               subscription);
         mode_ = cups_watch_mode::subscription;
+        if (stale_subscription && stale_subscription != subscription)
+          cancel_subscription(http, stale_subscription);
+        stale_subscription = 0;
         next_event = 1;
         next_renewal = std::chrono::steady_clock::now() + renewal_period;
       }
@@ -269,7 +286,7 @@ void cups_watch::run() {
         continue;
       }
       if (!reachable) {
-        QV_LOG(log_information, "CUPS at '%s' answers again: %zu queue(s) offered", cupsServer(),
+        QV_LOG(log_information, "CUPS at '%s' answers again: %zu queue(s) offered", scheduler_name().c_str(),
                queues.size());
         reachable = true;
       }
