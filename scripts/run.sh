@@ -21,10 +21,14 @@ if [ ! -x "$bin/print_service/quorvane-service" ]; then
   echo "The print service (quorvane-service) is not built yet." >&2
   exit 1
 fi
-"$bin/print_service/quorvane-service" &
+"$bin/print_service/quorvane-service" --port "${QUORVANE_SERVICE_PORT:-6631}" &
 service=$!
 trap 'kill $service 2>/dev/null || true' EXIT
-if [ -x "$bin/ui/quorvane" ]; then
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "The console (quorvane) needs a desktop session: neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
+  echo "The print service keeps running on 127.0.0.1:${QUORVANE_SERVICE_PORT:-6631}; Ctrl-C stops it."
+  wait $service
+elif [ -x "$bin/ui/quorvane" ]; then
   "$bin/ui/quorvane" "$@"
 else
   echo "The console (quorvane) is not built yet; the print service runs on 127.0.0.1:6631. Ctrl-C stops it."
