@@ -7,11 +7,13 @@
 #include "core/component.h"
 #include "core/log.h"
 #include "ui/app/about_box.h"
+#include "ui/app/console_pages.h"
 #include "ui/app/help.h"
 #include "ui/app/system_tray.h"
 #include "ui/app/update_dialog.h"
 #include "ui/components.h"
 #include "ui/main/quorvane_dlg.h"
+#include "ui/preferences/preferences_dlg.h"
 #include "ui/qt_runloop.h"
 
 namespace quorvane {
@@ -26,6 +28,7 @@ CQuorvaneApp::CQuorvaneApp(QString runtime_folder) : instance_(std::move(runtime
 CQuorvaneApp::~CQuorvaneApp() {
   tray_.reset();
   window_.reset();
+  pages_.reset();
   if (loop_) {
     set_main_runloop(nullptr);
     loop_.reset();
@@ -48,6 +51,7 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   set_main_runloop(loop_.get());
 
   window_ = std::make_unique<CQuorvaneDlg>(service_port());
+  pages_ = std::make_unique<console_pages>(*window_);
   tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
   connect_commands();
   window_->start(start_minimized_preference());
@@ -61,6 +65,14 @@ void CQuorvaneApp::connect_commands() {
   window->set_command_handler(command_check_updates, check_updates);
   window->set_command_handler(command_exit, exit_command);
   window->set_command_handler(command_help, [window] { open_help(window); });
+  window->set_command_handler(command_preferences, [window] {
+    preferences_links links;
+    links.service = &window->session().stub();
+    links.filename_flags = [window] { return window->filename_flags(); };
+    links.set_filename_flags = [window](int32_t flags) { window->set_filename_flags(flags); };
+    PreferencesDlg preferences(window, links);
+    preferences.exec();
+  });
   window->set_command_handler(command_about, [window] {
     CAboutDlg about(window);
     about.exec();

@@ -13,6 +13,7 @@ namespace quorvane {
 
 class CQuorvaneDlg;
 class CSystemTray;
+class console_pages;
 class qt_runloop;
 
 /// Starts and ends the console (needs a QApplication).
@@ -56,6 +57,7 @@ class CQuorvaneApp final : public QObject {
   single_instance instance_;
   std::unique_ptr<qt_runloop> loop_;
   std::unique_ptr<CQuorvaneDlg> window_;
+  std::unique_ptr<console_pages> pages_;
   std::unique_ptr<CSystemTray> tray_;
   QStringList forwarded_;
 };
