@@ -12,7 +12,9 @@ namespace quorvane {
 
 console_pages::console_pages(CQuorvaneDlg& window)
     : general_(new CGeneralSettings()), security_(new CSecuritySettings()) {
-  const update_printer_function send = [&window](model::printer_ptr p) { window.updatePrinter(std::move(p)); };
+  const update_printer_function send = [&window](model::printer_ptr p) {
+    window.updatePrinter(std::move(p));
+  };
   general_->set_update_printer(send);
   general_->set_button_host(window.centralWidget());
   security_->set_update_printer(send);

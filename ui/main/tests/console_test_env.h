@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -27,6 +28,9 @@ class console_test_env {
       for (const char* name : {"data", "config", "runtime", "tmp", "home"}) {
         QDir().mkpath(dir->path() + "/" + name);
       }
+      // Qt ignores a runtime folder that others may enter.
+      QFile::setPermissions(dir->path() + "/runtime",
+                            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
       setenv("HOME", (path + "/home").c_str(), 1);
       setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
       setenv("XDG_CONFIG_HOME", (path + "/config").c_str(), 1);

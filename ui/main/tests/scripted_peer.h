@@ -26,6 +26,7 @@ class scripted_peer {
         ++connections_;
         socket_ = next;
         buffer_.clear();
+        session_start_ = messages_.size();
         QObject::connect(next, &QTcpSocket::readyRead, next, [this, next] {
           if (next == socket_) read(next->readAll());
         });
@@ -68,8 +69,9 @@ class scripted_peer {
   }
   /// Plays the service's side of a session start: answers "authenticate", "saveAttributes", "attributes"
   /// (with `attributes`) and "observe" with status 0 as they arrive. False when one did not arrive in time.
+  /// The session is the one begun on the newest connection (its "authenticate" may have arrived already).
   bool answer_session_start(const Json::Value& attributes = Json::Value(Json::objectValue)) {
-    const size_t first = messages_.size();
+    const size_t first = session_start_;
     if (!wait_for_messages(first + 1)) return false;
     answer(messages_[first]["id"], 0);
     if (!wait_for_messages(first + 3)) return false;
@@ -77,6 +79,7 @@ class scripted_peer {
     answer(messages_[first + 2]["id"], 0, attributes);
     if (!wait_for_messages(first + 4)) return false;
     answer(messages_[first + 3]["id"], 0);
+    session_start_ = messages_.size();
     return true;
   }
   /// Sends "printersWereUpdated" with `printers` (an array of printer objects).
@@ -113,6 +116,7 @@ class scripted_peer {
   QTcpServer server_;
   QTcpSocket* socket_ = nullptr;
   int connections_ = 0;
+  size_t session_start_ = 0;  // the first message of the newest connection
   std::string buffer_;
   std::vector<std::string> texts_;
   std::vector<Json::Value> messages_;
