@@ -27,3 +27,8 @@ for preset in dev asan; do
   echo "=== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The fuzz targets (clang, libFuzzer with the sanitizers): each runs its kept regression cases, then 20 s
+# from its seed corpus.
+echo "=== fuzz"
+scripts/fuzz.sh 20
