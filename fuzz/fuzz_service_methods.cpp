@@ -42,12 +42,13 @@ class service_under_test {
     const std::string framed =
         std::to_string(size) + ":" + std::string(reinterpret_cast<const char*>(data), size) + ",";
     if (client_->send(framed.data(), framed.size(), 0) != static_cast<ssize_t>(framed.size())) return;
-    bool answered = false;
+    // The probe's callback may run after this call (at a later close), so it counts into a member.
+    const uint64_t before = answers_;
     Json::Value probe(Json::objectValue);
     probe["method"] = "attributes";
-    client_->call(probe, [&answered](const Json::Value&) { answered = true; });
+    client_->call(probe, [this](const Json::Value&) { ++answers_; });
     smart_ptr<jsonrpc::connection> c = client_;
-    if (!loop_.run_until([&] { return answered || !c->connected(); }, 10s)) std::abort();  // a hang
+    if (!loop_.run_until([&] { return answers_ != before || !c->connected(); }, 10s)) std::abort();  // a hang
   }
 
  private:
@@ -79,6 +80,7 @@ class service_under_test {
   std::unique_ptr<print_service::local_service> service_;
   smart_ptr<jsonrpc::connection> client_;
   uint64_t runs_ = 0;
+  uint64_t answers_ = 0;  // answers (or closes) the probes have had
 };
 
 }  // namespace

@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
   fi
   echo "=== $target: ${limit[*]}"
   # The service under test writes its own log; only libFuzzer's report is wanted here.
-  if ! "$binary" "$scratch/$target" "fuzz/corpus/$target" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
+  if ! "$binary" "$scratch/$target" "fuzz/corpus/$target" "${limit[@]}" -timeout=30 -rss_limit_mb=2048 \
       -close_fd_mask=1 -artifact_prefix="$findings/" -print_final_stats=1 2>"$scratch/$target.log"; then
     status=1
   fi
