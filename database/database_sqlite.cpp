@@ -101,8 +101,7 @@ int32_t manager_impl::applicationWillInitialize() {
   connection_ = connection;
   // Every save is its own transaction: a write-ahead log makes each commit one append instead of a
   // rollback journal created, synced and deleted, and a cache that holds the whole printer table keeps
-  // the uuid look-ups (a scan, as LIKE cannot use the index) in memory. A commit may roll back after a
-  // power loss, but the file stays consistent.
+  // the look-ups in memory. A commit may roll back after a power loss, but the file stays consistent.
   sqlite3_exec(connection_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768;",
                nullptr, nullptr, nullptr);
   // A connection reopened after `close` keeps reporting changes once the second phase has run.

@@ -29,6 +29,8 @@ constexpr const char* create_statements[] = {
     "CREATE TABLE IF NOT EXISTS printer(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, name TEXT, owner "
     "TEXT, action INTEGER, json TEXT);",
     "CREATE INDEX IF NOT EXISTS uuid_idx ON printer(uuid);",
+    // Look-ups by uuid use LIKE, which ignores ASCII case: only an index in that collation serves them.
+    "CREATE INDEX IF NOT EXISTS printer_uuid_nocase_idx ON printer(uuid COLLATE NOCASE);",
     "CREATE INDEX IF NOT EXISTS name_idx ON printer(name);",
     "CREATE INDEX IF NOT EXISTS owner_idx ON printer(owner);",
     "CREATE INDEX IF NOT EXISTS action_idx ON printer(action);",

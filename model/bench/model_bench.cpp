@@ -3,7 +3,11 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,9 +50,9 @@ void reset_table() {
   database::manager::shared().exec("DELETE FROM printer; DELETE FROM sqlite_sequence;");
 }
 
-void store_printers() {
+void store_printers(int count = printer_count) {
   reset_table();
-  for (int i = 0; i < printer_count; ++i) make_printer(i)->save();
+  for (int i = 0; i < count; ++i) make_printer(i)->save();
 }
 
 void BM_SavePrinters(benchmark::State& state) {
@@ -91,6 +95,67 @@ void BM_FindPrintersByUuid(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * printer_count);
 }
 BENCHMARK(BM_FindPrintersByUuid)->Unit(benchmark::kMillisecond);
+
+// The cost of one look-up by uuid with `state.range(0)` printers stored: 1,000 look-ups spread over the
+// table per iteration, so that the time per item is the cost per printer of applying a notification.
+void BM_FindByUuidCostPerPrinter(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  store_printers(count);
+  constexpr int lookups = 1000;
+  for (auto _ : state) {
+    for (int n = 0; n < lookups; ++n) {
+      // Upper case: the look-up ignores ASCII case, as the stored records' uuids may differ in it.
+      std::string uuid = uuid_of(static_cast<int>((static_cast<int64_t>(n) * count) / lookups));
+      for (char& c : uuid) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (!database::find_by_uuid<printer>(uuid)) {
+        state.SkipWithError("printer not found");
+        return;
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * lookups);
+}
+BENCHMARK(BM_FindByUuidCostPerPrinter)->Arg(1000)->Arg(3000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Prints the cost per printer at each table size and the ratio of the largest to the smallest.
+class scaling_reporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
+      const std::string name = run.benchmark_name();
+      const std::string prefix = "BM_FindByUuidCostPerPrinter/";
+      if (name.rfind(prefix, 0) != 0) continue;
+      const int count = std::atoi(name.c_str() + prefix.size());
+      // Processor time per iteration of 1,000 look-ups, in microseconds per look-up: on a shared machine the
+      // wall time mostly measures the other processes.
+      cost_[count] = run.GetAdjustedCPUTime() / 1000.0 * unit_to_microseconds(run.time_unit);
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    if (cost_.count(1000) == 0 || cost_.count(10000) == 0) return;
+    std::printf("find by uuid, cost per printer:");
+    for (const auto& [count, micros] : cost_) std::printf(" %d: %.2f us;", count, micros);
+    std::printf(" 10,000 / 1,000 = %.2f (goal <= 1.3)\n", cost_[10000] / cost_[1000]);
+  }
+
+ private:
+  static double unit_to_microseconds(benchmark::TimeUnit unit) {
+    switch (unit) {
+      case benchmark::kNanosecond:
+        return 1e-3;
+      case benchmark::kMicrosecond:
+        return 1.0;
+      case benchmark::kMillisecond:
+        return 1e3;
+      default:
+        return 1e6;
+    }
+  }
+  std::map<int, double> cost_;
+};
 
 // A "printersWereUpdated" notification: parse the list, then for each printer that the database holds,
 // update the stored record and save it.
@@ -135,7 +200,8 @@ int main(int argc, char** argv) {
   if (quorvane::model::manager::shared().status() != 0) return 1;
 
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  quorvane::model::scaling_reporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   std::filesystem::remove_all(folder);
   return 0;

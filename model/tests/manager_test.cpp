@@ -21,16 +21,19 @@ const std::vector<std::string> create_statements = {
     "owner "
     "TEXT, action INTEGER, json TEXT);",
     "exec: CREATE INDEX IF NOT EXISTS uuid_idx ON printer(uuid);",
+    "exec: CREATE INDEX IF NOT EXISTS printer_uuid_nocase_idx ON printer(uuid COLLATE NOCASE);",
     "exec: CREATE INDEX IF NOT EXISTS name_idx ON printer(name);",
     "exec: CREATE INDEX IF NOT EXISTS owner_idx ON printer(owner);",
     "exec: CREATE INDEX IF NOT EXISTS action_idx ON printer(action);",
     "exec: CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
     "printerID TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);",
     "exec: CREATE INDEX IF NOT EXISTS uuid_idx ON job(uuid);",
+    "exec: CREATE INDEX IF NOT EXISTS job_uuid_nocase_idx ON job(uuid COLLATE NOCASE);",
     "exec: CREATE INDEX IF NOT EXISTS id_idx ON job(id);",
     "exec: CREATE INDEX IF NOT EXISTS stateID_idx ON job(state);",
     "exec: CREATE TABLE IF NOT EXISTS device(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, json TEXT);",
     "exec: CREATE INDEX IF NOT EXISTS uuid_idx ON device(uuid);",
+    "exec: CREATE INDEX IF NOT EXISTS device_uuid_nocase_idx ON device(uuid COLLATE NOCASE);",
     "exec: CREATE TABLE IF NOT EXISTS proxy(oid INTEGER PRIMARY KEY AUTOINCREMENT, uri TEXT, json TEXT);",
     "exec: CREATE INDEX IF NOT EXISTS uri_idx ON proxy(uri);",
 };
@@ -51,12 +54,38 @@ TEST(ModelManager, CreatesEveryTableAndIndexInOrder) {
   EXPECT_EQ(log.messages_starting("exec:"), create_statements);
 
   const std::vector<std::string> want = {
-      "index action_idx on printer", "index id_idx on job",      "index name_idx on printer",
-      "index owner_idx on printer",  "index stateID_idx on job", "index uri_idx on proxy",
-      "index uuid_idx on printer",   "table device on device",   "table job on job",
-      "table printer on printer",    "table proxy on proxy",
+      "index action_idx on printer",
+      "index device_uuid_nocase_idx on device",
+      "index id_idx on job",
+      "index job_uuid_nocase_idx on job",
+      "index name_idx on printer",
+      "index owner_idx on printer",
+      "index printer_uuid_nocase_idx on printer",
+      "index stateID_idx on job",
+      "index uri_idx on proxy",
+      "index uuid_idx on printer",
+      "table device on device",
+      "table job on job",
+      "table printer on printer",
+      "table proxy on proxy",
   };
   EXPECT_EQ(schema(), want) << "the first uuid_idx wins: job and device get none";
+}
+
+// The look-up by uuid keeps its LIKE (ASCII case ignored); the index in the NOCASE collation lets SQLite
+// search instead of reading the whole table.
+TEST(ModelManager, LookUpsByUuidSearchAnIndexInsteadOfScanningTheTable) {
+  manager fresh;
+  ASSERT_EQ(fresh.applicationWillInitialize(), 0);
+  for (const char* table : {"printer", "job", "device"}) {
+    smart_ptr<database::statement> plan =
+        database::manager::shared().select(std::string("EXPLAIN QUERY PLAN SELECT * FROM ") + table +
+                                           " WHERE uuid LIKE '6F1C2A4E-0000-4000-8000-000000000007';");
+    std::string details;
+    while (plan->step()) details += plan->columnText(3) + "\n";
+    EXPECT_NE(details.find(std::string("USING INDEX ") + table + "_uuid_nocase_idx"), std::string::npos)
+        << table << ": got plan " << details;
+  }
 }
 
 TEST(ModelManager, SecondFirstPhaseRunsNothing) {
