@@ -13,6 +13,24 @@
 
 namespace quorvane::database {
 
+std::string loggable_statement(std::string_view sql) {
+  // A stored proxy record carries its password as the JSON member "password"; the statement that writes it
+  // is logged with that value left out.
+  static constexpr std::string_view key = "\"password\":\"";
+  std::string out;
+  size_t from = 0;
+  for (size_t at = sql.find(key); at != std::string_view::npos; at = sql.find(key, from)) {
+    const size_t value = at + key.size();
+    size_t end = value;
+    while (end < sql.size() && sql[end] != '"') end += sql[end] == '\\' ? 2 : 1;
+    out.append(sql.substr(from, value - from));
+    if (end > value) out.append("***");
+    from = std::min(end, sql.size());
+  }
+  out.append(sql.substr(from));
+  return out;
+}
+
 // ---- statement_impl
 
 statement_impl::~statement_impl() {
@@ -147,7 +165,7 @@ void manager_impl::removeObserver(const std::string& table, observer* o) {
 }
 
 int32_t manager_impl::exec(const std::string& sql) {
-  QV_LOG(log_verbose, "exec: %s", sql.c_str());
+  if (log_level_threshold() >= log_verbose) QV_LOG(log_verbose, "exec: %s", loggable_statement(sql).c_str());
   if (!connection_) {
     QV_LOG(log_error, "sqlite3_exec() failed: %d, %s", SQLITE_CANTOPEN, "the database is not open");
     return SQLITE_CANTOPEN;
@@ -162,7 +180,8 @@ int32_t manager_impl::exec(const std::string& sql) {
 }
 
 smart_ptr<statement> manager_impl::select(const std::string& sql) {
-  QV_LOG(log_verbose, "select: %s\n", sql.c_str());
+  if (log_level_threshold() >= log_verbose)
+    QV_LOG(log_verbose, "select: %s\n", loggable_statement(sql).c_str());
   sqlite3_stmt* handle = nullptr;
   if (connection_ && sqlite3_prepare_v2(connection_, sql.c_str(), -1, &handle, nullptr) != SQLITE_OK) {
     handle = nullptr;

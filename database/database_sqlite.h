@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/database.h"
@@ -80,5 +81,10 @@ class manager_impl final : public manager {
   sqlite3* connection_ = nullptr;
   bool observing_ = false;  // the second phase has installed the update hook
 };
+
+/// The text with which a statement is logged: `sql` with the value of every JSON member "password" replaced
+/// by
+/// "***" (an empty value stays empty).
+std::string loggable_statement(std::string_view sql);
 
 }  // namespace quorvane::database

@@ -113,6 +113,34 @@ TEST_F(Manager, ExecLogsTheStatementThenTheFailure) {
   EXPECT_EQ(log.messages(), want);
 }
 
+TEST(LoggableStatement, LeavesPasswordsOut) {
+  const struct {
+    const char* sql;
+    const char* want;
+  } cases[] = {
+      {"INSERT INTO proxy VALUES(NULL,'u','{\"password\":\"s3cr''et\",\"port\":80}');",
+       "INSERT INTO proxy VALUES(NULL,'u','{\"password\":\"***\",\"port\":80}');"},
+      {R"({"password":"a\"b\\","user":"x"})", R"({"password":"***","user":"x"})"},
+      {R"({"password":"","user":"x"})", R"({"password":"","user":"x"})"},
+      {R"([{"password":"one"},{"password":"two"}])", R"([{"password":"***"},{"password":"***"}])"},
+      {R"({"password":"cut short)", R"({"password":"***)"},
+      {"SELECT * FROM proxy;", "SELECT * FROM proxy;"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(loggable_statement(c.sql), c.want) << c.sql;
+}
+
+TEST_F(Manager, ExecLogsAStoredPasswordAsStars) {
+  open();
+  ASSERT_EQ(db.exec("CREATE TABLE p(json TEXT);"), 0);
+  log_capture log;
+  ASSERT_EQ(db.exec(R"(INSERT INTO p VALUES('{"password":"s3cret"}');)"), 0);
+  const std::vector<std::string> want = {R"(exec: INSERT INTO p VALUES('{"password":"***"}');)"};
+  EXPECT_EQ(log.messages(), want);
+  smart_ptr<statement> rows = db.select("SELECT json FROM p;");
+  ASSERT_TRUE(rows->step());
+  EXPECT_EQ(rows->columnText(0), R"({"password":"s3cret"})") << "stored as it is";
+}
+
 TEST_F(Manager, ExecLogLinesNameTheManagerFunction) {
   open();
   set_log_level(log_verbose);
