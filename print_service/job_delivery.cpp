@@ -58,8 +58,9 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   }
   const std::string job_uuid = new_uuid();
   const std::string folder = spool_folder_ + "/" + job_uuid;
+  const std::string& document = submission.document_name.empty() ? file : submission.document_name;
   const std::string spooled =
-      copy_into_spool(file, folder, spooled_file_name(file, flags, user, address, device_hardware));
+      copy_into_spool(file, folder, spooled_file_name(document, flags, user, address, device_hardware));
   if (spooled.empty()) {
     why = {error_unreadable_file,
            "Unable to spool document '" + file + "': it cannot be read (see the service's log)"};
@@ -87,6 +88,9 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   job["state"] = job_state_pending;
   job["filename"] = spooled;
   job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
+  if (submission.settings.isObject()) {
+    for (const std::string& name : submission.settings.getMemberNames()) job[name] = submission.settings[name];
+  }
   const int64_t job_id = service_.store().add_job(printer_uuid, job);
   if (job_id == 0) {
     unlink(spooled.c_str());
@@ -98,6 +102,20 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
          printer_uuid.c_str(), spooled.c_str(), format.c_str());
   schedule();
   return job_id;
+}
+
+void job_delivery::on_end(int64_t job_id, job_end_function on_end) {
+  end_functions_[job_id] = std::move(on_end);
+}
+
+bool job_delivery::cancel_waiting(int64_t job_id) {
+  if (job_out_ && *job_out_ == job_id) return false;
+  const std::optional<queued_job> job = find_job(job_id);
+  if (!job || job->finished) return false;
+  QV_LOG(log_information, "Job %lld cancelled by its device before a console had it",
+         static_cast<long long>(job_id));
+  finish_job(job_id, 0, job_state_canceled, 0);
+  return true;
 }
 
 void job_delivery::schedule() {
@@ -237,6 +255,11 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
   // Whoever waits hears the end that happened, even when the store cannot take it now.
   const bool stored = service_.store().finish_job(job_id, status, state, platform_id);
   if (!stored) kept_ends_[job_id] = *job;
+  if (auto end = end_functions_.find(job_id); end != end_functions_.end()) {
+    job_end_function call = std::move(end->second);
+    end_functions_.erase(end);
+    call(status, state, platform_id);
+  }
   auto [first, last] = waiters_.equal_range(job_id);
   std::vector<waiter> told;
   for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));

@@ -11,6 +11,7 @@
 
 #include "net/jsonrpc_connection.h"
 #include "print_service/service_error.h"
+#include "print_service/ipp_server.h"
 #include "print_service/service_store.h"
 
 namespace quorvane::print_service {
@@ -33,6 +34,8 @@ struct job_submission {
   std::string format;  // empty: from the document's first bytes
   std::string title;   // empty: the document's base name
   int32_t copies = 1;
+  std::string document_name;  // what the spooled copy is named from; empty: the file's base name
+  Json::Value settings;       // job members that replace the defaults (an IPP job's options), or null
 };
 
 /// The job queue of one `local_service`, delivered one job at a time to the oldest observing session.
@@ -61,6 +64,13 @@ class job_delivery {
 
   /// Tries a delivery on the next turn of the run loop (a console may have started observing).
   void schedule();
+
+  /// Calls `on_end` once the job `job_id` has ended (before whoever watches it hears of the end).
+  void on_end(int64_t job_id, job_end_function on_end);
+
+  /// Ends the job `job_id` cancelled (status 0, state 7) unless a console has it or it has ended. Returns
+  /// true when it ended so.
+  bool cancel_waiting(int64_t job_id);
 
   /// Hands the oldest unfinished job to the oldest observing session, unless a job is out already.
   void deliver_next_job();
@@ -110,6 +120,7 @@ class job_delivery {
   const jsonrpc::connection* job_out_to_ = nullptr;
   bool sending_ = false;  // a "print" frame is being written: a close now means it never went out whole
   std::multimap<int64_t, waiter> waiters_;
+  std::map<int64_t, job_end_function> end_functions_;  // by job id, until the job ends
   std::map<int64_t, queued_job> kept_ends_;  // ended jobs whose end the store has not taken yet
 };
 

@@ -1,17 +1,20 @@
 #include "print_service/local_service.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "core/files.h"
 #include "core/log.h"
@@ -24,7 +27,16 @@
 namespace quorvane::print_service {
 namespace {
 
-poll_runloop* signalled_loop = nullptr;
+// The signals that stop the service. They are blocked in every thread (PAPPL's included, which would
+// otherwise install handlers of its own) and taken by one thread with sigwait.
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
 
 // An account for the log: "account 1001 (name)", or "an account the kernel could not tell".
 std::string account_text(const std::optional<uid_t>& account) {
@@ -35,15 +47,13 @@ std::string account_text(const std::optional<uid_t>& account) {
   return text;
 }
 
-void on_stop_signal(int) {
-  if (signalled_loop) signalled_loop->stop();
-}
-
 }  // namespace
 
 local_service::local_service(poll_runloop& loop) : loop_(loop) {}
 
 local_service::~local_service() {
+  // Devices' jobs waiting for a console are released first; they stay queued.
+  if (ipp_) ipp_->stop();
   stopping_ = true;
   // No reading of the queues may arrive while the sessions close.
   if (cups_watch_) cups_watch_->stop();
@@ -101,6 +111,20 @@ bool local_service::start(const serve_options& options) {
     apply_cups_queues(now_reachable, now);
   });
   cups_watch_->start(reachable);
+
+  // The IPP printers come up before service.port is written, so that whoever waits for that file finds
+  // ipp.port too.
+  ipp_listen_options ipp_options;
+  ipp_options.port = options.ipp_port;
+  ipp_options.loopback_only = options.ipp_loopback_only;
+  ipp_options.dnssd = options.dnssd;
+  ipp_ = std::make_unique<ipp_server>(loop_, *this);
+  if (!ipp_->start(ipp_options, options.data_folder, log_level_threshold())) return false;
+  if (std::FILE* f = std::fopen((options.data_folder + "/ipp.port").c_str(), "w")) {
+    std::fprintf(f, "%d\n", ipp_->port());
+    std::fclose(f);
+  }
+  ipp_->offer(offered_printers());
 
   listener_ = listen_on_loopback(static_cast<uint16_t>(options.port));
   if (!listener_) return false;
@@ -272,12 +296,26 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
     if (s.observing) observers.push_back(s.connection);
   }
   for (const auto& c : observers) write_to(c, notification);
+  // The IPP printers follow every change of the offered printers that observers hear of.
+  const std::string name = method;
+  if (ipp_ && (name == "printersWereUpdated" || name == "printersWereRemoved")) ipp_->offer(offered_printers());
 }
 
 void local_service::send_printer_list(const smart_ptr<jsonrpc::connection>& c) {
   Json::Value all(Json::arrayValue);
   for (Json::Value& p : offered_printers()) all.append(std::move(p));
   write_to(c, jsonrpc::notification("printersWereUpdated", jsonrpc::one_param(std::move(all))));
+}
+
+void local_service::send_device_list(const smart_ptr<jsonrpc::connection>& c) {
+  Json::Value devices(Json::arrayValue);
+  for (Json::Value& d : store_.devices()) devices.append(std::move(d));
+  if (devices.empty()) return;
+  Json::Value notification(Json::objectValue);
+  notification["jsonrpc"] = "2.0";
+  notification["method"] = "devicesWereUpdated";
+  notification["params"].append(devices);
+  write_to(c, notification);
 }
 
 void local_service::session_closed(jsonrpc::connection* c) {
@@ -369,25 +407,33 @@ int run_service(const serve_options& options) {
   // Job records, documents and the port file are the account's own, whatever the folder's mode.
   umask(077);
   signal(SIGPIPE, SIG_IGN);
+  // Before any thread exists, so that every thread inherits the mask.
+  const sigset_t signals = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   poll_runloop loop;
   if (!loop.valid()) return 1;
   set_main_runloop(&loop);
+  std::atomic<bool> done{false};
+  std::thread signal_thread([&loop, &done, signals] {
+    int number = 0;
+    while (sigwait(&signals, &number) == 0 && !done) {
+      QV_LOG(log_information, "Print service stopping on signal %d", number);
+      loop.stop();
+    }
+  });
   int status = 0;
   {
     local_service service(loop);
     if (!service.start(options)) {
       status = 1;
     } else {
-      signalled_loop = &loop;
-      struct sigaction action {};
-      action.sa_handler = on_stop_signal;
-      sigaction(SIGINT, &action, nullptr);
-      sigaction(SIGTERM, &action, nullptr);
       loop.run();
       QV_LOG(log_information, "Print service stopping");
     }
   }
-  signalled_loop = nullptr;
+  done = true;
+  pthread_kill(signal_thread.native_handle(), SIGTERM);
+  signal_thread.join();
   set_main_runloop(nullptr);
   return status;
 }

@@ -36,7 +36,7 @@ struct session {
 };
 
 /// The service on one run loop. Every member runs on that loop's thread.
-class local_service final : public jsonrpc::connection::delegate {
+class local_service final : public jsonrpc::connection::delegate, public ipp_job_queue {
  public:
   /// A service that will run on `loop` (which must be the main run loop while the service runs).
   explicit local_service(poll_runloop& loop);
@@ -93,6 +93,16 @@ class local_service final : public jsonrpc::connection::delegate {
   /// Sends "printersWereUpdated" [[every offered printer]] to `c`.
   void send_printer_list(const smart_ptr<jsonrpc::connection>& c);
 
+  /// Sends "devicesWereUpdated" [[every device that printed]] to `c`; nothing when none has.
+  void send_device_list(const smart_ptr<jsonrpc::connection>& c);
+
+  /// Queues a job that a device sent over IPP (see `ipp_job_queue`); the device becomes a device record.
+  int64_t queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
+                        job_end_function on_end, std::string& error) override;
+
+  /// Ends the job `id` cancelled unless a console has it (see `ipp_job_queue`).
+  bool cancel_queued_job(int64_t id) override;
+
   /// The printers the service offers now (stored ones, less CUPS queues that are gone).
   std::vector<Json::Value> offered_printers();
 
@@ -133,6 +143,9 @@ class local_service final : public jsonrpc::connection::delegate {
   Json::Value printer_for_queue(const cups_queue& queue, const std::string& uuid,
                                 const std::optional<Json::Value>& stored);
 
+  /// Stores the device at `address` (hardware address `hardware`) as used now and tells the observers.
+  void record_device(const std::string& address, const std::string& hardware);
+
   poll_runloop& loop_;
   service_store store_;
   job_delivery delivery_{*this};
@@ -143,6 +156,7 @@ class local_service final : public jsonrpc::connection::delegate {
   bool cups_reachable_ = true;
   std::unique_ptr<cups_watch> cups_watch_;
   bool stopping_ = false;
+  std::unique_ptr<ipp_server> ipp_;
 };
 
 /// Why `folder` cannot hold the service's state: it is missing or not a folder, belongs to another account

@@ -185,6 +185,7 @@ method_outcome service_methods::observe(const method_call& call) {
   smart_ptr<jsonrpc::connection> c = call.connection;
   return method_outcome::status(0).then([this, c] {
     service_.send_printer_list(c);
+    service_.send_device_list(c);
     delivery_.deliver_next_job();
   });
 }

@@ -35,9 +35,13 @@ std::string default_data_folder(const environment_reader& env) {
 std::string usage_text() {
   return "Usage:\n"
          "  quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]\n"
-         "                   [--keep-days D]\n"
+         "                   [--keep-days D] [--ipp-port N] [--ipp-listen all|loopback] [--no-dnssd]\n"
          "      Runs the local print service on 127.0.0.1 (port 6631 unless --port is given; 0 lets the\n"
          "      system pick one). The port in use is written to DIR/service.port.\n"
+         "      --ipp-port N   port of the IPP printers that devices print to (default 8631; 0 picks a\n"
+         "                     free one); the port in use is written to DIR/ipp.port\n"
+         "      --ipp-listen all|loopback  the network interfaces the IPP printers answer on (default all)\n"
+         "      --no-dnssd     do not advertise the printers with DNS-SD\n"
          "      --data DIR     state folder (default $XDG_STATE_HOME/quorvane-service,\n"
          "                     else ~/.local/state/quorvane-service)\n"
          "      --log-level N  0 none, 1 errors, 2 warnings, 3 information (default), 10 verbose\n"
@@ -74,6 +78,10 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
       out.submit.wait = true;
       continue;
     }
+    if (arg == "--no-dnssd" && !submit) {
+      out.serve.dnssd = false;
+      continue;
+    }
     if (arg.size() < 2 || arg.substr(0, 2) != "--") {
       if (submit && out.submit.file.empty()) {
         out.submit.file = arg;
@@ -84,7 +92,7 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
     }
     const bool known = arg == "--port" ||
                        (!submit && (arg == "--data" || arg == "--log-level" || arg == "--keep-jobs" ||
-                                    arg == "--keep-days")) ||
+                                    arg == "--keep-days" || arg == "--ipp-port" || arg == "--ipp-listen")) ||
                        (submit && (arg == "--printer" || arg == "--user" || arg == "--device-address" ||
                                    arg == "--format" || arg == "--copies" || arg == "--name"));
     if (!known) {
@@ -109,6 +117,11 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
       ok = parse_int(value, 0, 1000000, out.serve.keep_jobs);
     } else if (arg == "--keep-days") {
       ok = parse_int(value, 0, 3650, out.serve.keep_days);
+    } else if (arg == "--ipp-port") {
+      ok = parse_int(value, 0, 65535, out.serve.ipp_port);
+    } else if (arg == "--ipp-listen") {
+      ok = value == "all" || value == "loopback";
+      out.serve.ipp_loopback_only = value == "loopback";
     } else if (arg == "--printer") {
       ok = !value.empty();
       out.submit.printer = value;

@@ -10,6 +10,9 @@ namespace quorvane::print_service {
 /// The port the service listens on (on 127.0.0.1) unless told otherwise.
 constexpr int32_t default_port = 6631;
 
+/// The port the IPP printers listen on unless told otherwise.
+constexpr int32_t default_ipp_port = 8631;
+
 /// What the program was asked to do.
 enum class command_kind { serve, submit, help };
 
@@ -20,9 +23,12 @@ constexpr int32_t default_keep_jobs = 1000;
 constexpr int32_t default_keep_days = 7;
 
 /// Options of `quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]
-/// [--keep-days D]`.
+/// [--keep-days D] [--ipp-port N] [--ipp-listen all|loopback] [--no-dnssd]`.
 struct serve_options {
   int32_t port = default_port;
+  int32_t ipp_port = default_ipp_port;  // 0: the first free port of PAPPL's range
+  bool ipp_loopback_only = false;       // --ipp-listen loopback
+  bool dnssd = true;                    // --no-dnssd turns advertising off
   std::string data_folder;
   int32_t log_level = 3;
   bool log_level_given = false;  // --log-level was on the command line (it then wins over the stored one)

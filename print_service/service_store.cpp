@@ -21,6 +21,8 @@ constexpr const char* schema[] = {
     "3, "
     "platform_id INTEGER NOT NULL DEFAULT 0, ended INTEGER NOT NULL DEFAULT 0);",
     "CREATE INDEX IF NOT EXISTS job_finished_idx ON job(finished, id);",
+    "CREATE TABLE IF NOT EXISTS device(seq INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT NOT NULL UNIQUE, "
+    "json TEXT NOT NULL);",
 };
 
 // Files of earlier versions lack these columns: {table, column, ALTER statement, statement filling it}.
@@ -172,6 +174,41 @@ bool service_store::save_printer(const Json::Value& printer) {
   bind_text(s.statement, 2, compact_json(printer));
   if (sqlite3_step(s.statement) != SQLITE_DONE) {
     QV_LOG(log_error, "Unable to store printer '%s': %s", uuid.asCString(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+std::vector<Json::Value> service_store::devices() {
+  std::vector<Json::Value> out;
+  statement_guard s{prepare("SELECT json FROM device ORDER BY seq;")};
+  if (!s.statement) return out;
+  while (sqlite3_step(s.statement) == SQLITE_ROW) {
+    Json::Value device;
+    if (parse_json(column_text(s.statement, 0), device)) out.push_back(std::move(device));
+  }
+  return out;
+}
+
+std::optional<Json::Value> service_store::find_device(const std::string& key) {
+  statement_guard s{prepare("SELECT json FROM device WHERE key = ?1;")};
+  if (!s.statement) return std::nullopt;
+  bind_text(s.statement, 1, key);
+  if (sqlite3_step(s.statement) != SQLITE_ROW) return std::nullopt;
+  Json::Value device;
+  if (!parse_json(column_text(s.statement, 0), device)) return std::nullopt;
+  return device;
+}
+
+bool service_store::save_device(const std::string& key, const Json::Value& device) {
+  if (key.empty()) return false;
+  statement_guard s{
+      prepare("INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, key);
+  bind_text(s.statement, 2, json_text(device));
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store device '%s': %s", key.c_str(), sqlite3_errmsg(db_));
     return false;
   }
   return true;

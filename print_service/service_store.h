@@ -64,6 +64,15 @@ class service_store {
   /// Deletes the printer with `uuid`. Returns false on a failed write (a missing printer is no failure).
   bool remove_printer(const std::string& uuid);
 
+  /// Every device that printed (records of "uuid", "host", "lastUsed"), in the order they first printed.
+  std::vector<Json::Value> devices();
+
+  /// The device stored under `key` (its hardware address, else its network address), if any.
+  std::optional<Json::Value> find_device(const std::string& key);
+
+  /// Stores `device` under `key`, new or replaced. Returns false for an empty key or a failed write.
+  bool save_device(const std::string& key, const Json::Value& device);
+
   /// The attributes object: the stored members over `defaults`.
   Json::Value attributes(const Json::Value& defaults);
 

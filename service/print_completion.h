@@ -10,6 +10,7 @@ namespace quorvane {
 enum job_state : int32_t {
   job_state_pending = 3,
   job_state_processing = 5,
+  job_state_canceled = 7,
   job_state_aborted = 8,
   job_state_completed = 9,
 };

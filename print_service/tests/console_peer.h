@@ -25,6 +25,7 @@ struct console_record : server::delegate {
     print_completion completion;
   };
   std::vector<print_request> prints;
+  std::vector<std::vector<smart_ptr<model::device>>> devices;  // each "devicesWereUpdated" list
 
   void printersWereUpdated(std::list<smart_ptr<model::printer>>& printers) override {
     updated.emplace_back(printers.begin(), printers.end());
@@ -32,7 +33,9 @@ struct console_record : server::delegate {
   void printersWereRemoved(std::list<smart_ptr<model::printer>>& printers) override {
     removed.emplace_back(printers.begin(), printers.end());
   }
-  void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
+  void devicesWereUpdated(std::list<smart_ptr<model::device>>& list) override {
+    devices.emplace_back(list.begin(), list.end());
+  }
   void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
   void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
              print_completion completion) override {

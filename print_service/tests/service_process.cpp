@@ -90,7 +90,8 @@ bool service_process::start(int port) {
   const std::string port_file = data_folder_ + "/service.port";
   unlink(port_file.c_str());
   std::vector<std::string> argv = {service_binary(), "--port", std::to_string(port), "--data", data_folder_,
-                                   "--log-level",    "10"};
+                                   "--log-level",    std::to_string(log_level_)};
+  argv.insert(argv.end(), ipp_arguments_.begin(), ipp_arguments_.end());
   argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
   if (!process_.spawn(argv, environment_, log_file())) {
     return false;
@@ -107,6 +108,10 @@ bool service_process::start(int port) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;
+}
+
+int service_process::ipp_port() const {
+  return std::atoi(read_file(data_folder_ + "/ipp.port").c_str());
 }
 
 int service_process::stop() {

@@ -69,6 +69,12 @@ class service_process {
   bool start(int port = 0);
   /// Options added to the command line of later starts ("--keep-jobs", "2", ...).
   void set_extra_arguments(std::vector<std::string> arguments) { extra_arguments_ = std::move(arguments); }
+  /// The IPP options every start passes; by default a free port on loopback, not advertised.
+  void set_ipp_arguments(std::vector<std::string> arguments) { ipp_arguments_ = std::move(arguments); }
+  /// The log level every start passes (10, verbose, unless set).
+  void set_log_level(int level) { log_level_ = level; }
+  /// The IPP port of the last start (from DIR/ipp.port), or 0.
+  int ipp_port() const;
   /// Stops the service with SIGTERM and waits for it. Returns its exit status (0 for a clean end; a
   /// sanitizer's leak report makes it non-zero).
   int stop();
@@ -98,6 +104,8 @@ class service_process {
   std::vector<std::string> extra_arguments_;
   child_process process_;
   int port_ = 0;
+  int log_level_ = 10;
+  std::vector<std::string> ipp_arguments_ = {"--ipp-port", "0", "--ipp-listen", "loopback", "--no-dnssd"};
 };
 
 /// The path of the built quorvane-service program.

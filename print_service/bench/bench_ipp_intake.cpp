@@ -1,0 +1,263 @@
+// IPP intake against CUPS's own ippeveprinter (`-c /bin/true`, which accepts a job and ends it at once),
+// measured in the same run:
+//   1. 100 one-page PDF jobs, each Print-Job until the job is completed; for the service that includes the
+//      "print" request to a console (the console's own server_stub, answering at once) and its answer.
+//   2. 10 pages of PWG raster at 300 dpi, Print-Job until completed; the service draws them into a PDF.
+// Rounds alternate between the two servers; the figures are medians over the rounds, with their ratio.
+//
+//   bench_ipp_intake [rounds]     (default 5)
+#include <cups/cups.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console_peer.h"
+#include "service_process.h"
+
+namespace quorvane::print_service::testing {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+std::string pdf_document() {
+  std::string body = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  const char* objects[] = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>"};
+  for (int i = 0; i < 3; ++i) {
+    offsets.push_back(body.size());
+    body += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = body.size();
+  body += "xref\n0 4\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
+    body += line;
+  }
+  return body + "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+}
+
+// `pages` A4 pages of 8-bit grey at 300 dpi with text-like stripes.
+bool write_raster(const std::string& path, int pages) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  bool ok = raster != nullptr;
+  for (int page = 0; ok && page < pages; ++page) {
+    cups_page_header2_t header;
+    ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a4_210x297mm"), "sgray_8", 300, 300, "one-sided",
+                                 nullptr) != 0;
+    header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages);
+    ok = ok && cupsRasterWriteHeader2(raster, &header);
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {
+      for (unsigned x = 0; x < header.cupsBytesPerLine; ++x) {
+        line[x] = ((y / 40) % 3 == 0 && (x / 25 + page) % 4 != 0) ? 20 : 255;
+      }
+      ok = cupsRasterWritePixels(raster, line.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  close(fd);
+  return ok;
+}
+
+// Sends `file` with Print-Job to `uri` and waits until the job is completed. False on any failure.
+bool print_and_wait(http_t* http, const std::string& uri, const std::string& file, const char* format) {
+  ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "bench");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+  ipp_t* response = cupsDoFileRequest(http, request, "/", file.c_str());
+  const int job_id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  const bool accepted = ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING && job_id > 0;
+  ippDelete(response);
+  if (!accepted) {
+    std::fprintf(stderr, "Print-Job to %s failed: %s\n", uri.c_str(), cupsLastErrorString());
+    return false;
+  }
+  int reconnects = 0;
+  for (;;) {
+    ipp_t* query = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(query, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddInteger(query, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+    ippAddString(query, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
+    ipp_t* answer = cupsDoRequest(http, query, "/");
+    const int state = ippGetInteger(ippFindAttribute(answer, "job-state", IPP_TAG_ENUM), 0);
+    const bool lost = answer == nullptr;
+    ippDelete(answer);
+    // A connection the server closed between requests is opened again, as every client does.
+    if (lost && ++reconnects <= 3 && httpReconnect2(http, 30000, nullptr) == 0) continue;
+    if (state == IPP_JSTATE_COMPLETED) return true;
+    if (state >= IPP_JSTATE_CANCELED || state == 0) {
+      std::fprintf(stderr, "job %d on %s ended in state %d (%s)\n", job_id, uri.c_str(), state,
+                   cupsLastErrorString());
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Seconds that `jobs` jobs of `file` take on `uri`, sent one after the other on one connection; -1 on failure.
+// `pump` runs on this thread meanwhile (the console's loop).
+double time_jobs(const std::string& uri, int port, const std::string& file, const char* format, int jobs,
+                 const std::function<void()>& pump) {
+  std::atomic<bool> done{false};
+  std::atomic<bool> ok{true};
+  double seconds = 0;
+  std::thread sender([&] {
+    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    if (!http) {
+      ok = false;
+      done = true;
+      return;
+    }
+    const auto start = clock_type::now();
+    for (int i = 0; i < jobs && ok; ++i) ok = print_and_wait(http, uri, file, format);
+    seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    httpClose(http);
+    done = true;
+  });
+  while (!done) pump();
+  sender.join();
+  return ok ? seconds : -1;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+int run(int rounds) {
+  signal(SIGPIPE, SIG_IGN);
+  temporary_folder root;
+  poll_runloop loop;
+  set_main_runloop(&loop);
+
+  // The service, with a console that answers every "print" at once, as delivered.
+  service_process service(root.path() + "/data", {"CUPS_SERVER=/nonexistent/quorvane-bench/cups.sock",
+                                                  "HOME=" + root.path()});
+  service.set_log_level(2);
+  if (!service.start()) {
+    std::fprintf(stderr, "the service did not start:\n%s", read_file(service.log_file()).c_str());
+    return 1;
+  }
+  console_peer console;
+  console.connect(service.port());
+  console.authenticate();
+  console.observe(true);
+  Json::Value printer(Json::objectValue);
+  printer["uuid"] = "b3c4d5e6-0000-4000-8000-000000000001";
+  printer["name"] = "bench";
+  printer["displayName"] = "Bench";
+  printer["enabled"] = true;
+  printer["exists"] = true;
+  printer["color"] = 9;
+  smart_ptr<model::printer> p(new model::printer());
+  p->readJSON(printer);
+  bool stored = false;
+  console.stub().updatePrinter(p, [&](int32_t) { stored = true; });
+  loop.run_until([&] { return stored; }, std::chrono::seconds(10));
+  size_t answered = 0;
+  const auto pump = [&] {
+    loop.run_once(1);
+    auto& prints = console.record().prints;
+    for (; answered < prints.size(); ++answered) prints[answered].completion(0, 9, static_cast<int32_t>(answered));
+  };
+  // PAPPL's resource path of a printer is its name, here the uuid (which begins with a letter).
+  const std::string our_printer_uri =
+      "ipp://127.0.0.1:" + std::to_string(service.ipp_port()) + "/ipp/print/b3c4d5e6-0000-4000-8000-000000000001";
+
+  // The reference: ippeveprinter accepting PDF and PWG raster and running /bin/true for each job.
+  const int reference_port = 20000 + getpid() % 20000;
+  child_process reference;
+  const std::string reference_spool = root.path() + "/ippeve";
+  mkdir(reference_spool.c_str(), 0700);
+  if (!reference.spawn({"/usr/sbin/ippeveprinter", "-c", "/bin/true", "-d", reference_spool, "-f",
+                        "application/pdf,image/pwg-raster", "-p", std::to_string(reference_port), "-r", "off",
+                        "-k", "bench-reference"},
+                       {"HOME=" + root.path()}, root.path() + "/ippeve.log")) {
+    return 1;
+  }
+  const std::string reference_uri = "ipp://127.0.0.1:" + std::to_string(reference_port) + "/ipp/print";
+  for (int i = 0; i < 200; ++i) {
+    http_t* probe = httpConnect2("127.0.0.1", reference_port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 100, nullptr);
+    if (probe) {
+      httpClose(probe);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+
+  const std::string pdf = root.path() + "/page.pdf";
+  write_file(pdf, pdf_document());
+  const std::string raster = root.path() + "/pages.pwg";
+  if (!write_raster(raster, 10)) return 1;
+
+  std::vector<double> ours_pdf, theirs_pdf, ours_raster, theirs_raster, pdf_ratios, raster_ratios;
+  for (int round = 0; round < rounds; ++round) {
+    // Alternate which server goes first, so that drift on a loaded machine falls on both.
+    const bool ours_first = round % 2 == 0;
+    double a = 0, b = 0, c = 0, d = 0;
+    if (ours_first) {
+      a = time_jobs(our_printer_uri, service.ipp_port(), pdf, "application/pdf", 100, pump);
+      b = time_jobs(reference_uri, reference_port, pdf, "application/pdf", 100, pump);
+      c = time_jobs(our_printer_uri, service.ipp_port(), raster, "image/pwg-raster", 1, pump);
+      d = time_jobs(reference_uri, reference_port, raster, "image/pwg-raster", 1, pump);
+    } else {
+      b = time_jobs(reference_uri, reference_port, pdf, "application/pdf", 100, pump);
+      a = time_jobs(our_printer_uri, service.ipp_port(), pdf, "application/pdf", 100, pump);
+      d = time_jobs(reference_uri, reference_port, raster, "image/pwg-raster", 1, pump);
+      c = time_jobs(our_printer_uri, service.ipp_port(), raster, "image/pwg-raster", 1, pump);
+    }
+    if (a < 0 || b < 0 || c < 0 || d < 0) {
+      const std::string log = read_file(service.log_file());
+      std::fprintf(stderr, "a run failed; the service %s\n--- service log (end)\n%s",
+                   service.process().finished() ? "has ended" : "runs", log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
+      return 1;
+    }
+    ours_pdf.push_back(a);
+    theirs_pdf.push_back(b);
+    ours_raster.push_back(c);
+    theirs_raster.push_back(d);
+    pdf_ratios.push_back(a / b);
+    raster_ratios.push_back(c / d);
+    std::printf("round %d: 100 PDF jobs %.3f s vs %.3f s (%.2f); 10 raster pages %.3f s vs %.3f s (%.2f)\n",
+                round + 1, a, b, a / b, c, d, c / d);
+  }
+  std::printf("100 one-page PDF jobs: service %.3f s, ippeveprinter %.3f s, ratio %.2f (goal <= 1.2), "
+              "ratios %.2f..%.2f\n",
+              median(ours_pdf), median(theirs_pdf), median(pdf_ratios),
+              *std::min_element(pdf_ratios.begin(), pdf_ratios.end()),
+              *std::max_element(pdf_ratios.begin(), pdf_ratios.end()));
+  std::printf("10 pages PWG raster 300 dpi: service %.3f s (%.1f pages/s), ippeveprinter %.3f s, ratio %.2f "
+              "(goal <= 1.5), ratios %.2f..%.2f\n",
+              median(ours_raster), 10 / median(ours_raster), median(theirs_raster), median(raster_ratios),
+              *std::min_element(raster_ratios.begin(), raster_ratios.end()),
+              *std::max_element(raster_ratios.begin(), raster_ratios.end()));
+  reference.signal(SIGTERM);
+  reference.wait(5000);
+  service.stop();
+  set_main_runloop(nullptr);
+  return 0;
+}
+
+}  // namespace
+}  // namespace quorvane::print_service::testing
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  return quorvane::print_service::testing::run(rounds);
+}

@@ -1,0 +1,156 @@
+// The service's IPP Everywhere side: a PAPPL system on a thread of its own that offers every enabled
+// printer of the store to the devices of the network, and hands the jobs they send to the job queue.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <json/json.h>
+
+#include "net/poll_runloop.h"
+
+namespace quorvane::print_service {
+
+/// The end of a queued job: the console's status, its job state and its platform job id.
+using job_end_function = std::function<void(int32_t status, int32_t state, int32_t platform_id)>;
+
+/// The job queue as the IPP side sees it. Every call comes on the main run loop's thread.
+class ipp_job_queue {
+ public:
+  virtual ~ipp_job_queue() = default;
+
+  /// Copies `document` into the spool and queues `job` (a job record without "uuid", "filename" and
+  /// "deviceID", which the queue fills) for the printer with `printer_uuid`, as a submitted job is queued.
+  /// `on_end` is called on the run loop's thread once the job has ended. Returns the job's id, or 0 after
+  /// setting `error` to the cause (the printer is unknown, the document cannot be spooled or stored).
+  virtual int64_t queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
+                                job_end_function on_end, std::string& error) = 0;
+
+  /// The device cancelled the job `id`. When no console has it, the job ends cancelled (its end function is
+  /// called) and no console is ever asked; returns true then. False when a console has it already.
+  virtual bool cancel_queued_job(int64_t id) = 0;
+};
+
+/// How the IPP side listens.
+struct ipp_listen_options {
+  int32_t port = 8631;         // 0: the first free port from PAPPL's range
+  bool loopback_only = false;  // 127.0.0.1 and ::1 instead of every interface
+  bool dnssd = true;           // advertise the printers through Avahi
+};
+
+/// The PAPPL system with its printers. Created and driven on the main run loop's thread; PAPPL's own
+/// threads (its run loop, one per client connection, one per job) call back into it.
+class ipp_server {
+ public:
+  /// A server that hands jobs to `queue` through `loop` (the main run loop).
+  ipp_server(poll_runloop& loop, ipp_job_queue& queue);
+  /// Stops the system (see `stop`).
+  ~ipp_server();
+  ipp_server(const ipp_server&) = delete;
+  ipp_server& operator=(const ipp_server&) = delete;
+
+  /// Creates the PAPPL system (spool in `state_folder`/ipp-spool, log to standard error at a level matching
+  /// `log_level`), listens and starts its thread. False after logging the cause (a port in use).
+  bool start(const ipp_listen_options& options, const std::string& state_folder, int32_t log_level);
+
+  /// The port the devices reach the printers on, or -1 before `start` succeeded.
+  int32_t port() const { return port_; }
+
+  /// Offers exactly the printers of `printers` whose "enabled" and "exists" are true: new ones are created,
+  /// changed ones updated, the others withdrawn (no longer advertised, new jobs refused, a job in flight
+  /// cancelled and waited for before the printer is deleted).
+  void offer(const std::vector<Json::Value>& printers);
+
+  /// Releases every job waiting for a console (it stays queued), then shuts PAPPL down and waits for its
+  /// threads. Does nothing the second time.
+  void stop();
+
+  /// The DNS-SD service name of a printer: its display name without a leading private-use character (the
+  /// console's own printers begin with one), else its name.
+  static std::string service_name(const Json::Value& printer);
+
+  /// Whether the IPP side offers `printer` (its "enabled" and "exists" are true and it has a uuid).
+  static bool is_offered(const Json::Value& printer);
+
+ private:
+  struct offered_printer {
+    pappl_printer_t* printer = nullptr;
+    Json::Value record;
+  };
+  struct waiting_job;
+  struct raster_job;
+
+  /// PAPPL's driver callback: fills the driver data of the printer being created.
+  static bool driver_callback(pappl_system_t* system, const char* driver_name, const char* device_uri,
+                              const char* device_id, pappl_pr_driver_data_t* data, ipp_t** attributes,
+                              void* context);
+  /// Fills `data` from the printer record `printer`.
+  static void fill_driver_data(const Json::Value& printer, pappl_pr_driver_data_t& data);
+  /// PAPPL's event callback: notes the device address of each job created.
+  static void event_callback(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job,
+                             pappl_event_t event, void* context);
+  /// The printfile callback (PDF documents).
+  static bool print_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+  /// The MIME filter of JPEG and PNG documents, handed over as they are.
+  static bool filter_image(pappl_job_t* job, pappl_device_t* device, void* context);
+  /// Raster callbacks: the pages are drawn into a PDF that is handed over when the job ends.
+  static bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+  static bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                                unsigned page);
+  static bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                                unsigned y, const unsigned char* line);
+  static bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                              unsigned page);
+  static bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+  /// On a job thread: queues the document `file` of `job` with the console, waits for its end and sets
+  /// the IPP job's end from it. Returns what the PAPPL callback returns (false: aborted).
+  bool hand_off(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& file,
+                const std::string& format);
+
+  /// The job record of `job` from its options (everything but the queue's own members).
+  Json::Value job_record(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& format);
+
+  /// Creates a PAPPL printer for `printer`. Null after logging on failure.
+  pappl_printer_t* create_printer(const Json::Value& printer);
+
+  /// Withdraws `printer` now and deletes it once no job of it is in flight.
+  void withdraw(const std::string& uuid, pappl_printer_t* printer);
+
+  /// Deletes a withdrawn printer whose jobs have ended, then offers the last list again (the printer may
+  /// have come back meanwhile).
+  void finish_withdrawal(const std::string& uuid, pappl_printer_t* printer);
+
+  poll_runloop& loop_;
+  ipp_job_queue& queue_;
+  pappl_system_t* system_ = nullptr;
+  std::thread run_thread_;
+  int32_t port_ = -1;
+  bool dnssd_ = true;
+  std::string spool_folder_;
+
+  // Main thread only.
+  std::map<std::string, offered_printer> printers_;  // by uuid
+  const Json::Value* creating_ = nullptr;            // the record the driver callback reads
+  std::vector<Json::Value> wanted_;                  // the last list given to `offer`
+  int next_printer_id_ = 1;
+  std::map<std::string, int> printer_ids_;  // by uuid, so a printer keeps its id in this run
+
+  // Shared with PAPPL's threads and with the closures and end functions handed to the run loop, which may
+  // outlive this object.
+  struct shared_state;
+  std::shared_ptr<shared_state> shared_;
+  std::map<std::string, std::thread> withdrawals_;  // by uuid, until the printer is deleted
+  std::set<std::string> withdrawing_;  // uuids whose PAPPL printer is not deleted yet (main thread)
+};
+
+}  // namespace quorvane::print_service

@@ -1,0 +1,490 @@
+// Devices printing to the real quorvane-service over IPP: CUPS's own ipptool sends the jobs to the
+// service's IPP printers on a loopback port, and the console's own `server_stub` answers them.
+#include <cairo.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <tuple>
+
+#include "console_peer.h"
+#include "service_process.h"
+
+namespace quorvane::print_service::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A printer of the console's own, as its JSON: colour and duplex on (bits 0 and 3), two of three media
+// enabled, the A5 one borderless.
+Json::Value console_printer_json(const std::string& uuid) {
+  Json::Value p(Json::objectValue);
+  p["uuid"] = uuid;
+  p["name"] = "open_on_my_pc";
+  p["displayName"] = "\xee\x80\x8cOpen On My PC @ testhost";
+  p["location"] = "Study, first floor";
+  p["make"] = "Quorvane";
+  p["model"] = "Virtual Printer";
+  p["color"] = 9;
+  p["duplex"] = 9;
+  p["landscape"] = 8;
+  p["copy"] = 9;
+  p["action"] = 0;
+  p["enabled"] = true;
+  p["exists"] = true;
+  p["state"] = 3;
+  const auto media = [](const char* name, const char* display, int width, int height, int margin, bool enabled) {
+    Json::Value m(Json::objectValue);
+    m["name"] = name;
+    m["displayName"] = display;
+    m["width"] = width;
+    m["height"] = height;
+    m["enabled"] = enabled;
+    Json::Value margins(Json::objectValue);
+    margins["name"] = "";
+    margins["left"] = margins["top"] = margins["right"] = margins["bottom"] = margin;
+    m["margins"].append(margins);
+    return m;
+  };
+  p["media"].append(media("iso_a4_210x297mm", "A4", 21000, 29700, 635, true));
+  p["media"].append(media("iso_a5_148x210mm", "A5", 14800, 21000, 0, true));
+  p["media"].append(media("na_letter_8.5x11in", "Letter", 21590, 27940, 635, false));
+  return p;
+}
+
+// A small one-page PDF document.
+std::string pdf_document() {
+  std::string body = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  const char* objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 420 595] >>",
+  };
+  for (int i = 0; i < 3; ++i) {
+    offsets.push_back(body.size());
+    body += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = body.size();
+  body += "xref\n0 4\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
+    body += line;
+  }
+  body += "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return body;
+}
+
+// A 32 x 32 red square as PNG (drawn with cairo).
+bool write_png(const std::string& path) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 32, 32);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(surface);
+  return ok;
+}
+
+// A 32 x 32 grey square as JPEG.
+bool write_jpeg(const std::string& path) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, out);
+  info.image_width = 32;
+  info.image_height = 32;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<JSAMPLE> row(32, 128);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::fclose(out) == 0;
+}
+
+// `pages` pages of A6 at 300 dpi, 8-bit grey with a dark band, as PWG raster or Apple raster (URF).
+bool write_raster(const std::string& path, cups_mode_t mode, int pages) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  cups_raster_t* raster = cupsRasterOpen(fd, mode);
+  bool ok = raster != nullptr;
+  for (int page = 0; ok && page < pages; ++page) {
+    cups_page_header2_t header;
+    ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a6_105x148mm"), "sgray_8", 300, 300, "one-sided",
+                                 nullptr) != 0;
+    header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages);
+    ok = ok && cupsRasterWriteHeader2(raster, &header);
+    std::vector<unsigned char> line(header.cupsBytesPerLine, 255);
+    for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {
+      std::fill(line.begin(), line.end(), (y / 100) % 2 ? 40 : 255);
+      ok = cupsRasterWritePixels(raster, line.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  close(fd);
+  return ok;
+}
+
+// CUPS is left out of these tests: the service is pointed at a CUPS server that does not exist.
+const char* const no_cups = "CUPS_SERVER=/nonexistent/quorvane-test/cups.sock";
+
+// The console's answer to one "print": status, job state, platform job id.
+using answer = std::tuple<int32_t, int32_t, int32_t>;
+
+class IppIntake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(root_.path().empty());
+    ASSERT_TRUE(loop_.valid());
+    set_main_runloop(&loop_);
+    home_ = root_.path() + "/home";
+    ASSERT_EQ(mkdir(home_.c_str(), 0700), 0);
+    service_ = std::make_unique<service_process>(root_.path() + "/data",
+                                                 std::vector<std::string>{no_cups, "HOME=" + home_});
+    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+    ASSERT_GT(service_->ipp_port(), 0);
+    console_ = std::make_unique<console_peer>();
+    ASSERT_EQ(console_->connect(service_->port()), 0);
+    auto authenticated = console_->authenticate();
+    ASSERT_TRUE(run_until([&] { return !authenticated->statuses.empty(); }));
+    update_printer(printer_);
+  }
+  void TearDown() override {
+    console_.reset();
+    EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
+    set_main_runloop(nullptr);
+    if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
+  }
+
+  // Runs the loop until `done` or 20 seconds have passed, answering every "print" with `answer_for`.
+  bool run_until(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      loop_.run_until([&] { return done() || answered_ < console_->record().prints.size(); }, 10ms);
+      auto& prints = console_->record().prints;
+      while (answer_for && answered_ < prints.size()) {
+        auto [status, state, platform_id] = answer_for(*prints[answered_].job);
+        prints[answered_++].completion(status, state, platform_id);
+      }
+    }
+    return true;
+  }
+
+  void observe() {
+    auto observing = console_->observe(true);
+    ASSERT_TRUE(run_until([&] { return !observing->statuses.empty(); }));
+    ASSERT_EQ(observing->statuses, std::vector<int32_t>{0});
+  }
+
+  void update_printer(const Json::Value& json) {
+    smart_ptr<model::printer> p(new model::printer());
+    p->readJSON(json);
+    auto [callback, stored] = console_->status_sink();
+    console_->stub().updatePrinter(p, callback);
+    ASSERT_TRUE(run_until([&] { return !stored->statuses.empty(); }));
+    ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
+  }
+
+  std::string printer_uri() const {
+    // PAPPL puts "_" before a printer name that begins with a digit.
+    return "ipp://127.0.0.1:" + std::to_string(service_->ipp_port()) + "/ipp/print/" +
+           (std::isdigit(static_cast<unsigned char>(printer_uuid_[0])) ? "_" : "") + printer_uuid_;
+  }
+
+  // Runs ipptool on `test_file` (of print_service/tests/ipp) with `document` and the variables `defines`,
+  // answering prints meanwhile. Its exit status (0: every test of the file passed); its report in `report`.
+  int ipptool(const std::string& test_file, const std::string& document,
+              const std::map<std::string, std::string>& defines, std::string& report) {
+    std::vector<std::string> argv = {"/usr/bin/ipptool", "-t", "-T", "20"};
+    if (!document.empty()) argv.insert(argv.end(), {"-f", document});
+    for (const auto& [name, value] : defines) argv.insert(argv.end(), {"-d", name + "=" + value});
+    argv.push_back(printer_uri());
+    argv.push_back(std::string(QUORVANE_IPP_TESTS) + "/" + test_file);
+    const std::string output = root_.path() + "/ipptool-" + std::to_string(++tool_runs_) + ".txt";
+    child_process tool;
+    EXPECT_TRUE(tool.spawn(argv, {"HOME=" + home_}, output));
+    EXPECT_TRUE(run_until([&] { return tool.finished(); })) << "ipptool did not end";
+    report = read_file(output);
+    // ipptool reports a test file it cannot read on its standard error and still exits 0.
+    EXPECT_EQ(report.find("ipptool: "), std::string::npos) << report;
+    return tool.exit_status();
+  }
+
+  std::string document(const std::string& name, const std::string& content) {
+    const std::string path = root_.path() + "/" + name;
+    EXPECT_TRUE(write_file(path, content));
+    return path;
+  }
+
+  temporary_folder root_;
+  std::string home_;
+  poll_runloop loop_;
+  std::unique_ptr<service_process> service_;
+  std::unique_ptr<console_peer> console_;
+  const std::string printer_uuid_ = "5e1f0a52-8c44-4f7e-9b1c-2d3e4f506172";
+  const Json::Value printer_ = console_printer_json(printer_uuid_);
+  std::function<answer(const model::job&)> answer_for;
+  size_t answered_ = 0;
+  int tool_runs_ = 0;
+};
+
+TEST_F(IppIntake, PrinterAttributesFollowTheStoreAndTheUuidSurvivesARestart) {
+  std::string report;
+  const std::map<std::string, std::string> expected = {
+      {"location", "Study, first floor"},
+      {"make_and_model", "Quorvane Virtual Printer"},
+      {"media_default", "iso_a4_210x297mm"},
+      {"media_regex", "/^(iso_a4_210x297mm|iso_a5_148x210mm)$$/"},
+      {"color", "color"},
+      {"sides", "two-sided-long-edge"},
+  };
+  ASSERT_EQ(ipptool("printer-attributes.test", "", expected, report), 0) << report;
+  std::smatch uuid;
+  ASSERT_TRUE(std::regex_search(report, uuid, std::regex("printer-uuid \\(uri\\) = (urn:uuid:[0-9a-f-]+)"))) << report;
+  const std::string first_uuid = uuid[1];
+
+  // The same port after a restart gives the same printer-uuid.
+  const int ipp_port = service_->ipp_port();
+  console_.reset();
+  ASSERT_EQ(service_->stop(), 0);
+  service_->set_ipp_arguments({"--ipp-port", std::to_string(ipp_port), "--ipp-listen", "loopback", "--no-dnssd"});
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_ = std::make_unique<console_peer>();
+  ASSERT_EQ(console_->connect(service_->port()), 0);
+  ASSERT_EQ(ipptool("printer-attributes.test", "", expected, report), 0) << report;
+  ASSERT_TRUE(std::regex_search(report, uuid, std::regex("printer-uuid \\(uri\\) = (urn:uuid:[0-9a-f-]+)")));
+  EXPECT_EQ(uuid[1], first_uuid);
+
+  // Colour and duplex off, another default medium: the printer changes at once.
+  Json::Value plain = printer_;
+  plain["color"] = 8;
+  plain["duplex"] = 8;
+  plain["media"][0]["enabled"] = false;
+  plain["media"][2]["enabled"] = true;
+  update_printer(plain);
+  ASSERT_EQ(ipptool("printer-attributes.test", "",
+                    {{"location", "Study, first floor"},
+                     {"make_and_model", "Quorvane Virtual Printer"},
+                     {"media_default", "iso_a5_148x210mm"},
+                                    {"media_regex", "/^(iso_a5_148x210mm|na_letter_8.5x11in)$$/"},
+                     {"color", "monochrome"},
+                     {"sides", "one-sided"}},
+                    report),
+            0)
+      << report;
+}
+
+// One document per format, each with the end the console gives it.
+struct format_case {
+  const char* label;
+  const char* file;
+  const char* format;       // what the device sends
+  const char* delivered;    // the format the console receives
+  answer console_answer;
+  int ipp_state;            // the IPP job's end
+};
+
+TEST_F(IppIntake, EveryFormatReachesTheConsoleAndEndsAsTheConsoleAnswers) {
+  const std::string pdf = document("report.pdf", pdf_document());
+  const std::string png = root_.path() + "/photo.png";
+  const std::string jpeg = root_.path() + "/photo.jpg";
+  const std::string pwg = root_.path() + "/pages.pwg";
+  const std::string urf = root_.path() + "/pages.urf";
+  ASSERT_TRUE(write_png(png));
+  ASSERT_TRUE(write_jpeg(jpeg));
+  ASSERT_TRUE(write_raster(pwg, CUPS_RASTER_WRITE_PWG, 2));
+  ASSERT_TRUE(write_raster(urf, CUPS_RASTER_WRITE_APPLE, 1));
+  observe();
+
+  const format_case cases[] = {
+      // Delivered.
+      {"pdf", pdf.c_str(), "application/pdf", "application/pdf", {0, 9, 41}, 9},
+      {"jpeg", jpeg.c_str(), "image/jpeg", "image/jpeg", {0, 9, 42}, 9},
+      {"pwg raster", pwg.c_str(), "image/pwg-raster", "application/pdf", {0, 9, 43}, 9},
+      {"urf", urf.c_str(), "image/urf", "application/pdf", {0, 9, 44}, 9},
+      // Not delivered: aborted with the status; cancelled at the console.
+      {"png aborted", png.c_str(), "image/png", "image/png", {5, 8, 0}, 8},
+      {"pdf cancelled", pdf.c_str(), "application/pdf", "application/pdf", {0, 7, 0}, 7},
+  };
+  for (const format_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    answer_for = [&](const model::job&) { return c.console_answer; };
+    const size_t before = console_->record().prints.size();
+    std::string report;
+    const int status = ipptool("print-job.test", c.file,
+                               {{"format", c.format},
+                                {"job_name", c.label},
+                                {"copies", "2"},
+                                {"sides", "two-sided-long-edge"},
+                                {"media", "iso_a5_148x210mm"},
+                                {"color_mode", "color"},
+                                {"orientation", "4"},
+                                {"page_ranges", "2-3"},
+                                {"quality", "5"},
+                                {"scaling", "none"},
+                                {"state", std::to_string(c.ipp_state)}},
+                               report);
+    ASSERT_EQ(status, 0) << report;
+    ASSERT_EQ(console_->record().prints.size(), before + 1);
+    const auto& print = console_->record().prints.back();
+    const model::job& job = *print.job;
+    EXPECT_EQ(job.name().narrow(), c.label);
+    EXPECT_EQ(job.user().narrow(), "phone-user");
+    EXPECT_EQ(job.deviceAddress(), "127.0.0.1");
+    EXPECT_EQ(job.printerID(), printer_uuid_);
+    EXPECT_EQ(job.format().narrow(), c.delivered);
+    EXPECT_EQ(job.copies(), 2);
+    EXPECT_EQ(job.duplex(), 1);
+    EXPECT_EQ(job.orientation(), 4);
+    EXPECT_TRUE(job.isColor());
+    EXPECT_EQ(job.firstPage(), 2);
+    EXPECT_EQ(job.lastPage(), 3);
+    EXPECT_EQ(job.printQuality(), 5);
+    EXPECT_FALSE(job.fitToPage());
+    ASSERT_TRUE(job.media());
+    EXPECT_EQ(job.media()->name(), "iso_a5_148x210mm");
+    EXPECT_EQ(job.media()->displayName(), "A5");
+    EXPECT_EQ(job.media()->width(), 14800);
+    EXPECT_GT(job.timeAtCreation(), 0);
+    const std::string delivered = read_file(job.filename().narrow());
+    if (std::string(c.format) == c.delivered) {
+      EXPECT_EQ(delivered, read_file(c.file)) << "the console gets the document as the device sent it";
+    } else {
+      EXPECT_EQ(delivered.rfind("%PDF-", 0), 0u) << "raster reaches the console as PDF";
+      EXPECT_NE(delivered.find("%%EOF"), std::string::npos);
+    }
+    if (c.ipp_state == 8) {
+      EXPECT_NE(report.find("status 5"), std::string::npos) << report;
+    }
+  }
+}
+
+TEST_F(IppIntake, CreateJobWithSendDocumentIsDelivered) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 7}; };
+  const std::string pdf = document("letter.pdf", pdf_document());
+  std::string report;
+  ASSERT_EQ(ipptool("create-job.test", pdf, {{"format", "application/pdf"}, {"job_name", "Letter"}, {"state", "9"}},
+                    report),
+            0)
+      << report;
+  ASSERT_EQ(console_->record().prints.size(), 1u);
+  EXPECT_EQ(console_->record().prints[0].job->user().narrow(), "tablet-user");
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "Letter");
+}
+
+TEST_F(IppIntake, ACancelWhileTheJobWaitsNeverReachesTheConsole) {
+  const std::string pdf = document("doc.pdf", pdf_document());
+  std::string report;
+  ASSERT_EQ(ipptool("cancel-waiting.test", pdf, {}, report), 0) << report;
+  observe();
+  // The console hears the printer list, and no job: run the loop a moment to let one arrive if it would.
+  loop_.run_until([&] { return !console_->record().prints.empty(); }, 500ms);
+  EXPECT_TRUE(console_->record().prints.empty());
+}
+
+TEST_F(IppIntake, BadInputGetsACleanIppError) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  std::string report;
+  ASSERT_EQ(ipptool("validate-job.test", "", {}, report), 0) << report;
+
+  // A PDF cut short is refused by the service, never handed to the console.
+  std::string cut = pdf_document();
+  cut.resize(cut.size() / 2);
+  const std::string truncated = document("cut.pdf", cut);
+  ASSERT_EQ(ipptool("print-job.test", truncated,
+                    {{"format", "application/pdf"}, {"job_name", "cut"}, {"copies", "1"}, {"sides", "one-sided"},
+                     {"media", "iso_a4_210x297mm"}, {"color_mode", "monochrome"}, {"orientation", "3"},
+                     {"page_ranges", "1-1"}, {"quality", "4"}, {"scaling", "auto"}, {"state", "8"}},
+                    report),
+            0)
+      << report;
+  EXPECT_NE(report.find("cut short"), std::string::npos) << report;
+
+  // Text is not a format the printers take. PAPPL 1.3.1 accepts the request all the same (its check of
+  // the format is overwritten by a later one) and aborts the job at once; the console never sees it.
+  const std::string text = document("notes.txt", "plain text\n");
+  ASSERT_EQ(ipptool("print-job.test", text,
+                    {{"format", "text/plain"}, {"job_name", "text"}, {"copies", "1"}, {"sides", "one-sided"},
+                     {"media", "iso_a4_210x297mm"}, {"color_mode", "monochrome"}, {"orientation", "3"},
+                     {"page_ranges", "1-1"}, {"quality", "4"}, {"scaling", "auto"}, {"state", "8"}},
+                    report),
+            0)
+      << report;
+
+  // A disabled printer is no longer there for devices.
+  Json::Value disabled = printer_;
+  disabled["enabled"] = false;
+  update_printer(disabled);
+  const std::string pdf = document("doc.pdf", pdf_document());
+  ASSERT_EQ(ipptool("print-job-no-printer.test", pdf, {{"format", "application/pdf"}}, report), 0)
+      << report;
+  EXPECT_TRUE(console_->record().prints.empty());
+}
+
+TEST_F(IppIntake, ARestartKeepsAWaitingJob) {
+  const std::string pdf = document("kept.pdf", pdf_document());
+  std::string report;
+  // The job is queued, then the service stops before any console observes.
+  ASSERT_EQ(ipptool("print-job-queued.test", pdf, {}, report), 0) << report;
+  console_.reset();
+  ASSERT_EQ(service_->stop(), 0);
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_ = std::make_unique<console_peer>();
+  ASSERT_EQ(console_->connect(service_->port()), 0);
+  answer_for = [](const model::job&) { return answer{0, 9, 3}; };
+  observe();
+  ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "kept across a restart");
+  EXPECT_EQ(read_file(console_->record().prints[0].job->filename().narrow()), pdf_document());
+}
+
+TEST_F(IppIntake, ThePrintingDeviceIsRecordedAndSentToConsoles) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  const std::string pdf = document("doc.pdf", pdf_document());
+  std::string report;
+  ASSERT_EQ(ipptool("create-job.test", pdf, {{"format", "application/pdf"}, {"job_name", "x"}, {"state", "9"}},
+                    report),
+            0)
+      << report;
+  ASSERT_TRUE(run_until([&] { return !console_->record().devices.empty(); }));
+  const auto& devices = console_->record().devices.back();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0]->host().narrow(), "127.0.0.1");
+  EXPECT_FALSE(devices[0]->uuid().empty());
+  EXPECT_GT(devices[0]->lastUsed(), 0);
+
+  // A console that observes later hears of the device with the printers.
+  console_peer later;
+  ASSERT_EQ(later.connect(service_->port()), 0);
+  later.authenticate();
+  later.observe(true);
+  ASSERT_TRUE(run_until([&] { return !later.record().devices.empty(); }));
+  EXPECT_EQ(later.record().devices[0].size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvane::print_service::testing
