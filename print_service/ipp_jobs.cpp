@@ -11,8 +11,9 @@
 
 namespace quorvane::print_service {
 
-int64_t local_service::queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
-                                     job_end_function on_end, std::string& error) {
+int64_t local_service::queue_ipp_job(const std::string& printer_uuid, Json::Value job,
+                                     const std::string& document, job_end_function on_end,
+                                     std::string& error) {
   const std::optional<Json::Value> printer = offered_printer(printer_uuid);
   if (!printer || !ipp_server::is_offered(*printer)) {
     error = "the printer is no longer offered";
@@ -28,7 +29,9 @@ int64_t local_service::queue_ipp_job(const std::string& printer_uuid, Json::Valu
   submission.copies = job["copies"].asInt();
   // The spooled copy is named after the job, with the extension of its format.
   const std::string& format = submission.format;
-  submission.document_name = submission.title + (format == "image/jpeg" ? ".jpg" : format == "image/png" ? ".png" : ".pdf");
+  submission.document_name = submission.title + (format == "image/jpeg"  ? ".jpg"
+                                                 : format == "image/png" ? ".png"
+                                                                         : ".pdf");
   submission.settings = job;
   service_failure why;
   const std::optional<int64_t> id = delivery_.queue(submission, why);
@@ -40,8 +43,9 @@ int64_t local_service::queue_ipp_job(const std::string& printer_uuid, Json::Valu
   sockaddr_in device{};
   device.sin_family = AF_INET;
   const std::string& address = submission.device_address;
-  record_device(address, inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1 ? hardware_address_of(device)
-                                                                                      : std::string());
+  record_device(address, inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
+                             ? hardware_address_of(device)
+                             : std::string());
   return *id;
 }
 

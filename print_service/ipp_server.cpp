@@ -105,8 +105,10 @@ std::string document_problem(const std::string& path, const std::string& format)
   in.read(tail.data(), tail_size);
   if (detect_format(head) != format) return "the document is not " + format;
   // A document cut short (a client that went away, a damaged file) lacks its end marker.
-  if (format == "application/pdf" && tail.find("%%EOF") == std::string::npos) return "the PDF document is cut short";
-  if (format == "image/jpeg" && tail.find("\xff\xd9") == std::string::npos) return "the JPEG image is cut short";
+  if (format == "application/pdf" && tail.find("%%EOF") == std::string::npos)
+    return "the PDF document is cut short";
+  if (format == "image/jpeg" && tail.find("\xff\xd9") == std::string::npos)
+    return "the JPEG image is cut short";
   if (format == "image/png" && tail.find("IEND") == std::string::npos) return "the PNG image is cut short";
   return {};
 }
@@ -161,7 +163,8 @@ std::string ipp_server::service_name(const Json::Value& printer) {
   return name.substr(0, 63);  // the longest DNS-SD instance name
 }
 
-bool ipp_server::start(const ipp_listen_options& options, const std::string& state_folder, int32_t log_level) {
+bool ipp_server::start(const ipp_listen_options& options, const std::string& state_folder,
+                       int32_t log_level) {
   // Registered before the system exists, the one scheme keeps PAPPL's file, socket and USB devices out.
   static const bool scheme_added = [] {
     papplDeviceAddScheme(device_scheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, device_open, device_close,
@@ -180,8 +183,9 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
                                  : log_level == 1 ? PAPPL_LOGLEVEL_ERROR
                                  : log_level < 10 ? PAPPL_LOGLEVEL_WARN
                                                   : PAPPL_LOGLEVEL_INFO;
-  system_ = papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "Quorvane", options.port, "_print,_universal",
-                              spool_folder_.c_str(), "-", level, /*auth_service=*/nullptr, /*tls_only=*/false);
+  system_ =
+      papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "Quorvane", options.port, "_print,_universal",
+                        spool_folder_.c_str(), "-", level, /*auth_service=*/nullptr, /*tls_only=*/false);
   if (!system_) {
     QV_LOG(log_error, "Unable to create the IPP system: %s", strerror(errno));
     return false;
@@ -340,10 +344,12 @@ void ipp_server::withdraw(const std::string& uuid, pappl_printer_t* printer) {
     bool idle = false;
     while (!shared->stopping) {
       lock.unlock();
-      idle = papplPrinterGetNumberOfActiveJobs(printer) == 0 && papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING;
+      idle = papplPrinterGetNumberOfActiveJobs(printer) == 0 &&
+             papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING;
       lock.lock();
       if (idle) {
-        if (shared->changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return shared->stopping; })) break;
+        if (shared->changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return shared->stopping; }))
+          break;
         loop->post([this, shared, uuid, printer] {
           // After `stop` the system and its printers are gone; this object may be too.
           {
@@ -400,17 +406,20 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   data.kind = static_cast<pappl_kind_t>(PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO);
   data.ppm = 10;
   data.ppm_color = color ? 10 : 0;
-  data.color_supported = color ? static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR |
-                                                                 PAPPL_COLOR_MODE_MONOCHROME)
-                               : static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_MONOCHROME);
-  data.color_default = static_cast<pappl_color_mode_t>(color ? PAPPL_COLOR_MODE_AUTO : PAPPL_COLOR_MODE_MONOCHROME);
+  data.color_supported =
+      color ? static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR |
+                                              PAPPL_COLOR_MODE_MONOCHROME)
+            : static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_MONOCHROME);
+  data.color_default =
+      static_cast<pappl_color_mode_t>(color ? PAPPL_COLOR_MODE_AUTO : PAPPL_COLOR_MODE_MONOCHROME);
   // Lines arrive in the client's layout only when both sides use 8 bits or more per colour.
   data.raster_types = static_cast<pappl_raster_type_t>(PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
                                                        (color ? PAPPL_PWG_RASTER_TYPE_SRGB_8 : 0));
   data.duplex = duplex ? PAPPL_DUPLEX_NORMAL : PAPPL_DUPLEX_NONE;
-  data.sides_supported = duplex ? static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE |
-                                                             PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
-                                : static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED);
+  data.sides_supported =
+      duplex ? static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE |
+                                          PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
+             : static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED);
   data.sides_default = static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED);
   data.num_resolution = 1;
   data.x_resolution[0] = data.y_resolution[0] = 300;
@@ -443,7 +452,8 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   }
   const Json::Value& first = media.front();
   const Json::Value& margins = first["margins"];
-  const Json::Value margin = margins.isArray() && !margins.empty() ? margins[0] : Json::Value(Json::objectValue);
+  const Json::Value margin =
+      margins.isArray() && !margins.empty() ? margins[0] : Json::Value(Json::objectValue);
   const bool has_margins = margin.isMember("left");
   data.left_right = has_margins ? std::max(int_member(margin, "left"), int_member(margin, "right")) : 635;
   data.bottom_top = has_margins ? std::max(int_member(margin, "top"), int_member(margin, "bottom")) : 635;
@@ -457,7 +467,8 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   std::snprintf(col.type, sizeof(col.type), "%s", "stationery");
   col.size_width = int_member(first, "width");
   col.size_length = int_member(first, "height");
-  if (const pwg_media_t* pwg = pwgMediaForPWG(col.size_name); pwg && (col.size_width <= 0 || col.size_length <= 0)) {
+  if (const pwg_media_t* pwg = pwgMediaForPWG(col.size_name);
+      pwg && (col.size_width <= 0 || col.size_length <= 0)) {
     col.size_width = pwg->width;
     col.size_length = pwg->length;
   }
@@ -503,8 +514,10 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
   std::string address;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    if (auto it = shared_->records.find(printer_uuid); it != shared_->records.end()) printer_record = it->second;
-    if (auto it = shared_->job_addresses.find({printer, papplJobGetID(job)}); it != shared_->job_addresses.end()) {
+    if (auto it = shared_->records.find(printer_uuid); it != shared_->records.end())
+      printer_record = it->second;
+    if (auto it = shared_->job_addresses.find({printer, papplJobGetID(job)});
+        it != shared_->job_addresses.end()) {
       address = it->second;
     }
   }
@@ -517,7 +530,8 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
   const char* user = papplJobGetUsername(job);
   record["user"] = user && *user ? user : "anonymous";
   record["format"] = format;
-  record["printQuality"] = options.print_quality ? static_cast<int>(options.print_quality) : static_cast<int>(IPP_QUALITY_NORMAL);
+  record["printQuality"] =
+      options.print_quality ? static_cast<int>(options.print_quality) : static_cast<int>(IPP_QUALITY_NORMAL);
   // The first range of page-ranges as the device sent it (PAPPL's options clamp it to the pages it
   // counted); 0 and 0 print every page.
   int first_page = 0, last_page = 0;
@@ -528,14 +542,16 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
   record["firstPage"] = first_page;
   record["lastPage"] = last_page;
   const bool color_printer = (int_member(printer_record, "color") & 1) != 0;
-  record["isColor"] = color_printer && (options.print_color_mode & (PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_AUTO)) != 0;
+  record["isColor"] =
+      color_printer && (options.print_color_mode & (PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_AUTO)) != 0;
   record["orientation"] = options.orientation_requested ? static_cast<int>(options.orientation_requested)
-                                                     : static_cast<int>(IPP_ORIENT_PORTRAIT);
+                                                        : static_cast<int>(IPP_ORIENT_PORTRAIT);
   record["duplex"] = options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 1
                      : options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 2
                                                                          : 0;
   record["copies"] = options.copies > 0 ? options.copies : 1;
-  record["fitToPage"] = (options.print_scaling & (PAPPL_SCALING_AUTO | PAPPL_SCALING_AUTO_FIT | PAPPL_SCALING_FIT)) != 0;
+  record["fitToPage"] =
+      (options.print_scaling & (PAPPL_SCALING_AUTO | PAPPL_SCALING_AUTO_FIT | PAPPL_SCALING_FIT)) != 0;
 
   // The media as the printer describes it (display name, margins), with the size the job asked for.
   Json::Value media(Json::objectValue);
@@ -679,8 +695,9 @@ bool ipp_server::raster_start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_d
   ipp_server* self = active_server;
   if (!self) return false;
   auto raster = std::make_shared<raster_job>();
-  raster->path = self->spool_folder_ + "/raster-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) +
-                 "-" + std::to_string(papplJobGetID(job)) + ".pdf";
+  raster->path = self->spool_folder_ + "/raster-" +
+                 std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) + "-" +
+                 std::to_string(papplJobGetID(job)) + ".pdf";
   if (!raster->writer.open(raster->path)) {
     papplJobSetMessage(job, "Unable to convert the raster document: the spool cannot be written.");
     return false;
@@ -710,8 +727,8 @@ bool ipp_server::raster_start_page(pappl_job_t* job, pappl_pr_options_t* options
   const bool gray = header.cupsBitsPerPixel == 8;
   const bool rgb = header.cupsBitsPerPixel == 24;
   if (!raster || !(gray || rgb) ||
-      !raster->writer.start_page(header.cupsWidth, header.cupsHeight, header.HWResolution[0], header.HWResolution[1],
-                                 gray ? raster_colors::gray8 : raster_colors::rgb8)) {
+      !raster->writer.start_page(header.cupsWidth, header.cupsHeight, header.HWResolution[0],
+                                 header.HWResolution[1], gray ? raster_colors::gray8 : raster_colors::rgb8)) {
     papplJobSetMessage(job, "Unable to convert the raster document: unsupported page (%ux%u, %u bits).",
                        header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel);
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);

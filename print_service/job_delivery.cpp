@@ -89,7 +89,8 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   job["filename"] = spooled;
   job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
   if (submission.settings.isObject()) {
-    for (const std::string& name : submission.settings.getMemberNames()) job[name] = submission.settings[name];
+    for (const std::string& name : submission.settings.getMemberNames())
+      job[name] = submission.settings[name];
   }
   const int64_t job_id = service_.store().add_job(printer_uuid, job);
   if (job_id == 0) {

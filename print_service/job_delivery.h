@@ -10,8 +10,8 @@
 #include <json/json.h>
 
 #include "net/jsonrpc_connection.h"
-#include "print_service/service_error.h"
 #include "print_service/ipp_server.h"
+#include "print_service/service_error.h"
 #include "print_service/service_store.h"
 
 namespace quorvane::print_service {
@@ -121,7 +121,7 @@ class job_delivery {
   bool sending_ = false;  // a "print" frame is being written: a close now means it never went out whole
   std::multimap<int64_t, waiter> waiters_;
   std::map<int64_t, job_end_function> end_functions_;  // by job id, until the job ends
-  std::map<int64_t, queued_job> kept_ends_;  // ended jobs whose end the store has not taken yet
+  std::map<int64_t, queued_job> kept_ends_;            // ended jobs whose end the store has not taken yet
 };
 
 }  // namespace quorvane::print_service

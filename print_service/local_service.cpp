@@ -298,7 +298,8 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
   for (const auto& c : observers) write_to(c, notification);
   // The IPP printers follow every change of the offered printers that observers hear of.
   const std::string name = method;
-  if (ipp_ && (name == "printersWereUpdated" || name == "printersWereRemoved")) ipp_->offer(offered_printers());
+  if (ipp_ && (name == "printersWereUpdated" || name == "printersWereRemoved"))
+    ipp_->offer(offered_printers());
 }
 
 void local_service::send_printer_list(const smart_ptr<jsonrpc::connection>& c) {

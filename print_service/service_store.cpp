@@ -202,8 +202,8 @@ std::optional<Json::Value> service_store::find_device(const std::string& key) {
 
 bool service_store::save_device(const std::string& key, const Json::Value& device) {
   if (key.empty()) return false;
-  statement_guard s{
-      prepare("INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
+  statement_guard s{prepare(
+      "INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
   if (!s.statement) return false;
   bind_text(s.statement, 1, key);
   bind_text(s.statement, 2, json_text(device));

@@ -57,8 +57,8 @@ bool write_raster(const std::string& path, int pages) {
   bool ok = raster != nullptr;
   for (int page = 0; ok && page < pages; ++page) {
     cups_page_header2_t header;
-    ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a4_210x297mm"), "sgray_8", 300, 300, "one-sided",
-                                 nullptr) != 0;
+    ok = cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a4_210x297mm"), "sgray_8", 300, 300,
+                                 "one-sided", nullptr) != 0;
     header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages);
     ok = ok && cupsRasterWriteHeader2(raster, &header);
     std::vector<unsigned char> line(header.cupsBytesPerLine);
@@ -110,15 +110,16 @@ bool print_and_wait(http_t* http, const std::string& uri, const std::string& fil
   }
 }
 
-// Seconds that `jobs` jobs of `file` take on `uri`, sent one after the other on one connection; -1 on failure.
-// `pump` runs on this thread meanwhile (the console's loop).
+// Seconds that `jobs` jobs of `file` take on `uri`, sent one after the other on one connection; -1 on
+// failure. `pump` runs on this thread meanwhile (the console's loop).
 double time_jobs(const std::string& uri, int port, const std::string& file, const char* format, int jobs,
                  const std::function<void()>& pump) {
   std::atomic<bool> done{false};
   std::atomic<bool> ok{true};
   double seconds = 0;
   std::thread sender([&] {
-    http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    http_t* http =
+        httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
     if (!http) {
       ok = false;
       done = true;
@@ -147,8 +148,8 @@ int run(int rounds) {
   set_main_runloop(&loop);
 
   // The service, with a console that answers every "print" at once, as delivered.
-  service_process service(root.path() + "/data", {"CUPS_SERVER=/nonexistent/quorvane-bench/cups.sock",
-                                                  "HOME=" + root.path()});
+  service_process service(root.path() + "/data",
+                          {"CUPS_SERVER=/nonexistent/quorvane-bench/cups.sock", "HOME=" + root.path()});
   service.set_log_level(2);
   if (!service.start()) {
     std::fprintf(stderr, "the service did not start:\n%s", read_file(service.log_file()).c_str());
@@ -174,11 +175,12 @@ int run(int rounds) {
   const auto pump = [&] {
     loop.run_once(1);
     auto& prints = console.record().prints;
-    for (; answered < prints.size(); ++answered) prints[answered].completion(0, 9, static_cast<int32_t>(answered));
+    for (; answered < prints.size(); ++answered)
+      prints[answered].completion(0, 9, static_cast<int32_t>(answered));
   };
   // PAPPL's resource path of a printer is its name, here the uuid (which begins with a letter).
-  const std::string our_printer_uri =
-      "ipp://127.0.0.1:" + std::to_string(service.ipp_port()) + "/ipp/print/b3c4d5e6-0000-4000-8000-000000000001";
+  const std::string our_printer_uri = "ipp://127.0.0.1:" + std::to_string(service.ipp_port()) +
+                                      "/ipp/print/b3c4d5e6-0000-4000-8000-000000000001";
 
   // The reference: ippeveprinter accepting PDF and PWG raster and running /bin/true for each job.
   const int reference_port = 20000 + getpid() % 20000;
@@ -193,7 +195,8 @@ int run(int rounds) {
   }
   const std::string reference_uri = "ipp://127.0.0.1:" + std::to_string(reference_port) + "/ipp/print";
   for (int i = 0; i < 200; ++i) {
-    http_t* probe = httpConnect2("127.0.0.1", reference_port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 100, nullptr);
+    http_t* probe =
+        httpConnect2("127.0.0.1", reference_port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 100, nullptr);
     if (probe) {
       httpClose(probe);
       break;
@@ -225,7 +228,8 @@ int run(int rounds) {
     if (a < 0 || b < 0 || c < 0 || d < 0) {
       const std::string log = read_file(service.log_file());
       std::fprintf(stderr, "a run failed; the service %s\n--- service log (end)\n%s",
-                   service.process().finished() ? "has ended" : "runs", log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
+                   service.process().finished() ? "has ended" : "runs",
+                   log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
       return 1;
     }
     ours_pdf.push_back(a);
@@ -237,16 +241,18 @@ int run(int rounds) {
     std::printf("round %d: 100 PDF jobs %.3f s vs %.3f s (%.2f); 10 raster pages %.3f s vs %.3f s (%.2f)\n",
                 round + 1, a, b, a / b, c, d, c / d);
   }
-  std::printf("100 one-page PDF jobs: service %.3f s, ippeveprinter %.3f s, ratio %.2f (goal <= 1.2), "
-              "ratios %.2f..%.2f\n",
-              median(ours_pdf), median(theirs_pdf), median(pdf_ratios),
-              *std::min_element(pdf_ratios.begin(), pdf_ratios.end()),
-              *std::max_element(pdf_ratios.begin(), pdf_ratios.end()));
-  std::printf("10 pages PWG raster 300 dpi: service %.3f s (%.1f pages/s), ippeveprinter %.3f s, ratio %.2f "
-              "(goal <= 1.5), ratios %.2f..%.2f\n",
-              median(ours_raster), 10 / median(ours_raster), median(theirs_raster), median(raster_ratios),
-              *std::min_element(raster_ratios.begin(), raster_ratios.end()),
-              *std::max_element(raster_ratios.begin(), raster_ratios.end()));
+  std::printf(
+      "100 one-page PDF jobs: service %.3f s, ippeveprinter %.3f s, ratio %.2f (goal <= 1.2), "
+      "ratios %.2f..%.2f\n",
+      median(ours_pdf), median(theirs_pdf), median(pdf_ratios),
+      *std::min_element(pdf_ratios.begin(), pdf_ratios.end()),
+      *std::max_element(pdf_ratios.begin(), pdf_ratios.end()));
+  std::printf(
+      "10 pages PWG raster 300 dpi: service %.3f s (%.1f pages/s), ippeveprinter %.3f s, ratio %.2f "
+      "(goal <= 1.5), ratios %.2f..%.2f\n",
+      median(ours_raster), 10 / median(ours_raster), median(theirs_raster), median(raster_ratios),
+      *std::min_element(raster_ratios.begin(), raster_ratios.end()),
+      *std::max_element(raster_ratios.begin(), raster_ratios.end()));
   reference.signal(SIGTERM);
   reference.wait(5000);
   service.stop();

@@ -25,7 +25,8 @@ std::map<std::string, std::string> test_environment() {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(start, end - start);
-    if (const size_t eq = line.find('='); eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    if (const size_t eq = line.find('='); eq != std::string::npos)
+      values[line.substr(0, eq)] = line.substr(eq + 1);
     start = end + 1;
   }
   return values;
@@ -37,7 +38,8 @@ class DnssdAdvertising : public ::testing::Test {
     const auto env = test_environment();
     if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no test environment";
     if (env.at("QV_CUPS_AVAILABLE") != "1") {
-      GTEST_SKIP() << "no system bus and avahi-daemon: " << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
+      GTEST_SKIP() << "no system bus and avahi-daemon: "
+                   << (env.count("QV_CUPS_REASON") ? env.at("QV_CUPS_REASON") : "");
     }
     set_main_runloop(&loop_);
     service_ = std::make_unique<service_process>(
@@ -101,10 +103,17 @@ TEST_F(DnssdAdvertising, AnEnabledPrinterIsFoundWithTheKeysPhonesReadAndADisable
   update_printer(printer);
 
   std::string output;
-  const std::vector<std::string> with_keys = {
-      "--name", "^" + name + "$", "--txt", "rp", "--txt", "ty", "--txt-note", "^Hall$", "--txt", "pdl",
-      "--txt", "URF", "--txt-Color", "^T$", "--txt-Duplex", "^F$", "--txt", "UUID", "--txt", "TLS",
-      "--print-name"};
+  const std::vector<std::string> with_keys = {"--name",       "^" + name + "$",
+                                              "--txt",        "rp",
+                                              "--txt",        "ty",
+                                              "--txt-note",   "^Hall$",
+                                              "--txt",        "pdl",
+                                              "--txt",        "URF",
+                                              "--txt-Color",  "^T$",
+                                              "--txt-Duplex", "^F$",
+                                              "--txt",        "UUID",
+                                              "--txt",        "TLS",
+                                              "--print-name"};
   EXPECT_EQ(ippfind(with_keys, 5, output), 0) << output;
   EXPECT_NE(output.find(name), std::string::npos) << output;
 

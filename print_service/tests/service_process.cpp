@@ -89,8 +89,8 @@ service_process::service_process(std::string data_folder, std::vector<std::strin
 bool service_process::start(int port) {
   const std::string port_file = data_folder_ + "/service.port";
   unlink(port_file.c_str());
-  std::vector<std::string> argv = {service_binary(), "--port", std::to_string(port), "--data", data_folder_,
-                                   "--log-level",    std::to_string(log_level_)};
+  std::vector<std::string> argv = {service_binary(), "--port",      std::to_string(port),      "--data",
+                                   data_folder_,     "--log-level", std::to_string(log_level_)};
   argv.insert(argv.end(), ipp_arguments_.begin(), ipp_arguments_.end());
   argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
   if (!process_.spawn(argv, environment_, log_file())) {
