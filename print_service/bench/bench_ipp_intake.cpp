@@ -30,25 +30,6 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-std::string pdf_document() {
-  std::string body = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  const char* objects[] = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>"};
-  for (int i = 0; i < 3; ++i) {
-    offsets.push_back(body.size());
-    body += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = body.size();
-  body += "xref\n0 4\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
-    body += line;
-  }
-  return body + "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-}
-
 // `pages` A4 pages of 8-bit grey at 300 dpi with text-like stripes.
 bool write_raster(const std::string& path, int pages) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -205,7 +186,7 @@ int run(int rounds) {
   }
 
   const std::string pdf = root.path() + "/page.pdf";
-  write_file(pdf, pdf_document());
+  write_file(pdf, one_page_pdf());
   const std::string raster = root.path() + "/pages.pwg";
   if (!write_raster(raster, 10)) return 1;
 

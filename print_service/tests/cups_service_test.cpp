@@ -17,23 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::map<std::string, std::string> cups_environment() {
-  std::map<std::string, std::string> values;
-  const char* file = std::getenv("QV_CUPS_ENV");
-  if (!file) return values;
-  const std::string text = read_file(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    if (const size_t eq = line.find('='); eq != std::string::npos)
-      values[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
-  return values;
-}
-
 // Connects `console` to the service on `port`, authenticates and observes; true once the first printer list
 // has arrived.
 bool observe(console_peer& console, poll_runloop& loop, int port) {
@@ -54,7 +37,7 @@ std::vector<smart_ptr<model::printer>> first_list(poll_runloop& loop, int port) 
 class CupsQueues : public ::testing::Test {
  protected:
   void SetUp() override {
-    env_ = cups_environment();
+    env_ = cups_test_environment();
     if (env_.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no CUPS test environment";
     if (env_.at("QV_CUPS_AVAILABLE") != "1") {
       GTEST_SKIP() << "no CUPS test environment: "
@@ -95,7 +78,7 @@ TEST_F(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
 
   // After a restart the same queue is the same printer.
   EXPECT_EQ(service.stop(), 0);
-  ASSERT_TRUE(service.start());
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
   std::string uuid_again;
   for (const auto& p : first_list(loop, service.port())) {
     if (p->name().narrow() == queue) uuid_again = p->uuid();

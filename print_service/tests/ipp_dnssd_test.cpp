@@ -15,27 +15,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::map<std::string, std::string> test_environment() {
-  std::map<std::string, std::string> values;
-  const char* file = std::getenv("QV_CUPS_ENV");
-  if (!file) return values;
-  const std::string text = read_file(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    if (const size_t eq = line.find('='); eq != std::string::npos)
-      values[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
-  return values;
-}
-
 class DnssdAdvertising : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto env = test_environment();
+    const auto env = cups_test_environment();
     if (env.count("QV_CUPS_AVAILABLE") == 0) GTEST_SKIP() << "QV_CUPS_ENV names no test environment";
     if (env.at("QV_CUPS_AVAILABLE") != "1") {
       GTEST_SKIP() << "no system bus and avahi-daemon: "

@@ -62,30 +62,6 @@ Json::Value console_printer_json(const std::string& uuid) {
   return p;
 }
 
-// A small one-page PDF document.
-std::string pdf_document() {
-  std::string body = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  const char* objects[] = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 420 595] >>",
-  };
-  for (int i = 0; i < 3; ++i) {
-    offsets.push_back(body.size());
-    body += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = body.size();
-  body += "xref\n0 4\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
-    body += line;
-  }
-  body += "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return body;
-}
-
 // A 32 x 32 red square as PNG (drawn with cairo).
 bool write_png(const std::string& path) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 32, 32);
@@ -234,6 +210,24 @@ class IppIntake : public ::testing::Test {
     return tool.exit_status();
   }
 
+  // Print-Job of `file` in `format` with plain options, to end in IPP job state `state`.
+  int plain_print_job(const std::string& file, const char* format, const char* name, int state,
+                      std::string& report) {
+    return ipptool("print-job.test", file,
+                   {{"format", format},
+                    {"job_name", name},
+                    {"copies", "1"},
+                    {"sides", "one-sided"},
+                    {"media", "iso_a4_210x297mm"},
+                    {"color_mode", "monochrome"},
+                    {"orientation", "3"},
+                    {"page_ranges", "1-1"},
+                    {"quality", "4"},
+                    {"scaling", "auto"},
+                    {"state", std::to_string(state)}},
+                   report);
+  }
+
   std::string document(const std::string& name, const std::string& content) {
     const std::string path = root_.path() + "/" + name;
     EXPECT_TRUE(write_file(path, content));
@@ -312,7 +306,7 @@ struct format_case {
 };
 
 TEST_F(IppIntake, EveryFormatReachesTheConsoleAndEndsAsTheConsoleAnswers) {
-  const std::string pdf = document("report.pdf", pdf_document());
+  const std::string pdf = document("report.pdf", one_page_pdf());
   const std::string png = root_.path() + "/photo.png";
   const std::string jpeg = root_.path() + "/photo.jpg";
   const std::string pwg = root_.path() + "/pages.pwg";
@@ -390,7 +384,7 @@ TEST_F(IppIntake, EveryFormatReachesTheConsoleAndEndsAsTheConsoleAnswers) {
 TEST_F(IppIntake, CreateJobWithSendDocumentIsDelivered) {
   observe();
   answer_for = [](const model::job&) { return answer{0, 9, 7}; };
-  const std::string pdf = document("letter.pdf", pdf_document());
+  const std::string pdf = document("letter.pdf", one_page_pdf());
   std::string report;
   ASSERT_EQ(ipptool("create-job.test", pdf,
                     {{"format", "application/pdf"}, {"job_name", "Letter"}, {"state", "9"}}, report),
@@ -402,7 +396,7 @@ TEST_F(IppIntake, CreateJobWithSendDocumentIsDelivered) {
 }
 
 TEST_F(IppIntake, ACancelWhileTheJobWaitsNeverReachesTheConsole) {
-  const std::string pdf = document("doc.pdf", pdf_document());
+  const std::string pdf = document("doc.pdf", one_page_pdf());
   std::string report;
   ASSERT_EQ(ipptool("cancel-waiting.test", pdf, {}, report), 0) << report;
   observe();
@@ -418,56 +412,28 @@ TEST_F(IppIntake, BadInputGetsACleanIppError) {
   ASSERT_EQ(ipptool("validate-job.test", "", {}, report), 0) << report;
 
   // A PDF cut short is refused by the service, never handed to the console.
-  std::string cut = pdf_document();
+  std::string cut = one_page_pdf();
   cut.resize(cut.size() / 2);
   const std::string truncated = document("cut.pdf", cut);
-  ASSERT_EQ(ipptool("print-job.test", truncated,
-                    {{"format", "application/pdf"},
-                     {"job_name", "cut"},
-                     {"copies", "1"},
-                     {"sides", "one-sided"},
-                     {"media", "iso_a4_210x297mm"},
-                     {"color_mode", "monochrome"},
-                     {"orientation", "3"},
-                     {"page_ranges", "1-1"},
-                     {"quality", "4"},
-                     {"scaling", "auto"},
-                     {"state", "8"}},
-                    report),
-            0)
-      << report;
+  ASSERT_EQ(plain_print_job(truncated, "application/pdf", "cut", 8, report), 0) << report;
   EXPECT_NE(report.find("cut short"), std::string::npos) << report;
 
   // Text is not a format the printers take. PAPPL 1.3.1 accepts the request all the same (its check of
   // the format is overwritten by a later one) and aborts the job at once; the console never sees it.
   const std::string text = document("notes.txt", "plain text\n");
-  ASSERT_EQ(ipptool("print-job.test", text,
-                    {{"format", "text/plain"},
-                     {"job_name", "text"},
-                     {"copies", "1"},
-                     {"sides", "one-sided"},
-                     {"media", "iso_a4_210x297mm"},
-                     {"color_mode", "monochrome"},
-                     {"orientation", "3"},
-                     {"page_ranges", "1-1"},
-                     {"quality", "4"},
-                     {"scaling", "auto"},
-                     {"state", "8"}},
-                    report),
-            0)
-      << report;
+  ASSERT_EQ(plain_print_job(text, "text/plain", "text", 8, report), 0) << report;
 
   // A disabled printer is no longer there for devices.
   Json::Value disabled = printer_;
   disabled["enabled"] = false;
   update_printer(disabled);
-  const std::string pdf = document("doc.pdf", pdf_document());
+  const std::string pdf = document("doc.pdf", one_page_pdf());
   ASSERT_EQ(ipptool("print-job-no-printer.test", pdf, {{"format", "application/pdf"}}, report), 0) << report;
   EXPECT_TRUE(console_->record().prints.empty());
 }
 
 TEST_F(IppIntake, ARestartKeepsAWaitingJob) {
-  const std::string pdf = document("kept.pdf", pdf_document());
+  const std::string pdf = document("kept.pdf", one_page_pdf());
   std::string report;
   // The job is queued, then the service stops before any console observes.
   ASSERT_EQ(ipptool("print-job-queued.test", pdf, {}, report), 0) << report;
@@ -481,13 +447,13 @@ TEST_F(IppIntake, ARestartKeepsAWaitingJob) {
   ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
   EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "kept across a restart");
   ASSERT_FALSE(delivered_.empty());
-  EXPECT_EQ(delivered_[0], pdf_document());
+  EXPECT_EQ(delivered_[0], one_page_pdf());
 }
 
 TEST_F(IppIntake, ThePrintingDeviceIsRecordedAndSentToConsoles) {
   observe();
   answer_for = [](const model::job&) { return answer{0, 9, 1}; };
-  const std::string pdf = document("doc.pdf", pdf_document());
+  const std::string pdf = document("doc.pdf", one_page_pdf());
   std::string report;
   ASSERT_EQ(ipptool("create-job.test", pdf,
                     {{"format", "application/pdf"}, {"job_name", "x"}, {"state", "9"}}, report),

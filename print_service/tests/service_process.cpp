@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -135,6 +136,45 @@ bool write_file(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   out << content;
   return static_cast<bool>(out);
+}
+
+std::map<std::string, std::string> cups_test_environment() {
+  std::map<std::string, std::string> values;
+  const char* file = std::getenv("QV_CUPS_ENV");
+  if (!file) return values;
+  const std::string text = read_file(file);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    if (const size_t eq = line.find('='); eq != std::string::npos)
+      values[line.substr(0, eq)] = line.substr(eq + 1);
+    start = end + 1;
+  }
+  return values;
+}
+
+std::string one_page_pdf() {
+  std::string body = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  const char* objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 420 595] >>",
+  };
+  for (int i = 0; i < 3; ++i) {
+    offsets.push_back(body.size());
+    body += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = body.size();
+  body += "xref\n0 4\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
+    body += line;
+  }
+  return body + "trailer\n<< /Size 4 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
 }
 
 }  // namespace quorvane::print_service::testing

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,5 +117,12 @@ std::string read_file(const std::string& path);
 
 /// Writes `content` to `path`; false on failure.
 bool write_file(const std::string& path, const std::string& content);
+
+/// The KEY=VALUE lines of the file that $QV_CUPS_ENV names (written by scripts/cups-test-env.sh); empty
+/// when the variable is unset or the file cannot be read.
+std::map<std::string, std::string> cups_test_environment();
+
+/// A small one-page PDF document (420 x 595 points) with its cross-reference table and end marker.
+std::string one_page_pdf();
 
 }  // namespace quorvane::print_service::testing
