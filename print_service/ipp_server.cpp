@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "core/files.h"
 #include "core/log.h"
 #include "print_service/ipp_client_address.h"
 #include "print_service/raster_to_pdf.h"

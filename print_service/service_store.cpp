@@ -206,7 +206,7 @@ bool service_store::save_device(const std::string& key, const Json::Value& devic
       "INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
   if (!s.statement) return false;
   bind_text(s.statement, 1, key);
-  bind_text(s.statement, 2, json_text(device));
+  bind_text(s.statement, 2, compact_json(device));
   if (sqlite3_step(s.statement) != SQLITE_DONE) {
     QV_LOG(log_error, "Unable to store device '%s': %s", key.c_str(), sqlite3_errmsg(db_));
     return false;
