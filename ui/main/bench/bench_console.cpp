@@ -1,0 +1,205 @@
+// Benchmarks of the console (release build; each prints its ratio against a reference measured in the same
+// run, repetitions interleaved, ratio of medians):
+//   bench_console updates   applying a "printersWereUpdated" of 1,000 stored printers (records saved, rows
+//                           in a list view's model) against saving the same 1,000 records alone (goal <= 1.5)
+//   bench_console memory    idle resident memory of the connected console with 50 printers against an empty
+//                           Qt Widgets window, each in a process of its own (goal <= 1.3)
+//   bench_console window N / empty   one measured process (used by "memory")
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <list>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "database/database.h"
+#include "database/object.h"
+#include "model/manager.h"
+#include "ui/layout/dialog_units.h"
+#include "ui/main/default_printers.h"
+#include "ui/main/printer_list_controller.h"
+#include "ui/main/quorvane_dlg.h"
+#include "ui/main/tests/scripted_peer.h"
+#include "ui/qt_runloop.h"
+
+namespace {
+
+using namespace quorvane;
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+long resident_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+void private_world(QTemporaryDir& dir) {
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
+    qputenv(name, (dir.path() + "/" + name).toUtf8());
+  }
+}
+
+std::vector<model::printer_ptr> service_printers(int count) {
+  std::vector<model::printer_ptr> printers;
+  for (int i = 0; i < count; ++i) {
+    model::printer_ptr p = make_new_printer();
+    p->setDisplayName("\xEE\x80\x8CPrinter " + std::to_string(count - i));
+    printers.push_back(p);
+  }
+  return printers;
+}
+
+int run_updates() {
+  QTemporaryDir dir;
+  private_world(dir);
+  model::manager::shared();
+  constexpr int count = 1000;
+  const std::vector<model::printer_ptr> sent = service_printers(count);
+  for (const model::printer_ptr& p : sent) {
+    model::printer_ptr stored = make_counted<model::printer>();
+    stored->setUuid(p->uuid());
+    stored->save();
+  }
+  std::vector<double> apply_ms;
+  std::vector<double> save_ms;
+  for (int round = 0; round < 7; ++round) {
+    // What the notification does: the stored records follow and the rows appear in a list view's model.
+    {
+      printer_list_model rows;
+      QListView view;
+      view.setModel(&rows);
+      printer_list_controller list(rows, nullptr, {}, {});
+      std::list<model::printer_ptr> notification;
+      for (const model::printer_ptr& p : sent) {
+        model::printer_ptr copy = make_counted<model::printer>();
+        Json::Value json;
+        p->writeJSON(json);
+        copy->readJSON(json);
+        copy->setLocation(wide_string::from_narrow("round " + std::to_string(round)));
+        notification.push_back(copy);
+      }
+      QElapsedTimer timer;
+      timer.start();
+      list.printersWereUpdated(notification);
+      apply_ms.push_back(timer.nsecsElapsed() / 1e6);
+      if (rows.rowCount() != count) return 1;
+    }
+    // The reference: the same 1,000 stored records updated and saved, nothing else.
+    {
+      std::vector<model::printer_ptr> stored;
+      for (auto rows = database::open_cursor<model::printer>(); rows.current(); rows.next()) {
+        stored.push_back(rows.current());
+      }
+      QElapsedTimer timer;
+      timer.start();
+      for (size_t i = 0; i < stored.size(); ++i) {
+        model::printer_ptr p = make_counted<model::printer>();
+        Json::Value json;
+        sent[i]->writeJSON(json);
+        p->readJSON(json);
+        p->setLocation(wide_string::from_narrow("reference " + std::to_string(round)));
+        stored[i]->update(*p);
+        stored[i]->save();
+      }
+      save_ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+  }
+  const double apply = median(apply_ms);
+  const double save = median(save_ms);
+  std::printf(
+      "printersWereUpdated of %d printers: %.1f ms; saving the %d records alone: %.1f ms; ratio %.2f "
+      "(goal <= 1.5)\n",
+      count, apply, count, save, apply / save);
+  return 0;
+}
+
+// One measured process: the connected console with `printers` printers, or an empty window.
+int run_window(bool console, int printers) {
+  QTemporaryDir dir;
+  private_world(dir);
+  qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+  long rss = 0;
+  if (!console) {
+    QWidget window;
+    window.resize(878, 587);
+    window.show();
+    QTest::qWait(1500);
+    rss = resident_kib();
+  } else {
+    set_dialog_font_app_wide();
+    qt_runloop loop;
+    set_main_runloop(&loop);
+    testing::scripted_peer peer;
+    {
+      CQuorvaneDlg window(peer.port());
+      window.start(false);
+      if (!peer.answer_session_start()) return 1;
+      Json::Value list(Json::arrayValue);
+      for (const model::printer_ptr& p : service_printers(printers)) {
+        Json::Value json;
+        p->writeJSON(json);
+        list.append(json);
+      }
+      peer.send_printers_updated(list);
+      if (!QTest::qWaitFor([&] { return window.printer_model().rowCount() == printers; }, 5000)) return 1;
+      QTest::qWait(1500);
+      rss = resident_kib();
+      window.allow_close();
+    }
+    set_main_runloop(nullptr);
+  }
+  std::printf("%ld\n", rss);
+  return 0;
+}
+
+int run_memory(const QString& self) {
+  std::vector<double> console_kib;
+  std::vector<double> empty_kib;
+  auto measure = [&](const QStringList& arguments) {
+    QProcess p;
+    p.start(self, arguments);
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput().trimmed().toDouble();
+  };
+  for (int round = 0; round < 5; ++round) {
+    console_kib.push_back(measure({"window", "50"}));
+    empty_kib.push_back(measure({"empty"}));
+  }
+  const double console = median(console_kib);
+  const double empty = median(empty_kib);
+  std::printf(
+      "idle resident memory: console with 50 printers %.0f KiB; empty Qt Widgets window %.0f KiB; ratio "
+      "%.2f (goal <= 1.3)\n",
+      console, empty, console / empty);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  const QStringList arguments = application.arguments();
+  const QString mode = arguments.value(1, "updates");
+  if (mode == "updates") return run_updates();
+  if (mode == "memory") return run_memory(arguments.value(0));
+  if (mode == "window") return run_window(true, arguments.value(2, "50").toInt());
+  if (mode == "empty") return run_window(false, 0);
+  std::fprintf(stderr, "usage: bench_console [updates|memory]\n");
+  return 2;
+}
