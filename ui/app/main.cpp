@@ -8,6 +8,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   application.setApplicationName(QStringLiteral("Quorvane"));
   application.setOrganizationName(QStringLiteral("Tessaly Software"));
+  // The desktop entry's name: Wayland compositors match the window to the menu entry and icon by it.
+  application.setDesktopFileName(QStringLiteral("quorvane"));
   // Hidden to the notification area, the console keeps running; it ends with Exit.
   application.setQuitOnLastWindowClosed(false);
   quorvane::set_dialog_font_app_wide();

@@ -18,6 +18,10 @@
 
 namespace quorvane {
 
+bool asks_for_help(const QStringList& arguments) {
+  return arguments.mid(1).contains(QStringLiteral("--show-help"));
+}
+
 bool start_minimized_preference() {
   QSettings settings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"));
   return settings.value(QStringLiteral("Preferences/StartMinimized"), 0).toInt() != 0;
@@ -55,6 +59,7 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
   connect_commands();
   window_->start(start_minimized_preference());
+  if (asks_for_help(arguments)) open_help(window_.get());
   return start_outcome::running;
 }
 
@@ -97,6 +102,7 @@ void CQuorvaneApp::activate(const QStringList& arguments) {
   forwarded_ = arguments;
   if (!window_) return;
   window_->show_from_tray();
+  if (asks_for_help(arguments)) open_help(window_.get());
   // A dialog open over the window (the about box, the preferences) comes to the front with it.
   for (QWidget* top : QApplication::topLevelWidgets()) {
     auto* dialog = qobject_cast<QDialog*>(top);

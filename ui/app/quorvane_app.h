@@ -33,11 +33,11 @@ class CQuorvaneApp final : public QObject {
 
   /// Logging, the single-instance check, the components, the main run loop, the main window with its
   /// session and the notification-area icon, then the window's start ("StartMinimized" decides whether it
-  /// is shown).
+  /// is shown), and the help when the command line asks for it.
   start_outcome init_instance(const QStringList& arguments);
 
   /// A later start's command line arrived: brings the window, or the dialog open over it, to the front,
-  /// restored from the notification area when hidden.
+  /// restored from the notification area when hidden, and opens the help when the command line asks for it.
   void activate(const QStringList& arguments);
 
   /// The "Exit" command: closes the window and ends the event loop with 0.
@@ -61,6 +61,10 @@ class CQuorvaneApp final : public QObject {
   std::unique_ptr<CSystemTray> tray_;
   QStringList forwarded_;
 };
+
+/// True when a command line (program name first) asks for the help: "quorvane --show-help" opens it in the
+/// running console, or in the one it starts.
+bool asks_for_help(const QStringList& arguments);
 
 /// Reads the preference "StartMinimized" (group "Preferences", default 0).
 bool start_minimized_preference();
