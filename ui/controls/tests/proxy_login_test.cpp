@@ -14,7 +14,8 @@
 #include "database/database.h"
 #include "database/object.h"
 #include "model/manager.h"
-#include "ui/controls/tests/test_home.h"
+#include "ui/layout/dialog_units.h"
+#include "ui/main/tests/console_test_env.h"
 
 namespace quorvane {
 namespace {
@@ -32,16 +33,16 @@ void when_login_shows(std::function<void(CProxyLogin&)> act) {
   });
 }
 
-class ProxyLogin : public testing::Test {
+class ProxyLogin : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing_support::use_temporary_home();
     ASSERT_EQ(model::manager::shared().status(), 0);
     ASSERT_EQ(database::manager::shared().exec("DELETE FROM proxy;"), 0);
     record = make_counted<network::proxy>(uri(network::vendor_endpoint));
     record->setHost(wide_string::from_narrow("proxy.example"));
     record->setPort(3128);
   }
+  testing::console_test_env env;  // private folders, made before the database is reached
   network::proxy_ptr record;
 };
 
@@ -64,6 +65,22 @@ TEST_F(ProxyLogin, ConnectIsEnabledExactlyWhileBothFieldsHoldText) {
   EXPECT_TRUE(connect->isEnabled());
   password->clear();
   EXPECT_FALSE(connect->isEnabled()) << "clearing the password disables Connect";
+}
+
+TEST_F(ProxyLogin, NoTextIsCutOff) {
+  const QFont before = QApplication::font();
+  set_dialog_font_app_wide();
+  CProxyLogin dialog(proxy_login_prompt(*record));
+  for (const char* name : {"userLabel", "passwordLabel"}) {
+    auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
+    ASSERT_TRUE(label) << name;
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << name;
+  }
+  auto* prompt = dialog.controls().find<QLabel>(CProxyLogin::id_prompt);
+  EXPECT_LE(prompt->heightForWidth(prompt->width()), prompt->height()) << "the prompt fits in its two lines";
+  for (QPushButton* button : dialog.findChildren<QPushButton*>())
+    EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width());
+  QApplication::setFont(before);
 }
 
 TEST_F(ProxyLogin, ThePromptNamesTheProxy) {

@@ -50,7 +50,7 @@ TEST(PortCheck, ThePortValueIsTheLeadingNumber) {
   for (const auto& c : cases) EXPECT_EQ(port_text_value(QString::fromLatin1(c.text)), c.want) << c.text;
 }
 
-class NetworkPreferences : public testing::Test {
+class NetworkPreferences : public ::testing::Test {
  protected:
   void SetUp() override { fresh_preferences(); }
 

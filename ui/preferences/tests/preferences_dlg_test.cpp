@@ -42,7 +42,7 @@ void tick(QCheckBox* box) {
 
 // A preferences dialog over a recording service, a system that answers "system.example:8080" when asked,
 // and messages collected instead of shown.
-class Preferences : public testing::Test {
+class Preferences : public ::testing::Test {
  protected:
   void SetUp() override {
     fresh_preferences();
@@ -113,6 +113,7 @@ TEST_F(Preferences, ThreePagesInOrderLaidOutFromTheirTables) {
 }
 
 TEST_F(Preferences, NoTextIsCutOff) {
+  const QFont before = QApplication::font();
   set_dialog_font_app_wide();
   auto dialog = open();
   for (QWidget* page : {static_cast<QWidget*>(dialog->general()), static_cast<QWidget*>(dialog->network()),
@@ -127,6 +128,7 @@ TEST_F(Preferences, NoTextIsCutOff) {
   }
   auto* sample = control<QLabel>(dialog->advanced(), CPreferencesAdvanced::id_sample);
   EXPECT_LE(sample->fontMetrics().horizontalAdvance(advanced_preferences::sample_text(7)), sample->width());
+  QApplication::setFont(before);
 }
 
 TEST_F(Preferences, EscapeClosesAModalRun) {

@@ -13,7 +13,7 @@
 #include "database/database.h"
 #include "model/manager.h"
 #include "service/server.h"
-#include "ui/controls/tests/test_home.h"
+#include "ui/main/tests/console_test_env.h"
 
 namespace quorvane::testing_support {
 
@@ -40,10 +40,8 @@ class recording_server final : public server {
 
 /// Private folders, an empty proxy table and no stored preferences.
 inline void fresh_preferences() {
-  use_temporary_home();
-  model::manager::shared();
+  const testing::console_test_env env;
   database::manager::shared().exec("DELETE FROM proxy;");
-  QSettings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane")).clear();
 }
 
 /// The number of rows of the proxy table.
