@@ -38,7 +38,13 @@ void acl_model::set_names(QStringList names) {
 }
 
 acl_list_delegate::acl_list_delegate(const image_loader& images, QObject* parent)
-    : QStyledItemDelegate(parent), user_(images("IDI_USER")) {}
+    : QStyledItemDelegate(parent), user_(images("IDI_USER")), selected_user_(user_) {
+  if (!selected_user_.isNull()) {
+    QPainter tint(&selected_user_);
+    tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    tint.fillRect(selected_user_.rect(), list_painting::selected_text_colour);
+  }
+}
 
 QRect acl_list_delegate::image_rect(const QRect& cell) {
   return {cell.left() + 1, cell.top() + (cell.height() - user_image_height) / 2, user_image_width,
@@ -54,7 +60,7 @@ void acl_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   painter->fillRect(cell, selected ? selected_colour : background_colour);
   if (index.column() == 0) {
     const QRect image = image_rect(cell);
-    draw_image(*painter, user_, image.x(), image.y());
+    draw_image(*painter, selected ? selected_user_ : user_, image.x(), image.y());
   } else {
     draw_line(*painter, sized_font(option.font, name_font_size),
               selected ? selected_text_colour : text_colour, cell.left() + 4, cell.top() + 10,

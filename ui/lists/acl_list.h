@@ -52,6 +52,7 @@ class acl_list_delegate final : public QStyledItemDelegate {
 
  private:
   QPixmap user_;
+  QPixmap selected_user_;  // the image in the selected text colour: the image's own blue is the selection's
 };
 
 /// The user list: no header, fixed columns (28 pixels and the rest), single row selection that keeps its

@@ -62,6 +62,9 @@ class CGeneralSettings final : public QWidget {
   /// An empty page in view mode, drawing with `images`.
   explicit CGeneralSettings(QWidget* parent = nullptr, const image_loader& images = console_images());
 
+  /// The page's fixed size from its dialog units, so that a page holder makes room for it.
+  QSize sizeHint() const override { return minimumSize(); }
+
   /// Where a changed printer goes (the main window's "updatePrinter").
   void set_update_printer(update_printer_function send) { send_ = std::move(send); }
   /// The window whose page buttons (Edit, Save, Cancel, "+" and "-" of the users) the page shows and hides.

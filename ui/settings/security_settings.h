@@ -31,6 +31,9 @@ class CSecuritySettings final : public QWidget {
   /// An empty page, drawing with `images`.
   explicit CSecuritySettings(QWidget* parent = nullptr, const image_loader& images = console_images());
 
+  /// The page's fixed size from its dialog units, so that a page holder makes room for it.
+  QSize sizeHint() const override { return minimumSize(); }
+
   /// Where a changed printer goes (the main window's "updatePrinter").
   void set_update_printer(update_printer_function send) { send_ = std::move(send); }
   /// The window whose page buttons the page shows, hides, enables and disables.

@@ -331,7 +331,8 @@ TEST(AclListTest, UserImageAndNameWithTheSelectedColour) {
   const QImage shown = render(list.viewport());
   EXPECT_EQ(list.visualRect(list.model()->index(1, 0)), QRect(0, 36, 28, 36));
   EXPECT_EQ(acl_list_delegate::image_rect(QRect(0, 0, 28, 36)), QRect(1, 7, 24, 21));
-  EXPECT_TRUE(uniform(shown, QRect(1, 7, 24, 21), user_colour));
+  EXPECT_TRUE(uniform(shown, QRect(1, 7, 24, 21), white)) << "the image in white on the selected row";
+  EXPECT_TRUE(uniform(shown, QRect(1, 36 + 7, 24, 21), user_colour));
   EXPECT_EQ(shown.pixelColor(0, 0), selected);
   EXPECT_EQ(shown.pixelColor(300, 2), selected);
   EXPECT_EQ(shown.pixelColor(300, 38), white);
