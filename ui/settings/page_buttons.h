@@ -3,16 +3,9 @@
 
 #include <QWidget>
 
-namespace quorvane {
+#include "ui/main/printer_list_controller.h"  // console_button: the buttons' control ids
 
-/// Control ids of the main window's page buttons.
-enum page_button_id : int {
-  button_add_user = 1017,
-  button_remove_user = 1040,
-  button_edit = 1050,
-  button_cancel = 1060,
-  button_save = 1070,
-};
+namespace quorvane {
 
 /// Shows or hides the control `id` of `host` (found by its "ctrlId"); nothing when there is none.
 void set_page_button_visible(QWidget* host, int id, bool visible);
