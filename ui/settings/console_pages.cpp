@@ -48,10 +48,16 @@ void console_pages::show_printer(model::printer_ptr printer) {
   security_->show_printer(printer);
 }
 
-void console_pages::begin_edit() { general_->begin_edit(); }
+void console_pages::begin_edit() {
+  general_->begin_edit();
+}
 
-void console_pages::apply_edit() { general_->apply_edit(); }
+void console_pages::apply_edit() {
+  general_->apply_edit();
+}
 
-void console_pages::cancel_edit() { general_->cancel_edit(); }
+void console_pages::cancel_edit() {
+  general_->cancel_edit();
+}
 
 }  // namespace quorvane

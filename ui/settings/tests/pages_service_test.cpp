@@ -46,10 +46,12 @@ const std::vector<std::string> no_cups = {"CUPS_SERVER=/nonexistent/quorvane-tes
 Json::Value service_record(const std::string& data_folder, const std::string& uuid) {
   Json::Value record;
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2((data_folder + "/service.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2((data_folder + "/service.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
     sqlite3_busy_timeout(db, 2000);
     sqlite3_stmt* query = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT json FROM printer WHERE uuid = ?;", -1, &query, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT json FROM printer WHERE uuid = ?;", -1, &query, nullptr) ==
+        SQLITE_OK) {
       sqlite3_bind_text(query, 1, uuid.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(query) == SQLITE_ROW)
         Json::Reader().parse(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)), record);
@@ -153,16 +155,24 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
         static_cast<QLineEdit*>(general->control(CGeneralSettings::id_name_edit))->setText("Office");
         general->apply_edit();
       },
-      "displayName", [](const model::printer& p) { return p.displayName() == "\xEE\x80\x8C" "Office"; });
+      "displayName",
+      [](const model::printer& p) {
+        return p.displayName() ==
+               "\xEE\x80\x8C"
+               "Office";
+      });
 
   // A printer that offers colour (set up directly; the first printer has colour on), then the user ticks it
   // off.
   smart_ptr<model::printer> offer = listed();
   offer->setFeatureBit(model::printer_feature::color, model::feature_offered, true);
   window->updatePrinter(offer);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return general->attributes()->rows().size() > 1 &&
-                                           general->attributes()->rows()[1].kind == attribute_color; },
-                              5000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return general->attributes()->rows().size() > 1 &&
+               general->attributes()->rows()[1].kind == attribute_color;
+      },
+      5000));
   expect_one_change(
       [&] {
         general->begin_edit();
@@ -175,7 +185,8 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
   // A folder chosen with "Other...".
   const std::string folder = env.root() + "/incoming";
   QDir().mkpath(QString::fromStdString(folder));
-  general->set_folder_chooser([&](QWidget*, const std::string&) { return std::optional<std::string>(folder); });
+  general->set_folder_chooser(
+      [&](QWidget*, const std::string&) { return std::optional<std::string>(folder); });
   expect_one_change(
       [&] {
         general->begin_edit();
@@ -183,7 +194,8 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
         general->apply_edit();
       },
       "directory", [&](const model::printer& p) { return p.directory().narrow() == folder; });
-  EXPECT_EQ(static_cast<QLabel*>(general->control(CGeneralSettings::id_folder))->text().toStdString(), folder);
+  EXPECT_EQ(static_cast<QLabel*>(general->control(CGeneralSettings::id_folder))->text().toStdString(),
+            folder);
 
   // A user added on the security page with its "+".
   window->page_holder()->setCurrentIndex(1);
@@ -198,7 +210,8 @@ TEST_F(PagesWithService, TogglingThePrinterInTheListSendsOnceAndTheRedrawSendsNo
   const QRect cell = list->visualRect(window->printer_model().index(0, 0));
   expect_one_change(
       [&] {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, printer_list_delegate::check_rect(cell).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          printer_list_delegate::check_rect(cell).center());
       },
       "enabled", [](const model::printer& p) { return !p.enabled(); });
   list->repaint();

@@ -22,7 +22,10 @@ using namespace quorvane;
 smart_ptr<model::printer> sample_printer() {
   auto p = make_counted<model::printer>();
   p->setUuid(new_uuid());
-  p->setDisplayName("\xEE\x80\x8C" "Open On My PC @ " + host_name().narrow());
+  p->setDisplayName(
+      "\xEE\x80\x8C"
+      "Open On My PC @ " +
+      host_name().narrow());
   p->setLocation(wide_string::from_narrow("Quorvane @ " + host_name().narrow()));
   p->setAction(model::action_open);
   p->setFeature(model::printer_feature::color, model::feature_offered | model::feature_on);
