@@ -23,13 +23,13 @@
 
 #include "database/object.h"
 #include "service_process.h"
+#include "ui/app/console_pages.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
 #include "ui/lists/printer_list.h"
 #include "ui/main/quorvane_dlg.h"
 #include "ui/main/tests/console_test_env.h"
 #include "ui/qt_runloop.h"
-#include "ui/settings/console_pages.h"
 #include "ui/settings/general_settings.h"
 #include "ui/settings/security_settings.h"
 
@@ -77,6 +77,7 @@ class PagesWithService : public ::testing::Test {
   PagesWithService() : service(env.root() + "/service", no_cups) { set_main_runloop(&loop); }
   ~PagesWithService() override {
     window.reset();
+    pages.reset();
     service.stop();
     set_main_runloop(nullptr);
   }
@@ -84,13 +85,15 @@ class PagesWithService : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(service.start(0)) << read_file(service.log_file());
     window = std::make_unique<CQuorvaneDlg>(static_cast<uint16_t>(service.port()));
-    pages = console_pages::install(*window);
+    pages = std::make_unique<console_pages>(*window);
+    list = dynamic_cast<CPrinterList*>(window->printer_list_view());
+    ASSERT_NE(list, nullptr);
     // Count what the pages and the list send, then pass it on as they would.
     const update_printer_function send = [this](smart_ptr<model::printer> p) {
       sent.push_back(p);
       window->updatePrinter(p);
     };
-    pages->list()->set_update_printer(send);
+    list->set_update_printer(send);
     pages->general()->set_update_printer(send);
     pages->security()->set_update_printer(send);
     window->start(false);
@@ -138,8 +141,9 @@ class PagesWithService : public ::testing::Test {
   testing::console_test_env env;
   qt_runloop loop;
   service_process service;
+  std::unique_ptr<console_pages> pages;  // outlives the window's use of it
   std::unique_ptr<CQuorvaneDlg> window;
-  console_pages* pages = nullptr;
+  CPrinterList* list = nullptr;
   std::vector<smart_ptr<model::printer>> sent;
   std::string uuid;
 };
@@ -206,7 +210,6 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
 }
 
 TEST_F(PagesWithService, TogglingThePrinterInTheListSendsOnceAndTheRedrawSendsNothing) {
-  CPrinterList* list = pages->list();
   const QRect cell = list->visualRect(window->printer_model().index(0, 0));
   expect_one_change(
       [&] {
