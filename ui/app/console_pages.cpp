@@ -26,9 +26,12 @@ console_pages::console_pages(CQuorvaneDlg& window)
   window.install_pages(general_, security_, this);
 
   QTabWidget* holder = window.page_holder();
-  auto follow = [this](int index) {
+  // A page shows the buttons it works with when it becomes active; the window has the last word, so that
+  // the connecting view shows none and an edit in progress keeps Save and Cancel.
+  auto follow = [this, &window](int index) {
     general_->set_active(index == 0);
     security_->set_active(index == 1);
+    window.sync_button_visibility();
   };
   QObject::connect(holder, &QTabWidget::currentChanged, general_, follow);
   follow(holder->currentIndex());

@@ -195,6 +195,12 @@ void CQuorvaneDlg::install_pages(QWidget* general, QWidget* security, printer_pa
   if (behaviour) behaviour->show_printer(controller_.selected_printer());
 }
 
+void CQuorvaneDlg::sync_button_visibility() {
+  for (console_button id : console_buttons) {
+    if (QPushButton* b = button(id)) b->setVisible(controller_.button(id).visible);
+  }
+}
+
 QWidget* CQuorvaneDlg::control(int id) const {
   // The list view may have been replaced since the table was built.
   return id == control_printer_list ? list_view_ : layout_.control(id);

@@ -85,6 +85,9 @@ class CQuorvaneDlg final : public QMainWindow {
   /// Replaces the two summary tabs by `general` and `security` driven through `behaviour` (not owned; must
   /// outlive the window or be replaced first).
   void install_pages(QWidget* general, QWidget* security, printer_pages* behaviour);
+  /// Shows exactly the buttons that the printer list's flows say are shown: the window decides which of its
+  /// buttons are visible, also after a page has shown or hidden some itself.
+  void sync_button_visibility();
   /// The printer list's model.
   printer_list_model& printer_model() { return rows_; }
   /// The view showing the printer list.

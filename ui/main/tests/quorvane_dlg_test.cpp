@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "ui/app/console_pages.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/main/tests/console_test_env.h"
@@ -128,6 +129,31 @@ TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls)
   peer.drop();
   ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, 3000));
   EXPECT_TRUE(shown(control_background));
+  EXPECT_TRUE(shown_buttons().empty());
+}
+
+TEST_F(MainWindow, WithTheSettingsPagesInstalledTheWindowStillDecidesWhichButtonsShow) {
+  console_pages pages(*window);
+  window->start(false);
+  EXPECT_TRUE(shown_buttons().empty()) << "the connecting view shows no button";
+
+  Json::Value printers(Json::arrayValue);
+  printers.append(printer_json("3c8b8d6e-0c1e-4a57-9a39-6f1d3f7c2a10", "Office"));
+  connect_with(printers);
+  EXPECT_EQ(shown_buttons(), (std::set<int>{button_add_printer, button_remove_printer, button_edit}));
+  click(button_edit);
+  EXPECT_EQ(shown_buttons(),
+            (std::set<int>{button_add_printer, button_remove_printer, button_save, button_cancel}));
+  window->page_holder()->setCurrentIndex(1);
+  EXPECT_EQ(shown_buttons(),
+            (std::set<int>{button_add_printer, button_remove_printer, button_add_user, button_remove_user}));
+  window->page_holder()->setCurrentIndex(0);
+  EXPECT_EQ(shown_buttons(),
+            (std::set<int>{button_add_printer, button_remove_printer, button_save, button_cancel}))
+      << "an edit in progress keeps Save and Cancel";
+
+  peer.drop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, 3000));
   EXPECT_TRUE(shown_buttons().empty());
 }
 
