@@ -40,6 +40,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   sleep 1
   shoot console-connecting.png
   "$BUILD/print_service/quorvane-service" --port "$QUORVANE_SERVICE_PORT" --data "$WORK/service" \
+    --ipp-port 0 --ipp-listen loopback --no-dnssd \
     >"$WORK/service.log" 2>&1 &
   service=$!
   sleep 5  # the next attempt comes within 3 s; the printers follow

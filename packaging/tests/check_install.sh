@@ -76,7 +76,9 @@ done
 
 # The installed service starts from the tree and answers "attributes" over its netstring JSON-RPC.
 data=$work/service-data
-"$prefix/bin/quorvane-service" --port 0 --data "$data" --log-level 1 >"$work/service.log" 2>&1 &
+# Its IPP printers answer on loopback only and are not advertised: other tests' schedulers must not see them.
+"$prefix/bin/quorvane-service" --port 0 --ipp-port 0 --ipp-listen loopback --no-dnssd --data "$data" \
+  --log-level 1 >"$work/service.log" 2>&1 &
 service_pid=$!
 attributes() {
   local port="" i
