@@ -16,51 +16,12 @@
 #include <regex>
 #include <tuple>
 
-#include "console_peer.h"
-#include "service_process.h"
+#include "ipp_fixture.h"
 
 namespace quorvane::print_service::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A printer of the console's own, as its JSON: colour and duplex on (bits 0 and 3), two of three media
-// enabled, the A5 one borderless.
-Json::Value console_printer_json(const std::string& uuid) {
-  Json::Value p(Json::objectValue);
-  p["uuid"] = uuid;
-  p["name"] = "open_on_my_pc";
-  p["displayName"] = "\xee\x80\x8cOpen On My PC @ testhost";
-  p["location"] = "Study, first floor";
-  p["make"] = "Quorvane";
-  p["model"] = "Virtual Printer";
-  p["color"] = 9;
-  p["duplex"] = 9;
-  p["landscape"] = 8;
-  p["copy"] = 9;
-  p["action"] = 0;
-  p["enabled"] = true;
-  p["exists"] = true;
-  p["state"] = 3;
-  const auto media = [](const char* name, const char* display, int width, int height, int margin,
-                        bool enabled) {
-    Json::Value m(Json::objectValue);
-    m["name"] = name;
-    m["displayName"] = display;
-    m["width"] = width;
-    m["height"] = height;
-    m["enabled"] = enabled;
-    Json::Value margins(Json::objectValue);
-    margins["name"] = "";
-    margins["left"] = margins["top"] = margins["right"] = margins["bottom"] = margin;
-    m["margins"].append(margins);
-    return m;
-  };
-  p["media"].append(media("iso_a4_210x297mm", "A4", 21000, 29700, 635, true));
-  p["media"].append(media("iso_a5_148x210mm", "A5", 14800, 21000, 0, true));
-  p["media"].append(media("na_letter_8.5x11in", "Letter", 21590, 27940, 635, false));
-  return p;
-}
 
 // A 32 x 32 red square as PNG (drawn with cairo).
 bool write_png(const std::string& path) {
@@ -122,75 +83,8 @@ bool write_raster(const std::string& path, cups_mode_t mode, int pages) {
   return ok;
 }
 
-// CUPS is left out of these tests: the service is pointed at a CUPS server that does not exist.
-const char* const no_cups = "CUPS_SERVER=/nonexistent/quorvane-test/cups.sock";
-
-// The console's answer to one "print": status, job state, platform job id.
-using answer = std::tuple<int32_t, int32_t, int32_t>;
-
-class IppIntake : public ::testing::Test {
+class IppIntake : public ipp_console_test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(root_.path().empty());
-    ASSERT_TRUE(loop_.valid());
-    set_main_runloop(&loop_);
-    home_ = root_.path() + "/home";
-    ASSERT_EQ(mkdir(home_.c_str(), 0700), 0);
-    service_ = std::make_unique<service_process>(root_.path() + "/data",
-                                                 std::vector<std::string>{no_cups, "HOME=" + home_});
-    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
-    ASSERT_GT(service_->ipp_port(), 0);
-    console_ = std::make_unique<console_peer>();
-    ASSERT_EQ(console_->connect(service_->port()), 0);
-    auto authenticated = console_->authenticate();
-    ASSERT_TRUE(run_until([&] { return !authenticated->statuses.empty(); }));
-    update_printer(printer_);
-  }
-  void TearDown() override {
-    console_.reset();
-    EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
-    set_main_runloop(nullptr);
-    if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
-  }
-
-  // Runs the loop until `done` or 20 seconds have passed, answering every "print" with `answer_for`.
-  bool run_until(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      loop_.run_until([&] { return done() || answered_ < console_->record().prints.size(); }, 10ms);
-      auto& prints = console_->record().prints;
-      while (answer_for && answered_ < prints.size()) {
-        // The spooled document goes once the job has ended: what the console received is read first.
-        delivered_.push_back(read_file(prints[answered_].job->filename().narrow()));
-        auto [status, state, platform_id] = answer_for(*prints[answered_].job);
-        prints[answered_++].completion(status, state, platform_id);
-      }
-    }
-    return true;
-  }
-
-  void observe() {
-    auto observing = console_->observe(true);
-    ASSERT_TRUE(run_until([&] { return !observing->statuses.empty(); }));
-    ASSERT_EQ(observing->statuses, std::vector<int32_t>{0});
-  }
-
-  void update_printer(const Json::Value& json) {
-    smart_ptr<model::printer> p(new model::printer());
-    p->readJSON(json);
-    auto [callback, stored] = console_->status_sink();
-    console_->stub().updatePrinter(p, callback);
-    ASSERT_TRUE(run_until([&] { return !stored->statuses.empty(); }));
-    ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
-  }
-
-  std::string printer_uri() const {
-    // PAPPL puts "_" before a printer name that begins with a digit.
-    return "ipp://127.0.0.1:" + std::to_string(service_->ipp_port()) + "/ipp/print/" +
-           (std::isdigit(static_cast<unsigned char>(printer_uuid_[0])) ? "_" : "") + printer_uuid_;
-  }
-
   // Runs ipptool on `test_file` (of print_service/tests/ipp) with `document` and the variables `defines`,
   // answering prints meanwhile. Its exit status (0: every test of the file passed); its report in `report`.
   int ipptool(const std::string& test_file, const std::string& document,
@@ -228,22 +122,6 @@ class IppIntake : public ::testing::Test {
                    report);
   }
 
-  std::string document(const std::string& name, const std::string& content) {
-    const std::string path = root_.path() + "/" + name;
-    EXPECT_TRUE(write_file(path, content));
-    return path;
-  }
-
-  temporary_folder root_;
-  std::string home_;
-  poll_runloop loop_;
-  std::unique_ptr<service_process> service_;
-  std::unique_ptr<console_peer> console_;
-  const std::string printer_uuid_ = "5e1f0a52-8c44-4f7e-9b1c-2d3e4f506172";
-  const Json::Value printer_ = console_printer_json(printer_uuid_);
-  std::function<answer(const model::job&)> answer_for;
-  size_t answered_ = 0;
-  std::vector<std::string> delivered_;  // the document of each answered print
   int tool_runs_ = 0;
 };
 
