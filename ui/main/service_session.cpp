@@ -168,7 +168,7 @@ void service_session::printersWereRemoved(std::list<smart_ptr<model::printer>>& 
 
 void service_session::print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
                             print_completion completion) {
-  deliver_(printer, job, std::move(completion));
+  delivered_->print(printer, job, std::move(completion), deliver_);
 }
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 #include <json/value.h>
 
 #include "service/server_stub.h"
+#include "spooler/delivered_jobs.h"
 #include "ui/main/printer_list_controller.h"
 
 namespace quorvane {
@@ -70,7 +71,9 @@ class service_session final : public server::delegate {
   /// Sends "saveAttributes"; `done` (may be empty) hears the status.
   void saveAttributes(const Json::Value& attributes, server::status_callback done = {});
 
-  /// Replaces the delivery of print requests (the spooler component's `print` by default).
+  /// Replaces the delivery of print requests (the spooler component's `print` by default); a job delivered
+  /// before, by this console or an earlier run of it, is answered from the record of delivered jobs
+  /// without reaching it.
   void set_print_function(print_function deliver) { deliver_ = std::move(deliver); }
   /// Called with true on entering the connected view, false on entering the connecting view.
   void on_view_changed(std::function<void(bool connected)> handler) { view_handler_ = std::move(handler); }
@@ -88,7 +91,8 @@ class service_session final : public server::delegate {
   void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
   /// Ignored.
   void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
-  /// Hands the request to the delivery function unchanged.
+  /// Hands the request to the delivery function unchanged, once per job: a repeat is answered as the first
+  /// delivery was.
   void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
              print_completion completion) override;
 
@@ -109,6 +113,7 @@ class service_session final : public server::delegate {
   smart_ptr<stub_impl> stub_;
   QTimer retry_timer_;
   print_function deliver_;
+  smart_ptr<delivered_jobs> delivered_ = make_counted<delivered_jobs>();
   std::function<void(bool)> view_handler_;
   int32_t filename_flags_ = 0;
   bool connecting_ = true;

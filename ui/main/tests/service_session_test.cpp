@@ -165,6 +165,48 @@ TEST_F(ServiceSession, PrintIsHandedOnUnchangedAndAnsweredWithoutJsonrpc) {
   EXPECT_EQ(got_job->filename().narrow(), "/tmp/job.pdf");
 }
 
+// The service stores a job's end when the answer reaches it; stopped before that, it sends the job again
+// on the next connection, maybe to a console that was restarted meanwhile.
+TEST_F(ServiceSession, AJobSentAgainIsAnsweredAsBeforeAndDeliveredOnce) {
+  int deliveries = 0;
+  const service_session::print_function deliver = [&](model::printer_ptr, model::job_ptr,
+                                                      print_completion done) {
+    ++deliveries;
+    done(0, job_state_completed, 41 + deliveries);
+  };
+  session->set_print_function(deliver);
+  session->start();
+  answer_session_start(Json::Value(Json::objectValue));
+  auto send_print = [&](int id) {
+    Json::Value request;
+    request["jsonrpc"] = "2.0";
+    request["id"] = id;
+    request["method"] = "print";
+    request["params"][0]["uuid"] = "p-1";
+    request["params"][0]["action"] = 0;
+    request["params"][1]["uuid"] = "0b7e5a52-4d31-4c3e-9d0e-2a4f8e1c6a10";
+    request["params"][1]["filename"] = "/tmp/job.pdf";
+    const size_t before = peer.messages().size();
+    peer.send(request);
+    return peer.wait_for_messages(before + 1) ? peer.texts()[before] : std::string("no answer");
+  };
+  EXPECT_EQ(send_print(12), R"({"id":12,"result":[0,9,42]})");
+
+  peer.drop();
+  ASSERT_TRUE(peer.wait_for_connections(2));
+  answer_session_start(Json::Value(Json::objectValue));
+  EXPECT_EQ(send_print(1), R"({"id":1,"result":[0,9,42]})") << "the recorded answer, on the new connection";
+
+  // A console started again, on the same data.
+  session = std::make_unique<service_session>(list, peer.port());
+  session->set_print_function(deliver);
+  session->start();
+  ASSERT_TRUE(peer.wait_for_connections(3));
+  answer_session_start(Json::Value(Json::objectValue));
+  EXPECT_EQ(send_print(2), R"({"id":2,"result":[0,9,42]})");
+  EXPECT_EQ(deliveries, 1);
+}
+
 TEST_F(ServiceSession, AClosedConnectionEmptiesTheListAndReconnectsAtOnce) {
   session->start();
   answer_session_start(Json::Value(Json::objectValue));

@@ -1,0 +1,180 @@
+#include "spooler/delivered_jobs.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "database/tests/temporary_folder.h"
+
+namespace quorvane {
+namespace {
+
+const auto* const data_home = ::testing::AddGlobalTestEnvironment(new testing_support::data_home_environment);
+
+constexpr int64_t day = 24 * 3600;
+
+class DeliveredJobs : public ::testing::Test {
+ protected:
+  DeliveredJobs() { database::manager::shared().exec("DROP TABLE IF EXISTS delivered_job;"); }
+
+  // A record of `capacity` jobs kept for `keep` seconds, on the test's clock.
+  smart_ptr<delivered_jobs> make(size_t capacity = delivered_jobs::default_capacity,
+                                 int64_t keep = delivered_jobs::default_keep_seconds) {
+    return make_counted<delivered_jobs>(capacity, keep, [this] { return now; });
+  }
+
+  static model::job_ptr job_with_uuid(const std::string& uuid) {
+    model::job_ptr job = make_counted<model::job>();
+    job->setUuid(uuid);
+    return job;
+  }
+
+  int64_t now = 1'800'000'000;
+};
+
+TEST_F(DeliveredJobs, AnswersAreFoundByUuidAndAReRecordReplacesThem) {
+  smart_ptr<delivered_jobs> jobs = make();
+  EXPECT_EQ(jobs->find("a"), std::nullopt);
+  ASSERT_TRUE(jobs->record("a", {0, 9, 0}));
+  ASSERT_TRUE(jobs->record("b", {5, 8, 0}));
+  // A uuid is text from the wire: quotes and wildcards match only themselves.
+  ASSERT_TRUE(jobs->record("it's_%", {0, 9, 77}));
+  EXPECT_EQ(jobs->find("a"), (delivery_answer{0, 9, 0}));
+  EXPECT_EQ(jobs->find("b"), (delivery_answer{5, 8, 0}));
+  EXPECT_EQ(jobs->find("it's_%"), (delivery_answer{0, 9, 77}));
+  EXPECT_EQ(jobs->find("it's_x"), std::nullopt);
+  EXPECT_EQ(jobs->find("A"), std::nullopt) << "uuids are compared exactly";
+  ASSERT_TRUE(jobs->record("a", {-1, 8, 0}));
+  EXPECT_EQ(jobs->find("a"), (delivery_answer{-1, 8, 0}));
+  EXPECT_EQ(jobs->count(), 3);
+}
+
+// Which records a short history leaves, with a capacity of 3 and a keeping time of 2 days.
+struct retention_case {
+  const char* name;
+  std::vector<std::pair<std::string, int64_t>> recorded;  // uuid, days after the start
+  int64_t asked_at_day;
+  std::vector<std::string> found;
+  int64_t count;
+};
+
+/// Names a case by its name in failure messages.
+void PrintTo(const retention_case& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DeliveredJobsRetention : public DeliveredJobs, public ::testing::WithParamInterface<retention_case> {};
+
+TEST_P(DeliveredJobsRetention, KeepsTheNewestWithinTheKeepingTime) {
+  const retention_case& c = GetParam();
+  const int64_t start = now;
+  smart_ptr<delivered_jobs> jobs = make(3, 2 * day);
+  for (const auto& [uuid, at_day] : c.recorded) {
+    now = start + at_day * day;
+    ASSERT_TRUE(jobs->record(uuid, {0, 9, 0}));
+  }
+  now = start + c.asked_at_day * day;
+  std::vector<std::string> found;
+  for (const char* uuid : {"a", "b", "c", "d", "e"}) {
+    if (jobs->find(uuid)) found.push_back(uuid);
+  }
+  EXPECT_EQ(found, c.found);
+  EXPECT_EQ(jobs->count(), c.count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeliveredJobsRetention,
+    ::testing::Values(
+        retention_case{"UpToTheCapacityAllStay", {{"a", 0}, {"b", 0}, {"c", 0}}, 0, {"a", "b", "c"}, 3},
+        retention_case{
+            "BeyondItTheOldestGo", {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 0}, {"e", 0}}, 0, {"c", "d", "e"}, 3},
+        retention_case{"ARecordedAgainJobIsNewest",
+                       {{"a", 0}, {"b", 0}, {"c", 0}, {"a", 0}, {"d", 0}},
+                       0,
+                       {"a", "c", "d"},
+                       3},
+        retention_case{"OnTheLastDayOfTheKeepingTimeItIsFound", {{"a", 0}}, 2, {"a"}, 1},
+        retention_case{"AfterTheKeepingTimeItIsNotFound", {{"a", 0}}, 3, {}, 1},
+        retention_case{"AndTheNextRecordRemovesIt", {{"a", 0}, {"b", 1}, {"c", 4}}, 4, {"c"}, 1}),
+    [](const ::testing::TestParamInfo<retention_case>& info) { return std::string(info.param.name); });
+
+TEST_F(DeliveredJobs, RecordsSurviveTheDatabaseBeingClosedAndOpenedAgain) {
+  ASSERT_TRUE(make()->record("kept", {0, 9, 12}));
+  // What a console restart does to the database: the next use opens the file again.
+  ASSERT_TRUE(database::manager::shared().close());
+  EXPECT_EQ(make()->find("kept"), (delivery_answer{0, 9, 12}));
+}
+
+TEST_F(DeliveredJobs, ARepeatedJobIsDeliveredOnceAndAnsweredAsTheFirstTime) {
+  smart_ptr<delivered_jobs> jobs = make();
+  int deliveries = 0;
+  bool recorded_before_answer = false;
+  const delivered_jobs::deliver_function deliver = [&](model::printer_ptr, model::job_ptr,
+                                                       print_completion done) {
+    ++deliveries;
+    done(deliveries == 1 ? 0 : 99, job_state_completed, 0);
+  };
+  std::vector<delivery_answer> answers;
+  auto completion = [&](int32_t status, int32_t state, int32_t platform_job_id) {
+    if (answers.empty()) recorded_before_answer = jobs->find("j-1").has_value();
+    answers.push_back({status, state, platform_job_id});
+  };
+  jobs->print(make_counted<model::printer>(), job_with_uuid("j-1"), completion, deliver);
+  jobs->print(make_counted<model::printer>(), job_with_uuid("j-1"), completion, deliver);
+  // A new record object, as after a console restart, finds it too.
+  make()->print(make_counted<model::printer>(), job_with_uuid("j-1"), completion, deliver);
+  EXPECT_EQ(deliveries, 1);
+  EXPECT_TRUE(recorded_before_answer) << "the record is written before the answer is sent";
+  EXPECT_EQ(answers, (std::vector<delivery_answer>(3, delivery_answer{0, 9, 0})));
+
+  jobs->print(make_counted<model::printer>(), job_with_uuid("j-2"), completion, deliver);
+  EXPECT_EQ(deliveries, 2) << "another job is delivered";
+}
+
+TEST_F(DeliveredJobs, ARepeatWhileTheDeliveryRunsGetsItsAnswerWhenItEnds) {
+  smart_ptr<delivered_jobs> jobs = make();
+  std::vector<print_completion> running;
+  const delivered_jobs::deliver_function deliver = [&](model::printer_ptr, model::job_ptr,
+                                                       print_completion done) { running.push_back(done); };
+  std::vector<std::pair<int, delivery_answer>> answers;
+  for (int asker : {1, 2}) {
+    jobs->print(
+        make_counted<model::printer>(), job_with_uuid("slow"),
+        [&answers, asker](int32_t status, int32_t state, int32_t id) {
+          answers.push_back({asker, {status, state, id}});
+        },
+        deliver);
+  }
+  ASSERT_EQ(running.size(), 1u) << "the repeat waits for the delivery under way";
+  EXPECT_TRUE(answers.empty());
+  running[0](1, job_state_aborted, 0);
+  const std::vector<std::pair<int, delivery_answer>> expected = {{1, {1, 8, 0}}, {2, {1, 8, 0}}};
+  EXPECT_EQ(answers, expected);
+  EXPECT_EQ(jobs->find("slow"), (delivery_answer{1, 8, 0})) << "a failed delivery is answered alike";
+  running[0](0, job_state_completed, 0);
+  EXPECT_EQ(answers.size(), 2u) << "a second answer of one delivery is ignored";
+}
+
+TEST_F(DeliveredJobs, AJobWithoutUuidIsDeliveredEveryTimeAndNotRecorded) {
+  smart_ptr<delivered_jobs> jobs = make();
+  int deliveries = 0;
+  const delivered_jobs::deliver_function deliver = [&](model::printer_ptr, model::job_ptr,
+                                                       print_completion done) {
+    ++deliveries;
+    done(0, job_state_completed, 0);
+  };
+  for (int i = 0; i < 2; ++i) {
+    jobs->print(
+        make_counted<model::printer>(), make_counted<model::job>(), [](int32_t, int32_t, int32_t) {},
+        deliver);
+  }
+  EXPECT_EQ(deliveries, 2);
+  EXPECT_EQ(jobs->count(), 0);
+}
+
+}  // namespace
+}  // namespace quorvane
