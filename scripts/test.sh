@@ -25,10 +25,7 @@ for preset in dev asan; do
     echo "libasan is linked into the sanitizer build"
   fi
   echo "=== $preset: tests"
-  # A few tests against real daemons (CUPS, avahi, the print service restarted) wait on other processes'
-  # timing: a failed test runs once more, so a test that fails twice fails the run. Each retry shows in the
-  # log as a failure followed by a pass.
-  ctest --preset "$preset" -j "$jobs" --repeat until-pass:2
+  ctest --preset "$preset" -j "$jobs"
 done
 
 # The fuzz targets (clang, libFuzzer with the sanitizers): each runs its kept regression cases, then 20 s

@@ -12,6 +12,7 @@
 #include "model/printer.h"
 #include "net/poll_runloop.h"
 #include "service/server_stub.h"
+#include "service_process.h"
 
 namespace quorvane::print_service::testing {
 
@@ -84,6 +85,18 @@ class console_peer {
     auto [callback, o] = status_sink();
     stub_->observe(enable, callback);
     return o;
+  }
+  /// A barrier on this connection: two "attributes" requests, each sent once the one before was answered,
+  /// with `loop` running. The service answers in the order requests arrive, and work it posted to its loop
+  /// while handling a message (a delivery) runs no later than the loop turn that reads the next one: once
+  /// the second answer is here, everything the service was going to send this console before has arrived.
+  /// False when an answer did not come within the event bound.
+  bool settle(poll_runloop& loop) {
+    for (int round = 0; round < 2; ++round) {
+      auto answered = attributes();
+      if (!loop.run_until([&] { return !answered->statuses.empty(); }, event_bound)) return false;
+    }
+    return true;
   }
   /// Sends "attributes".
   std::shared_ptr<outcome> attributes() {

@@ -37,7 +37,7 @@ using namespace std::chrono_literals;
 // CUPS is left out of these tests: the service is pointed at a CUPS server that does not exist.
 const std::vector<std::string> no_cups = {"CUPS_SERVER=/nonexistent/quorvane-test/cups.sock"};
 
-// Sends "watchJob" [id] and returns the whole answer (null when none came within 10 s).
+// Sends "watchJob" [id] and returns the whole answer (null when none came in time).
 Json::Value watch_job(poll_runloop& loop, console_peer& console, const Json::Value& id) {
   Json::Value watch(Json::objectValue);
   watch["jsonrpc"] = "2.0";
@@ -45,7 +45,7 @@ Json::Value watch_job(poll_runloop& loop, console_peer& console, const Json::Val
   watch["params"].append(id);
   Json::Value outcome;
   console.stub().call(watch, [&](const Json::Value& response) { outcome = response; });
-  loop.run_until([&] { return !outcome.isNull(); }, 10s);
+  loop.run_until([&] { return !outcome.isNull(); }, event_bound);
   return outcome;
 }
 
@@ -67,16 +67,19 @@ class ServiceSession : public ::testing::Test {
     if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
   }
 
-  // Runs the loop until `done` or 10 seconds have passed; in short rounds, because some conditions (a child
-  // process ending) do not wake the loop.
+  // Runs the loop until `done` or the event bound has passed; in short rounds, because some conditions (a
+  // child process ending) do not wake the loop.
   bool run_until(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto deadline = std::chrono::steady_clock::now() + event_bound;
     while (!done()) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       loop_.run_until(done, 10ms);
     }
     return true;
   }
+
+  // A barrier on `console`'s connection (see console_peer::settle).
+  bool settle(console_peer& console) { return console.settle(loop_); }
 
   console_peer& new_console() {
     consoles_.push_back(std::make_unique<console_peer>());
@@ -229,7 +232,7 @@ TEST_F(ServiceSession, UpdatedPrintersAreEchoedToEveryObserver) {
   ASSERT_TRUE(run_until([&] { return !stopped->statuses.empty(); }));
   add_printer(first, console_printer("7a2d9b63-1e1f-4a8c-8b62-4d2e3f5a6b7c", "lab"));
   ASSERT_TRUE(run_until([&] { return first.record().updated.size() == 3; }));
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(second));
   EXPECT_EQ(second.record().updated.size(), 2u);
 }
 
@@ -332,7 +335,7 @@ TEST_F(ServiceSession, QueuedJobsSurviveARestartAndGoOutOneAtATimeInOrder) {
                                  root_.path() + "/" + name + ".out");
     EXPECT_EQ(finish(tool), 0) << read_file(root_.path() + "/" + name + ".out");
   }
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_TRUE(console.record().prints.empty());
 
   // They stay queued across a restart of the service.
@@ -343,7 +346,7 @@ TEST_F(ServiceSession, QueuedJobsSurviveARestartAndGoOutOneAtATimeInOrder) {
   const char* names[] = {"a.png", "b.png", "c.png"};
   for (size_t i = 0; i < 3; ++i) {
     ASSERT_TRUE(run_until([&] { return console.record().prints.size() > i; })) << names[i];
-    loop_.run_until([] { return false; }, 50ms);
+    ASSERT_TRUE(settle(console));
     ASSERT_EQ(console.record().prints.size(), i + 1) << "a second job went out before the first was answered";
     EXPECT_EQ(console.record().prints.back().job->name().narrow(), names[i]);
     EXPECT_EQ(console.record().prints.back().job->format().narrow(), "image/png");
@@ -371,7 +374,7 @@ TEST_F(ServiceSession, AJobWithoutAnswerIsSentAgainThenAbortedAfterThreeAttempts
 
   // Aborted means finished: a console that observes now gets nothing.
   open_session(console);
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_EQ(console.record().prints.size(), 3u);
 }
 
@@ -390,7 +393,7 @@ TEST_F(ServiceSession, AnEndTheStoreCannotRecordIsStillReportedAndNotDeliveredAg
   console.record().prints[0].completion(2, 8, 0);
   EXPECT_EQ(finish(tool), 1) << read_file(output);
   EXPECT_EQ(read_file(output), "status 2, state 8, job id 0\n");
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_EQ(console.record().prints.size(), 1u) << "the ended job went out again";
 
   // Once the lock is gone the next delivery round writes the end, so a restarted service keeps it too.
@@ -401,7 +404,7 @@ TEST_F(ServiceSession, AnEndTheStoreCannotRecordIsStillReportedAndNotDeliveredAg
   ASSERT_TRUE(run_until([&] { return !console.stub().connected(); }));
   ASSERT_TRUE(service_->start(service_->port()));
   open_session(console);
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_EQ(console.record().prints.size(), 1u) << "the ended job went out again after a restart";
 }
 
@@ -531,7 +534,7 @@ TEST_F(ServiceSession, RestartMidSessionToldTenReconnectsAndDeliversTheJobOnce) 
   EXPECT_EQ(outcome["result"][1]["status"].asInt(), 0);
   EXPECT_EQ(outcome["result"][1]["state"].asInt(), 9);
   EXPECT_EQ(outcome["result"][1]["attempts"].asInt(), 0) << "the service's death cost the job an attempt";
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_EQ(console.record().prints.size(), 2u) << "the job went out a third time";
 }
 
@@ -747,7 +750,7 @@ TEST_F(ServiceSession, AnotherAccountIsClosedBeforeAByteOfItIsRead) {
   });
   EXPECT_EQ(other.wait_for(intruder), 0) << "the other account was answered";
 
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_EQ(console.record().updated.size(), 2u) << "the other account's printer reached the console";
   const std::string log = read_file(service_->log_file());
   EXPECT_NE(log.find("belongs to account " + std::to_string(other.uid())), std::string::npos) << log;
@@ -766,7 +769,7 @@ TEST_F(ServiceSession, AnotherAccountIsClosedBeforeAByteOfItIsRead) {
   unlink(path.c_str());
   unlink(output.c_str());
   EXPECT_EQ(got, 3) << text;
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_TRUE(console.record().prints.empty()) << "a job of the other account went out";
 }
 
@@ -848,7 +851,7 @@ TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
     const Json::Value outcome = call(console, c.method, c.params);
     EXPECT_EQ(outcome["error"]["code"].asInt(), -32602) << c.name << ": got " << compact_json(outcome);
   }
-  loop_.run_until([] { return false; }, 100ms);
+  ASSERT_TRUE(settle(console));
   EXPECT_TRUE(console.record().prints.empty()) << "a job was queued from a cut path";
   EXPECT_EQ(console.record().updated.size(), 2u) << "a printer with a cut path was stored";
 }
@@ -1014,7 +1017,7 @@ TEST(ServiceProgram, APortInUseIsAClearError) {
   ASSERT_TRUE(
       second.spawn({service_binary(), "--port", std::to_string(first.port()), "--data", root.path() + "/b"},
                    no_cups, output));
-  ASSERT_TRUE(second.wait(10000));
+  ASSERT_TRUE(second.wait(event_bound_ms));
   EXPECT_NE(second.exit_status(), 0);
   EXPECT_NE(read_file(output).find("Address already in use"), std::string::npos) << read_file(output);
   EXPECT_EQ(first.stop(), 0);
@@ -1025,7 +1028,7 @@ std::string run_with_data_folder(const std::string& data, const std::string& out
   child_process service;
   exit_status = -1;
   if (!service.spawn({service_binary(), "--port", "0", "--data", data}, no_cups, output)) return {};
-  if (!service.wait(10000)) {
+  if (!service.wait(event_bound_ms)) {
     service.kill_now();
     return "still running: " + read_file(output);
   }
@@ -1075,7 +1078,7 @@ TEST(ServiceProgram, FilesAreTheOwnersOnlyAndNeverWrittenThroughALink) {
   const std::string output = root.path() + "/out";
   ASSERT_TRUE(service.spawn({service_binary(), "--port", "0", "--data", data}, no_cups, output));
   // The port file is written once the service listens.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  const auto deadline = std::chrono::steady_clock::now() + event_bound;
   struct stat port_file {};
   while (!(lstat((data + "/service.port").c_str(), &port_file) == 0 && S_ISREG(port_file.st_mode))) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << read_file(output);
@@ -1090,7 +1093,7 @@ TEST(ServiceProgram, FilesAreTheOwnersOnlyAndNeverWrittenThroughALink) {
     EXPECT_EQ(info.st_mode & 0777, 0600u) << name << ": mode " << std::oct << (info.st_mode & 0777);
   }
   ASSERT_TRUE(service.signal(SIGTERM));
-  ASSERT_TRUE(service.wait(10000));
+  ASSERT_TRUE(service.wait(event_bound_ms));
   EXPECT_EQ(service.exit_status(), 0) << read_file(output);
 }
 

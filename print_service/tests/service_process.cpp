@@ -98,7 +98,7 @@ bool service_process::start(int port) {
     return false;
   }
   // The port file is written once the service listens.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + event_bound;
   while (std::chrono::steady_clock::now() < deadline) {
     if (process_.finished()) return false;
     const std::string text = read_file(port_file);
@@ -117,7 +117,7 @@ int service_process::ipp_port() const {
 
 int service_process::stop() {
   process_.signal(SIGCONT);
-  if (process_.signal(SIGTERM) && !process_.wait(10000)) process_.kill_now();
+  if (process_.signal(SIGTERM) && !process_.wait(event_bound_ms)) process_.kill_now();
   return process_.exit_status();
 }
 

@@ -4,12 +4,20 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane::print_service::testing {
+
+/// How long a test waits for something that must happen (a process listening, an answer, a notification).
+/// Waits end as soon as it happens: the bound only keeps a broken program from hanging a test, so it leaves
+/// room for a heavily loaded machine.
+inline constexpr std::chrono::seconds event_bound{60};
+/// The same bound in milliseconds, for the waits that take a count.
+inline constexpr int event_bound_ms = static_cast<int>(std::chrono::milliseconds(event_bound).count());
 
 /// A temporary folder removed with everything in it when the object goes.
 class temporary_folder {

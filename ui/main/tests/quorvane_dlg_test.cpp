@@ -51,11 +51,11 @@ class MainWindow : public ::testing::Test {
   void connect_with(const Json::Value& printers) {
     window->start(false);
     ASSERT_TRUE(peer.answer_session_start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, testing::console_bound_ms));
     if (!printers.empty()) {
       peer.send_printers_updated(printers);
-      ASSERT_TRUE(
-          QTest::qWaitFor([&] { return window->printer_model().rowCount() == int(printers.size()); }, 3000));
+      ASSERT_TRUE(QTest::qWaitFor([&] { return window->printer_model().rowCount() == int(printers.size()); },
+                                  testing::console_bound_ms));
     }
   }
   bool shown(int id) const { return window->control(id)->isVisibleTo(window.get()); }
@@ -110,7 +110,7 @@ TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls)
   EXPECT_FALSE(static_cast<QLabel*>(window->control(control_connecting_picture))->pixmap().isNull());
 
   ASSERT_TRUE(peer.answer_session_start());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, testing::console_bound_ms));
   for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
     EXPECT_FALSE(shown(id)) << id;
   }
@@ -127,7 +127,7 @@ TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls)
   window->page_holder()->setCurrentIndex(0);
 
   peer.drop();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, testing::console_bound_ms));
   EXPECT_TRUE(shown(control_background));
   EXPECT_TRUE(shown_buttons().empty());
 }
@@ -153,7 +153,7 @@ TEST_F(MainWindow, WithTheSettingsPagesInstalledTheWindowStillDecidesWhichButton
       << "an edit in progress keeps Save and Cancel";
 
   peer.drop();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, testing::console_bound_ms));
   EXPECT_TRUE(shown_buttons().empty());
 }
 

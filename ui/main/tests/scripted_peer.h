@@ -15,6 +15,10 @@
 
 namespace quorvane::testing {
 
+/// How long the scripted peer waits for what the console must send. Waits end as soon as it arrives: the
+/// bound only keeps a broken console from hanging a test, so it leaves room for a heavily loaded machine.
+inline constexpr int console_bound_ms = 30000;
+
 /// A scripted peer of the console's session.
 class scripted_peer {
  public:
@@ -44,11 +48,11 @@ class scripted_peer {
   const std::vector<Json::Value>& messages() const { return messages_; }
 
   /// Waits until `count` messages have arrived in all; false on timeout.
-  bool wait_for_messages(size_t count, int timeout_ms = 3000) {
+  bool wait_for_messages(size_t count, int timeout_ms = console_bound_ms) {
     return QTest::qWaitFor([&] { return messages_.size() >= count; }, timeout_ms);
   }
   /// Waits until `count` connections were accepted; false on timeout.
-  bool wait_for_connections(int count, int timeout_ms = 3000) {
+  bool wait_for_connections(int count, int timeout_ms = console_bound_ms) {
     return QTest::qWaitFor([&] { return connections_ >= count; }, timeout_ms);
   }
 
@@ -90,6 +94,24 @@ class scripted_peer {
     notification["params"].append(printers);
     send(notification);
   }
+  /// A barrier on the newest connection: two "print" requests the console refuses at once (their params are
+  /// not [printer, job]), sent one after the other's answer. The console answers in the order requests
+  /// arrive, and what it posted to its loop while handling an earlier message has run by the time the second
+  /// answer leaves, so everything it was going to send before has arrived. The answers are kept out of
+  /// `messages()`. False when an answer did not come.
+  bool settle() {
+    for (int round = 0; round < 2; ++round) {
+      const int answered = settled_;
+      Json::Value request(Json::objectValue);
+      request["jsonrpc"] = "2.0";
+      request["id"] = settle_id;
+      request["method"] = "print";
+      request["params"] = Json::Value(Json::arrayValue);
+      send(request);
+      if (!QTest::qWaitFor([&] { return settled_ > answered; }, console_bound_ms)) return false;
+    }
+    return true;
+  }
   /// Closes the newest connection.
   void drop() {
     if (socket_) socket_->abort();
@@ -108,14 +130,21 @@ class scripted_peer {
       Json::Value message;
       Json::Reader().parse(payload, message);
       if (!payload.empty() && payload.back() == '\n') payload.pop_back();
+      if (message.isObject() && message["id"] == settle_id && !message.isMember("method")) {
+        ++settled_;
+        continue;
+      }
       texts_.push_back(payload);
       messages_.push_back(message);
     }
   }
 
+  static constexpr const char* settle_id = "settle";
+
   QTcpServer server_;
   QTcpSocket* socket_ = nullptr;
   int connections_ = 0;
+  int settled_ = 0;           // answers to settle()'s requests
   size_t session_start_ = 0;  // the first message of the newest connection
   std::string buffer_;
   std::vector<std::string> texts_;

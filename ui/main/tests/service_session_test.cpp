@@ -35,7 +35,7 @@ class ServiceSession : public ::testing::Test {
   // Plays the service's side of a session start up to the connected view.
   void answer_session_start(const Json::Value& attributes) {
     ASSERT_TRUE(peer.answer_session_start(attributes));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, testing::console_bound_ms));
   }
 
   testing::console_test_env env;
@@ -88,7 +88,7 @@ TEST_F(ServiceSession, FirstRequestsGoOutInOrderAndTheFirstRunSendsItsDefaultPri
   notification["method"] = "printersWereUpdated";
   notification["params"][0].append(update["params"][0]);
   peer.send(notification);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, testing::console_bound_ms));
   EXPECT_EQ(rows.shown_text(0), "Open On My PC @ " + host_name().narrow());
   set_log_level(level_before);
 }
@@ -102,7 +102,7 @@ TEST_F(ServiceSession, ALaterRunCreatesNoPrinterAndSendsEveryStoredOne) {
   session->start();
   answer_session_start(Json::Value(Json::objectValue));
   ASSERT_TRUE(peer.wait_for_messages(6));
-  QTest::qWait(200);
+  ASSERT_TRUE(peer.settle());
   ASSERT_EQ(peer.messages().size(), 6u);
   for (size_t i : {4u, 5u}) {
     EXPECT_EQ(peer.messages()[i]["method"].asString(), "updatePrinter");
@@ -118,7 +118,7 @@ TEST_F(ServiceSession, AFailedAuthenticateOrObserveLeavesTheConnectingView) {
   error["id"] = 1;
   error["error"]["code"] = -32001;
   peer.send(error);
-  QTest::qWait(200);
+  ASSERT_TRUE(peer.settle());
   EXPECT_EQ(peer.messages().size(), 1u) << "nothing follows a refused authenticate";
   EXPECT_TRUE(session->connecting());
   EXPECT_FALSE(session->retry_pending())
@@ -134,7 +134,7 @@ TEST_F(ServiceSession, AFailedAttributesStillObservesAndAFailedObserveStaysConne
   ASSERT_TRUE(peer.wait_for_messages(4));
   EXPECT_EQ(peer.messages()[3]["method"].asString(), "observe");
   peer.answer(4, 3);
-  QTest::qWait(200);
+  ASSERT_TRUE(peer.settle());
   EXPECT_TRUE(session->connecting());
   EXPECT_EQ(peer.messages().size(), 4u);
 }
@@ -215,7 +215,7 @@ TEST_F(ServiceSession, AClosedConnectionEmptiesTheListAndReconnectsAtOnce) {
   notification["params"][0][0]["uuid"] = "p-1";
   notification["params"][0][0]["displayName"] = "Office";
   peer.send(notification);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, testing::console_bound_ms));
 
   const size_t before = peer.messages().size();
   peer.drop();
@@ -238,7 +238,7 @@ TEST_F(ServiceSession, RequestsOfAnEarlierConnectionDoNothingOnTheNextOne) {
   peer.drop();
   ASSERT_TRUE(peer.wait_for_connections(2, 1000));
   ASSERT_TRUE(peer.wait_for_messages(4));
-  QTest::qWait(200);
+  ASSERT_TRUE(peer.settle());
   ASSERT_EQ(peer.messages().size(), 4u);
   EXPECT_EQ(peer.messages()[3]["method"].asString(), "authenticate");
   peer.answer(peer.messages()[3]["id"], 0);
@@ -248,7 +248,7 @@ TEST_F(ServiceSession, RequestsOfAnEarlierConnectionDoNothingOnTheNextOne) {
   ASSERT_TRUE(peer.wait_for_messages(7));
   EXPECT_EQ(peer.messages()[6]["method"].asString(), "observe");
   peer.answer(peer.messages()[6]["id"], 0);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 3000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, testing::console_bound_ms));
 }
 
 TEST(ServiceSessionPort, TheEnvironmentOverridesPort6631) {

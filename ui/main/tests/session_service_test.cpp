@@ -47,10 +47,10 @@ class SessionWithService : public ::testing::Test {
     });
     session->start();
   }
-  bool wait_connected(int timeout_ms = 8000) {
+  bool wait_connected(int timeout_ms = print_service::testing::event_bound_ms) {
     return QTest::qWaitFor([&] { return !session->connecting(); }, timeout_ms);
   }
-  bool wait_rows(int count, int timeout_ms = 5000) {
+  bool wait_rows(int count, int timeout_ms = print_service::testing::event_bound_ms) {
     return QTest::qWaitFor([&] { return rows.rowCount() == count; }, timeout_ms);
   }
 
@@ -101,7 +101,7 @@ TEST_F(SessionWithService, AServiceRestartEmptiesTheListAndTheSessionComesBack) 
   ASSERT_TRUE(wait_rows(2));
   const int port = service.port();
   service.stop();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return session->connecting(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return session->connecting(); }, print_service::testing::event_bound_ms));
   EXPECT_EQ(rows.rowCount(), 0);
   ASSERT_TRUE(service.start(port)) << read_file(service.log_file());
   ASSERT_TRUE(wait_connected());
@@ -123,7 +123,8 @@ TEST_F(SessionWithService, APrintForAKeepInFolderPrinterCopiesTheFileAndIsAnswer
       submit.spawn({print_service::testing::service_binary(), "submit", "--port",
                     std::to_string(service.port()), "--printer", "send_to_dropbox", "--wait", document},
                    no_cups, output));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return submit.finished(); }, 10000)) << read_file(output);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return submit.finished(); }, print_service::testing::event_bound_ms))
+      << read_file(output);
   EXPECT_EQ(submit.exit_status(), 0) << read_file(output);
   EXPECT_NE(read_file(output).find("status 0, state 9, job id 0"), std::string::npos) << read_file(output);
   EXPECT_EQ(read_file(env.home() + "/Dropbox/Quorvane/report.pdf"), "%PDF-1.4\n%test\n");

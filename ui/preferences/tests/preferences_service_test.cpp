@@ -42,7 +42,8 @@ class PreferencesWithService : public ::testing::Test {
     ASSERT_TRUE(service.start(0)) << read_file(service.log_file());
     session = std::make_unique<service_session>(list, static_cast<uint16_t>(service.port()));
     session->start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !session->connecting(); }, 8000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !session->connecting(); }, print_service::testing::event_bound_ms))
         << read_file(service.log_file());
   }
 
@@ -55,7 +56,8 @@ class PreferencesWithService : public ::testing::Test {
       got = attributes;
       answered = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 5000)) << "the service answers \"attributes\"";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, print_service::testing::event_bound_ms))
+        << "the service answers \"attributes\"";
     return got;
   }
 

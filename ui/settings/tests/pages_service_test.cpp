@@ -97,9 +97,12 @@ class PagesWithService : public ::testing::Test {
     pages->general()->set_update_printer(send);
     pages->security()->set_update_printer(send);
     window->start(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->connecting_view(); }, 8000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->printer_model().rowCount() == 1; }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(pages->general()->printer()); }, 2000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !window->connecting_view(); }, print_service::testing::event_bound_ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->printer_model().rowCount() == 1; },
+                                print_service::testing::event_bound_ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(pages->general()->printer()); },
+                                print_service::testing::event_bound_ms));
     uuid = window->printer_model().printer_at(0)->uuid();
   }
 
@@ -117,7 +120,8 @@ class PagesWithService : public ::testing::Test {
     sent.clear();
     change();
     ASSERT_EQ(sent.size(), 1u) << key;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return back(*listed()); }, 5000)) << key << " came back";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return back(*listed()); }, print_service::testing::event_bound_ms))
+        << key << " came back";
     // The service may write its own store just after it has told its consoles.
     Json::Value after;
     EXPECT_TRUE(QTest::qWaitFor(
@@ -125,7 +129,7 @@ class PagesWithService : public ::testing::Test {
           after = service_record(service.data_folder(), uuid);
           return after != before;
         },
-        3000))
+        print_service::testing::event_bound_ms))
         << key << " stored by the service";
     EXPECT_EQ(changed_keys(before, after), std::set<std::string>{key});
     ASSERT_TRUE(QTest::qWaitFor(
@@ -133,7 +137,7 @@ class PagesWithService : public ::testing::Test {
           smart_ptr<model::printer> record = stored();
           return record && back(*record);
         },
-        2000))
+        print_service::testing::event_bound_ms))
         << key << " stored";
     EXPECT_EQ(sent.size(), 1u) << key << ": nothing more was sent when it came back";
   }
@@ -176,7 +180,7 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
         return general->attributes()->rows().size() > 1 &&
                general->attributes()->rows()[1].kind == attribute_color;
       },
-      5000));
+      print_service::testing::event_bound_ms));
   expect_one_change(
       [&] {
         general->begin_edit();
