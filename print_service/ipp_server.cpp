@@ -641,13 +641,20 @@ bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, c
   lock.unlock();
 
   if (outcome.ended) {
-    if (outcome.state == job_state_completed) {
-      papplJobSetMessage(job, "Delivered by the console.");
-      return true;
-    }
     if (outcome.state == job_state_canceled) {
       papplJobSetMessage(job, "Cancelled.");
       papplJobCancel(job);
+      return true;
+    }
+    // Status 0 is a delivery: done by the console (completed), or handed to a system printer whose own
+    // queue now holds the job (its state there, processing say, and its job id there). A job the console
+    // could not deliver keeps its status, whatever state came with it.
+    if (outcome.status == 0 && outcome.state != job_state_aborted) {
+      if (outcome.state == job_state_completed) {
+        papplJobSetMessage(job, "Delivered by the console.");
+      } else {
+        papplJobSetMessage(job, "Handed to the printer as job %d.", outcome.platform_id);
+      }
       return true;
     }
     papplJobSetMessage(job, "Not delivered: status %d (%s).", outcome.status, status_meaning(outcome.status));

@@ -204,6 +204,10 @@ TEST_F(IppIntake, EveryFormatReachesTheConsoleAndEndsAsTheConsoleAnswers) {
       // Not delivered: aborted with the status; cancelled at the console.
       {"png aborted", png.c_str(), "image/png", "image/png", {5, 8, 0}, 8},
       {"pdf cancelled", pdf.c_str(), "application/pdf", "application/pdf", {0, 7, 0}, 7},
+      // Handed to a system printer, whose queue holds it as job 106: delivered.
+      {"pdf handed to a printer", pdf.c_str(), "application/pdf", "application/pdf", {0, 5, 106}, 9},
+      // Whatever the state, a status other than 0 is no delivery (an application that cannot be started).
+      {"pdf not opened", pdf.c_str(), "application/pdf", "application/pdf", {-1, 9, 0}, 8},
   };
   for (const format_case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -254,7 +258,8 @@ TEST_F(IppIntake, EveryFormatReachesTheConsoleAndEndsAsTheConsoleAnswers) {
       EXPECT_NE(delivered.find("%%EOF"), std::string::npos);
     }
     if (c.ipp_state == 8) {
-      EXPECT_NE(report.find("status 5"), std::string::npos) << report;
+      EXPECT_NE(report.find("status " + std::to_string(std::get<0>(c.console_answer))), std::string::npos)
+          << report;
     }
   }
 }
