@@ -411,6 +411,13 @@ int run_service(const serve_options& options) {
   // Before any thread exists, so that every thread inherits the mask.
   const sigset_t signals = stop_signals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  if (!options.dnssd) {
+    // PAPPL 1.3.1 registers every printer, and the system, again whenever avahi's host name changes (the
+    // daemon starting or restarting), also those that advertise nothing, and avahi aborts the process on
+    // the missing service name. Unadvertised, the service keeps PAPPL's avahi client off the system bus
+    // altogether. Set before any thread exists: the environment is not safe to change once threads read it.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quorvane-service/no-dnssd", 1);
+  }
   poll_runloop loop;
   if (!loop.valid()) return 1;
   set_main_runloop(&loop);
