@@ -1,7 +1,10 @@
 #include "service_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,12 +90,35 @@ void child_process::kill_now() {
 service_process::service_process(std::string data_folder, std::vector<std::string> environment)
     : data_folder_(std::move(data_folder)), environment_(std::move(environment)) {}
 
+int free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
 bool service_process::start(int port) {
   const std::string port_file = data_folder_ + "/service.port";
   unlink(port_file.c_str());
   std::vector<std::string> argv = {service_binary(), "--port",      std::to_string(port),      "--data",
                                    data_folder_,     "--log-level", std::to_string(log_level_)};
-  argv.insert(argv.end(), ipp_arguments_.begin(), ipp_arguments_.end());
+  // PAPPL's own choice for an IPP port of 0 is the first free one from a fixed start, the same for every
+  // service of the account: a service that tests run beside one that restarts on its port would take it.
+  // The kernel's choice is not sequential.
+  std::vector<std::string> ipp = ipp_arguments_;
+  for (size_t i = 0; i + 1 < ipp.size(); ++i) {
+    if (ipp[i] == "--ipp-port" && ipp[i + 1] == "0") ipp[i + 1] = std::to_string(free_port());
+  }
+  argv.insert(argv.end(), ipp.begin(), ipp.end());
   argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
   if (!process_.spawn(argv, environment_, log_file())) {
     return false;

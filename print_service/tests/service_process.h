@@ -78,7 +78,8 @@ class service_process {
   bool start(int port = 0);
   /// Options added to the command line of later starts ("--keep-jobs", "2", ...).
   void set_extra_arguments(std::vector<std::string> arguments) { extra_arguments_ = std::move(arguments); }
-  /// The IPP options every start passes; by default a free port on loopback, not advertised.
+  /// The IPP options every start passes; by default a free port on loopback, not advertised. An IPP port of
+  /// 0 is passed as a port the kernel found free.
   void set_ipp_arguments(std::vector<std::string> arguments) { ipp_arguments_ = std::move(arguments); }
   /// The log level every start passes (10, verbose, unless set).
   void set_log_level(int level) { log_level_ = level; }
@@ -116,6 +117,9 @@ class service_process {
   int log_level_ = 10;
   std::vector<std::string> ipp_arguments_ = {"--ipp-port", "0", "--ipp-listen", "loopback", "--no-dnssd"};
 };
+
+/// A port on 127.0.0.1 that the kernel found free a moment ago; 0 when none could be had.
+int free_port();
 
 /// The path of the built quorvane-service program.
 std::string service_binary();
