@@ -10,11 +10,18 @@ namespace quorvane {
 
 class socket;
 
+/// The event code of a watched socket with input waiting, or whose peer closed or failed.
+inline constexpr int32_t event_readable = 4;
+
+/// The event code of a watched socket that can take more output (only while `want_writable` asked for it).
+inline constexpr int32_t event_writable = 8;
+
 /// Watches sockets and runs posted work on its own thread.
 class runloop {
  public:
-  /// Called on the loop's thread when a watched socket needs attention (data or close): the socket, the
-  /// event code (always 4) and the context given to `watch`.
+  /// Called on the loop's thread when a watched socket needs attention: the socket, the event code
+  /// (`event_readable` for data or close, `event_writable` for room to write) and the context given to
+  /// `watch`.
   using handler = void (*)(smart_ptr<socket> s, int32_t event, void* context);
 
   virtual ~runloop() = default;
@@ -26,6 +33,10 @@ class runloop {
 
   /// Stops watching `s` and drops the loop's reference; does nothing when it is not watched.
   virtual void unwatch(smart_ptr<socket> s) = 0;
+
+  /// While `wanted`, calls the handler of the watched socket `s` with `event_writable` each time it can take
+  /// more output; false stops that (as does unwatching). Does nothing when `s` is not watched.
+  virtual void want_writable(const socket* s, bool wanted) = 0;
 
   /// Queues `work` to run on the loop's thread, after the items posted before it, outside any lock.
   /// May be called from any thread; never runs the item at once.

@@ -94,42 +94,86 @@ bool connection::call(Json::Value& request, result_callback callback) {
 }
 
 bool connection::write_message(const Json::Value& value) {
-  const std::string framed = frame(value);
-  size_t sent = 0;
-  int error = 0;
-  while (sent < framed.size()) {
-    const size_t wanted = framed.size() - sent;
-    const ssize_t result = send(framed.data() + sent, wanted, 0);
-    if (result < 1) {
-      error = errno;
-      break;
-    }
-    sent += static_cast<size_t>(result);
-    // A short count means the socket has already waited as long as it may, or the peer is gone: asking
-    // again would only start another wait.
-    if (static_cast<size_t>(result) < wanted) {
-      error = errno;
-      break;
-    }
-  }
-  if (sent < framed.size()) {
-    QV_LOG(log_warning, "Unable to send message to peer '%s': %zu of %zu bytes sent (%s)",
-           peer_name(*this).c_str(), sent, framed.size(), error ? std::strerror(error) : "no progress");
+  if (!connected()) {
+    QV_LOG(log_verbose, "Unable to send message to peer '%s': the connection is closed",
+           peer_name(*this).c_str());
     return false;
+  }
+  const std::string framed = frame(value);
+  if (!watched_on_) {
+    // Nothing would tell this connection when the socket has room again: it waits here instead.
+    const ssize_t sent = send(framed.data(), framed.size(), 0);
+    if (sent == static_cast<ssize_t>(framed.size())) return true;
+    return fail_send(errno);
+  }
+  // Behind bytes already waiting, the frame waits too, so that frames go out whole and in order.
+  if (const size_t waiting = unsent_count(); waiting > 0) {
+    if (waiting >= max_outgoing_bytes) {
+      QV_LOG(log_warning,
+             "Unable to send message to peer '%s': %zu bytes wait for it, it has stopped reading",
+             peer_name(*this).c_str(), waiting);
+      handle_close();
+      return false;
+    }
+    outgoing_.append(framed);
+    return true;
+  }
+  const ssize_t sent = send_available(framed.data(), framed.size());
+  if (sent < 0) return fail_send(errno);
+  if (static_cast<size_t>(sent) < framed.size()) {
+    outgoing_.assign(framed, static_cast<size_t>(sent));
+    outgoing_begin_ = 0;
+    watched_on_->want_writable(this, true);
   }
   return true;
 }
 
-bool connection::watch_on(runloop& loop) {
-  watched_on_ = &loop;
-  return loop.watch(smart_ptr<socket>(this), /*mask=*/4, &connection::on_readable, this);
+void connection::write_queued() {
+  smart_ptr<connection> self(this);
+  while (outgoing_begin_ < outgoing_.size()) {
+    const ssize_t sent =
+        send_available(outgoing_.data() + outgoing_begin_, outgoing_.size() - outgoing_begin_);
+    if (sent < 0) {
+      fail_send(errno);
+      return;
+    }
+    if (sent == 0) break;
+    outgoing_begin_ += static_cast<size_t>(sent);
+  }
+  if (outgoing_begin_ < outgoing_.size()) {
+    // The sent head goes once it is the larger part, so the queue's memory follows what still waits.
+    if (outgoing_begin_ > outgoing_.size() / 2) {
+      outgoing_.erase(0, outgoing_begin_);
+      outgoing_begin_ = 0;
+    }
+    return;
+  }
+  std::string().swap(outgoing_);
+  outgoing_begin_ = 0;
+  if (watched_on_) watched_on_->want_writable(this, false);
 }
 
-void connection::on_readable(smart_ptr<socket> s, int32_t /*event*/, void* context) {
+bool connection::fail_send(int error) {
+  QV_LOG(log_warning, "Unable to send message to peer '%s': %s", peer_name(*this).c_str(),
+         error ? std::strerror(error) : "no progress");
+  handle_close();
+  return false;
+}
+
+bool connection::watch_on(runloop& loop) {
+  watched_on_ = &loop;
+  return loop.watch(smart_ptr<socket>(this), /*mask=*/4, &connection::on_ready, this);
+}
+
+void connection::on_ready(smart_ptr<socket> s, int32_t event, void* context) {
   auto* c = static_cast<connection*>(context);
   // The handler's own reference keeps the connection alive while delegates and callbacks run.
   smart_ptr<connection> self(c);
   (void)s;
+  if (event == event_writable) {
+    c->write_queued();
+    return;
+  }
   const uint64_t closes = c->closes_;
   for (;;) {
     if (c->end_ == c->capacity_) c->grow(c->capacity_ * 2);
@@ -314,6 +358,9 @@ void connection::handle_close() {
   // Forgotten once unwatched: the loop may end before this object, and a later connection is watched anew.
   if (runloop* loop = std::exchange(watched_on_, nullptr)) loop->unwatch(self);
   close();
+  // Before anything told of the close may write again, on a later connection.
+  std::string().swap(outgoing_);
+  outgoing_begin_ = 0;
   if (on_close_) {
     const close_function told = on_close_;
     told(self);

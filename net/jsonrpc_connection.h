@@ -36,6 +36,12 @@ inline constexpr size_t max_frame_payload = size_t{64} << 20;
 /// The read buffer's first capacity.
 inline constexpr size_t initial_read_capacity = 4192;
 
+/// How many bytes may wait for a watched connection's peer before a further message closes it. A peer that
+/// reads keeps this near zero; the largest messages sent in normal use (the full list of printers or of the
+/// jobs kept) are well under 1 MiB, so only a peer that has stopped reading gets this far, and it then costs
+/// at most this, one message more, and the system's socket buffer.
+inline constexpr size_t max_outgoing_bytes = size_t{4} << 20;
+
 /// The netstring frame of `value`: "<length>:" + `compact_json(value)` + ",".
 std::string frame(const Json::Value& value);
 
@@ -62,31 +68,34 @@ class connection : public socket {
   ~connection() override;
 
   /// Sends `request` with the next id (set as its "id") and keeps `callback` until a response with that id
-  /// arrives. Returns true when the whole frame was sent; on false the call stays pending and its callback
-  /// hears of the next close.
+  /// arrives. Returns `write_message`'s answer; on false the call stays pending, and its callback has heard
+  /// of the close the failure caused (or hears of the next one when the connection was already closed).
   bool call(Json::Value& request, result_callback callback);
 
-  /// Writes `value` as one frame. Returns true when every byte was sent; false (logged once) when the peer is
-  /// gone or the socket's send limit expired first, leaving a partial frame that makes the stream unusable.
+  /// Writes `value` as one frame. Unwatched, the call waits until every byte is sent. Watched, it never
+  /// waits: what the socket cannot take now joins the outgoing queue, written as the socket becomes writable,
+  /// behind anything queued before. Returns true when the frame was sent or queued; false when the connection
+  /// is not connected, and false after closing it through `handle_close` (logged) when the peer is gone or
+  /// already has `max_outgoing_bytes` or more waiting for it.
   bool write_message(const Json::Value& value);
 
-  /// The run loop handler (see `runloop::handler`): reads what arrived and dispatches every complete frame;
-  /// closes through `handle_close` at the peer's end, a receive failure or a protocol error. `context` is the
-  /// connection.
-  static void on_readable(smart_ptr<socket> s, int32_t event, void* context);
+  /// The run loop handler (see `runloop::handler`): on `event_writable` writes what it can of the outgoing
+  /// queue; otherwise reads what arrived and dispatches every complete frame. Closes through `handle_close`
+  /// at the peer's end, a send or receive failure or a protocol error. `context` is the connection.
+  static void on_ready(smart_ptr<socket> s, int32_t event, void* context);
 
-  /// Watches this connection on `loop` with `on_readable`; `loop` must outlive the watch, which ends at the
+  /// Watches this connection on `loop` with `on_ready`; `loop` must outlive the watch, which ends at the
   /// next `handle_close`. Returns `loop.watch`'s result.
   bool watch_on(runloop& loop);
 
   /// Consumes `count` bytes as if they had just been received, dispatching every complete frame (the read
-  /// path of `on_readable` without the socket: the header bytes `manager::offer` read, tests and benchmarks).
+  /// path of `on_ready` without the socket: the header bytes `manager::offer` read, tests and benchmarks).
   /// Returns false when a protocol error closed the connection.
   bool deliver(const char* bytes, size_t count);
 
   /// Closes the connection: unwatches it, runs the virtual `close`, the on-close function, tells every
-  /// pending call {"error":{"code":10}} in ascending id order (the calls stay pending), discards unread bytes
-  /// and leaves the process-wide list of accepted connections.
+  /// pending call {"error":{"code":10}} in ascending id order (the calls stay pending), discards unread and
+  /// unsent bytes and leaves the process-wide list of accepted connections.
   void handle_close();
 
   /// The id the next call will carry.
@@ -100,6 +109,9 @@ class connection : public socket {
 
   /// The number of received bytes not yet consumed.
   size_t unread_count() const { return end_ - begin_; }
+
+  /// The number of bytes waiting in the outgoing queue.
+  size_t unsent_count() const { return outgoing_.size() - outgoing_begin_; }
 
  protected:
   /// Dispatches every complete frame in the read buffer. Returns false on a protocol error (no ":" among 10
@@ -121,6 +133,13 @@ class connection : public socket {
   /// Hands one parsed message to the delegate or to the pending call it answers.
   void dispatch(Json::Value& message);
 
+  /// Writes what the socket takes of the outgoing queue, and stops asking for writability once it is empty.
+  /// Closes (logged) when the peer is gone.
+  void write_queued();
+
+  /// Logs that a send to the peer failed with `error`, then closes the connection. Returns false.
+  bool fail_send(int error);
+
   close_function on_close_;
   std::map<int32_t, result_callback> pending_;
   std::unique_ptr<Json::CharReader> reader_;
@@ -128,6 +147,8 @@ class connection : public socket {
   size_t begin_ = 0;  // first unread byte
   size_t end_ = 0;    // end of the unread bytes
   size_t capacity_ = 0;
+  std::string outgoing_;       // frames, or their tails, the socket has not taken yet
+  size_t outgoing_begin_ = 0;  // the first byte of `outgoing_` still to send
   int32_t next_request_id_ = 1;
   runloop* watched_on_ = nullptr;  // the loop given to watch_on, if any
   uint64_t closes_ = 0;            // rises at every handle_close, so a reader can tell that a dispatch closed

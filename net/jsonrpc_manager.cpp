@@ -88,7 +88,7 @@ smart_ptr<connection> manager::take_over(smart_ptr<socket> s, close_function on_
   // connection's handle, with a socket object that no longer owns it.
   loop->unwatch(s);
   smart_ptr<connection> adopted(new connection(*s, std::move(on_close)));
-  loop->watch(adopted, /*mask=*/4, &connection::on_readable, adopted.get());
+  adopted->watch_on(*loop);
   detail::add_accepted(adopted);
   return adopted;
 }

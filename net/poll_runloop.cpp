@@ -31,6 +31,10 @@ void poll_runloop::unwatch(smart_ptr<socket> s) {
   watches_.unwatch(s.get());
 }
 
+void poll_runloop::want_writable(const socket* s, bool wanted) {
+  watches_.want_writable(s, wanted);
+}
+
 void poll_runloop::post(std::function<void()> work) {
   posted_.push(std::move(work));
   const uint64_t one = 1;
@@ -43,7 +47,8 @@ int poll_runloop::run_once(int timeout_ms) {
   handles.push_back(pollfd{wake_handle_, POLLIN, 0});
   for (const watch_list::entry& e : watches_.entries()) {
     if (e.watched && e.watched->handle() != socket::invalid_handle) {
-      handles.push_back(pollfd{e.watched->handle(), POLLIN, 0});
+      const short events = static_cast<short>(POLLIN | (e.writable_wanted ? POLLOUT : 0));
+      handles.push_back(pollfd{e.watched->handle(), events, 0});
     }
   }
   const int ready = ::poll(handles.data(), handles.size(), timeout_ms);
@@ -56,9 +61,12 @@ int poll_runloop::run_once(int timeout_ms) {
   int ran = 0;
   // Each ready handle is looked up again at dispatch time: an earlier handler in this round may have
   // unwatched it, and a notification for a socket no longer watched is ignored.
+  // Room to write is reported first: a handler that finds the peer gone while writing closes the socket,
+  // and the input notification of the same round then finds no entry.
   for (size_t i = 1; i < handles.size(); ++i) {
+    if ((handles[i].revents & POLLOUT) && watches_.notify(handles[i].fd, event_writable)) ++ran;
     if (handles[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-      if (watches_.notify(handles[i].fd)) ++ran;
+      if (watches_.notify(handles[i].fd, event_readable)) ++ran;
     }
   }
   if (handles[0].revents & POLLIN) {

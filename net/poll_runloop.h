@@ -37,6 +37,10 @@ class poll_runloop final : public runloop {
   /// Forgets the entry of `s` (same object or same open handle) and its reference; does nothing when none.
   void unwatch(smart_ptr<socket> s) override;
 
+  /// Adds writability to what the next waits of `s`'s entry look for (false removes it); does nothing when
+  /// `s` is not watched.
+  void want_writable(const socket* s, bool wanted) override;
+
   /// Queues `work` behind the items already posted and wakes the loop; never runs it at once.
   void post(std::function<void()> work) override;
 

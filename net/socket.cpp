@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -145,12 +144,8 @@ smart_ptr<socket> socket::accept() {
 ssize_t socket::send(const void* bytes, size_t count, int flags) {
   if (count == 0) return 0;
   const char* next = static_cast<const char*>(bytes);
-  const bool limited = send_timeout_.count() > 0;
-  // The deadline covers the whole call, so a peer that takes a few bytes now and then cannot stretch it.
-  const auto deadline = std::chrono::steady_clock::now() + send_timeout_;
-  // MSG_NOSIGNAL: a peer that has gone must give an error here, not end the process with SIGPIPE. With a
-  // limit, MSG_DONTWAIT keeps a blocking socket from waiting inside the kernel where no deadline applies.
-  const int send_flags = flags | MSG_NOSIGNAL | (limited ? MSG_DONTWAIT : 0);
+  // MSG_NOSIGNAL: a peer that has gone must give an error here, not end the process with SIGPIPE.
+  const int send_flags = flags | MSG_NOSIGNAL;
   size_t total = 0;
   while (total < count) {
     const ssize_t sent = ::send(handle_, next + total, count - total, send_flags);
@@ -161,27 +156,29 @@ ssize_t socket::send(const void* bytes, size_t count, int flags) {
     if (sent == 0) return static_cast<ssize_t>(total);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A watched (non-blocking) socket: wait here, as the caller asked for every byte.
       pollfd writable{handle_, POLLOUT, 0};
       int ready;
       do {
-        int wait = -1;
-        if (limited) {
-          const auto left =
-              std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-          wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-        }
-        ready = ::poll(&writable, 1, wait);
+        ready = ::poll(&writable, 1, -1);
       } while (ready < 0 && errno == EINTR);
-      if (ready < 0) return -1;
-      if (ready == 0) {
-        errno = ETIMEDOUT;
-        return total > 0 ? static_cast<ssize_t>(total) : -1;
-      }
+      if (ready < 0) return total > 0 ? static_cast<ssize_t>(total) : -1;
       continue;
     }
     return total > 0 ? static_cast<ssize_t>(total) : -1;
   }
   return static_cast<ssize_t>(total);
+}
+
+ssize_t socket::send_available(const void* bytes, size_t count) {
+  if (count == 0) return 0;
+  for (;;) {
+    const ssize_t sent = ::send(handle_, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) return sent;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    return -1;
+  }
 }
 
 ssize_t socket::recv(void* buffer, size_t capacity, int flags) {
@@ -238,7 +235,6 @@ void socket::take_over(socket& source) {
   peer_hardware_text_ = source.peer_hardware_text_;
   connected_ = std::exchange(source.connected_, false);
   delegate_ = source.delegate_;
-  send_timeout_ = source.send_timeout_;
 }
 
 smart_ptr<socket> listen_on_loopback(uint16_t port) {

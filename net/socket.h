@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -51,19 +50,14 @@ class socket : public ref_counted_object {
   /// or null when none could be accepted (errno tells why; EAGAIN on a watched socket with nobody waiting).
   virtual smart_ptr<socket> accept();
 
-  /// Sends all `count` bytes, waiting for writability whenever the socket would block: without a time limit
-  /// unless `set_send_timeout` gave one, else at most that long in total for the call. Returns `count`; 0 for
-  /// a count of 0 (no system call); the bytes sent so far when a call sends nothing, fails after progress or
-  /// the limit expires after progress (errno ETIMEDOUT then); -1 when nothing could be sent, the wait failed,
-  /// or the limit expired first (errno ETIMEDOUT). Never raises SIGPIPE.
+  /// Sends all `count` bytes, waiting for writability whenever the socket would block. Returns `count`; 0 for
+  /// a count of 0 (no system call); the bytes sent so far when a call sends nothing or fails after progress;
+  /// -1 when nothing could be sent or the wait failed. Never raises SIGPIPE.
   virtual ssize_t send(const void* bytes, size_t count, int flags);
 
-  /// Limits how long one `send` may wait for the peer to make room; zero or less removes the limit (the
-  /// default). With a limit even a blocking socket never blocks inside the system call.
-  void set_send_timeout(std::chrono::milliseconds limit) { send_timeout_ = limit; }
-
-  /// The limit of one `send`'s waiting; zero when there is none.
-  std::chrono::milliseconds send_timeout() const { return send_timeout_; }
+  /// One send call that never waits: the bytes the system took (0 when the socket would block, or for a
+  /// count of 0), or -1 with errno set when the peer is gone or the send failed. Never raises SIGPIPE.
+  virtual ssize_t send_available(const void* bytes, size_t count);
 
   /// One receive call: the bytes received, 0 at the peer's orderly end, or -1 with errno set.
   virtual ssize_t recv(void* buffer, size_t capacity, int flags);
@@ -108,7 +102,7 @@ class socket : public ref_counted_object {
   void set_delegate(delegate* d) { delegate_ = d; }
 
  protected:
-  /// Takes over `source`'s handle, peer address and texts, connected flag, delegate and send limit; `source`
+  /// Takes over `source`'s handle, peer address and texts, connected flag and delegate; `source`
   /// is left closed (its handle invalid) without closing the handle now owned here.
   void take_over(socket& source);
 
@@ -123,7 +117,6 @@ class socket : public ref_counted_object {
   std::string peer_hardware_text_;
   bool connected_ = false;
   delegate* delegate_ = nullptr;
-  std::chrono::milliseconds send_timeout_{0};  // zero: no limit
 };
 
 /// The largest listen backlog the system allows (net.core.somaxconn), else SOMAXCONN when it cannot be read.

@@ -33,7 +33,7 @@ watch_list::watch_outcome watch_list::watch(smart_ptr<socket> s, int32_t mask, r
     e.context = context;
     return watch_outcome::replaced;
   }
-  entries_.push_back(entry{std::move(s), mask, h, context});
+  entries_.push_back(entry{std::move(s), mask, h, context, false});
   return watch_outcome::added;
 }
 
@@ -45,14 +45,23 @@ smart_ptr<socket> watch_list::unwatch(const socket* s) {
   return held;
 }
 
-bool watch_list::notify(int handle) const {
+const watch_list::entry* watch_list::want_writable(const socket* s, bool wanted) {
+  const size_t i = index_of(s);
+  if (i == entries_.size()) return nullptr;
+  entries_[i].writable_wanted = wanted;
+  return &entries_[i];
+}
+
+bool watch_list::notify(int handle, int32_t event) const {
   for (const entry& e : entries_) {
     if (e.watched && e.watched->handle() == handle) {
+      // An earlier handler of the same round may have written the queue empty and withdrawn the wish.
+      if (event == event_writable && !e.writable_wanted) return false;
       // Copies, because the handler may unwatch (and so destroy) the entry while it runs.
       smart_ptr<socket> s = e.watched;
       const runloop::handler h = e.on_event;
       void* context = e.context;
-      h(std::move(s), /*event=*/4, context);
+      h(std::move(s), event, context);
       return true;
     }
   }

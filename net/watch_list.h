@@ -22,6 +22,7 @@ class watch_list {
     int32_t mask;
     runloop::handler on_event;
     void* context;
+    bool writable_wanted = false;  // the handler also hears `event_writable`
   };
 
   /// What `watch` did with a socket.
@@ -44,8 +45,13 @@ class watch_list {
   /// The entry for `s` (same object, or both handles open and equal), or null.
   const entry* find(const socket* s) const;
 
-  /// Calls the handler of the first entry whose socket now has `handle`. Returns false when there is none.
-  bool notify(int handle) const;
+  /// Sets whether the entry of `s` (same object or same open handle) hears `event_writable`. Returns the
+  /// entry, or null when `s` is not watched.
+  const entry* want_writable(const socket* s, bool wanted);
+
+  /// Calls the handler of the first entry whose socket now has `handle` with `event`; an `event_writable`
+  /// reaches only an entry that still wants it. Returns false when no handler was called.
+  bool notify(int handle, int32_t event = event_readable) const;
 
   /// The entries, in the order they were added.
   const std::vector<entry>& entries() const { return entries_; }

@@ -250,7 +250,6 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
     case jsonrpc::offer_result::adopted:
       break;
   }
-  outcome.adopted->set_send_timeout(console_send_limit);
   self->sessions_.push_back(session{std::move(outcome.adopted), false});
   QV_LOG(log_information, "Session opened for '%s' (%zu open)", peer.c_str(), self->sessions_.size());
 }
@@ -270,22 +269,19 @@ session* local_service::first_observer() {
 }
 
 template <typename write_function>
-bool local_service::write_or_close(const smart_ptr<jsonrpc::connection>& c, write_function write) {
+bool local_service::write_if_open(const smart_ptr<jsonrpc::connection>& c, write_function write) {
   if (!c->connected()) return false;
-  if (write()) return true;
-  // The frame went out in part or not at all (the connection logged why): the stream cannot be resumed, and
-  // a console that stopped reading must not cost every later write another wait.
-  c->handle_close();
-  return false;
+  // The connection closes itself when the write fails (its peer is gone or has stopped reading).
+  return write();
 }
 
 bool local_service::write_to(const smart_ptr<jsonrpc::connection>& c, const Json::Value& message) {
-  return write_or_close(c, [&] { return c->write_message(message); });
+  return write_if_open(c, [&] { return c->write_message(message); });
 }
 
 bool local_service::call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value& request,
                             jsonrpc::result_callback callback) {
-  return write_or_close(c, [&] { return c->call(request, std::move(callback)); });
+  return write_if_open(c, [&] { return c->call(request, std::move(callback)); });
 }
 
 void local_service::notify_observers(const char* method, const Json::Value& records) {

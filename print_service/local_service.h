@@ -25,10 +25,6 @@
 
 namespace quorvane::print_service {
 
-/// How long one write to a console may wait for it to read. A console that stops reading longer than this
-/// is closed, so that it cannot hold up the other consoles served from the same run loop.
-constexpr std::chrono::milliseconds console_send_limit{5000};
-
 /// One connected console or submit tool.
 struct session {
   smart_ptr<jsonrpc::connection> connection;
@@ -132,11 +128,11 @@ class local_service final : public jsonrpc::connection::delegate, public ipp_job
   /// The session of `c`, or null.
   session* find_session(const jsonrpc::connection* c);
 
-  /// Runs `write` (a write to `c` returning whether every byte went out); when it fails, closes `c` through
-  /// `handle_close`, so its session ends and a job it held goes back to the queue. Returns `write`'s result,
-  /// false without running it when `c` is closed.
+  /// Runs `write` (a write to `c` returning whether it was sent or queued) while `c` is open. A write that
+  /// fails has closed `c` (its peer is gone or has stopped reading), so its session has ended and a job it
+  /// held is back in the queue. Returns `write`'s result, false without running it when `c` is closed.
   template <typename write_function>
-  bool write_or_close(const smart_ptr<jsonrpc::connection>& c, write_function write);
+  bool write_if_open(const smart_ptr<jsonrpc::connection>& c, write_function write);
 
   /// The printer record for a reading of `queue` (known as `uuid`): new from the queue, or the stored one
   /// with what CUPS says refreshed. Remembers what CUPS says of its description and location.

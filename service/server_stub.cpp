@@ -131,8 +131,7 @@ int32_t server_stub::connect(const sockaddr* address, socklen_t length) {
     close();
     return -1;
   }
-  loop->watch(smart_ptr<socket>(this), /*mask=*/4, &jsonrpc::connection::on_readable,
-              static_cast<jsonrpc::connection*>(this));
+  watch_on(*loop);
   return 0;
 }
 

@@ -16,8 +16,8 @@
 namespace quorvane {
 
 /// A `runloop` served by the Qt event loop of the thread that created it: one read notifier per watched
-/// socket, posted work run by queued calls. `watch`, `unwatch` and the handlers belong to that thread;
-/// `post` may be called from any thread.
+/// socket (and a write notifier while it wants writability), posted work run by queued calls. `watch`,
+/// `unwatch` and the handlers belong to that thread; `post` may be called from any thread.
 class qt_runloop final : public runloop {
  public:
   /// An empty loop bound to the calling thread's event loop.
@@ -38,6 +38,10 @@ class qt_runloop final : public runloop {
   /// when none.
   void unwatch(smart_ptr<socket> s) override;
 
+  /// Enables (or disables) a write notifier for the watched socket `s`, made on first use; does nothing when
+  /// `s` is not watched or is closed.
+  void want_writable(const socket* s, bool wanted) override;
+
   /// Queues `work` behind the items already posted; it runs from the event loop, never at once.
   void post(std::function<void()> work) override;
 
@@ -45,17 +49,25 @@ class qt_runloop final : public runloop {
   size_t watched_count() const { return watches_.size(); }
 
  private:
-  using notifier_map = std::unordered_map<const socket*, std::unique_ptr<QSocketNotifier>>;
+  /// The notifiers of one watched socket's handle.
+  struct notifiers {
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;  // made when writability is first wanted
+  };
+  using notifier_map = std::unordered_map<const socket*, notifiers>;
 
   /// Gives the watched socket `held` a read notifier for its current handle (none while it is closed),
-  /// replacing one made for an earlier handle.
+  /// replacing those made for an earlier handle.
   void follow_handle(const socket* held);
 
-  /// Disables the notifier at `it`, forgets it and deletes it once control is back in the event loop.
-  void drop_notifier(notifier_map::iterator it);
+  /// A notifier of `type` for `handle` that reports `event` to the watched socket's handler.
+  std::unique_ptr<QSocketNotifier> make_notifier(int handle, QSocketNotifier::Type type, int32_t event);
+
+  /// Disables the notifiers at `it`, forgets them and deletes them once control is back in the event loop.
+  void drop_notifiers(notifier_map::iterator it);
 
   watch_list watches_;
-  // The read notifier of each watched socket with an open handle, keyed by the socket its entry holds.
+  // The notifiers of each watched socket with an open handle, keyed by the socket its entry holds.
   notifier_map notifiers_;
   work_queue posted_;
   QObject receiver_;  // the target of the queued drains; lives on the loop's thread

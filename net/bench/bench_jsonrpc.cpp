@@ -1,4 +1,4 @@
-// The connection's read path (framing, parsing and dispatch through `deliver`, which is `on_readable`
+// The connection's read path (framing, parsing and dispatch through `deliver`, which is `on_ready`
 // without the system call) against jsoncpp parsing the same payloads alone. Prints, per message size, the
 // ratio parse-alone time / framed time; the goal is at least 0.9.
 #include <benchmark/benchmark.h>

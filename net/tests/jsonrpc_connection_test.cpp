@@ -458,26 +458,142 @@ TEST(JsonrpcDispatch, ThePeersCloseClosesTheConnectionThroughTheRunLoop) {
   EXPECT_EQ(loop.watched_count(), 0u);
 }
 
-TEST(JsonrpcCalls, AWriteToAPeerThatNeverReadsEndsWithFalseAtTheSendLimit) {
-  quiet_log quiet;
-  paired p;
+// A watched connection over one end of a socket pair with buffers as small as the system allows; the test
+// reads the other end only when it chooses to.
+struct watched_pair : paired {
+  poll_runloop loop;
+  int closes = 0;
+  watched_pair() {
+    int handles[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) != 0) return;
+    const int small = 4096;
+    setsockopt(handles[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(handles[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    smart_ptr<socket> near(new socket(handles[0]));
+    c = smart_ptr<connection>(new connection(*near, [this](smart_ptr<connection>) { ++closes; }));
+    if (peer >= 0) ::close(peer);
+    peer = handles[1];
+    c->watch_on(loop);
+  }
+};
+
+// A notification carrying `size` bytes of text, marked with `n` so that order can be checked.
+Json::Value bulky(int n, size_t size) {
+  Json::Value message;
+  message["method"] = "printersWereUpdated";
+  message["params"].append(std::to_string(n) + std::string(size, 'p'));
+  return message;
+}
+
+TEST(JsonrpcQueue, WritesNeverWaitAndQueuedFramesGoOutWholeAndInOrderOnceThePeerReads) {
+  watched_pair p;
   ASSERT_TRUE(p.c);
-  const int small = 4096;
-  setsockopt(p.c->handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  setsockopt(p.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  p.c->set_send_timeout(std::chrono::milliseconds(200));
-  Json::Value big;
-  big["method"] = "printersWereUpdated";
-  big["params"].append(std::string(4 << 20, 'p'));
-  // The first write fills the buffers and stops part way; the next one cannot send a byte.
-  EXPECT_FALSE(p.c->write_message(big));
+  std::string expected;
+  // Two MiB for a peer that reads nothing yet: every write returns at once, most of it queued.
+  for (int n = 0; n < 20; ++n) {
+    const Json::Value message = bulky(n, 100 << 10);
+    expected += frame(message);
+    ASSERT_TRUE(p.c->write_message(message)) << "write " << n;
+  }
+  EXPECT_GT(p.c->unsent_count(), size_t{1} << 20);
+  EXPECT_TRUE(p.c->connected());
+
+  // The peer reads; the loop writes the queue as the socket takes it.
+  std::string got;
+  const bool all = p.loop.run_until(
+      [&] {
+        got += p.written();
+        return got.size() >= expected.size();
+      },
+      std::chrono::seconds(60));
+  ASSERT_TRUE(all) << "got " << got.size() << " of " << expected.size() << " bytes";
+  EXPECT_TRUE(got == expected) << "the bytes differ from the frames written";
+  EXPECT_EQ(p.c->unsent_count(), 0u);
+  EXPECT_EQ(p.closes, 0);
+}
+
+TEST(JsonrpcQueue, APeerThatStopsReadingIsClosedOnceItsQueueIsFull) {
+  quiet_log quiet;
+  watched_pair p;
+  ASSERT_TRUE(p.c);
+  int told = 0;
   Json::Value request;
   request["method"] = "print";
-  int told = 0;
-  EXPECT_FALSE(p.c->call(request, [&](const Json::Value&) { ++told; }));
-  EXPECT_EQ(p.c->pending_count(), 1u) << "the call waits to hear of the close";
-  p.c->handle_close();
-  EXPECT_EQ(told, 1);
+  ASSERT_TRUE(p.c->call(request, [&](const Json::Value& v) { told += v["error"]["code"].asInt() == 10; }));
+  // Frames join the queue while less than the bound waits; the next one closes the connection.
+  int accepted = 0;
+  size_t waiting_before_last = 0, waiting_before_refusal = 0;
+  for (;;) {
+    ASSERT_LT(accepted, 64) << "the queue never filled";
+    const size_t waiting = p.c->unsent_count();
+    if (!p.c->write_message(bulky(accepted, 1 << 20))) {
+      waiting_before_refusal = waiting;
+      break;
+    }
+    waiting_before_last = waiting;
+    ++accepted;
+  }
+  EXPECT_GE(accepted, 4);
+  EXPECT_LT(waiting_before_last, max_outgoing_bytes);
+  EXPECT_GE(waiting_before_refusal, max_outgoing_bytes);
+  EXPECT_FALSE(p.c->connected());
+  EXPECT_EQ(p.closes, 1);
+  EXPECT_EQ(told, 1) << "the pending call hears of the close";
+  EXPECT_EQ(p.c->unsent_count(), 0u) << "the queue is dropped";
+  EXPECT_EQ(p.loop.watched_count(), 0u);
+  EXPECT_FALSE(p.c->write_message(bulky(0, 10))) << "a closed connection takes nothing more";
+  EXPECT_EQ(p.closes, 1);
+}
+
+// Answers every request inside the request callback, as a console that prints at once does.
+class answering final : public connection::delegate {
+ public:
+  void request_handler(smart_ptr<connection>, Json::Value& message, reply_function reply) override {
+    ++requests;
+    Json::Value answer;
+    answer["id"] = message["id"];
+    answer["result"].append(0);
+    reply(answer);
+  }
+  int requests = 0;
+};
+
+TEST(JsonrpcQueue, AnAnswerGivenInsideTheRequestCallbackReachesTheCaller) {
+  // Both ends on one loop, as a console and the service in one process; the callee's queue either empty or
+  // holding bytes its caller has not read yet, so that the answer must wait its turn.
+  for (const size_t waiting_before : {size_t{0}, size_t{1} << 20}) {
+    SCOPED_TRACE("bytes queued before the answer: " + std::to_string(waiting_before));
+    poll_runloop loop;
+    int handles[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
+    smart_ptr<socket> caller_end(new socket(handles[0]));
+    smart_ptr<socket> callee_end(new socket(handles[1]));
+    answering callee_delegate;
+    recorder caller_delegate;
+    caller_end->set_delegate(&caller_delegate);
+    callee_end->set_delegate(&callee_delegate);
+    smart_ptr<connection> caller(new connection(*caller_end, nullptr));
+    smart_ptr<connection> callee(new connection(*callee_end, nullptr));
+    caller->watch_on(loop);
+    callee->watch_on(loop);
+    if (waiting_before > 0) {
+      ASSERT_TRUE(callee->write_message(bulky(0, waiting_before)));
+    }
+
+    std::vector<std::string> answers;
+    for (int i = 0; i < 3; ++i) {
+      Json::Value request;
+      request["method"] = "print";
+      ASSERT_TRUE(caller->call(request, [&](const Json::Value& v) { answers.push_back(compact_json(v)); }));
+    }
+    ASSERT_TRUE(loop.run_until([&] { return answers.size() == 3; }, std::chrono::seconds(60)))
+        << "got " << answers.size() << " answers to " << callee_delegate.requests << " requests";
+    EXPECT_EQ(answers, (std::vector<std::string>{"{\"id\":1,\"result\":[0]}\n", "{\"id\":2,\"result\":[0]}\n",
+                                                 "{\"id\":3,\"result\":[0]}\n"}));
+    EXPECT_EQ(caller_delegate.seen.size(), waiting_before > 0 ? 1u : 0u);
+    caller->handle_close();
+    callee->handle_close();
+  }
 }
 
 }  // namespace

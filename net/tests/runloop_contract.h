@@ -258,6 +258,33 @@ TYPED_TEST_P(RunloopContract, ASocketWatchedWhileClosedIsReportedOnceReopenedAnd
   loop.unwatch(s);
 }
 
+TYPED_TEST_P(RunloopContract, WritabilityIsReportedOnlyWhileWanted) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair, other;
+  ASSERT_TRUE(pair.near && other.near);
+  loop.want_writable(other.near.get(), true);  // not watched: nothing happens
+  int context = 0;
+  loop.watch(pair.near, 4, &recording_handler<1>, &context);
+  this->env_.spin_for(20);
+  EXPECT_TRUE(this->seen_.empty()) << "writability was reported without being asked for";
+
+  loop.want_writable(pair.near.get(), true);
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  EXPECT_EQ(this->seen_[0].event, event_writable);
+  EXPECT_EQ(this->seen_[0].s, pair.near.get());
+  EXPECT_EQ(this->seen_[0].context, &context);
+
+  // Withdrawn, only input is reported again.
+  loop.want_writable(pair.near.get(), false);
+  this->env_.spin_for(20);
+  this->seen_.clear();
+  pair.poke();
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  this->env_.spin_for(20);
+  for (const call& c : this->seen_) EXPECT_EQ(c.event, event_readable);
+  loop.unwatch(pair.near);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported,
                             ASocketWatchedWhileClosedIsReportedOnceReopenedAndWatchedAgain,
                             PostedItemsRunLaterInOrderOnTheLoopThread, AnItemMayPostAnotherWhichRunsAfterIt,
@@ -265,6 +292,7 @@ REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAn
                             WatchTwiceKeepsOneEntryAndTheSecondHandlerWins,
                             AnotherObjectWithTheSameHandleIsTheSameEntry,
                             UnwatchOfAnUnwatchedSocketDoesNothing,
-                            ANotificationForASocketUnwatchedInTheSameRoundIsIgnored);
+                            ANotificationForASocketUnwatchedInTheSameRoundIsIgnored,
+                            WritabilityIsReportedOnlyWhileWanted);
 
 }  // namespace quorvane::runloop_contract

@@ -143,6 +143,66 @@ class ServiceSession : public ::testing::Test {
     return outcome;
   }
 
+  // A console that authenticates and observes, hears the printer list, and then never reads again, with a
+  // receive buffer as small as the system allows. Null (with a failure recorded) when that goes wrong.
+  smart_ptr<socket> stalled_observer() {
+    smart_ptr<socket> stalled(new socket());
+    const int small = 4096;
+    EXPECT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    // Bounds the reads that check, at the end, that the service closed it.
+    const timeval wait_limit{10, 0};
+    EXPECT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVTIMEO, &wait_limit, sizeof wait_limit), 0);
+    if (connect_to_loopback(*stalled, static_cast<uint16_t>(service_->port())) != 0) {
+      ADD_FAILURE() << "cannot connect";
+      return nullptr;
+    }
+    std::string hello;
+    int id = 0;
+    for (const auto& [method, argument] : {std::pair<const char*, Json::Value>{"authenticate", ""},
+                                           std::pair<const char*, Json::Value>{"observe", true}}) {
+      Json::Value request(Json::objectValue);
+      request["jsonrpc"] = "2.0";
+      request["id"] = ++id;
+      request["method"] = method;
+      request["params"].append(argument);
+      hello += jsonrpc::frame(request);
+    }
+    if (stalled->send(hello.data(), hello.size(), 0) != static_cast<ssize_t>(hello.size())) {
+      ADD_FAILURE() << "cannot send the first requests";
+      return nullptr;
+    }
+    if (!run_until([&] { return has_heard(*stalled, "printersWereUpdated"); })) {
+      ADD_FAILURE() << "the stalled console never heard the printer list";
+      return nullptr;
+    }
+    return stalled;
+  }
+
+  // Whether the first bytes waiting on `s` contain `text`; peeking leaves every byte unread.
+  static bool has_heard(socket& s, const char* text) {
+    char peeked[4096];
+    const ssize_t n = s.recv(peeked, sizeof peeked, MSG_PEEK | MSG_DONTWAIT);
+    return n > 0 && std::string(peeked, static_cast<size_t>(n)).find(text) != std::string::npos;
+  }
+
+  // Reads `s` until the service's end (or a reset) arrives: true; false when the read fails otherwise, or
+  // waits out the socket's receive limit.
+  static bool reaches_the_end(socket& s) {
+    char chunk[65536];
+    ssize_t n;
+    while ((n = s.recv(chunk, sizeof chunk, 0)) > 0) {
+    }
+    return n == 0 || errno == ECONNRESET;
+  }
+
+  // How often the service has logged `text` so far.
+  size_t times_logged(const std::string& text) const {
+    const std::string log = read_file(service_->log_file());
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+  }
+
   std::string document(const std::string& name, const std::string& content) {
     const std::string path = root_.path() + "/" + name;
     EXPECT_TRUE(write_file(path, content));
@@ -568,33 +628,9 @@ TEST_F(ServiceSession, MalformedRequestsCloseThatConnectionOnly) {
 }
 
 TEST_F(ServiceSession, AConsoleThatStopsReadingIsClosedAndItsJobGoesToAnother) {
-  // A console that observes first (so jobs go to it) and then never reads again, with a receive buffer as
-  // small as the system allows.
-  smart_ptr<socket> stalled(new socket());
-  const int small = 4096;
-  ASSERT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
-  const timeval wait_limit{10, 0};
-  ASSERT_EQ(setsockopt(stalled->handle(), SOL_SOCKET, SO_RCVTIMEO, &wait_limit, sizeof wait_limit), 0);
-  ASSERT_EQ(connect_to_loopback(*stalled, static_cast<uint16_t>(service_->port())), 0);
-  std::string hello;
-  int id = 0;
-  for (const auto& [method, argument] : {std::pair<const char*, Json::Value>{"authenticate", ""},
-                                         std::pair<const char*, Json::Value>{"observe", true}}) {
-    Json::Value request(Json::objectValue);
-    request["jsonrpc"] = "2.0";
-    request["id"] = ++id;
-    request["method"] = method;
-    request["params"].append(argument);
-    hello += jsonrpc::frame(request);
-  }
-  ASSERT_EQ(stalled->send(hello.data(), hello.size(), 0), static_cast<ssize_t>(hello.size()));
-  // Peeking leaves every byte unread.
-  const auto stalled_has_heard = [&](const char* text) {
-    char peeked[4096];
-    const ssize_t n = stalled->recv(peeked, sizeof peeked, MSG_PEEK | MSG_DONTWAIT);
-    return n > 0 && std::string(peeked, static_cast<size_t>(n)).find(text) != std::string::npos;
-  };
-  ASSERT_TRUE(run_until([&] { return stalled_has_heard("printersWereUpdated"); }));
+  smart_ptr<socket> stalled = stalled_observer();
+  ASSERT_TRUE(stalled);
+  const auto stalled_has_heard = [&](const char* text) { return has_heard(*stalled, text); };
 
   console_peer& good = new_console();
   open_session(good);
@@ -606,12 +642,11 @@ TEST_F(ServiceSession, AConsoleThatStopsReadingIsClosedAndItsJobGoesToAnother) {
   ASSERT_TRUE(run_until([&] { return stalled_has_heard("\"print\""); }))
       << "the job goes to the oldest observer";
 
-  // Large updates, each told to both observers, until the stalled one's buffers are full and the service's
-  // wait for it runs out.
-  const std::string log = service_->log_file();
+  // Large updates, each told to both observers, until the stalled one's buffers and the service's queue for
+  // it are full.
   const int most = 64;
   int sent = 0;
-  while (sent < most && read_file(log).find("Unable to send message to peer") == std::string::npos) {
+  while (sent < most && times_logged("Unable to send message to peer") == 0) {
     p->setDisplayName("Printer " + std::to_string(sent) + " " + std::string(256 << 10, 'x'));
     ASSERT_NO_FATAL_FAILURE(add_printer(good, p)) << "update " << sent;
     ++sent;
@@ -619,12 +654,7 @@ TEST_F(ServiceSession, AConsoleThatStopsReadingIsClosedAndItsJobGoesToAnother) {
   ASSERT_LT(sent, most) << "the stalled console's buffers never filled";
 
   // The stalled console is closed: after what the buffers hold comes the end (or a reset).
-  char chunk[65536];
-  ssize_t n;
-  while ((n = stalled->recv(chunk, sizeof chunk, 0)) > 0) {
-  }
-  EXPECT_TRUE(n == 0 || errno == ECONNRESET)
-      << "got recv " << n << " (" << std::strerror(errno) << "), want the end of the connection";
+  EXPECT_TRUE(reaches_the_end(*stalled)) << std::strerror(errno) << ", want the end of the connection";
 
   // Its job went back to the queue and out to the other console, which heard every update and is still
   // answered.
@@ -639,13 +669,41 @@ TEST_F(ServiceSession, AConsoleThatStopsReadingIsClosedAndItsJobGoesToAnother) {
   EXPECT_EQ(still->statuses, std::vector<int32_t>{0});
 
   // The failure is logged once, not again for each later write to the closed console.
-  const std::string text = read_file(log);
-  size_t logged = 0;
-  for (size_t at = text.find("Unable to send message to peer"); at != std::string::npos;
-       at = text.find("Unable to send message to peer", at + 1)) {
-    ++logged;
+  EXPECT_EQ(times_logged("Unable to send message to peer"), 1u);
+}
+
+TEST_F(ServiceSession, ConsolesThatNeverReadHoldUpNoOtherConsoleAndAreClosed) {
+  std::vector<smart_ptr<socket>> stalled;
+  for (int i = 0; i < 4; ++i) {
+    stalled.push_back(stalled_observer());
+    ASSERT_TRUE(stalled.back()) << "stalled console " << i;
   }
-  EXPECT_EQ(logged, 1u) << text;
+  console_peer& good = new_console();
+  open_session(good);
+  smart_ptr<model::printer> p = console_printer("5d1f7a3c-8e2b-4c6d-9a0f-2b4c6d8e0f1a", "flood");
+
+  // Large updates, each told to all five observers, until the service has given up on all four that never
+  // read. Every update is answered, and every answer must come while the others' buffers and queues fill:
+  // a service that waited for a stalled console would miss the fixture's deadline here.
+  const int most = 160;
+  int sent = 0;
+  while (sent < most && times_logged("it has stopped reading") < stalled.size()) {
+    p->setDisplayName("Printer " + std::to_string(sent) + " " + std::string(256 << 10, 'x'));
+    ASSERT_NO_FATAL_FAILURE(add_printer(good, p)) << "update " << sent;
+    auto attributes = good.attributes();
+    ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); })) << "after update " << sent;
+    EXPECT_EQ(attributes->statuses, std::vector<int32_t>{0});
+    ++sent;
+  }
+  ASSERT_LT(sent, most) << "the stalled consoles' queues never overflowed";
+
+  for (size_t i = 0; i < stalled.size(); ++i) {
+    EXPECT_TRUE(reaches_the_end(*stalled[i])) << "stalled console " << i << ": " << std::strerror(errno);
+  }
+  // The reading console heard every update, the last one included.
+  ASSERT_TRUE(run_until([&] { return good.record().updated.size() == static_cast<size_t>(sent) + 1; }));
+  const std::string last = "Printer " + std::to_string(sent - 1) + " ";
+  EXPECT_EQ(good.record().updated.back()[0]->displayName().rfind(last, 0), 0u);
 }
 
 TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
