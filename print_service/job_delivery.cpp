@@ -99,6 +99,7 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
     why = {error_storage, "the job could not be queued"};
     return std::nullopt;
   }
+  pending_[job_id] = pending_job{printer_uuid, 0};
   QV_LOG(log_information, "Job %lld queued for printer '%s': '%s' (%s)", static_cast<long long>(job_id),
          printer_uuid.c_str(), spooled.c_str(), format.c_str());
   schedule();
@@ -110,9 +111,7 @@ void job_delivery::on_end(int64_t job_id, job_end_function on_end) {
 }
 
 bool job_delivery::cancel_waiting(int64_t job_id) {
-  if (job_out_ && *job_out_ == job_id) return false;
-  const std::optional<queued_job> job = find_job(job_id);
-  if (!job || job->finished) return false;
+  if ((job_out_ && *job_out_ == job_id) || !pending_.count(job_id)) return false;
   QV_LOG(log_information, "Job %lld cancelled by its device before a console had it",
          static_cast<long long>(job_id));
   finish_job(job_id, 0, job_state_canceled, 0);
@@ -154,23 +153,37 @@ void job_delivery::deliver_next_job() {
   session* target = service_.first_observer();
   if (!target) return;
   record_kept_ends();
-  for (const queued_job& job : service_.store().unfinished_jobs()) {
-    if (kept_ends_.count(job.id)) continue;
-    std::optional<Json::Value> printer = service_.offered_printer(job.printer_uuid);
+  // Oldest first; an end (which leaves `pending_`) moves on to the next job.
+  for (auto next = pending_.begin(); next != pending_.end();) {
+    const int64_t job_id = next->first;
+    const pending_job waiting = next->second;
+    ++next;
     // A CUPS queue is withdrawn while CUPS does not answer; its jobs wait for it to come back.
-    if (!printer && service_.printer_withdrawn(job.printer_uuid)) continue;
+    if (service_.printer_withdrawn(waiting.printer_uuid)) continue;
+    std::optional<Json::Value> printer = service_.offered_printer(waiting.printer_uuid);
     if (!printer) {
       QV_LOG(log_warning, "Unable to deliver job %lld to printer '%s': the printer no longer exists",
-             static_cast<long long>(job.id), job.printer_uuid.c_str());
-      finish_job(job.id, status_printer_gone, job_state_aborted, 0);
+             static_cast<long long>(job_id), waiting.printer_uuid.c_str());
+      finish_job(job_id, status_printer_gone, job_state_aborted, 0);
       continue;
     }
-    if (job.attempts >= max_delivery_attempts) {
+    if (waiting.attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
-             static_cast<long long>(job.id), job.attempts);
-      finish_job(job.id, jsonrpc::status_connection_closed, job_state_aborted, 0);
+             static_cast<long long>(job_id), waiting.attempts);
+      finish_job(job_id, jsonrpc::status_connection_closed, job_state_aborted, 0);
       continue;
     }
+    const std::optional<queued_job> stored = service_.store().find_job(job_id);
+    if (!stored) {
+      // The store cannot give the record now: the job waits for the next delivery.
+      QV_LOG(log_warning, "Unable to read job %lld from the store", static_cast<long long>(job_id));
+      continue;
+    }
+    if (stored->finished) {
+      pending_.erase(job_id);
+      continue;
+    }
+    const queued_job& job = *stored;
     const int32_t attempt = job.attempts + 1;
     Json::Value params = jsonrpc::one_param(std::move(*printer));
     params.append(job.record);
@@ -179,7 +192,6 @@ void job_delivery::deliver_next_job() {
     job_out_to_ = target->connection.get();
     QV_LOG(log_information, "Job %lld handed to '%s' (attempt %d)", static_cast<long long>(job.id),
            target->connection->peer_address_text().c_str(), attempt);
-    const int64_t job_id = job.id;
     const jsonrpc::connection* to = job_out_to_;
     // The callback must not hold the connection: the connection keeps it among its pending calls.
     smart_ptr<jsonrpc::connection> c = target->connection;
@@ -206,6 +218,8 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
     std::optional<queued_job> job = find_job(job_id);
     if (job && !sending_ && !service_.stopping()) {
       job->attempts += 1;
+      if (auto waiting = pending_.find(job_id); waiting != pending_.end())
+        waiting->second.attempts = job->attempts;
       if (!service_.store().set_attempts(job_id, job->attempts)) {
         QV_LOG(log_warning, "Unable to record attempt %d of job %lld", job->attempts,
                static_cast<long long>(job_id));
@@ -244,6 +258,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
 void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
   QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id),
          status, state, platform_id);
+  pending_.erase(job_id);
   std::optional<queued_job> job = service_.store().find_job(job_id);
   if (!job) {
     job.emplace();
@@ -286,6 +301,11 @@ void job_delivery::end_stored(const queued_job& job) {
     QV_LOG(log_verbose, "Spooled documents of job %lld deleted", static_cast<long long>(job.id));
   }
   prune_history();
+}
+
+void job_delivery::load_queue(const std::vector<queued_job>& unfinished) {
+  pending_.clear();
+  for (const queued_job& job : unfinished) pending_[job.id] = pending_job{job.printer_uuid, job.attempts};
 }
 
 void job_delivery::prune_history() {

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <json/json.h>
 
@@ -57,6 +58,13 @@ class job_delivery {
   /// Cuts the history to its bounds and compacts the store when that freed much of it.
   void prune_history();
 
+  /// Takes the store's unfinished jobs (`unfinished`, oldest first) as the queue to deliver. The queue is
+  /// kept here from then on, alongside the store, so that a delivery never reads every unfinished job.
+  void load_queue(const std::vector<queued_job>& unfinished);
+
+  /// The number of unfinished jobs, the one handed out included.
+  size_t queued_count() const { return pending_.size(); }
+
   /// Copies the document into the spool and queues the job; a delivery is tried on the next turn of the run
   /// loop. Returns the job's id, or none with `why` set: `error_unreadable_file` when the document cannot
   /// be read or copied, `error_storage` when the job cannot be stored (nothing is left in the spool).
@@ -93,6 +101,12 @@ class job_delivery {
   static Json::Value watch_result(const queued_job& job);
 
  private:
+  /// What the queue keeps of an unfinished job; its record is read from the store when it goes out.
+  struct pending_job {
+    std::string printer_uuid;
+    int32_t attempts = 0;
+  };
+
   struct waiter {
     const jsonrpc::connection* connection;
     Json::Value request_id;
@@ -122,6 +136,7 @@ class job_delivery {
   std::multimap<int64_t, waiter> waiters_;
   std::map<int64_t, job_end_function> end_functions_;  // by job id, until the job ends
   std::map<int64_t, queued_job> kept_ends_;            // ended jobs whose end the store has not taken yet
+  std::map<int64_t, pending_job> pending_;  // unfinished jobs by id (oldest first), as the store has them
 };
 
 }  // namespace quorvane::print_service

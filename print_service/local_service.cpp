@@ -97,8 +97,10 @@ bool local_service::start(const serve_options& options) {
 
   // Documents of jobs that ended while the last run was ending, or whose end it could not store and that
   // were ended since, are not needed any more.
+  const std::vector<queued_job> unfinished = store_.unfinished_jobs();
+  delivery_.load_queue(unfinished);
   std::set<std::string> queued_uuids;
-  for (const queued_job& job : store_.unfinished_jobs()) queued_uuids.insert(job.uuid);
+  for (const queued_job& job : unfinished) queued_uuids.insert(job.uuid);
   clean_spool(options.data_folder + "/spool", queued_uuids);
   delivery_.set_history_bounds({options.keep_jobs, int64_t{options.keep_days} * 24 * 3600});
   delivery_.prune_history();
@@ -134,7 +136,7 @@ bool local_service::start(const serve_options& options) {
     QV_LOG(log_warning, "Unable to write file '%s/service.port': %s", options.data_folder.c_str(),
            strerror(errno));
   }
-  const size_t queued = store_.unfinished_jobs().size();
+  const size_t queued = delivery_.queued_count();
   QV_LOG(log_information, "Print service listening on 127.0.0.1:%d, data in '%s', %zu job(s) queued", port(),
          options.data_folder.c_str(), queued);
   return true;

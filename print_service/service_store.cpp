@@ -83,7 +83,9 @@ bool service_store::open(const std::string& path) {
       return false;
     }
   }
-  if (!add_missing_columns()) {
+  // The age cut of the history finds the jobs that ended before a time without reading every ended job (on
+  // the column that files of earlier versions gain first).
+  if (!add_missing_columns() || !exec("CREATE INDEX IF NOT EXISTS job_ended_idx ON job(finished, ended);")) {
     sqlite3_close(db_);
     db_ = nullptr;
     return false;
@@ -374,25 +376,39 @@ bool service_store::set_attempts(int64_t id, int32_t attempts) {
 }
 
 bool service_store::finish_job(int64_t id, int32_t status, int32_t state, int32_t platform_id) {
-  statement_guard s{
-      prepare("UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4, "
-              "ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE id = ?1;")};
-  if (!s.statement) return false;
-  sqlite3_bind_int64(s.statement, 1, id);
-  sqlite3_bind_int(s.statement, 2, status);
-  sqlite3_bind_int(s.statement, 3, state);
-  sqlite3_bind_int(s.statement, 4, platform_id);
-  if (sqlite3_step(s.statement) != SQLITE_DONE) {
-    QV_LOG(log_error, "Unable to record the outcome of job '%lld': %s", static_cast<long long>(id),
-           sqlite3_errmsg(db_));
-    return false;
+  // The first form ends an unfinished job, which the count of ended jobs follows; the second writes an end
+  // again over an earlier one.
+  static constexpr const char* updates[] = {
+      "UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4, "
+      "ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE id = ?1 AND finished = 0;",
+      "UPDATE job SET finished = 1, status = ?2, state = ?3, platform_id = ?4, "
+      "ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE id = ?1;",
+  };
+  for (const char* sql : updates) {
+    statement_guard s{prepare(sql)};
+    if (!s.statement) return false;
+    sqlite3_bind_int64(s.statement, 1, id);
+    sqlite3_bind_int(s.statement, 2, status);
+    sqlite3_bind_int(s.statement, 3, state);
+    sqlite3_bind_int(s.statement, 4, platform_id);
+    if (sqlite3_step(s.statement) != SQLITE_DONE) {
+      QV_LOG(log_error, "Unable to record the outcome of job '%lld': %s", static_cast<long long>(id),
+             sqlite3_errmsg(db_));
+      return false;
+    }
+    if (sqlite3_changes(db_) == 0) continue;
+    if (sql == updates[0] && ended_count_ >= 0) ++ended_count_;
+    break;
   }
   return true;
 }
 
 int64_t service_store::prune_history(const history_bounds& bounds, int64_t now) {
   if (!db_) return -1;
+  if (ended_count_ < 0) ended_count_ = query_integer("SELECT count(*) FROM job WHERE finished = 1;");
+  if (ended_count_ < 0) return -1;
   int64_t forgotten = 0;
+  // Both cuts seek through an index: their cost follows what they delete, not the size of the history.
   {
     statement_guard s{prepare("DELETE FROM job WHERE finished = 1 AND ended < ?1;")};
     if (!s.statement) return -1;
@@ -402,17 +418,20 @@ int64_t service_store::prune_history(const history_bounds& bounds, int64_t now) 
       return -1;
     }
     forgotten += sqlite3_changes(db_);
+    ended_count_ -= sqlite3_changes(db_);
   }
-  // The newest ended jobs by id (ids grow with every job queued) stay; the cut-off is the first one beyond.
+  // The newest ended jobs by id (ids grow with every job queued) stay: the oldest beyond the bound go.
+  const int64_t excess = ended_count_ - std::max<int64_t>(bounds.max_jobs, 0);
+  if (excess <= 0) return forgotten;
   statement_guard s{
-      prepare("DELETE FROM job WHERE finished = 1 AND id <= (SELECT id FROM job WHERE finished = 1 "
-              "ORDER BY id DESC LIMIT 1 OFFSET ?1);")};
+      prepare("DELETE FROM job WHERE id IN (SELECT id FROM job WHERE finished = 1 ORDER BY id LIMIT ?1);")};
   if (!s.statement) return -1;
-  sqlite3_bind_int64(s.statement, 1, std::max<int64_t>(bounds.max_jobs, 0));
+  sqlite3_bind_int64(s.statement, 1, excess);
   if (sqlite3_step(s.statement) != SQLITE_DONE) {
     QV_LOG(log_error, "Unable to forget old jobs in '%s': %s", path_.c_str(), sqlite3_errmsg(db_));
     return -1;
   }
+  ended_count_ -= sqlite3_changes(db_);
   return forgotten + sqlite3_changes(db_);
 }
 

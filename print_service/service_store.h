@@ -146,6 +146,7 @@ class service_store {
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  int64_t ended_count_ = -1;  // ended jobs in the table; -1 until counted (by the first history cut)
 };
 
 }  // namespace quorvane::print_service

@@ -35,22 +35,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A console that answers every "print" at once, as delivered (status 0, state 9).
-struct answering_console : server::delegate {
-  size_t answered = 0;
-  void printersWereUpdated(std::list<smart_ptr<model::printer>>&) override {}
-  void printersWereRemoved(std::list<smart_ptr<model::printer>>&) override {}
-  void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
-  void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
-  void print(smart_ptr<model::printer>&, smart_ptr<model::job>&, print_completion completion) override {
-    // On the loop's next turn, as a console that delivered the job answers.
-    main_runloop()->post([this, completion = std::move(completion)] {
-      ++answered;
-      completion(0, job_state_completed, 0);
-    });
-  }
-};
-
 // The resident set of process `pid` in KiB (VmRSS), -1 when unknown.
 long resident_kib(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");

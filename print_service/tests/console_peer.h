@@ -1,6 +1,7 @@
 // A console for the tests: a `server_stub` over the poll() run loop whose delegate records what arrives.
 #pragma once
 
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -41,6 +42,25 @@ struct console_record : server::delegate {
   void print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
              print_completion completion) override {
     prints.push_back({printer, job, std::move(completion)});
+  }
+};
+
+/// A console that answers every "print" as delivered (status 0, state 9) on the run loop's next turn, as a
+/// console that printed the job answers; counts the jobs and may tell someone of each.
+struct answering_console : server::delegate {
+  size_t answered = 0;
+  std::function<void()> on_print;  // called as each "print" arrives, when set
+
+  void printersWereUpdated(std::list<smart_ptr<model::printer>>&) override {}
+  void printersWereRemoved(std::list<smart_ptr<model::printer>>&) override {}
+  void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
+  void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
+  void print(smart_ptr<model::printer>&, smart_ptr<model::job>&, print_completion completion) override {
+    if (on_print) on_print();
+    main_runloop()->post([this, completion = std::move(completion)] {
+      ++answered;
+      completion(0, job_state_completed, 0);
+    });
   }
 };
 

@@ -145,6 +145,39 @@ TEST_F(Store, HistoryIsCutToItsNumberAndAgeAndQueuedJobsStay) {
   EXPECT_TRUE(store_->find_job(ids[9]));
 }
 
+TEST_F(Store, TheNumberCutCountsEachEndOnceAcrossCutsAndRestarts) {
+  Json::Value record(Json::objectValue);
+  std::vector<int64_t> ids;
+  for (int i = 0; i < 6; ++i) {
+    record["uuid"] = "j" + std::to_string(i);
+    ids.push_back(store_->add_job("p", record));
+  }
+  const history_bounds two{2, 3600};
+  const int64_t now = time(nullptr);
+  // Each step: the jobs that end (or whose end is written again), then what the cut forgets and keeps.
+  struct {
+    const char* name;
+    std::vector<int> ending;
+    bool restart;
+    int64_t want_forgotten;
+    std::vector<int> want_found;
+  } steps[] = {
+      {"three ends, the oldest goes", {0, 1, 2}, false, 1, {1, 2, 3, 4, 5}},
+      {"an end written again is no new end", {1, 2}, false, 0, {1, 2, 3, 4, 5}},
+      {"two more ends push out the two oldest", {3, 4}, false, 2, {3, 4, 5}},
+      {"after a restart the count starts from the table", {5}, true, 1, {4, 5}},
+  };
+  for (const auto& step : steps) {
+    for (int i : step.ending) ASSERT_TRUE(store_->finish_job(ids[i], 0, 9, 0)) << step.name;
+    if (step.restart) reopen();
+    EXPECT_EQ(store_->prune_history(two, now), step.want_forgotten) << step.name;
+    for (int i = 0; i < 6; ++i) {
+      const bool want = std::count(step.want_found.begin(), step.want_found.end(), i) > 0;
+      EXPECT_EQ(store_->find_job(ids[i]).has_value(), want) << step.name << ": job " << i;
+    }
+  }
+}
+
 TEST_F(Store, ShrinkingMuchCompactsTheFile) {
   {
     // 2000 ended jobs of 2 kB each, written in one transaction (one by one they would take minutes of

@@ -1,0 +1,146 @@
+// Draining a backlog with the real quorvane-service: N jobs are queued ("submitJob") while no console
+// observes, then a console that answers every "print" at once starts observing, and the time from its
+// "observe" to the N-th answer gives the rate at which the service delivers. Backlogs of 100 and 1,000 jobs
+// run on fresh services in interleaved rounds; prints each round, the median per-job rate of each size and
+// the ratio rate(1,000) / rate(100) (goal: at least 0.8, a delivery's cost not growing with the backlog).
+//
+//   bench_job_drain [ROUNDS [FOLDER]]
+//
+// ROUNDS defaults to 5. The data folder is under FOLDER, by default /dev/shm when there is one: the figure is
+// about how the cost grows with the backlog, and a disk's flushes would only add the same noisy constant to
+// every job.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "console_peer.h"
+#include "core/log.h"
+#include "net/poll_runloop.h"
+#include "service_process.h"
+
+namespace quorvane::print_service::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Jobs per second delivered from a backlog of `backlog` jobs, or a negative value after saying why.
+double drain_rate(const std::string& root, size_t backlog) {
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  double rate = -1;
+  {
+    service_process service(root + "/data", {"CUPS_SERVER=/nonexistent/quorvane-bench/cups.sock"});
+    service.set_log_level(1);
+    if (!service.start()) {
+      std::fprintf(stderr, "the service did not start: %s\n", read_file(service.log_file()).c_str());
+      set_main_runloop(nullptr);
+      return -1;
+    }
+    const std::string document = root + "/page.pdf";
+    write_file(document, "%PDF-1.4\n" + std::string(2000, 'x') + "\n%%EOF\n");
+
+    answering_console console;
+    smart_ptr<server_stub> stub(new server_stub(&console));
+    connect_to_loopback(*stub, static_cast<uint16_t>(service.port()));
+    stub->authenticate("", [](int32_t) {});
+    smart_ptr<model::printer> p(new model::printer());
+    p->setUuid("5b2d8f1e-3c4a-4e6b-9d7f-0a1b2c3d4e5f");
+    p->setName(wide_string::from_narrow("drain"));
+    stub->updatePrinter(p, [](int32_t) {});
+
+    // The backlog, queued while nobody observes.
+    smart_ptr<server_stub> submitter(new server_stub(&console));
+    connect_to_loopback(*submitter, static_cast<uint16_t>(service.port()));
+    size_t accepted = 0, failed = 0;
+    for (size_t i = 0; i < backlog; ++i) {
+      Json::Value request(Json::objectValue);
+      request["jsonrpc"] = "2.0";
+      request["method"] = "submitJob";
+      Json::Value job(Json::objectValue);
+      job["printer"] = "drain";
+      job["file"] = document;
+      request["params"].append(job);
+      submitter->call(request, [&](const Json::Value& response) {
+        (response.isMember("result") ? accepted : failed) += 1;
+      });
+    }
+    loop.run_until([&] { return accepted + failed == backlog; }, 600s);
+    if (accepted != backlog) {
+      std::fprintf(stderr, "only %zu of %zu jobs were queued\n", accepted, backlog);
+    } else {
+      const auto start = std::chrono::steady_clock::now();
+      stub->observe(true, [](int32_t) {});
+      if (loop.run_until([&] { return console.answered >= backlog; }, 600s)) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        rate = static_cast<double>(backlog) / seconds;
+      } else {
+        std::fprintf(stderr, "stalled at %zu of %zu jobs delivered\n", console.answered, backlog);
+      }
+    }
+    stub->handle_close();
+    submitter->handle_close();
+    service.stop();
+  }
+  set_main_runloop(nullptr);
+  return rate;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+}  // namespace quorvane::print_service::testing
+
+int main(int argc, char** argv) {
+  using namespace quorvane::print_service::testing;
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+  if (rounds < 1) {
+    std::fprintf(stderr, "usage: %s [ROUNDS [FOLDER]]\n", argv[0]);
+    return 2;
+  }
+  quorvane::set_log_level(quorvane::log_error);
+  std::string parent = argc > 2 ? argv[2] : "";
+  struct stat info {};
+  if (parent.empty() && stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) parent = "/dev/shm";
+  if (parent.empty()) parent = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+  std::string pattern_text = parent + "/qv-drain-XXXXXX";
+  std::vector<char> pattern(pattern_text.begin(), pattern_text.end());
+  pattern.push_back('\0');
+  if (!mkdtemp(pattern.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::string base = pattern.data();
+  std::printf("data folder under %s\n", parent.c_str());
+
+  const size_t sizes[] = {100, 1000};
+  std::vector<double> rates[2];
+  for (int round = 0; round < rounds; ++round) {
+    // Alternating which size goes first spreads the machine's slow moments over both.
+    for (int k = 0; k < 2; ++k) {
+      const int which = (round + k) % 2;
+      const std::string root = base + "/r" + std::to_string(round) + "-" + std::to_string(sizes[which]);
+      mkdir(root.c_str(), 0700);
+      const double rate = drain_rate(root, sizes[which]);
+      if (rate <= 0) return 1;
+      rates[which].push_back(rate);
+      std::printf("round %d: backlog %4zu drained at %7.1f jobs/s\n", round + 1, sizes[which], rate);
+      std::fflush(stdout);
+    }
+  }
+  std::system(("rm -rf '" + base + "'").c_str());
+  const double small = median(rates[0]), large = median(rates[1]);
+  std::printf("median: backlog 100 %.1f jobs/s, backlog 1000 %.1f jobs/s\n", small, large);
+  std::printf("rate(1000) / rate(100) = %.2f (goal >= 0.80)\n", large / small);
+  return 0;
+}
