@@ -106,4 +106,25 @@ smart_ptr<T> find_by_uuid(std::string_view uuid) {
 /// Deletes the record's row (nothing when it has none); the record keeps its `oid` and `dirty`.
 void remove(const object& record);
 
+/// Makes the statements run on the shared manager while it lives one transaction, so that a batch of saves
+/// is written with one commit instead of one each. Transactions nest: an inner one leaves the commit to the
+/// outermost. Used on one thread at a time (the console's database is the UI thread's).
+class transaction {
+ public:
+  /// Begins a transaction, unless one is open already or the database cannot begin one (then every
+  /// statement commits on its own, as without a transaction).
+  transaction();
+  /// Commits what this transaction began; when the commit fails, logs it and rolls back, so that the
+  /// connection is never left inside a transaction.
+  ~transaction();
+  transaction(const transaction&) = delete;
+  transaction& operator=(const transaction&) = delete;
+
+  /// True when this object began the transaction and commits it.
+  bool began() const { return began_; }
+
+ private:
+  bool began_ = false;
+};
+
 }  // namespace quorvane::database

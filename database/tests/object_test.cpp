@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "database/tests/log_capture.h"
 #include "database/tests/temporary_folder.h"
 
 namespace quorvane::database {
@@ -182,6 +183,42 @@ TEST_F(Records, ReleaseSavesOnlyADirtyRecordThatHasARow) {
   ASSERT_TRUE(back);
   EXPECT_EQ(back->oid(), oid);
   EXPECT_EQ(back->text, "again");
+}
+
+TEST_F(Records, ABatchOfSavesIsOneCommitAndAnInnerTransactionLeavesTheCommitToTheOuter) {
+  std::vector<std::string> statements;
+  {
+    testing_support::log_capture log;
+    {
+      transaction batch;
+      EXPECT_TRUE(batch.began());
+      store("a", "first");
+      {
+        transaction inner;
+        EXPECT_FALSE(inner.began()) << "one is open already";
+        store("b", "second");
+      }
+      // Inside the transaction the connection sees its own rows.
+      EXPECT_EQ(row_count(), 2);
+    }
+    statements = log.messages_starting("exec: ");
+  }
+  const std::vector<std::string> want = {
+      "exec: BEGIN;",
+      "exec: INSERT INTO note VALUES(NULL,'a','first');",
+      "exec: INSERT INTO note VALUES(NULL,'b','second');",
+      "exec: COMMIT;",
+  };
+  EXPECT_EQ(statements, want);
+
+  // Committed: the rows are in the file, seen by the next connection.
+  ASSERT_TRUE(manager::shared().close());
+  EXPECT_EQ(row_count(), 2);
+  EXPECT_EQ(find_by_uuid<note>("b")->text, "second");
+
+  // After the outermost ended, the next one begins again.
+  transaction next;
+  EXPECT_TRUE(next.began());
 }
 
 }  // namespace

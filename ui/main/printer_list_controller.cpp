@@ -57,6 +57,8 @@ model::printer_ptr printer_list_controller::selected_printer() const {
 // ---- notifications
 
 void printer_list_controller::printersWereUpdated(std::list<model::printer_ptr>& printers) {
+  // The stored records of the whole notification are written with one commit.
+  const database::transaction batch;
   for (const model::printer_ptr& printer : printers) {
     if (!printer) continue;
     if (!printer->exists()) {

@@ -112,17 +112,36 @@ std::string printer_list_model::shown_text(int row) const {
 
 int printer_list_model::insert_printer(model::printer_ptr printer) {
   std::string shown = shown_display_name(printer->displayName());
-  beginInsertRows(QModelIndex(), 0, 0);
-  rows_.insert(rows_.begin(), row_entry{std::move(printer), std::move(shown)});
+  if (!in_order_) {
+    // A renamed row broke the order: the new row goes first and the whole list is sorted.
+    beginInsertRows(QModelIndex(), 0, 0);
+    rows_.insert(rows_.begin(), row_entry{std::move(printer), std::move(shown)});
+    endInsertRows();
+    return sort(0);
+  }
+  // In order already: the row goes straight to its place, in front of the rows that compare equal to it,
+  // where sorting after inserting it first would put it.
+  const auto at = std::lower_bound(
+      rows_.begin(), rows_.end(), shown,
+      [](const row_entry& row, const std::string& name) { return shown_name_less(row.shown, name); });
+  const int row = static_cast<int>(at - rows_.begin());
+  beginInsertRows(QModelIndex(), row, row);
+  rows_.insert(at, row_entry{std::move(printer), std::move(shown)});
   endInsertRows();
-  return sort(0);
+  return row;
 }
 
 void printer_list_model::set_printer(int row, model::printer_ptr printer) {
   if (row < 0 || row >= rowCount() || !printer) return;
-  row_entry& entry = rows_[static_cast<size_t>(row)];
+  const auto at = static_cast<size_t>(row);
+  row_entry& entry = rows_[at];
   std::string shown = shown_display_name(printer->displayName());
-  if (shown != entry.shown) entry.shown = std::move(shown);
+  if (shown != entry.shown) {
+    entry.shown = std::move(shown);
+    // The list is not re-sorted; it stays in order when the new name still fits between its neighbours.
+    in_order_ = in_order_ && (at == 0 || !shown_name_less(entry.shown, rows_[at - 1].shown)) &&
+                (at + 1 == rows_.size() || !shown_name_less(rows_[at + 1].shown, entry.shown));
+  }
   entry.printer = std::move(printer);
   emit dataChanged(index(row, 0), index(row, column_count - 1));
 }
@@ -138,6 +157,7 @@ void printer_list_model::clear() {
   if (rows_.empty()) return;
   beginResetModel();
   rows_.clear();
+  in_order_ = true;
   endResetModel();
 }
 
@@ -146,6 +166,7 @@ int printer_list_model::sort(int follow) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [this](size_t a, size_t b) { return shown_name_less(rows_[a].shown, rows_[b].shown); });
+  in_order_ = true;
   if (std::is_sorted(order.begin(), order.end())) return follow;
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);

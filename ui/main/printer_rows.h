@@ -75,7 +75,8 @@ class printer_list_model final : public QAbstractTableModel {
   /// The shown name of `row`; "" when out of range.
   std::string shown_text(int row) const;
 
-  /// Inserts a row for `printer` at index 0 and sorts the list. Returns the row the printer ends up in.
+  /// Inserts a row for `printer` and sorts the list, as if the row went to index 0 first: it ends up in
+  /// front of the rows whose shown names compare equal to its own. Returns the row the printer ends up in.
   int insert_printer(model::printer_ptr printer);
   /// Makes `row` hold `printer` (releasing the old one) and redraws it; the shown name changes only when it
   /// differs. The list is not re-sorted.
@@ -98,6 +99,7 @@ class printer_list_model final : public QAbstractTableModel {
   };
 
   std::vector<row_entry> rows_;
+  bool in_order_ = true;  // the rows are in sort order (a rename through `set_printer` may break it)
   enabled_handler enabled_handler_;
 };
 

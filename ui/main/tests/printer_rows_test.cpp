@@ -78,6 +78,34 @@ TEST(PrinterRows, SortIsByUnsignedBytesAndEqualNamesKeepTheirOrder) {
   EXPECT_EQ(rows.printer_at(4)->uuid(), "1");
 }
 
+TEST(PrinterRows, ARowInsertedIntoASortedListGoesStraightToItsPlace) {
+  printer_list_model rows;
+  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  for (const char* name : {"Delta", "Alpha", "Charlie"}) rows.insert_printer(printer_named(name, name));
+  QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+  QSignalSpy moved(&rows, &QAbstractItemModel::layoutChanged);
+  EXPECT_EQ(rows.insert_printer(printer_named("Bravo", "b")), 1);
+  EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"Alpha", "Bravo", "Charlie", "Delta"}));
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0][1].toInt(), 1) << "inserted where it belongs";
+  EXPECT_EQ(moved.count(), 0) << "no other row moves";
+}
+
+TEST(PrinterRows, InsertingAfterARenameBrokeTheOrderSortsTheWholeList) {
+  printer_list_model rows;
+  QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  for (const char* name : {"A", "B", "C"}) rows.insert_printer(printer_named(name, name));
+  // A rename that still fits between its neighbours keeps the order; one that does not breaks it.
+  rows.set_printer(1, printer_named("Bb", "B"));
+  EXPECT_EQ(rows.insert_printer(printer_named("Ab", "ab")), 1);
+  rows.set_printer(0, printer_named("D", "A"));
+  EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"D", "Ab", "Bb", "C"}));
+  EXPECT_EQ(rows.insert_printer(printer_named("Ba", "ba")), 1);
+  EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"Ab", "Ba", "Bb", "C", "D"}));
+  // Sorted again: the next row goes straight to its place.
+  EXPECT_EQ(rows.insert_printer(printer_named("E", "e")), 5);
+}
+
 TEST(PrinterRows, RowsCarryWhatTheListDraws) {
   printer_list_model rows;
   QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
