@@ -2,6 +2,9 @@
 
 #include <sys/random.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <uriparser/Uri.h>
 
@@ -209,6 +212,14 @@ std::string escape(std::string_view text) {
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
+}
+
+bool release_free_memory() {
+#if defined(__GLIBC__)
+  return malloc_trim(/*pad=*/0) != 0;
+#else
+  return false;
+#endif
 }
 
 }  // namespace quorvane

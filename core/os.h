@@ -107,4 +107,9 @@ std::string escape(std::string_view text);
 /// The value of an environment variable, or "" when it is unset.
 std::string environment(const char* name);
 
+/// Gives the free pages of the heap back to the system (the C library keeps freed memory for reuse, also
+/// after a burst of short-lived allocations that a long-running idle program never needs again). Returns
+/// true when some memory was released; false when there was none or the C library cannot do it.
+bool release_free_memory();
+
 }  // namespace quorvane

@@ -300,6 +300,10 @@ bool connection::process_input() {
     if (closes_ != closes) return true;
   }
   begin_ = end_ = 0;
+  if (capacity_ > kept_read_capacity) {
+    buffer_.reset(new char[initial_read_capacity]);
+    capacity_ = initial_read_capacity;
+  }
   return true;
 }
 

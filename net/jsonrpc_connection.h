@@ -42,6 +42,11 @@ inline constexpr size_t initial_read_capacity = 4192;
 /// at most this, one message more, and the system's socket buffer.
 inline constexpr size_t max_outgoing_bytes = size_t{4} << 20;
 
+/// The largest read buffer kept once it is drained; a larger one (grown for a large frame, such as a
+/// notification listing many printers) goes back to `initial_read_capacity`, so that a connection that
+/// mostly waits does not hold the memory of its largest frame.
+inline constexpr size_t kept_read_capacity = size_t{64} << 10;
+
 /// The netstring frame of `value`: "<length>:" + `compact_json(value)` + ",".
 std::string frame(const Json::Value& value);
 
@@ -104,7 +109,8 @@ class connection : public socket {
   /// The number of calls still waiting for their response.
   size_t pending_count() const { return pending_.size(); }
 
-  /// The read buffer's capacity (it grows, never shrinks).
+  /// The read buffer's capacity: it grows to hold a frame and goes back to `initial_read_capacity` when it
+  /// is drained while above `kept_read_capacity`.
   size_t read_capacity() const { return capacity_; }
 
   /// The number of received bytes not yet consumed.

@@ -280,6 +280,33 @@ TEST(JsonrpcFraming, AFrameLargerThanTheBufferGrowsItToTheExactSize) {
   EXPECT_EQ(r.seen.size(), 2u);
 }
 
+TEST(JsonrpcFraming, ABufferGrownBeyondWhatIsKeptGoesBackOnceDrained) {
+  recorder r;
+  smart_ptr<connection> c(new connection);
+  c->set_delegate(&r);
+  Json::Value big;
+  big["method"] = "printersWereUpdated";
+  big["params"][0]["name"] = std::string(kept_read_capacity, 'p');
+  const std::string framed = frame(big);
+  const size_t half = framed.size() / 2;
+  // Half of a large frame: the buffer has grown to hold all of it.
+  c->deliver(framed.data(), half);
+  EXPECT_EQ(c->read_capacity(), framed.size());
+  EXPECT_TRUE(r.seen.empty());
+  // The rest: the frame is read and the drained buffer goes back to its first capacity.
+  c->deliver(framed.data() + half, framed.size() - half);
+  ASSERT_EQ(r.seen.size(), 1u);
+  EXPECT_EQ(r.seen[0], compact_json(big));
+  EXPECT_EQ(c->read_capacity(), initial_read_capacity);
+  // The next frames are read as before: a small one, then a large one right after it.
+  const std::string both = frame(parse(R"({"method":"m"})")) + framed;
+  c->deliver(both.data(), both.size());
+  ASSERT_EQ(r.seen.size(), 3u);
+  EXPECT_EQ(r.seen[1], "{\"method\":\"m\"}\n");
+  EXPECT_EQ(r.seen[2], compact_json(big));
+  EXPECT_EQ(c->read_capacity(), initial_read_capacity);
+}
+
 TEST(JsonrpcCalls, PendingCallsHearOfEveryCloseInIdOrderAndStillGetALateResponse) {
   smart_ptr<connection> c(new connection);
   std::vector<std::string> told;

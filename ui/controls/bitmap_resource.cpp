@@ -1,11 +1,26 @@
 #include "ui/controls/bitmap_resource.h"
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include "core/log.h"
 
 namespace quorvane {
+namespace {
+
+// An identifier: an ASCII letter or "_", then letters, digits and "_". (A plain loop rather than a regular
+// expression: loading the console's images then needs no expression engine in memory.)
+bool is_resource_name(const QString& name) {
+  if (name.isEmpty()) return false;
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i].unicode();
+    const bool letter = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_';
+    const bool digit = c >= u'0' && c <= u'9';
+    if (!letter && !(digit && i > 0)) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 QString image_resource_path(const QString& name) {
   return QStringLiteral(":/images/%1.png").arg(name);
@@ -14,9 +29,8 @@ QString image_resource_path(const QString& name) {
 bool CGdiPlusBitmapResource::Load(const QString& name) {
   clear();
   // Resource names are identifiers; anything else (a path, an empty text) names no resource.
-  static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
   const QByteArray printable = name.toUtf8();
-  if (!identifier.match(name).hasMatch()) {
+  if (!is_resource_name(name)) {
     QV_LOG(log_warning, "Unable to load image '%s': not a resource name", printable.constData());
     return false;
   }

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "core/os.h"
 #include "ui/controls/background.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window_layout.h"
@@ -123,6 +124,11 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   connect(button(button_cancel), &QPushButton::clicked, this, [this] { controller_.cancel(); });
 
   session_.on_view_changed([this](bool connected) { apply_view(connected); });
+  // The console mostly sits idle in the notification area: what the service's notifications needed for a
+  // moment (messages, parsed copies, the database's work) goes back to the system after each batch.
+  connect(&rows_, &QAbstractItemModel::rowsInserted, this, &CQuorvaneDlg::release_memory_when_idle);
+  connect(&rows_, &QAbstractItemModel::rowsRemoved, this, &CQuorvaneDlg::release_memory_when_idle);
+  connect(&rows_, &QAbstractItemModel::dataChanged, this, &CQuorvaneDlg::release_memory_when_idle);
   setCentralWidget(client_);
   build_menus();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -269,6 +275,15 @@ void CQuorvaneDlg::apply_view(bool connected) {
   // A range of 0..0 animates the busy indicator; any other range stops it.
   progress->setRange(0, connected ? 1 : 0);
   if (!connected) progress->raise();
+}
+
+void CQuorvaneDlg::release_memory_when_idle() {
+  if (release_pending_) return;
+  release_pending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    release_pending_ = false;
+    release_free_memory();
+  });
 }
 
 bool CQuorvaneDlg::tray_available() const {

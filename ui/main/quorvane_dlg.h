@@ -163,6 +163,9 @@ class CQuorvaneDlg final : public QMainWindow {
   void select_in_view(int row);
   /// True when a notification area can bring a hidden window back.
   bool tray_available() const;
+  /// Once the event being handled is done (a notification's message and its parsed copies are freed by
+  /// then), gives the free heap back to the system; several calls before that release once.
+  void release_memory_when_idle();
 
   printer_list_model rows_;
   std::unique_ptr<summary_pages> summary_;
@@ -179,6 +182,7 @@ class CQuorvaneDlg final : public QMainWindow {
   bool closing_allowed_ = false;
   bool connecting_view_ = true;
   bool syncing_selection_ = false;
+  bool release_pending_ = false;
 };
 
 }  // namespace quorvane

@@ -22,11 +22,15 @@ TEST(BitmapResource, AFailedLoadLeavesTheObjectEmpty) {
       "EMPTY_IMAGE",         // an empty resource (test resource)
       "",                    // no name at all
       "../images/IDI_LOCK",  // a path, not a resource name
+      "9IDI_LOCK",           // an identifier does not begin with a digit
+      "IDI LOCK",            // nor holds a space
+      "IDI_L\xC3\x96"
+      "CK",  // nor a letter outside ASCII
   };
   for (const char* name : names) {
     CGdiPlusBitmapResource bitmap(QStringLiteral("IDI_CHECKED"));
     ASSERT_FALSE(bitmap.isNull());
-    EXPECT_FALSE(bitmap.Load(QString::fromLatin1(name))) << name;
+    EXPECT_FALSE(bitmap.Load(QString::fromUtf8(name))) << name;
     EXPECT_TRUE(bitmap.isNull()) << name;
     EXPECT_TRUE(bitmap.pixmap().isNull()) << name;
   }
