@@ -4,7 +4,7 @@
 //                           in a list view's model) against saving the same 1,000 records alone (goal <= 1.5)
 //   bench_console memory    idle resident memory of the connected console with 50 printers against an empty
 //                           Qt Widgets window, each in a process of its own (goal <= 1.3)
-//   bench_console window N / empty   one measured process (used by "memory")
+//   bench_console console N / empty   one measured process (used by "memory")
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListView>
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <list>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,12 +24,12 @@
 #include "database/database.h"
 #include "database/object.h"
 #include "model/manager.h"
+#include "ui/app/quorvane_app.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/default_printers.h"
 #include "ui/main/printer_list_controller.h"
 #include "ui/main/quorvane_dlg.h"
 #include "ui/main/tests/scripted_peer.h"
-#include "ui/qt_runloop.h"
 
 namespace {
 
@@ -128,7 +129,9 @@ int run_updates() {
   return 0;
 }
 
-// One measured process: the connected console with `printers` printers, or an empty window.
+// One measured process: the console as `quorvane` runs it (application, main window with the printer list
+// and the settings pages, notification-area icon, components) connected to the service played by the parent
+// process, idle once `printers` rows are shown; or an empty Qt Widgets window of the same size.
 int run_window(bool console, int printers) {
   QTemporaryDir dir;
   private_world(dir);
@@ -141,44 +144,55 @@ int run_window(bool console, int printers) {
     QTest::qWait(1500);
     rss = resident_kib();
   } else {
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QApplication::setOrganizationName(QStringLiteral("Tessaly Software"));
+    QApplication::setQuitOnLastWindowClosed(false);
     set_dialog_font_app_wide();
-    qt_runloop loop;
-    set_main_runloop(&loop);
-    testing::scripted_peer peer;
-    {
-      CQuorvaneDlg window(peer.port());
-      window.start(false);
-      if (!peer.answer_session_start()) return 1;
-      Json::Value list(Json::arrayValue);
-      for (const model::printer_ptr& p : service_printers(printers)) {
-        Json::Value json;
-        p->writeJSON(json);
-        list.append(json);
-      }
-      peer.send_printers_updated(list);
-      if (!QTest::qWaitFor([&] { return window.printer_model().rowCount() == printers; }, 5000)) return 1;
-      QTest::qWait(1500);
-      rss = resident_kib();
-      window.allow_close();
+    CQuorvaneApp app(dir.path());
+    if (app.init_instance(QApplication::arguments()) != CQuorvaneApp::start_outcome::running) return 1;
+    if (!QTest::qWaitFor([&] { return app.window()->printer_model().rowCount() == printers; }, 20000)) {
+      return 1;
     }
-    set_main_runloop(nullptr);
+    QTest::qWait(1500);
+    rss = resident_kib();
+    app.exit();
   }
   std::printf("%ld\n", rss);
   return 0;
 }
 
+// Runs `self` with `arguments` and returns the resident KiB it prints; for the console, this process plays
+// the service (so that the peer's sockets and buffers are not counted as the console's).
+double measure_process(const QString& self, const QStringList& arguments, int printers) {
+  QProcess process;
+  std::unique_ptr<testing::scripted_peer> peer;
+  if (printers > 0) {
+    peer = std::make_unique<testing::scripted_peer>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUORVANE_SERVICE_PORT"), QString::number(peer->port()));
+    process.setProcessEnvironment(environment);
+  }
+  process.start(self, arguments);
+  if (peer) {
+    if (!peer->wait_for_connections(1, 20000) || !peer->answer_session_start()) return -1;
+    Json::Value list(Json::arrayValue);
+    for (const model::printer_ptr& p : service_printers(printers)) {
+      Json::Value json;
+      p->writeJSON(json);
+      list.append(json);
+    }
+    peer->send_printers_updated(list);
+  }
+  if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) return -1;
+  return process.readAllStandardOutput().trimmed().toDouble();
+}
+
 int run_memory(const QString& self) {
   std::vector<double> console_kib;
   std::vector<double> empty_kib;
-  auto measure = [&](const QStringList& arguments) {
-    QProcess p;
-    p.start(self, arguments);
-    p.waitForFinished(30000);
-    return p.readAllStandardOutput().trimmed().toDouble();
-  };
   for (int round = 0; round < 5; ++round) {
-    console_kib.push_back(measure({"window", "50"}));
-    empty_kib.push_back(measure({"empty"}));
+    console_kib.push_back(measure_process(self, {"console", "50"}, 50));
+    empty_kib.push_back(measure_process(self, {"empty"}, 0));
   }
   const double console = median(console_kib);
   const double empty = median(empty_kib);
@@ -198,7 +212,7 @@ int main(int argc, char** argv) {
   const QString mode = arguments.value(1, "updates");
   if (mode == "updates") return run_updates();
   if (mode == "memory") return run_memory(arguments.value(0));
-  if (mode == "window") return run_window(true, arguments.value(2, "50").toInt());
+  if (mode == "console") return run_window(true, arguments.value(2, "50").toInt());
   if (mode == "empty") return run_window(false, 0);
   std::fprintf(stderr, "usage: bench_console [updates|memory]\n");
   return 2;
