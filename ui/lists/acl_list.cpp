@@ -77,19 +77,8 @@ CACLList::CACLList(QWidget* parent, const image_loader& images)
     : QTreeView(parent), model_(new acl_model(this)) {
   setItemDelegate(new acl_list_delegate(images, this));
   setModel(model_);
-  setHeaderHidden(true);
-  setRootIsDecorated(false);
-  setIndentation(0);
-  setUniformRowHeights(true);
-  setItemsExpandable(false);
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setSelectionBehavior(QAbstractItemView::SelectRows);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  header()->setSectionsMovable(false);
-  header()->setMinimumSectionSize(1);
+  list_painting::set_up_self_drawn_view(this, QAbstractItemView::SingleSelection);
   header()->setStretchLastSection(true);
-  header()->setSectionResizeMode(QHeaderView::Fixed);
   setColumnWidth(0, image_width);
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {

@@ -202,19 +202,10 @@ CAttributeList::CAttributeList(QWidget* parent, const image_loader& images)
     : QTreeView(parent), model_(new attribute_model(this)) {
   setItemDelegate(new attribute_list_delegate(images, this));
   setModel(model_);
-  setHeaderHidden(true);
-  setRootIsDecorated(false);
-  setIndentation(0);
-  setUniformRowHeights(true);
-  setItemsExpandable(false);
-  setSelectionMode(QAbstractItemView::NoSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_painting::set_up_self_drawn_view(this, QAbstractItemView::NoSelection);
+  // Without a selection the list still takes the keyboard: in edit mode Space ticks the focused row.
   setFocusPolicy(Qt::StrongFocus);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  header()->setSectionsMovable(false);
-  header()->setMinimumSectionSize(1);
   header()->setStretchLastSection(true);
-  header()->setSectionResizeMode(QHeaderView::Fixed);
   arrange_columns();
 }
 

@@ -1,5 +1,7 @@
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QPixmap>
+#include <QTreeView>
 
 #include "ui/controls/bitmap_resource.h"
 #include "ui/lists/list_images.h"
@@ -42,6 +44,22 @@ void draw_image(QPainter& painter, const QPixmap& image, int x, int y, qreal opa
   painter.setOpacity(before * opacity);
   painter.drawPixmap(x, y, image);
   painter.setOpacity(before);
+}
+
+void set_up_self_drawn_view(QTreeView* view, QAbstractItemView::SelectionMode mode) {
+  view->setHeaderHidden(true);
+  view->setRootIsDecorated(false);
+  view->setIndentation(0);
+  view->setUniformRowHeights(true);
+  view->setItemsExpandable(false);
+  view->setSelectionMode(mode);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QHeaderView* header = view->header();
+  header->setSectionsMovable(false);
+  header->setMinimumSectionSize(1);
+  header->setSectionResizeMode(QHeaderView::Fixed);
 }
 
 }  // namespace list_painting

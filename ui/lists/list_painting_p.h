@@ -1,11 +1,14 @@
 // Colours and drawing steps shared by the console's self-drawn lists.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QColor>
 #include <QFont>
 #include <QPainter>
 #include <QRect>
 #include <QString>
+
+class QTreeView;
 
 namespace quorvane::list_painting {
 
@@ -32,5 +35,10 @@ void draw_line(QPainter& painter, const QFont& font, const QColor& colour, int l
 
 /// Draws `image` at (`x`, `y`) at its own size, its opacity scaled by `opacity`; nothing for a null image.
 void draw_image(QPainter& painter, const QPixmap& image, int x, int y, qreal opacity = 1.0);
+
+/// Sets up `view` as a self-drawn flat list: no header, no tree decoration or indentation, rows of one
+/// height, no editing, no horizontal scroll bar, fixed columns that cannot be moved, and whole rows
+/// selected in `mode`. Whether the last column stretches is left to the list.
+void set_up_self_drawn_view(QTreeView* view, QAbstractItemView::SelectionMode mode);
 
 }  // namespace quorvane::list_painting

@@ -108,18 +108,8 @@ bool printer_list_delegate::editorEvent(QEvent* event, QAbstractItemModel* model
 CPrinterList::CPrinterList(QWidget* parent, const image_loader& images)
     : QTreeView(parent), delegate_(new printer_list_delegate(images, this)) {
   setItemDelegate(delegate_);
-  setHeaderHidden(true);
-  setRootIsDecorated(false);
-  setIndentation(0);
-  setUniformRowHeights(true);
-  setItemsExpandable(false);
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setSelectionBehavior(QAbstractItemView::SelectRows);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_painting::set_up_self_drawn_view(this, QAbstractItemView::SingleSelection);
   header()->setStretchLastSection(false);
-  header()->setSectionsMovable(false);
-  header()->setMinimumSectionSize(1);
   connect(delegate_, &printer_list_delegate::checkClicked, this, &CPrinterList::toggle_enabled);
 }
 

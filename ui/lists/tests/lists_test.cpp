@@ -1,6 +1,7 @@
 // The self-drawn lists, painted offscreen and read pixel by pixel, and their check boxes.
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QHeaderView>
 #include <QStandardItemModel>
 #include <QTest>
 
@@ -378,6 +379,41 @@ TEST(ListImagesTest, ConsoleImagesArePaintedInTheirRectangles) {
   users.set_names({"alice"});
   shown = render(users.viewport());
   EXPECT_FALSE(uniform(shown, acl_list_delegate::image_rect(QRect(0, 0, 28, 36)), QColor(Qt::white)));
+}
+
+TEST(SelfDrawnLists, AreFlatUneditableListsOfFixedColumnsSelectingWholeRows) {
+  CPrinterList printers(nullptr, solid_images());
+  CAttributeList attributes(nullptr, solid_images());
+  CACLList users(nullptr, solid_images());
+  struct {
+    const char* name;
+    QTreeView* view;
+    QAbstractItemView::SelectionMode selection;
+    bool last_column_stretches;
+  } cases[] = {
+      {"printer list", &printers, QAbstractItemView::SingleSelection, false},
+      {"attribute list", &attributes, QAbstractItemView::NoSelection, true},
+      {"access list", &users, QAbstractItemView::SingleSelection, true},
+  };
+  for (const auto& c : cases) {
+    QTreeView& v = *c.view;
+    EXPECT_TRUE(v.isHeaderHidden()) << c.name;
+    EXPECT_FALSE(v.rootIsDecorated()) << c.name;
+    EXPECT_EQ(v.indentation(), 0) << c.name;
+    EXPECT_TRUE(v.uniformRowHeights()) << c.name;
+    EXPECT_FALSE(v.itemsExpandable()) << c.name;
+    EXPECT_EQ(v.selectionMode(), c.selection) << c.name;
+    EXPECT_EQ(v.selectionBehavior(), QAbstractItemView::SelectRows) << c.name;
+    EXPECT_EQ(v.editTriggers(), QAbstractItemView::NoEditTriggers) << c.name;
+    EXPECT_EQ(v.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff) << c.name;
+    EXPECT_FALSE(v.header()->sectionsMovable()) << c.name;
+    EXPECT_EQ(v.header()->minimumSectionSize(), 1) << c.name;
+    EXPECT_EQ(v.header()->stretchLastSection(), c.last_column_stretches) << c.name;
+    for (int column = 0; column < v.header()->count(); ++column) {
+      EXPECT_EQ(v.header()->sectionResizeMode(column), QHeaderView::Fixed) << c.name << " column " << column;
+    }
+  }
+  EXPECT_EQ(attributes.focusPolicy(), Qt::StrongFocus) << "Space reaches the attribute list";
 }
 
 }  // namespace
