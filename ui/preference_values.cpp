@@ -1,4 +1,4 @@
-#include "ui/preferences/preference_values.h"
+#include "ui/preference_values.h"
 
 #include <QSettings>
 

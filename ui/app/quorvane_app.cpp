@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QSettings>
 
 #include "core/component.h"
 #include "core/log.h"
@@ -13,6 +12,7 @@
 #include "ui/app/update_dialog.h"
 #include "ui/components.h"
 #include "ui/main/quorvane_dlg.h"
+#include "ui/preference_values.h"
 #include "ui/preferences/preferences_dlg.h"
 #include "ui/qt_runloop.h"
 
@@ -20,11 +20,6 @@ namespace quorvane {
 
 bool asks_for_help(const QStringList& arguments) {
   return arguments.mid(1).contains(QStringLiteral("--show-help"));
-}
-
-bool start_minimized_preference() {
-  QSettings settings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"));
-  return settings.value(QStringLiteral("Preferences/StartMinimized"), 0).toInt() != 0;
 }
 
 CQuorvaneApp::CQuorvaneApp(QString runtime_folder) : instance_(std::move(runtime_folder)) {}
@@ -58,7 +53,7 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   pages_ = std::make_unique<console_pages>(*window_);
   tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
   connect_commands();
-  window_->start(start_minimized_preference());
+  window_->start(read_preference(start_minimized_preference) != 0);
   if (asks_for_help(arguments)) open_help(window_.get());
   return start_outcome::running;
 }

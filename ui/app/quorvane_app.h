@@ -66,7 +66,4 @@ class CQuorvaneApp final : public QObject {
 /// running console, or in the one it starts.
 bool asks_for_help(const QStringList& arguments);
 
-/// Reads the preference "StartMinimized" (group "Preferences", default 0).
-bool start_minimized_preference();
-
 }  // namespace quorvane

@@ -4,7 +4,6 @@
 
 #include <QFutureWatcher>
 #include <QPromise>
-#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 
@@ -16,12 +15,12 @@
 
 #include "core/log.h"
 #include "database/object.h"
+#include "ui/preference_values.h"
 
 namespace quorvane {
 
 bool proxy_configured_manually() {
-  QSettings settings("Tessaly Software", "Quorvane");
-  return settings.value("Preferences/ConfigureProxyManually", 0).toInt() != 0;
+  return read_preference(configure_proxy_manually_preference) != 0;
 }
 
 smart_ptr<network::proxy> stored_proxy() {

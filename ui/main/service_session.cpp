@@ -1,7 +1,5 @@
 #include "ui/main/service_session.h"
 
-#include <QSettings>
-
 #include <cstdlib>
 #include <string>
 
@@ -9,6 +7,7 @@
 #include "database/object.h"
 #include "spooler/spooler.h"
 #include "ui/main/default_printers.h"
+#include "ui/preference_values.h"
 
 namespace quorvane {
 
@@ -128,12 +127,9 @@ void service_session::make_ready() {
   list_.enter_connected();
   if (view_handler_) view_handler_(true);
 
-  QSettings settings("Tessaly Software", "Quorvane");
-  settings.beginGroup("Preferences");
-  if (settings.value("SetupPrinters", 1).toInt() != 0) {
+  if (read_preference(setup_printers_preference) != 0) {
     if (!database::open_cursor<model::printer>().current()) create_default_printers();
-    settings.setValue("SetupPrinters", 0);
-    settings.sync();
+    write_preference(setup_printers_preference, 0);
   }
   // The service learns the console's own printers from here; they reach the list when it reports them.
   for (auto rows = database::open_cursor<model::printer>(); rows.current(); rows.next()) {

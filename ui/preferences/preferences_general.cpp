@@ -2,7 +2,7 @@
 
 #include <QCheckBox>
 
-#include "ui/preferences/preference_values.h"
+#include "ui/preference_values.h"
 
 namespace quorvane {
 namespace {

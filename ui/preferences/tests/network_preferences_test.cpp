@@ -4,7 +4,7 @@
 
 #include "database/object.h"
 #include "ui/http/proxy_resolution.h"
-#include "ui/preferences/preference_values.h"
+#include "ui/preference_values.h"
 #include "ui/preferences/tests/preferences_test_support.h"
 
 namespace quorvane {

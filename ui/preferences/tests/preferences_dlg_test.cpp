@@ -22,7 +22,7 @@
 #include "ui/controls/numeric_edit.h"
 #include "ui/http/proxy_resolution.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/preferences/preference_values.h"
+#include "ui/preference_values.h"
 #include "ui/preferences/preferences_advanced.h"
 #include "ui/preferences/preferences_general.h"
 #include "ui/preferences/preferences_network.h"
