@@ -276,12 +276,13 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
     end_functions_.erase(end);
     call(status, state, platform_id);
   }
+  // Whoever waits hears of the end once its documents are gone.
+  if (stored) end_stored(*job);
   auto [first, last] = waiters_.equal_range(job_id);
   std::vector<waiter> told;
   for (auto it = first; it != last; ++it) told.push_back(std::move(it->second));
   waiters_.erase(first, last);
   for (waiter& w : told) w.reply(jsonrpc::result_reply(w.request_id, watch_result(*job)));
-  if (stored) end_stored(*job);
 }
 
 void job_delivery::record_kept_ends() {

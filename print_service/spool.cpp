@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/files.h"
@@ -45,6 +46,24 @@ std::string utf8_prefix(std::string_view text, size_t limit) {
   // Continuation bytes (10xxxxxx) belong to the character before them.
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   return std::string(text.substr(0, cut));
+}
+
+// Flushes the entries of `folder` to the disk. False with errno set on failure.
+bool sync_folder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = fsync(fd) == 0;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return synced;
+}
+
+// The folder that holds `path` ("." for a bare name).
+std::string parent_folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -227,9 +246,26 @@ std::string copy_into_spool(const std::string& source, const std::string& folder
     ok = false;
   }
   close(in);
+  // A job is answered as accepted only once its document would survive a power loss: its bytes, its name
+  // in the job's folder and the folder's name in the spool each reach the disk here, before the job's record
+  // is committed (see service_store::add_job). The three flushes run at once: a journalling file system
+  // writes them in one commit of its journal where one after another would take three.
+  if (ok) {
+    int folder_error = 0, spool_error = 0;
+    std::thread folder_flush([&] { folder_error = sync_folder(folder) ? 0 : errno; });
+    std::thread spool_flush([&] { spool_error = sync_folder(parent_folder(folder)) ? 0 : errno; });
+    const int document_error = fdatasync(out) == 0 ? 0 : errno;
+    folder_flush.join();
+    spool_flush.join();
+    if (const int error = document_error ? document_error : folder_error ? folder_error : spool_error) {
+      QV_LOG(log_error, "Unable to write spooled document '%s' to disk: %s", target.c_str(), strerror(error));
+      ok = false;
+    }
+  }
   if (close(out) != 0) ok = false;
   if (!ok) {
     unlink(target.c_str());
+    rmdir(folder.c_str());
     return {};
   }
   return target;

@@ -8,7 +8,7 @@
 //   bench_service_soak [JOBS]
 //
 // The data folder is on /dev/shm when there is one: the figures are about growth, not disk speed (every job
-// is three to five SQLite commits, each a flush on a disk).
+// is two rounds of flushes on a disk).
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -97,7 +97,8 @@ bool private_cupsd::start() {
                    "ServerRoot " + folder_ + "\nRequestRoot " + folder_ + "/spool\nCacheDir " + folder_ +
                        "/cache\nStateDir " + folder_ + "/state\nTempDir " + folder_ + "/tmp\nErrorLog " +
                        folder_ + "/log/error_log\nAccessLog " + folder_ + "/log/access_log\nPageLog " +
-                       folder_ + "/log/page_log\nFileDevice Yes\n");
+                       folder_ + "/log/page_log\nFileDevice Yes\n" +
+                       (server_bin_.empty() ? "" : "ServerBin " + server_bin_ + "\n"));
     if (!written) {
       reason_ = "cannot write the configuration in " + folder_;
       return false;

@@ -22,6 +22,10 @@ class private_cupsd {
   private_cupsd(const private_cupsd&) = delete;
   private_cupsd& operator=(const private_cupsd&) = delete;
 
+  /// Makes later first starts take their backends, filters and helpers from `folder` (ServerBin) instead of
+  /// the system's.
+  void set_server_bin(std::string folder) { server_bin_ = std::move(folder); }
+
   /// Starts the scheduler (writing its configuration and picking a port on the first call; later calls
   /// keep both) and waits until it answers. False with `reason()` set when it cannot run here.
   bool start();
@@ -45,6 +49,7 @@ class private_cupsd {
   bool refuse_subscriptions_;
   int port_ = 0;
   std::string reason_;
+  std::string server_bin_;
   child_process process_;
 };
 
