@@ -3,7 +3,7 @@
 function(quorvane_test)
   cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} quorvane_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${T_NAME} TEST_PREFIX "${T_LABEL}." DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS ${T_LABEL} ${T_PROPERTIES})
 endfunction()

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/scoped_environment.h"
+#include "test_support/temporary_folder.h"
+
 #include "core/workspace.h"
 
 namespace quorvane {
@@ -92,14 +95,10 @@ TEST_F(ComponentList, FailedFirstPhaseIsRetriedByTheNextAccess) {
 // The workspace reads XDG_DATA_HOME on its first phase; each case points it at a fresh folder.
 class Workspace : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quorvane-ws-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("XDG_DATA_HOME", root_.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
+  void SetUp() override { ASSERT_FALSE(root_.empty()); }
+  testing_support::temporary_folder folder_;
+  const std::string& root_ = folder_.path();
+  testing_support::scoped_environment data_home_{"XDG_DATA_HOME", root_};
 };
 
 TEST_F(Workspace, CreatesTheDataFolderReplacingAFileOfThatName) {

@@ -12,26 +12,21 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/temporary_folder.h"
+
 namespace quorvane {
 namespace {
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qv-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
+  void SetUp() override { ASSERT_FALSE(root_.empty()); }
   std::string write(const std::string& name, const std::string& content) {
     const std::string path = root_ + "/" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
-  std::string root_;
+  testing_support::temporary_folder folder_;
+  const std::string& root_ = folder_.path();
 };
 
 TEST_F(Files, OpensOnlyRegularFilesAndNeverWaits) {

@@ -10,8 +10,8 @@
 
 #include "core/log.h"
 #include "database/database_sqlite.h"
-#include "database/tests/log_capture.h"
-#include "database/tests/temporary_folder.h"
+#include "test_support/log_capture.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane::database {
 namespace {

@@ -1,13 +1,14 @@
 #include "database/object.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/log.h"
-#include "database/tests/log_capture.h"
-#include "database/tests/temporary_folder.h"
+#include "test_support/log_capture.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane::database {
 namespace {

@@ -1,7 +1,7 @@
 // The test program's data folder: a temporary folder, never the user's own.
 #include <gtest/gtest.h>
 
-#include "database/tests/temporary_folder.h"
+#include "test_support/temporary_folder.h"
 
 namespace {
 const auto* const data_home =

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "database/database.h"
-#include "database/tests/log_capture.h"
 #include "model/manager.h"
+#include "test_support/log_capture.h"
 
 namespace quorvane::model::testing_support {
 

@@ -13,6 +13,7 @@
 #include "core/json_text.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
+#include "test_support/socket_pair.h"
 
 namespace quorvane::jsonrpc {
 namespace {
@@ -42,11 +43,11 @@ struct paired {
   smart_ptr<connection> c;
   int peer = -1;
   paired() {
-    int handles[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) != 0) return;
-    smart_ptr<socket> near(new socket(handles[0]));
+    testing_support::socket_pair handles;
+    if (!handles.made()) return;
+    smart_ptr<socket> near(new socket(handles.take_first()));
     c = smart_ptr<connection>(new connection(*near, nullptr));
-    peer = handles[1];
+    peer = handles.take_second();
   }
   ~paired() {
     if (peer >= 0) ::close(peer);

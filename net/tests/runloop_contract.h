@@ -19,6 +19,7 @@
 
 #include "core/runloop.h"
 #include "net/socket.h"
+#include "test_support/socket_pair.h"
 
 namespace quorvane::runloop_contract {
 
@@ -45,10 +46,10 @@ void recording_handler(smart_ptr<socket> s, int32_t event, void* context) {
 struct socket_pair {
   smart_ptr<socket> near, peer;
   socket_pair() {
-    int handles[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) == 0) {
-      near = smart_ptr<socket>(new socket(handles[0]));
-      peer = smart_ptr<socket>(new socket(handles[1]));
+    testing_support::socket_pair handles;
+    if (handles.made()) {
+      near = smart_ptr<socket>(new socket(handles.take_first()));
+      peer = smart_ptr<socket>(new socket(handles.take_second()));
     }
   }
   void poke() const { peer->send("x", 1, 0); }

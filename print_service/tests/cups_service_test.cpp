@@ -11,6 +11,7 @@
 #include "console_peer.h"
 #include "private_cupsd.h"
 #include "service_process.h"
+#include "test_support/runloop_guard.h"
 
 namespace quorvane::print_service::testing {
 namespace {
@@ -43,13 +44,12 @@ class CupsQueues : public ::testing::Test {
       GTEST_SKIP() << "no CUPS test environment: "
                    << (env_.count("QV_CUPS_REASON") ? env_.at("QV_CUPS_REASON") : "");
     }
-    set_main_runloop(&loop);
   }
-  void TearDown() override { set_main_runloop(nullptr); }
 
   std::map<std::string, std::string> env_;
   temporary_folder root;
   poll_runloop loop;
+  testing_support::runloop_guard main_loop{loop};
 };
 
 TEST_F(CupsQueues, AreOfferedAsPrintersWithAStableUuid) {
@@ -194,7 +194,7 @@ TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgai
   ASSERT_EQ(cupsd.run_tool({"lpadmin", "-p", "qv-comes-back", "-E", "-v", "file:///dev/null"}), 0);
 
   poll_runloop loop;
-  set_main_runloop(&loop);
+  const testing_support::runloop_guard main_loop(loop);
   service_process service(root.path() + "/data", {"CUPS_SERVER=" + cupsd.server()});
   ASSERT_TRUE(service.start()) << read_file(service.log_file());
   console_peer console;
@@ -234,7 +234,6 @@ TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgai
       << "the queue was not offered again\n"
       << read_file(service.log_file());
   EXPECT_EQ(service.stop(), 0);
-  set_main_runloop(nullptr);
 }
 
 // A service that starts while CUPS is down used to end the jobs queued for CUPS queues as if those queues
@@ -246,7 +245,7 @@ TEST(CupsScheduler, JobsForAQueueWaitWhileCupsIsDownAndGoOutWhenItIsBack) {
   ASSERT_EQ(cupsd.run_tool({"lpadmin", "-p", "qv-waits", "-E", "-v", "file:///dev/null"}), 0);
 
   poll_runloop loop;
-  set_main_runloop(&loop);
+  const testing_support::runloop_guard main_loop(loop);
   service_process service(root.path() + "/data", {"CUPS_SERVER=" + cupsd.server()});
   ASSERT_TRUE(service.start()) << read_file(service.log_file());
   const std::string pdf = root.path() + "/w.pdf";
@@ -273,7 +272,6 @@ TEST(CupsScheduler, JobsForAQueueWaitWhileCupsIsDownAndGoOutWhenItIsBack) {
   EXPECT_EQ(console.record().prints[0].printer->name().narrow(), "qv-waits");
   console.record().prints[0].completion(0, 9, 0);
   EXPECT_EQ(service.stop(), 0);
-  set_main_runloop(nullptr);
 }
 
 }  // namespace

@@ -18,16 +18,6 @@
 
 namespace quorvane::print_service::testing {
 
-temporary_folder::temporary_folder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-service-test-XXXXXX";
-  if (mkdtemp(pattern.data())) path_ = pattern;
-}
-
-temporary_folder::~temporary_folder() {
-  if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-}
-
 child_process::~child_process() {
   kill_now();
 }

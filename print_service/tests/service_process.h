@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support/temporary_folder.h"
+
 namespace quorvane::print_service::testing {
 
 /// How long a test waits for something that must happen (a process listening, an answer, a notification).
@@ -19,21 +21,7 @@ inline constexpr std::chrono::seconds event_bound{60};
 /// The same bound in milliseconds, for the waits that take a count.
 inline constexpr int event_bound_ms = static_cast<int>(std::chrono::milliseconds(event_bound).count());
 
-/// A temporary folder removed with everything in it when the object goes.
-class temporary_folder {
- public:
-  /// Makes a new folder under $TMPDIR (else /tmp).
-  temporary_folder();
-  /// Removes the folder and its content.
-  ~temporary_folder();
-  temporary_folder(const temporary_folder&) = delete;
-  temporary_folder& operator=(const temporary_folder&) = delete;
-  /// The folder's path ("" when it could not be made).
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing_support::temporary_folder;
 
 /// A child process started from a program path with arguments and extra environment entries.
 class child_process {

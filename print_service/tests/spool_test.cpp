@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/os.h"
 #include "print_service/spool.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -98,13 +99,9 @@ TEST(Spool, ANameTooLongForTheFileSystemIsShortenedKeepingItsExtension) {
 
 class SpoolFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qv-spool-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-  std::string root_;
+  void SetUp() override { ASSERT_FALSE(root_.empty()); }
+  testing_support::temporary_folder folder_;
+  const std::string& root_ = folder_.path();
 };
 
 TEST_F(SpoolFolder, CopyKeepsTheBytesAndRefusesWhatCannotBeRead) {

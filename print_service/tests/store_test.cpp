@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "print_service/service_store.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -15,15 +16,10 @@ namespace {
 class Store : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qv-store-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_FALSE(root_.empty());
     reopen();
   }
-  void TearDown() override {
-    store_.reset();
-    std::system(("rm -rf '" + root_ + "'").c_str());
-  }
+  void TearDown() override { store_.reset(); }
   // Closes and opens the file again, as a restart of the service does.
   void reopen() {
     store_.reset();
@@ -36,7 +32,8 @@ class Store : public ::testing::Test {
     p["name"] = name;
     return p;
   }
-  std::string root_;
+  testing_support::temporary_folder folder_;
+  const std::string& root_ = folder_.path();
   std::unique_ptr<service_store> store_;
 };
 
@@ -228,10 +225,8 @@ TEST_F(Store, QueueTextsAreRememberedPerQueue) {
 }
 
 TEST(StoreUpgrade, AFileOfTheEarlierSchemaGainsTheNewColumns) {
-  char pattern[] = "/tmp/qv-store-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string root = pattern;
-  const std::string path = root + "/service.db";
+  const testing_support::temporary_folder folder;
+  const std::string path = folder.file("service.db");
   {
     // The tables as the previous version made them, with one ended and one queued job.
     sqlite3* db = nullptr;
@@ -262,7 +257,6 @@ TEST(StoreUpgrade, AFileOfTheEarlierSchemaGainsTheNewColumns) {
   }
   service_store again;
   EXPECT_TRUE(again.open(path)) << "a second open finds the columns there";
-  std::system(("rm -rf '" + root + "'").c_str());
 }
 
 TEST(StoreOpen, AFolderThatDoesNotExistFails) {

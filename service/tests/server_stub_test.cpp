@@ -15,6 +15,7 @@
 #include "core/log.h"
 #include "net/poll_runloop.h"
 #include "net/tests/other_account.h"
+#include "test_support/socket_pair.h"
 
 namespace quorvane {
 namespace {
@@ -60,13 +61,13 @@ struct recorder : server::delegate {
 class paired_stub final : public server_stub {
  public:
   explicit paired_stub(server::delegate* d) : server_stub(d) {
-    int handles[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) != 0) return;
-    socket near(handles[0]);
+    testing_support::socket_pair handles;
+    if (!handles.made()) return;
+    socket near(handles.take_first());
     // Taking a socket over takes its (empty) delegate too; the stub is its own.
     take_over(near);
     set_delegate(static_cast<jsonrpc::connection::delegate*>(this));
-    peer = handles[1];
+    peer = handles.take_second();
   }
   ~paired_stub() override {
     if (peer >= 0) ::close(peer);

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "database/database.h"
-#include "database/tests/temporary_folder.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane {
 namespace {

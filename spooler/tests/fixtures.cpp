@@ -14,18 +14,6 @@
 
 namespace quorvane::test {
 
-temp_folder::temp_folder() {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/quorvane-spooler-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data())) path_ = buffer.data();
-}
-
-temp_folder::~temp_folder() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 bool make_pdf(const std::string& path, int pages, double width, double height) {
   cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), width, height);
   cairo_t* cr = cairo_create(surface);

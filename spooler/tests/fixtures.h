@@ -4,23 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "test_support/temporary_folder.h"
+
 namespace quorvane::test {
 
-/// A fresh temporary folder, removed with everything in it at destruction.
-class temp_folder {
- public:
-  temp_folder();
-  ~temp_folder();
-  temp_folder(const temp_folder&) = delete;
-  temp_folder& operator=(const temp_folder&) = delete;
-  /// The folder's path.
-  const std::string& path() const { return path_; }
-  /// `name` inside the folder.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using temp_folder = testing_support::temporary_folder;
 
 /// Writes a PDF of `pages` pages of `width` x `height` points, page n filled with a different grey; false on
 /// failure.

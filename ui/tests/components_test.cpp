@@ -13,16 +13,18 @@
 #include "model/manager.h"
 #include "net/jsonrpc_manager.h"
 #include "spooler/spooler_impl.h"
+#include "test_support/scoped_environment.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane {
 namespace {
 
 TEST(ConsoleComponents, RegisterInStartUpOrderAndAllComeUpThroughTheLifecycle) {
-  char pattern[] = "/tmp/quorvane-components-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string root = pattern;
-  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-  setenv("TMPDIR", root.c_str(), 1);
+  const testing_support::temporary_folder folder;
+  const std::string& root = folder.path();
+  ASSERT_FALSE(root.empty());
+  const testing_support::scoped_environment data_home("XDG_DATA_HOME", root + "/data");
+  const testing_support::scoped_environment temporary("TMPDIR", root);
 
   register_console_components();
   register_console_components();  // a second registration changes nothing
@@ -40,7 +42,6 @@ TEST(ConsoleComponents, RegisterInStartUpOrderAndAllComeUpThroughTheLifecycle) {
   EXPECT_TRUE(std::filesystem::exists(root + "/data/Quorvane/quorvane.db"));
 
   component::clear_list();
-  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "database/tests/temporary_folder.h"
+#include "test_support/temporary_folder.h"
 #include "ui/controls/application_dialog.h"
 #include "ui/controls/folder_dialog.h"
 

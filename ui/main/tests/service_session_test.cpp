@@ -10,6 +10,8 @@
 
 #include "core/log.h"
 #include "database/object.h"
+#include "test_support/runloop_guard.h"
+#include "test_support/scoped_environment.h"
 #include "ui/main/tests/console_test_env.h"
 #include "ui/main/tests/scripted_peer.h"
 #include "ui/qt_runloop.h"
@@ -261,20 +263,16 @@ TEST(ServiceSessionPort, TheEnvironmentOverridesPort6631) {
       {"65536", 6631}, {"70x", 6631},  {"", 6631},
   };
   for (const port_case& c : cases) {
-    if (c.value) {
-      setenv("QUORVANE_SERVICE_PORT", c.value, 1);
-    } else {
-      unsetenv("QUORVANE_SERVICE_PORT");
-    }
+    const testing_support::scoped_environment port(
+        "QUORVANE_SERVICE_PORT", c.value ? std::optional<std::string>(c.value) : std::nullopt);
     EXPECT_EQ(service_port(), c.want) << (c.value ? c.value : "unset");
   }
-  unsetenv("QUORVANE_SERVICE_PORT");
 }
 
 TEST(ServiceSessionDown, AFailedAttemptArmsTimerOneAt3000Ms) {
   testing::console_test_env env;
   qt_runloop loop;
-  set_main_runloop(&loop);
+  const testing_support::runloop_guard main_loop(loop);
   uint16_t port = 0;
   {
     testing::scripted_peer probe;  // a port that was free a moment ago and is closed now
@@ -290,7 +288,6 @@ TEST(ServiceSessionDown, AFailedAttemptArmsTimerOneAt3000Ms) {
     EXPECT_EQ(session.retry_interval_ms(), 3000);
     EXPECT_FALSE(session.stub().connected());
   }
-  set_main_runloop(nullptr);
 }
 
 }  // namespace

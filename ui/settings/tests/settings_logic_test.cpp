@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 
+#include "test_support/scoped_environment.h"
+#include "test_support/temporary_folder.h"
 #include "ui/settings/access_list.h"
 #include "ui/settings/application_icon.h"
 #include "ui/settings/general_edit.h"
@@ -28,18 +30,12 @@ smart_ptr<model::printer> clean_printer(Json::Value json) {
   return p;
 }
 
-/// A temporary folder removed at the end of the test.
-class temp_folder {
+/// A temporary folder removed at the end of the test, with files written into it.
+class temp_folder : public testing_support::temporary_folder {
  public:
-  temp_folder() {
-    char pattern[] = "/tmp/quorvane-settings-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~temp_folder() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
   /// Writes `content` to `relative` (folders made as needed) and returns the full path.
   std::string write(const std::string& relative, const std::string& content) const {
-    const fs::path file = fs::path(path_) / relative;
+    const fs::path file = fs::path(path()) / relative;
     fs::create_directories(file.parent_path());
     std::ofstream(file) << content;
     return file.string();
@@ -260,26 +256,22 @@ TEST(ApplicationIcon, IconOfTheEntryThatStartsTheProgram) {
                "[Desktop Action new]\nIcon=action-icon\n[Desktop Entry]\nName=Viewer\nExec=viewer %f\nIcon = "
                "viewer-icon\n");
 
-  const std::string path_before = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", (folder.path() + "/bin").c_str(), 1);
+  const testing_support::scoped_environment path("PATH", folder.path() + "/bin");
   EXPECT_EQ(desktop_icon_for_program(program, {first, second}), "viewer-icon") << "found on PATH";
   EXPECT_EQ(desktop_icon_for_program("viewer", {first, second}), "viewer-icon") << "by name";
   EXPECT_EQ(desktop_icon_for_program(other, {first, second}), "other-icon");
   EXPECT_EQ(desktop_icon_for_program(folder.path() + "/bin/none", {first, second}), "");
   EXPECT_EQ(desktop_icon_for_program(program, {first}), "") << "only the hidden entry";
-  setenv("PATH", path_before.c_str(), 1);
 }
 
 TEST(ApplicationIcon, DataFoldersFromTheEnvironment) {
-  const std::string home = getenv("XDG_DATA_HOME") ? getenv("XDG_DATA_HOME") : "";
-  const std::string dirs = getenv("XDG_DATA_DIRS") ? getenv("XDG_DATA_DIRS") : "";
-  setenv("XDG_DATA_HOME", "/tmp/qv-home", 1);
-  setenv("XDG_DATA_DIRS", "/a::/b", 1);
-  EXPECT_EQ(xdg_data_folders(), (std::vector<std::string>{"/tmp/qv-home", "/a", "/b"}));
-  unsetenv("XDG_DATA_DIRS");
+  const testing_support::scoped_environment home("XDG_DATA_HOME", "/tmp/qv-home");
+  {
+    const testing_support::scoped_environment dirs("XDG_DATA_DIRS", "/a::/b");
+    EXPECT_EQ(xdg_data_folders(), (std::vector<std::string>{"/tmp/qv-home", "/a", "/b"}));
+  }
+  const testing_support::scoped_environment no_dirs("XDG_DATA_DIRS", std::nullopt);
   EXPECT_EQ(xdg_data_folders(), (std::vector<std::string>{"/tmp/qv-home", "/usr/local/share", "/usr/share"}));
-  home.empty() ? unsetenv("XDG_DATA_HOME") : setenv("XDG_DATA_HOME", home.c_str(), 1);
-  if (!dirs.empty()) setenv("XDG_DATA_DIRS", dirs.c_str(), 1);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/scoped_environment.h"
+#include "test_support/temporary_folder.h"
 #include "ui/layout/dialog_layout.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
@@ -310,8 +312,8 @@ TEST(EditAclTest, OkAndCancelEndTheDialog) {
 }
 
 TEST_F(SettingsPagesTest, ActionIconOfAChosenApplication) {
-  char pattern[] = "/tmp/quorvane-icon-XXXXXX";
-  const std::filesystem::path root = mkdtemp(pattern);
+  const testing_support::temporary_folder folder;
+  const std::filesystem::path root = folder.path();
   std::filesystem::create_directories(root / "share/applications");
   QPixmap red(48, 48);
   red.fill(Qt::red);
@@ -319,8 +321,7 @@ TEST_F(SettingsPagesTest, ActionIconOfAChosenApplication) {
   std::ofstream(root / "share/applications/viewer.desktop")
       << "[Desktop Entry]\nType=Application\nExec=/usr/bin/viewer-of-tests %f\nIcon="
       << (root / "red.png").string() << "\n";
-  const std::string dirs = getenv("XDG_DATA_DIRS") ? getenv("XDG_DATA_DIRS") : "";
-  setenv("XDG_DATA_DIRS", (root / "share").c_str(), 1);
+  const testing_support::scoped_environment dirs("XDG_DATA_DIRS", (root / "share").string());
 
   auto with_entry = make_printer(pc_prefix + "A", model::action_open, "/usr/bin/viewer-of-tests");
   general_.show_printer(with_entry);
@@ -332,9 +333,6 @@ TEST_F(SettingsPagesTest, ActionIconOfAChosenApplication) {
   icon = static_cast<QLabel*>(control(CGeneralSettings::id_icon))->pixmap().toImage();
   EXPECT_EQ(icon, console_images()("IDI_PC").scaled(48, 48).toImage().convertToFormat(icon.format()))
       << "IDI_PC";
-
-  dirs.empty() ? unsetenv("XDG_DATA_DIRS") : setenv("XDG_DATA_DIRS", dirs.c_str(), 1);
-  std::filesystem::remove_all(root);
 }
 
 }  // namespace
