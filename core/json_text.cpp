@@ -1,6 +1,8 @@
 #include "core/json_text.h"
 
+#include <algorithm>
 #include <exception>
+#include <string>
 
 #include <json/reader.h>
 #include <json/writer.h>
@@ -22,6 +24,15 @@ bool parse_json(const std::string& text, Json::Value& root) {
   }
   root = Json::Value();
   return false;
+}
+
+bool has_nul_text(const Json::Value& object, const char* name) {
+  if (!object.isObject()) return false;
+  const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  return member && member->isString() && member->getString(&begin, &end) &&
+         std::find(begin, end, '\0') != end;
 }
 
 }  // namespace quorvane

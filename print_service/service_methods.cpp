@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "net/peer_account.h"
 #include "print_service/job_delivery.h"
@@ -28,17 +29,6 @@ bool same_uuid(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-// Whether `object` has a member `name` that is text holding a NUL byte: a file name cut there would name
-// another file than the one sent.
-bool has_nul_text(const Json::Value& object, const char* name) {
-  if (!object.isObject()) return false;
-  const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  return member && member->isString() && member->getString(&begin, &end) &&
-         std::find(begin, end, '\0') != end;
 }
 
 // The first of `names` whose member of `object` holds a NUL byte, or null.

@@ -64,16 +64,6 @@ constexpr std::pair<Json::ArrayIndex, const char*> path_members[] = {
     {1, "filename"},
 };
 
-// Whether `record`'s member `key` is text holding a NUL byte.
-bool has_nul_text(const Json::Value& record, const char* key) {
-  if (!record.isObject()) return false;
-  const Json::Value* member = record.find(key, key + std::char_traits<char>::length(key));
-  if (!member || !member->isString()) return false;
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  return member->getString(&begin, &end) && std::find(begin, end, '\0') != end;
-}
-
 // The JSON-RPC refusal of a request with unusable params (-32602).
 Json::Value invalid_params_reply(const Json::Value& id, const std::string& message) {
   return jsonrpc::error_reply(id, jsonrpc::error_invalid_params, message, jsonrpc::version_member::left_out);

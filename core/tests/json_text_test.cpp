@@ -33,5 +33,39 @@ TEST(JsonText, TextThatIsNotJsonOrNestsTooDeepFailsWithNull) {
   }
 }
 
+TEST(JsonText, NulTextIsFoundOnlyInATextMemberOfThatName) {
+  Json::Value object(Json::objectValue);
+  object["cut"] = std::string("/tmp\0/etc/passwd", 16);
+  object["trailing"] = std::string("a\0", 2);
+  object["plain"] = "/tmp/a.pdf";
+  object["empty"] = "";
+  object["number"] = 0;
+  object["list"].append(std::string("\0", 1));
+  Json::Value not_object(Json::arrayValue);
+  not_object.append(std::string("\0", 1));
+  struct nul_case {
+    const char* name;
+    const Json::Value& value;
+    const char* member;
+    bool want;
+  } cases[] = {
+      // Found
+      {"a NUL inside", object, "cut", true},
+      {"a NUL at the end", object, "trailing", true},
+      // Not found
+      {"plain text", object, "plain", false},
+      {"empty text", object, "empty", false},
+      {"a number", object, "number", false},
+      {"text inside a list", object, "list", false},
+      {"no such member", object, "missing", false},
+      {"not an object", not_object, "0", false},
+      {"null", Json::Value::nullSingleton(), "cut", false},
+  };
+  for (const nul_case& c : cases) {
+    const bool got = has_nul_text(c.value, c.member);
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+}
+
 }  // namespace
 }  // namespace quorvane
