@@ -117,6 +117,10 @@ Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid)
   return p;
 }
 
+bool is_scheduler_queue(const cups_dest_t& dest) {
+  return (option_int(dest, "printer-type", 0) & CUPS_PRINTER_DISCOVERED) == 0;
+}
+
 std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome) {
   std::vector<cups_queue> queues;
   cups_dest_t* dests = nullptr;
@@ -132,12 +136,13 @@ std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome) {
     return queues;
   }
   for (int i = 0; i < count; ++i) {
+    if (!is_scheduler_queue(dests[i])) continue;
     cups_queue queue = queue_from_dest(dests[i]);
     read_supported(CUPS_HTTP_DEFAULT, &dests[i], queue);
     queues.push_back(std::move(queue));
   }
   cupsFreeDests(count, dests);
-  if (log_outcome) QV_LOG(log_information, "%d CUPS queue(s) offered as printers", count);
+  if (log_outcome) QV_LOG(log_information, "%zu CUPS queue(s) offered as printers", queues.size());
   return queues;
 }
 

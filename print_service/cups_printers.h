@@ -37,15 +37,21 @@ struct cups_queue {
 /// The queue described by the options of `dest` (formats and media are left empty).
 cups_queue queue_from_dest(const cups_dest_t& dest);
 
+/// Whether `dest` is a queue of the scheduler. libcups also lists printers it discovered on the network
+/// (DNS-SD), which are no queues: asking one for its capabilities makes the scheduler create a queue for it
+/// and reach the device, which can take a long time for a device that does not answer, and the service's own
+/// advertised IPP printers would come back to it as CUPS printers.
+bool is_scheduler_queue(const cups_dest_t& dest);
+
 /// The printer record offered for `queue` with `uuid`: action 2, `name` the queue's name, `autoCreated` true.
 Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid);
 
 /// Splits "Maker Model words" at its first space into make and model.
 void split_make_and_model(const std::string& text, std::string& make, std::string& model);
 
-/// The machine's CUPS queues with their formats and media. `reachable` is false when the CUPS server could
-/// not be asked (no queue is returned then); with `log_outcome` the cause, or the number of queues, is
-/// logged (a caller that reports outages itself passes false).
+/// The machine's CUPS queues (see `is_scheduler_queue`) with their formats and media. `reachable` is false
+/// when the CUPS server could not be asked (no queue is returned then); with `log_outcome` the cause, or the
+/// number of queues, is logged (a caller that reports outages itself passes false).
 std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome = true);
 
 }  // namespace quorvane::print_service

@@ -5,6 +5,31 @@
 namespace quorvane::print_service {
 namespace {
 
+// Printers libcups discovered on the network are no queues of the scheduler and are not offered.
+TEST(CupsPrinters, OnlyTheSchedulersQueuesAreOffered) {
+  struct type_case {
+    const char* name;
+    const char* type;  // "printer-type", null: none given
+    bool want;
+  } cases[] = {
+      // Queues
+      {"a plain queue", "0", true},
+      {"a colour duplex queue", "24", true},  // CUPS_PRINTER_COLOR | CUPS_PRINTER_DUPLEX
+      {"a queue that gives no type", nullptr, true},
+      // Discovered
+      {"a discovered printer", "16777216", false},         // CUPS_PRINTER_DISCOVERED
+      {"a discovered colour printer", "16777224", false},  // ... | CUPS_PRINTER_COLOR
+  };
+  for (const type_case& c : cases) {
+    cups_dest_t dest{};
+    dest.name = const_cast<char*>("q");
+    if (c.type) dest.num_options = cupsAddOption("printer-type", c.type, dest.num_options, &dest.options);
+    const bool got = is_scheduler_queue(dest);
+    cupsFreeOptions(dest.num_options, dest.options);
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+}
+
 // The mapping from a destination as libcups returns it; a test against a real cupsd is in the
 // integration tests when the CUPS test environment is available.
 TEST(CupsPrinters, DestinationOptionsBecomeThePrinter) {
