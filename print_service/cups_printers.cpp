@@ -50,6 +50,19 @@ void read_supported(http_t* http, cups_dest_t* dest, cups_queue& queue) {
   cupsFreeDestInfo(info);
 }
 
+// The destinations of one enumeration, copied as libcups hands them over.
+struct collected_dests {
+  int count = 0;
+  cups_dest_t* dests = nullptr;
+};
+
+int keep_dest(void* data, unsigned flags, cups_dest_t* dest) {
+  auto* collected = static_cast<collected_dests*>(data);
+  if (!(flags & CUPS_DEST_FLAGS_REMOVED))
+    collected->count = cupsCopyDest(dest, collected->count, &collected->dests);
+  return 1;
+}
+
 }  // namespace
 
 cups_queue queue_from_dest(const cups_dest_t& dest) {
@@ -123,8 +136,12 @@ bool is_scheduler_queue(const cups_dest_t& dest) {
 
 std::vector<cups_queue> list_cups_queues(bool& reachable, bool log_outcome) {
   std::vector<cups_queue> queues;
-  cups_dest_t* dests = nullptr;
-  const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  // Masking out discovered printers (see `is_scheduler_queue`) also spares the DNS-SD browse that the plain
+  // destination list makes at every reading; the check in the loop below stays as the guard.
+  collected_dests collected;
+  cupsEnumDests(CUPS_DEST_FLAGS_NONE, 0, nullptr, 0, CUPS_PRINTER_DISCOVERED, keep_dest, &collected);
+  const int count = collected.count;
+  cups_dest_t* dests = collected.dests;
   const ipp_status_t status = cupsLastError();
   // "Not found" is the server's answer when it has no queue at all.
   reachable = count > 0 || status <= IPP_STATUS_OK_EVENTS_COMPLETE || status == IPP_STATUS_ERROR_NOT_FOUND;

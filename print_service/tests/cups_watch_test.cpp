@@ -2,6 +2,8 @@
 // subscriptions), changed with the real lpadmin, cupsdisable and cupsenable.
 #include "print_service/cups_watch.h"
 
+#include <cups/cups.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +13,10 @@
 #include <optional>
 #include <thread>
 
+#include <unistd.h>
+
 #include "net/poll_runloop.h"
+#include "print_service/cups_printers.h"
 #include "private_cupsd.h"
 #include "service_process.h"
 
@@ -164,6 +169,42 @@ TEST_F(CupsWatch, RefusedSubscriptionsFallBackToReadingTheQueuesAtAModestPace) {
   EXPECT_EQ(watch_->mode(), cups_watch_mode::polling);
   ASSERT_EQ(tool({"lpadmin", "-p", "qv-polled", "-E", "-v", "file:///dev/null"}), 0);
   EXPECT_TRUE(wait_for([](const report& r) { return queue_named(r, "qv-polled").has_value(); }));
+}
+
+TEST_F(CupsWatch, OnlyTheSchedulersOwnQueuesAreListedNotPrintersFoundOnTheNetwork) {
+  start_scheduler(/*refuse_subscriptions=*/false);
+  ASSERT_EQ(tool({"lpadmin", "-p", "qv-own", "-E", "-v", "file:///dev/null"}), 0);
+  const std::string publish = find_program("avahi-publish");
+  if (publish.empty()) GTEST_SKIP() << "avahi-publish is not installed";
+
+  // An IPP printer on the network, as this service's own advertised printers are to libcups.
+  // Letters and digits only: libcups names a found printer after its service name with other characters
+  // replaced.
+  const std::string advertised = "QvAdvertised" + std::to_string(getpid());
+  const std::string publish_log = root_.path() + "/avahi-publish.log";
+  child_process publisher;
+  ASSERT_TRUE(publisher.spawn(
+      {publish, "-s", advertised, "_ipp._tcp", "9", "rp=ipp/print", "pdl=application/pdf"}, {}, publish_log));
+  // libcups's plain list of destinations includes what DNS-SD finds: wait until it shows the advertisement,
+  // so that leaving it out below is the listing's doing.
+  const auto deadline = std::chrono::steady_clock::now() + event_bound;
+  bool browsed = false;
+  while (!browsed && std::chrono::steady_clock::now() < deadline) {
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    browsed = cupsGetDest(advertised.c_str(), nullptr, count, dests) != nullptr;
+    cupsFreeDests(count, dests);
+    if (!browsed) std::this_thread::sleep_for(200ms);
+  }
+  if (!browsed)
+    GTEST_SKIP() << "the advertisement never reached libcups (no avahi-daemon?): " << read_file(publish_log);
+
+  bool reachable = false;
+  const std::vector<cups_queue> queues = list_cups_queues(reachable, /*log_outcome=*/false);
+  EXPECT_TRUE(reachable);
+  std::vector<std::string> names;
+  for (const cups_queue& q : queues) names.push_back(q.name);
+  EXPECT_EQ(names, std::vector<std::string>{"qv-own"});
 }
 
 TEST_F(CupsWatch, StopEndsTheWorkerAndDropsReportsNotRunYet) {
