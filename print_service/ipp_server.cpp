@@ -120,9 +120,13 @@ struct ipp_server::shared_state {
   std::mutex mutex;
   std::condition_variable changed;
   bool stopping = false;
-  std::map<std::pair<const void*, int>, std::string> job_addresses;  // (printer, job id) -> device address
-  std::map<std::pair<const void*, int>, std::shared_ptr<raster_job>> raster_jobs;
+  std::map<job_key, std::string> job_addresses;  // device address of each job
+  std::map<job_key, std::shared_ptr<raster_job>> raster_jobs;
+  std::map<job_key, std::shared_ptr<waiting_job>>
+      waiters;                                 // jobs in the service's queue, until PAPPL ends them
   std::map<std::string, Json::Value> records;  // offered printer records by uuid
+  poll_runloop* loop = nullptr;
+  ipp_job_queue* queue = nullptr;
 };
 
 struct ipp_server::waiting_job {
@@ -141,7 +145,10 @@ struct ipp_server::raster_job {
 };
 
 ipp_server::ipp_server(poll_runloop& loop, ipp_job_queue& queue)
-    : loop_(loop), queue_(queue), shared_(std::make_shared<shared_state>()) {}
+    : loop_(loop), queue_(queue), shared_(std::make_shared<shared_state>()) {
+  shared_->loop = &loop;
+  shared_->queue = &queue;
+}
 
 ipp_server::~ipp_server() {
   stop();
@@ -174,6 +181,8 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
   }();
   (void)scheme_added;
 
+  // libcups makes the self-signed certificate of ipps at the first TLS connection, in the data folder.
+  set_ipp_credentials_folder(state_folder + "/tls");
   spool_folder_ = state_folder + "/ipp-spool";
   if (!make_folders(spool_folder_)) {
     QV_LOG(log_error, "Unable to create IPP spool folder '%s': %s", spool_folder_.c_str(), strerror(errno));
@@ -222,6 +231,7 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
       system_, 0, 1, [](pappl_system_t*, void*) { return true; }, nullptr);
 
   active_server = this;
+  set_ipp_request_policy(this);
   pappl_system_t* system = system_;
   run_thread_ = std::thread([system] { papplSystemRun(system); });
   for (int i = 0; i < 200 && !papplSystemIsRunning(system_); ++i) {
@@ -243,12 +253,14 @@ void ipp_server::stop() {
   withdrawals_.clear();
   papplSystemShutdown(system_);
   run_thread_.join();
+  set_ipp_request_policy(nullptr);
   papplSystemDelete(system_);
   system_ = nullptr;
   printers_.clear();
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->raster_jobs.clear();
+    shared_->waiters.clear();
   }
   if (active_server == this) active_server = nullptr;
   QV_LOG(log_information, "IPP printers stopped");
@@ -490,21 +502,30 @@ void ipp_server::event_callback(pappl_system_t*, pappl_printer_t* printer, pappl
   // This runs under PAPPL's locks: only the job id (read without a lock) and our own state are touched.
   auto* shared = static_cast<shared_state*>(context);
   if (!job || !(event & (PAPPL_EVENT_JOB_CREATED | PAPPL_EVENT_JOB_COMPLETED))) return;
-  const std::pair<const void*, int> key{printer, papplJobGetID(job)};
+  const job_key key{printer, papplJobGetID(job)};
   std::shared_ptr<raster_job> finished_raster;
-  {
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    if (event & PAPPL_EVENT_JOB_CREATED) {
-      // The job is created on the thread of the connection that sent it.
-      shared->job_addresses[key] = current_client_address();
-    } else {
-      shared->job_addresses.erase(key);
-      if (auto it = shared->raster_jobs.find(key); it != shared->raster_jobs.end()) {
-        finished_raster = std::move(it->second);
-        shared->raster_jobs.erase(it);
-      }
-    }
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  if (event & PAPPL_EVENT_JOB_CREATED) {
+    // The job is created on the thread of the connection that sent it.
+    shared->job_addresses[key] = current_client_address();
+    return;
   }
+  shared->job_addresses.erase(key);
+  if (auto it = shared->raster_jobs.find(key); it != shared->raster_jobs.end()) {
+    finished_raster = std::move(it->second);
+    shared->raster_jobs.erase(it);
+  }
+  auto it = shared->waiters.find(key);
+  if (it == shared->waiters.end()) return;
+  const std::shared_ptr<waiting_job> waiter = std::move(it->second);
+  shared->waiters.erase(it);
+  // A queued job that PAPPL ends before the console's answer was cancelled inside PAPPL (by the device,
+  // or because its printer was withdrawn): it is cancelled in the queue too, unless a console has it.
+  // A stop ends jobs too, but they stay queued.
+  if (shared->stopping || !waiter->queued || waiter->id == 0 || waiter->ended) return;
+  ipp_job_queue* queue = shared->queue;
+  const int64_t id = waiter->id;
+  shared->loop->post([queue, id] { queue->cancel_queued_job(id); });
 }
 
 Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& options,
@@ -578,21 +599,30 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
   return record;
 }
 
-bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& file,
-                          const std::string& format) {
+std::shared_ptr<ipp_server::waiting_job> ipp_server::queue_once(pappl_job_t* job,
+                                                                const pappl_pr_options_t& options,
+                                                                const std::string& file,
+                                                                const std::string& format) {
   std::shared_ptr<shared_state> shared = shared_;
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const job_key key{printer, papplJobGetID(job)};
   {
     std::lock_guard<std::mutex> lock(shared->mutex);
-    if (shared->stopping) {
-      papplJobSetMessage(job, "The print service is stopping.");
-      return false;
-    }
+    if (auto it = shared->waiters.find(key); it != shared->waiters.end()) return it->second;
+    if (shared->stopping) return nullptr;
   }
-  const std::string printer_uuid = papplPrinterGetName(papplJobGetPrinter(job));
+  const std::string printer_uuid = papplPrinterGetName(printer);
   Json::Value record = job_record(job, options, format);
   auto waiter = std::make_shared<waiting_job>();
+  {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    // The other thread may have queued it meanwhile.
+    if (auto it = shared->waiters.find(key); it != shared->waiters.end()) return it->second;
+    if (shared->stopping) return nullptr;
+    shared->waiters[key] = waiter;
+  }
   ipp_job_queue* queue = &queue_;
-  // The queue lives on the run loop's thread; the end arrives there too and is passed to this thread.
+  // The queue lives on the run loop's thread; the end arrives there too and is passed to the waiting threads.
   loop_.post([queue, shared, waiter, printer_uuid, record, file]() mutable {
     job_end_function on_end = [shared, waiter](int32_t status, int32_t state, int32_t platform_id) {
       {
@@ -614,6 +644,18 @@ bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, c
     }
     shared->changed.notify_all();
   });
+  return waiter;
+}
+
+bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& file,
+                          const std::string& format) {
+  std::shared_ptr<shared_state> shared = shared_;
+  const std::shared_ptr<waiting_job> waiter = queue_once(job, options, file, format);
+  if (!waiter) {
+    papplJobSetMessage(job, "The print service is stopping.");
+    return false;
+  }
+  ipp_job_queue* queue = &queue_;
 
   // Wait for the queue, then for the end; PAPPL's calls are made without our lock held.
   bool told_waiting = false;
@@ -776,6 +818,158 @@ bool ipp_server::raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, p
   const bool ok = self->hand_off(job, *options, raster->path, "application/pdf");
   unlink(raster->path.c_str());
   return ok;
+}
+
+namespace {
+
+// The formats the printers take (PAPPL lists octet-stream too: such data is typed from its first bytes).
+constexpr const char* accepted_formats[] = {
+    "application/octet-stream", "application/pdf", "image/jpeg", "image/png",
+    "image/pwg-raster",         "image/urf"};
+
+// What devices may ask: printing, their jobs, the printers' and the system's attributes, notifications.
+// Everything else changes the printers or the service, which belong to the console's configuration.
+bool is_device_operation(ipp_op_t op) {
+  switch (op) {
+    case IPP_OP_PRINT_JOB:
+    case IPP_OP_VALIDATE_JOB:
+    case IPP_OP_CREATE_JOB:
+    case IPP_OP_SEND_DOCUMENT:
+    case IPP_OP_CANCEL_JOB:
+    case IPP_OP_CANCEL_MY_JOBS:
+    case IPP_OP_CLOSE_JOB:
+    case IPP_OP_GET_JOB_ATTRIBUTES:
+    case IPP_OP_GET_JOBS:
+    case IPP_OP_GET_PRINTER_ATTRIBUTES:
+    case IPP_OP_GET_PRINTER_SUPPORTED_VALUES:
+    case IPP_OP_GET_PRINTERS:
+    case IPP_OP_GET_SYSTEM_ATTRIBUTES:
+    case IPP_OP_CUPS_GET_DEFAULT:
+    case IPP_OP_CUPS_GET_PRINTERS:
+    case IPP_OP_IDENTIFY_PRINTER:
+    case IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS:
+    case IPP_OP_CREATE_JOB_SUBSCRIPTIONS:
+    case IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES:
+    case IPP_OP_GET_SUBSCRIPTIONS:
+    case IPP_OP_RENEW_SUBSCRIPTION:
+    case IPP_OP_CANCEL_SUBSCRIPTION:
+    case IPP_OP_GET_NOTIFICATIONS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& message,
+                               ipp_attribute_t*& unsupported) {
+  const ipp_op_t op = ippGetOperation(request);
+  if (op == IPP_OP_HOLD_JOB || op == IPP_OP_RELEASE_JOB) {
+    // A held job would wait inside PAPPL while the service's queue delivers it.
+    message = "Jobs are not held: they go to the console as they arrive.";
+    return IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED;
+  }
+  if (!is_device_operation(op)) {
+    QV_LOG(log_warning, "IPP %s from %s refused: the printers belong to the console", ippOpString(op),
+           current_client_address().c_str());
+    message = std::string("The printers are managed by the console; ") + ippOpString(op) +
+              " is not taken over the network.";
+    return IPP_STATUS_ERROR_FORBIDDEN;
+  }
+  const bool creates = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
+  if (ipp_attribute_t* hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
+      creates && hold &&
+      std::strcmp(ippGetString(hold, 0, nullptr) ? ippGetString(hold, 0, nullptr) : "", "no-hold") != 0) {
+    unsupported = hold;
+    message = "Jobs are not held: they go to the console as they arrive.";
+    return IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES;
+  }
+  if (!creates && op != IPP_OP_SEND_DOCUMENT) return IPP_STATUS_OK;
+  if (ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO)) {
+    const char* value = ippGetString(format, 0, nullptr);
+    const std::string text = value ? value : "";
+    if (std::none_of(std::begin(accepted_formats), std::end(accepted_formats),
+                     [&](const char* accepted) { return text == accepted; })) {
+      unsupported = format;
+      message = "Unsupported document-format '" + text +
+                "': the printers take PDF, JPEG, PNG, PWG raster and Apple raster (URF).";
+      return IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED;
+    }
+  }
+  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_SEND_DOCUMENT) return IPP_STATUS_OK;
+  // A size the device declares (job-k-octets, or the request's Content-Length) is checked before a byte
+  // of the document is stored.
+  uint64_t declared = 0;
+  if (ipp_attribute_t* k = ippFindAttribute(request, "job-k-octets", IPP_TAG_INTEGER); k) {
+    declared = static_cast<uint64_t>(std::max(ippGetInteger(k, 0), 0)) * 1024;
+  }
+  if (http) {
+    const char* length = httpGetField(http, HTTP_FIELD_CONTENT_LENGTH);
+    if (length && *length) declared = std::max<uint64_t>(declared, std::strtoull(length, nullptr, 10));
+  }
+  if (declared > 0) {
+    ipp_status_t status = IPP_STATUS_OK;
+    if (!document_room(declared, status, message)) {
+      if (ipp_attribute_t* k = ippFindAttribute(request, "job-k-octets", IPP_TAG_INTEGER)) unsupported = k;
+      return status;
+    }
+  }
+  return IPP_STATUS_OK;
+}
+
+bool ipp_server::document_room(uint64_t bytes, ipp_status_t& status, std::string& message) {
+  std::string cause;
+  if (spool_has_room(spool_folder_, bytes, cause)) return true;
+  QV_LOG(log_warning, "IPP document from %s refused: %s", current_client_address().c_str(), cause.c_str());
+  status = IPP_STATUS_ERROR_REQUEST_ENTITY;
+  message = "The document does not fit into the print service's spool: " + cause + ".";
+  return false;
+}
+
+void ipp_server::before_response(ipp_t* request, ipp_t* response) {
+  const ipp_op_t op = ippGetOperation(request);
+  if ((op != IPP_OP_PRINT_JOB && op != IPP_OP_SEND_DOCUMENT) ||
+      ippGetStatusCode(response) >= IPP_STATUS_ERROR_BAD_REQUEST) {
+    return;
+  }
+  // The job PAPPL accepted: its id and URI are in the response.
+  const int job_id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  const char* job_uri = ippGetString(ippFindAttribute(response, "job-uri", IPP_TAG_URI), 0, nullptr);
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (job_id <= 0 || !job_uri ||
+      httpSeparateURI(HTTP_URI_CODING_ALL, job_uri, scheme, sizeof(scheme), user, sizeof(user), host,
+                      sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK) {
+    return;
+  }
+  pappl_printer_t* printer = papplSystemFindPrinter(system_, resource, 0, nullptr);
+  pappl_job_t* job = printer ? papplPrinterFindJob(printer, job_id) : nullptr;
+  if (!job) return;
+  // Raster documents were handed over while they were read; a job already ended needs nothing.
+  const char* file = papplJobGetFilename(job);
+  const char* format = papplJobGetFormat(job);
+  if (!file || !format || papplJobIsCanceled(job) || papplJobGetState(job) >= IPP_JSTATE_CANCELED) return;
+  const std::string type = format;
+  if (type != "application/pdf" && type != "image/jpeg" && type != "image/png") return;
+  // A damaged document is not queued; the job's thread aborts the job with the reason.
+  if (!document_problem(file, type).empty()) return;
+  // As the job's thread makes them; the record takes colour only from colour printers.
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
+  if (!options) return;
+  const std::shared_ptr<waiting_job> waiter = queue_once(job, *options, file, type);
+  papplJobDeletePrintOptions(options);
+
+  // The device hears that its job was accepted once the job is stored.
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  shared_->changed.wait(lock, [&] { return !waiter || waiter->queued || shared_->stopping; });
+  if (!waiter || !waiter->queued) {
+    set_ipp_response_status(response, IPP_STATUS_ERROR_SERVICE_UNAVAILABLE,
+                            "The print service is stopping; send the job again later.");
+  } else if (waiter->id == 0) {
+    set_ipp_response_status(response, IPP_STATUS_ERROR_INTERNAL,
+                            "Unable to queue the job: " + waiter->error + ".");
+  }
 }
 
 }  // namespace quorvane::print_service

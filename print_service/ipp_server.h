@@ -17,6 +17,7 @@
 #include <json/json.h>
 
 #include "net/poll_runloop.h"
+#include "print_service/ipp_request_hooks.h"
 
 namespace quorvane::print_service {
 
@@ -48,8 +49,12 @@ struct ipp_listen_options {
 };
 
 /// The PAPPL system with its printers. Created and driven on the main run loop's thread; PAPPL's own
-/// threads (its run loop, one per client connection, one per job) call back into it.
-class ipp_server {
+/// threads (its run loop, one per client connection, one per job) call back into it. It decides about the
+/// requests devices send: administrative operations are refused (the console owns the printers), formats
+/// the printers do not take are refused before a job exists, a document is read only while the spool's
+/// file system has room for it, and every job PAPPL accepts is in the service's queue before the device
+/// hears that it was accepted.
+class ipp_server : private ipp_request_policy {
  public:
   /// A server that hands jobs to `queue` through `loop` (the main run loop).
   ipp_server(poll_runloop& loop, ipp_job_queue& queue);
@@ -88,6 +93,16 @@ class ipp_server {
   };
   struct waiting_job;
   struct raster_job;
+  using job_key = std::pair<const void*, int>;  // (PAPPL printer, job id)
+
+  /// Refuses administrative operations, held jobs, unsupported formats and documents declared larger than
+  /// the spool can take.
+  ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
+                     ipp_attribute_t*& unsupported) override;
+  /// Whether the IPP spool's file system can take `bytes` more.
+  bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) override;
+  /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it.
+  void before_response(ipp_t* request, ipp_t* response) override;
 
   /// PAPPL's driver callback: fills the driver data of the printer being created.
   static bool driver_callback(pappl_system_t* system, const char* driver_name, const char* device_uri,
@@ -112,8 +127,13 @@ class ipp_server {
                               unsigned page);
   static bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-  /// On a job thread: queues the document `file` of `job` with the console, waits for its end and sets
-  /// the IPP job's end from it. Returns what the PAPPL callback returns (false: aborted).
+  /// Queues the document `file` of `job` unless it is queued already (the device's thread and the job's
+  /// thread both ask); returns what the job waits on, or null while the service stops.
+  std::shared_ptr<waiting_job> queue_once(pappl_job_t* job, const pappl_pr_options_t& options,
+                                          const std::string& file, const std::string& format);
+
+  /// On a job thread: queues the document `file` of `job` (once), waits for its end and sets the IPP
+  /// job's end from it. Returns what the PAPPL callback returns (false: aborted).
   bool hand_off(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& file,
                 const std::string& format);
 

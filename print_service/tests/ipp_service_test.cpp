@@ -85,18 +85,23 @@ bool write_raster(const std::string& path, cups_mode_t mode, int pages) {
 
 class IppIntake : public ipp_console_test {
  protected:
+  std::string system_uri() const {
+    return "ipp://127.0.0.1:" + std::to_string(service_->ipp_port()) + "/ipp/system";
+  }
+
   // Runs ipptool on `test_file` (of print_service/tests/ipp) with `document` and the variables `defines`,
   // answering prints meanwhile. Its exit status (0: every test of the file passed); its report in `report`.
   int ipptool(const std::string& test_file, const std::string& document,
               const std::map<std::string, std::string>& defines, std::string& report) {
     std::vector<std::string> argv = {"/usr/bin/ipptool", "-t", "-T", "20"};
+    const std::string uri = uri_.empty() ? printer_uri() : uri_;
     if (!document.empty()) argv.insert(argv.end(), {"-f", document});
     for (const auto& [name, value] : defines) argv.insert(argv.end(), {"-d", name + "=" + value});
-    argv.push_back(printer_uri());
+    argv.push_back(uri);
     argv.push_back(std::string(QUORVANE_IPP_TESTS) + "/" + test_file);
     const std::string output = root_.path() + "/ipptool-" + std::to_string(++tool_runs_) + ".txt";
     child_process tool;
-    EXPECT_TRUE(tool.spawn(argv, {"HOME=" + home_}, output));
+    EXPECT_TRUE(tool.spawn(argv, {"HOME=" + (tool_home_.empty() ? home_ : tool_home_)}, output));
     EXPECT_TRUE(run_until([&] { return tool.finished(); })) << "ipptool did not end";
     report = read_file(output);
     // ipptool reports a test file it cannot read on its standard error and still exits 0.
@@ -123,6 +128,8 @@ class IppIntake : public ipp_console_test {
   }
 
   int tool_runs_ = 0;
+  std::string tool_home_;  // ipptool's HOME when not the service's
+  std::string uri_;        // the printer URI ipptool is given when not the plain ipp one
 };
 
 TEST_F(IppIntake, PrinterAttributesFollowTheStoreAndTheUuidSurvivesARestart) {
@@ -282,10 +289,27 @@ TEST_F(IppIntake, ACancelWhileTheJobWaitsNeverReachesTheConsole) {
   const std::string pdf = document("doc.pdf", one_page_pdf());
   std::string report;
   ASSERT_EQ(ipptool("cancel-waiting.test", pdf, {}, report), 0) << report;
+  // Cancelled while it waits inside PAPPL behind a job waiting for a console: stored, then cancelled.
+  ASSERT_EQ(ipptool("print-job-queued.test", pdf, {}, report), 0) << report;
+  ASSERT_EQ(ipptool("cancel-pending.test", pdf, {}, report), 0) << report;
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
   observe();
-  // The console hears the printer list, and no job.
+  ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
+  // Only the job left goes out.
   ASSERT_TRUE(console_->settle(loop_));
-  EXPECT_TRUE(console_->record().prints.empty());
+  ASSERT_EQ(console_->record().prints.size(), 1u);
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "kept across a restart");
+}
+
+TEST_F(IppIntake, DevicesCannotManageThePrinters) {
+  std::string report;
+  ASSERT_EQ(ipptool("administration-refused.test", "", {{"system_uri", system_uri()}}, report), 0) << report;
+  // The printer still prints.
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  const std::string pdf = document("doc.pdf", one_page_pdf());
+  ASSERT_EQ(plain_print_job(pdf, "application/pdf", "after", 9, report), 0) << report;
+  EXPECT_EQ(console_->record().prints.size(), 1u);
 }
 
 TEST_F(IppIntake, BadInputGetsACleanIppError) {
@@ -301,10 +325,12 @@ TEST_F(IppIntake, BadInputGetsACleanIppError) {
   ASSERT_EQ(plain_print_job(truncated, "application/pdf", "cut", 8, report), 0) << report;
   EXPECT_NE(report.find("cut short"), std::string::npos) << report;
 
-  // Text is not a format the printers take. PAPPL 1.3.1 accepts the request all the same (its check of
-  // the format is overwritten by a later one) and aborts the job at once; the console never sees it.
+  // Formats the printers do not take are refused before a job exists, with the format returned.
   const std::string text = document("notes.txt", "plain text\n");
-  ASSERT_EQ(plain_print_job(text, "text/plain", "text", 8, report), 0) << report;
+  ASSERT_EQ(ipptool("print-job-unsupported-format.test", text, {{"format", "text/plain"}}, report), 0)
+      << report;
+  ASSERT_EQ(ipptool("validate-job-refused.test", "", {{"format", "application/postscript"}}, report), 0)
+      << report;
 
   // A disabled printer is no longer there for devices.
   Json::Value disabled = printer_;
@@ -315,22 +341,32 @@ TEST_F(IppIntake, BadInputGetsACleanIppError) {
   EXPECT_TRUE(console_->record().prints.empty());
 }
 
-TEST_F(IppIntake, ARestartKeepsAWaitingJob) {
+TEST_F(IppIntake, EveryAcceptedJobIsStoredSoAStopLosesNoneAndARestartDeliversThem) {
   const std::string pdf = document("kept.pdf", one_page_pdf());
   std::string report;
-  // The job is queued, then the service stops before any console observes.
+  // No console observes: the first job waits for one inside the service, the later ones wait inside
+  // PAPPL, which takes one job of a printer at a time. Each is stored once it is accepted.
   ASSERT_EQ(ipptool("print-job-queued.test", pdf, {}, report), 0) << report;
+  for (const char* name : {"second", "third"}) {
+    ASSERT_EQ(ipptool("print-job-accepted.test", pdf, {{"job_name", name}}, report), 0) << report;
+  }
   console_.reset();
   ASSERT_EQ(service_->stop(), 0);
+  EXPECT_NE(read_file(service_->log_file()).find("IPP printers stopped"), std::string::npos);
   ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
   console_ = std::make_unique<console_peer>();
   ASSERT_EQ(console_->connect(service_->port()), 0);
   answer_for = [](const model::job&) { return answer{0, 9, 3}; };
   observe();
-  ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
-  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "kept across a restart");
-  ASSERT_FALSE(delivered_.empty());
-  EXPECT_EQ(delivered_[0], one_page_pdf());
+  ASSERT_TRUE(run_until([&] { return console_->record().prints.size() >= 3; }));
+  std::vector<std::string> names;
+  for (const auto& print : console_->record().prints) names.push_back(print.job->name().narrow());
+  EXPECT_EQ(names, (std::vector<std::string>{"kept across a restart", "second", "third"}));
+  ASSERT_EQ(delivered_.size(), 3u);
+  for (const std::string& delivered : delivered_) EXPECT_EQ(delivered, one_page_pdf());
+  // Each job went out once.
+  ASSERT_TRUE(console_->settle(loop_));
+  EXPECT_EQ(console_->record().prints.size(), 3u);
 }
 
 TEST_F(IppIntake, ThePrintingDeviceIsRecordedAndSentToConsoles) {

@@ -1,0 +1,51 @@
+// The points where the service takes part in the IPP requests that PAPPL 1.3 serves. PAPPL offers no
+// callback before it runs an operation, nor one when it accepts a job; it serves every request through a
+// fixed series of libcups calls on the connection's own thread (ippRead of the request, ippNewResponse,
+// httpRead2 of the document, ippLength of the finished response). This program defines those functions,
+// so the dynamic linker binds PAPPL's calls to them; each notes what the thread serves, asks the policy,
+// and calls the libcups function. Calls from anyone else (the CUPS client side of the service) pass
+// through untouched.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane::print_service {
+
+/// What the service decides about the IPP requests PAPPL serves. Every call comes on the PAPPL client
+/// thread that serves the request, with no lock of PAPPL's held.
+class ipp_request_policy {
+ public:
+  virtual ~ipp_request_policy() = default;
+
+  /// Before PAPPL runs `request` (read from `http`): IPP_STATUS_OK lets it run; an error status answers the
+  /// request with that status and `message` and PAPPL runs nothing of it (a document that came with it is
+  /// read and dropped). `unsupported` may name the attribute refused, which the answer then returns.
+  virtual ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
+                             ipp_attribute_t*& unsupported) = 0;
+
+  /// Before PAPPL reads up to `bytes` more bytes of the request's document: true lets it. False makes the
+  /// read fail (PAPPL aborts the job and removes its file); the request is answered with `status` and
+  /// `message` instead of PAPPL's own error.
+  virtual bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) = 0;
+
+  /// PAPPL has run `request` and `response` is complete; the device receives it once this returns. The
+  /// policy may change the response's status.
+  virtual void before_response(ipp_t* request, ipp_t* response) = 0;
+};
+
+/// Makes `policy` decide about the requests PAPPL serves from now on; null: none (requests run as PAPPL
+/// runs them).
+void set_ipp_request_policy(ipp_request_policy* policy);
+
+/// Keeps the TLS certificate and key that libcups makes for PAPPL's server in `folder` (made with mode
+/// 0700 when missing) instead of libcups's default, ~/.cups/ssl or /etc/cups/ssl. Call before the PAPPL
+/// system is created.
+void set_ipp_credentials_folder(const std::string& folder);
+
+/// Sets the response's status code and status-message, replacing what PAPPL put there.
+void set_ipp_response_status(ipp_t* response, ipp_status_t status, const std::string& message);
+
+}  // namespace quorvane::print_service
