@@ -1,19 +1,28 @@
 // Devices printing to the real quorvane-service over IPP: CUPS's own ipptool sends the jobs to the
 // service's IPP printers on a loopback port, and the console's own `server_stub` answers them.
+#include <arpa/inet.h>
 #include <cairo.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include <netinet/in.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <tuple>
 
 #include "ipp_fixture.h"
@@ -367,6 +376,145 @@ TEST_F(IppIntake, EveryAcceptedJobIsStoredSoAStopLosesNoneAndARestartDeliversThe
   // Each job went out once.
   ASSERT_TRUE(console_->settle(loop_));
   EXPECT_EQ(console_->record().prints.size(), 3u);
+}
+
+TEST_F(IppIntake, IppsWorksWithACertificateKeptInTheDataFolder) {
+  // ipptool trusts the certificate on first use and keeps it under its own HOME: another one.
+  tool_home_ = root_.path() + "/client-home";
+  ASSERT_EQ(mkdir(tool_home_.c_str(), 0700), 0);
+  uri_ = "ipps" + printer_uri().substr(3);
+  std::string report;
+  ASSERT_EQ(ipptool("printer-attributes.test", "",
+                    {{"location", "Study, first floor"},
+                     {"make_and_model", "Quorvane Virtual Printer"},
+                     {"media_default", "iso_a4_210x297mm"},
+                     {"media_regex", "/^(iso_a4_210x297mm|iso_a5_148x210mm)$$/"},
+                     {"color", "color"},
+                     {"sides", "two-sided-long-edge"}},
+                    report),
+            0)
+      << report;
+  const std::string tls = service_->data_folder() + "/tls";
+  struct stat folder {};
+  ASSERT_EQ(stat(tls.c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  std::set<std::string> kinds;
+  for (const auto& entry : std::filesystem::directory_iterator(tls)) kinds.insert(entry.path().extension());
+  EXPECT_EQ(kinds, (std::set<std::string>{".crt", ".key"}));
+  EXPECT_FALSE(std::filesystem::exists(home_ + "/.cups")) << "nothing is written under the service's HOME";
+}
+
+// The request bytes of a Print-Job of a PDF to `uri`, without its document.
+std::string print_job_request(const std::string& uri) {
+  ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "phone-user");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "gone mid-document");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "application/pdf");
+  std::string bytes;
+  ippWriteIO(
+      &bytes,
+      [](void* context, ipp_uchar_t* buffer, size_t length) -> ssize_t {
+        static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(buffer), length);
+        return static_cast<ssize_t>(length);
+      },
+      1, nullptr, request);
+  ippDelete(request);
+  return bytes;
+}
+
+// Files in `folder` (none when it is missing).
+std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+    if (entry.is_regular_file()) names.push_back(entry.path().string());
+  }
+  return names;
+}
+
+TEST_F(IppIntake, ADeviceThatGoesAwayMidDocumentLeavesNothingBehind) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  // A Print-Job whose chunked body holds the request and the first 100 KB of a 200 KB PDF; then the
+  // connection closes.
+  std::string pdf = "%PDF-1.4\n";
+  while (pdf.size() < 200000) pdf += "% filler line of a large document\n";
+  const std::string body = print_job_request(printer_uri()) + pdf.substr(0, 100000);
+  const std::string resource = printer_uri().substr(printer_uri().find("/ipp/"));
+  char chunk_size[32];
+  std::snprintf(chunk_size, sizeof(chunk_size), "%zx\r\n", body.size());
+  const std::string message =
+      "POST " + resource + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(service_->ipp_port()) +
+      "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk_size + body + "\r\n";
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(service_->ipp_port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0) << strerror(errno);
+  ASSERT_EQ(send(fd, message.data(), message.size(), MSG_NOSIGNAL), static_cast<ssize_t>(message.size()));
+  close(fd);
+
+  // PAPPL aborts that job once the connection is gone and removes its file first; the service goes on.
+  std::string report;
+  ASSERT_EQ(ipptool("first-job-aborted.test", "", {}, report), 0) << report;
+  EXPECT_EQ(files_in(service_->data_folder() + "/ipp-spool"), std::vector<std::string>{});
+  const std::string complete = document("complete.pdf", one_page_pdf());
+  ASSERT_EQ(plain_print_job(complete, "application/pdf", "complete", 9, report), 0) << report;
+  ASSERT_EQ(console_->record().prints.size(), 1u) << "only the complete job reached the console";
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "complete");
+  ASSERT_TRUE(console_->settle(loop_));
+  EXPECT_EQ(files_in(service_->data_folder() + "/spool"), std::vector<std::string>{});
+}
+
+TEST_F(IppIntake, ADocumentLargerThanTheSpoolsRoomIsRefusedBeforeItFillsTheDisk) {
+  if (geteuid() != 0) GTEST_SKIP() << "the IPP spool goes on a small file system of its own, mounted as root";
+  // The service again, with its IPP spool on a 32 MiB file system, of which 16 MiB must stay free.
+  console_.reset();
+  ASSERT_EQ(service_->stop(), 0);
+  const std::string spool = service_->data_folder() + "/ipp-spool";
+  ASSERT_EQ(mount("tmpfs", spool.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32m,mode=0700"), 0)
+      << strerror(errno);
+  struct unmount_at_end {
+    std::string path;
+    ~unmount_at_end() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{spool};
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_ = std::make_unique<console_peer>();
+  ASSERT_EQ(console_->connect(service_->port()), 0);
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+
+  std::string pdf = "%PDF-1.4\n";
+  pdf.resize(24 << 20, ' ');
+  pdf += "\n%%EOF\n";
+  const std::string big = document("big.pdf", pdf);
+  const std::string small = document("small.pdf", one_page_pdf());
+  struct size_case {
+    const char* label;
+    const std::string* file;
+    const char* k_octets;  // what the device declares
+  };
+  const size_case cases[] = {
+      {"declared larger than the room, refused before reading", &small, "40960"},
+      {"declared small, stopped while it is read", &big, "1"},
+  };
+  for (const size_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string report;
+    ASSERT_EQ(ipptool("print-job-too-large.test", *c.file, {{"k_octets", c.k_octets}}, report), 0) << report;
+    EXPECT_EQ(files_in(spool), std::vector<std::string>{}) << "nothing of it is left";
+    struct statvfs fs {};
+    ASSERT_EQ(statvfs(spool.c_str(), &fs), 0);
+    EXPECT_GE(fs.f_bavail * fs.f_frsize, uint64_t{15} << 20) << "the reserve stayed free";
+  }
+  // A document that fits still prints.
+  std::string report;
+  ASSERT_EQ(plain_print_job(small, "application/pdf", "fits", 9, report), 0) << report;
+  ASSERT_EQ(console_->record().prints.size(), 1u);
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "fits");
 }
 
 TEST_F(IppIntake, ThePrintingDeviceIsRecordedAndSentToConsoles) {
