@@ -1134,7 +1134,11 @@ TEST(ServiceProgram, FilesAreTheOwnersOnlyAndNeverWrittenThroughALink) {
   ASSERT_EQ(symlink(victim.c_str(), (data + "/service.port").c_str()), 0);
   child_process service;
   const std::string output = root.path() + "/out";
-  ASSERT_TRUE(service.spawn({service_binary(), "--port", "0", "--data", data}, no_cups, output));
+  // Its IPP printers on a port the system chooses, on loopback, unadvertised: never the default port that
+  // another service may hold.
+  ASSERT_TRUE(service.spawn({service_binary(), "--port", "0", "--data", data, "--ipp-port", "0",
+                             "--ipp-listen", "loopback", "--no-dnssd"},
+                            no_cups, output));
   // The port file is written once the service listens.
   const auto deadline = std::chrono::steady_clock::now() + event_bound;
   struct stat port_file {};
