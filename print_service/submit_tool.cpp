@@ -33,11 +33,14 @@ std::optional<Json::Value> call_and_wait(poll_runloop& loop, jsonrpc::connection
   Json::Value request = jsonrpc::request(method, params);
   std::optional<Json::Value> answer;
   auto done = std::make_shared<bool>(false);
-  c.call(request, [&answer, done](const Json::Value& response) {
+  const bool sent = c.call(request, [&answer, done](const Json::Value& response) {
     if (*done) return;
     *done = true;
     answer = response;
   });
+  // A request that could not be sent is never answered. When the connection had closed before it (the
+  // close was told to the calls pending then), nothing else would tell this call: closing again does.
+  if (!sent && !answer) c.handle_close();
   loop.run_until([&] { return answer.has_value(); }, timeout);
   *done = true;  // a late answer (after a timeout) is not for this caller any more
   return answer;
