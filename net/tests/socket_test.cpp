@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -46,6 +47,18 @@ TEST(Socket, AcceptDescribesALoopbackPeer) {
   EXPECT_EQ(link.server->peer_address_text(), "127.0.0.1:" + std::to_string(ntohs(client_address.sin_port)));
   EXPECT_EQ(link.server->peer_hardware_text(), "localhost");
   EXPECT_EQ(link.server->peer_address_length(), static_cast<socklen_t>(sizeof(sockaddr_in)));
+}
+
+TEST(Socket, BothEndsSendEachMessageAtOnce) {
+  loopback_link link;
+  ASSERT_TRUE(link.server);
+  for (const socket* end : {link.client.get(), link.server.get()}) {
+    int value = 0;
+    socklen_t length = sizeof value;
+    ASSERT_EQ(getsockopt(end->handle(), IPPROTO_TCP, TCP_NODELAY, &value, &length), 0);
+    EXPECT_NE(value, 0) << (end == link.client.get() ? "connected" : "accepted")
+                        << " socket: a small message would wait for the peer's delayed acknowledgement";
+  }
 }
 
 TEST(Socket, NeighbourTableLookup) {

@@ -1,9 +1,11 @@
-// IPP intake against CUPS's own ippeveprinter (`-c /bin/true`, which accepts a job and ends it at once),
-// measured in the same run:
+// IPP intake against CUPS's own ippeveprinter (`-c /bin/true -k`: it stores each document, runs the
+// command on it and ends the job), measured in the same run:
 //   1. 100 one-page PDF jobs, each Print-Job until the job is completed; for the service that includes the
 //      "print" request to a console (the console's own server_stub, answering at once) and its answer.
 //   2. 10 pages of PWG raster at 300 dpi, Print-Job until completed; the service draws them into a PDF.
-// Rounds alternate between the two servers; the figures are medians over the rounds, with their ratio.
+// Rounds alternate which server goes first; the figures are medians over the rounds, with their ratio and
+// the spread of the ratios. At the end the reference's spool is checked: every document it was sent is
+// there, whole, so that it really received and stored what it is compared with.
 //
 //   bench_ipp_intake [rounds]     (default 5)
 #include <cups/cups.h>
@@ -17,7 +19,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,8 +97,14 @@ bool print_and_wait(http_t* http, const std::string& uri, const std::string& fil
 
 // Seconds that `jobs` jobs of `file` take on `uri`, sent one after the other on one connection; -1 on
 // failure. `pump` runs on this thread meanwhile (the console's loop).
+// When each job of a run was sent, reached the console (ours only) and was seen completed.
+struct job_times {
+  std::mutex mutex;
+  std::vector<clock_type::time_point> sent, printed, completed;
+};
+
 double time_jobs(const std::string& uri, int port, const std::string& file, const char* format, int jobs,
-                 const std::function<void()>& pump) {
+                 const std::function<void()>& pump, job_times* times = nullptr) {
   std::atomic<bool> done{false};
   std::atomic<bool> ok{true};
   double seconds = 0;
@@ -102,12 +112,23 @@ double time_jobs(const std::string& uri, int port, const std::string& file, cons
     http_t* http =
         httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
     if (!http) {
+      std::fprintf(stderr, "cannot connect to %s: %s\n", uri.c_str(), cupsLastErrorString());
       ok = false;
       done = true;
       return;
     }
     const auto start = clock_type::now();
-    for (int i = 0; i < jobs && ok; ++i) ok = print_and_wait(http, uri, file, format);
+    for (int i = 0; i < jobs && ok; ++i) {
+      if (times) {
+        std::lock_guard<std::mutex> lock(times->mutex);
+        times->sent.push_back(clock_type::now());
+      }
+      ok = print_and_wait(http, uri, file, format);
+      if (times) {
+        std::lock_guard<std::mutex> lock(times->mutex);
+        times->completed.push_back(clock_type::now());
+      }
+    }
     seconds = std::chrono::duration<double>(clock_type::now() - start).count();
     httpClose(http);
     done = true;
@@ -153,36 +174,52 @@ int run(int rounds) {
   console.stub().updatePrinter(p, [&](int32_t) { stored = true; });
   loop.run_until([&] { return stored; }, std::chrono::seconds(10));
   size_t answered = 0;
+  job_times* timing = nullptr;  // the run whose prints are being timed
   const auto pump = [&] {
     loop.run_once(1);
     auto& prints = console.record().prints;
-    for (; answered < prints.size(); ++answered)
+    for (; answered < prints.size(); ++answered) {
+      if (timing) {
+        std::lock_guard<std::mutex> lock(timing->mutex);
+        timing->printed.push_back(clock_type::now());
+      }
       prints[answered].completion(0, 9, static_cast<int32_t>(answered));
+    }
   };
   // PAPPL's resource path of a printer is its name, here the uuid (which begins with a letter).
   const std::string our_printer_uri = "ipp://127.0.0.1:" + std::to_string(service.ipp_port()) +
                                       "/ipp/print/b3c4d5e6-0000-4000-8000-000000000001";
 
-  // The reference: ippeveprinter accepting PDF and PWG raster and running /bin/true for each job.
-  const int reference_port = 20000 + getpid() % 20000;
+  // The reference: ippeveprinter accepting PDF and PWG raster, keeping each document (-k) in its spool and
+  // running /bin/true on it. Its start (DNS-SD registration included) may take seconds on a busy machine.
+  const int reference_port = free_port();
   child_process reference;
   const std::string reference_spool = root.path() + "/ippeve";
   mkdir(reference_spool.c_str(), 0700);
+  const std::string reference_log = root.path() + "/ippeve.log";
   if (!reference.spawn({"/usr/sbin/ippeveprinter", "-c", "/bin/true", "-d", reference_spool, "-f",
                         "application/pdf,image/pwg-raster", "-p", std::to_string(reference_port), "-r", "off",
                         "-k", "bench-reference"},
-                       {"HOME=" + root.path()}, root.path() + "/ippeve.log")) {
+                       {"HOME=" + root.path()}, reference_log)) {
+    std::fprintf(stderr, "ippeveprinter cannot be started\n");
     return 1;
   }
   const std::string reference_uri = "ipp://127.0.0.1:" + std::to_string(reference_port) + "/ipp/print";
-  for (int i = 0; i < 200; ++i) {
+  bool reference_up = false;
+  for (int i = 0; i < 1500 && !reference_up && !reference.finished(); ++i) {
     http_t* probe =
         httpConnect2("127.0.0.1", reference_port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 100, nullptr);
     if (probe) {
       httpClose(probe);
-      break;
+      reference_up = true;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!reference_up) {
+    std::fprintf(stderr, "ippeveprinter does not answer on port %d:\n%s", reference_port,
+                 read_file(reference_log).c_str());
+    return 1;
   }
 
   const std::string pdf = root.path() + "/page.pdf";
@@ -191,20 +228,33 @@ int run(int rounds) {
   if (!write_raster(raster, 10)) return 1;
 
   std::vector<double> ours_pdf, theirs_pdf, ours_raster, theirs_raster, pdf_ratios, raster_ratios;
+  std::vector<double> to_print_ms, to_completed_ms;  // per PDF job of ours, from its Print-Job
   for (int round = 0; round < rounds; ++round) {
     // Alternate which server goes first, so that drift on a loaded machine falls on both.
     const bool ours_first = round % 2 == 0;
     double a = 0, b = 0, c = 0, d = 0;
+    job_times ours;
+    const auto ours_pdf_run = [&] {
+      timing = &ours;
+      a = time_jobs(our_printer_uri, service.ipp_port(), pdf, "application/pdf", 100, pump, &ours);
+      timing = nullptr;
+    };
     if (ours_first) {
-      a = time_jobs(our_printer_uri, service.ipp_port(), pdf, "application/pdf", 100, pump);
+      ours_pdf_run();
       b = time_jobs(reference_uri, reference_port, pdf, "application/pdf", 100, pump);
       c = time_jobs(our_printer_uri, service.ipp_port(), raster, "image/pwg-raster", 1, pump);
       d = time_jobs(reference_uri, reference_port, raster, "image/pwg-raster", 1, pump);
     } else {
       b = time_jobs(reference_uri, reference_port, pdf, "application/pdf", 100, pump);
-      a = time_jobs(our_printer_uri, service.ipp_port(), pdf, "application/pdf", 100, pump);
+      ours_pdf_run();
       d = time_jobs(reference_uri, reference_port, raster, "image/pwg-raster", 1, pump);
       c = time_jobs(our_printer_uri, service.ipp_port(), raster, "image/pwg-raster", 1, pump);
+    }
+    for (size_t i = 0; i < ours.sent.size() && i < ours.printed.size() && i < ours.completed.size(); ++i) {
+      to_print_ms.push_back(
+          std::chrono::duration<double, std::milli>(ours.printed[i] - ours.sent[i]).count());
+      to_completed_ms.push_back(
+          std::chrono::duration<double, std::milli>(ours.completed[i] - ours.sent[i]).count());
     }
     if (a < 0 || b < 0 || c < 0 || d < 0) {
       const std::string log = read_file(service.log_file());
@@ -234,11 +284,35 @@ int run(int rounds) {
       median(ours_raster), 10 / median(ours_raster), median(theirs_raster), median(raster_ratios),
       *std::min_element(raster_ratios.begin(), raster_ratios.end()),
       *std::max_element(raster_ratios.begin(), raster_ratios.end()));
+  std::printf(
+      "per PDF job of the service, from its Print-Job: the console's \"print\" after %.2f ms, the job "
+      "seen completed after %.2f ms (medians)\n",
+      median(to_print_ms), median(to_completed_ms));
+  // The reference must have received and kept every document whole.
+  size_t pdfs = 0, rasters = 0, others = 0;
+  const uintmax_t pdf_size = std::filesystem::file_size(pdf),
+                  raster_size = std::filesystem::file_size(raster);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(reference_spool)) {
+    if (!entry.is_regular_file()) continue;
+    const uintmax_t size = entry.file_size();
+    if (entry.path().extension() == ".pdf" && size == pdf_size) {
+      ++pdfs;
+    } else if (entry.path().extension() == ".pwg" && size == raster_size) {
+      ++rasters;
+    } else {
+      ++others;
+    }
+  }
+  const size_t sent_pdfs = static_cast<size_t>(rounds) * 100, sent_rasters = static_cast<size_t>(rounds);
+  std::printf(
+      "ippeveprinter kept %zu of %zu PDF documents and %zu of %zu raster documents whole (%zu bytes "
+      "each), %zu other files\n",
+      pdfs, sent_pdfs, rasters, sent_rasters, static_cast<size_t>(raster_size), others);
   reference.signal(SIGTERM);
   reference.wait(5000);
   service.stop();
   set_main_runloop(nullptr);
-  return 0;
+  return pdfs == sent_pdfs && rasters == sent_rasters ? 0 : 1;
 }
 
 }  // namespace
