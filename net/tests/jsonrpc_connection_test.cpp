@@ -573,56 +573,5 @@ TEST(JsonrpcQueue, APeerThatStopsReadingIsClosedOnceItsQueueIsFull) {
   EXPECT_EQ(p.closes, 1);
 }
 
-// Answers every request inside the request callback, as a console that prints at once does.
-class answering final : public connection::delegate {
- public:
-  void request_handler(smart_ptr<connection>, Json::Value& message, reply_function reply) override {
-    ++requests;
-    Json::Value answer;
-    answer["id"] = message["id"];
-    answer["result"].append(0);
-    reply(answer);
-  }
-  int requests = 0;
-};
-
-TEST(JsonrpcQueue, AnAnswerGivenInsideTheRequestCallbackReachesTheCaller) {
-  // Both ends on one loop, as a console and the service in one process; the callee's queue either empty or
-  // holding bytes its caller has not read yet, so that the answer must wait its turn.
-  for (const size_t waiting_before : {size_t{0}, size_t{1} << 20}) {
-    SCOPED_TRACE("bytes queued before the answer: " + std::to_string(waiting_before));
-    poll_runloop loop;
-    int handles[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
-    smart_ptr<socket> caller_end(new socket(handles[0]));
-    smart_ptr<socket> callee_end(new socket(handles[1]));
-    answering callee_delegate;
-    recorder caller_delegate;
-    caller_end->set_delegate(&caller_delegate);
-    callee_end->set_delegate(&callee_delegate);
-    smart_ptr<connection> caller(new connection(*caller_end, nullptr));
-    smart_ptr<connection> callee(new connection(*callee_end, nullptr));
-    caller->watch_on(loop);
-    callee->watch_on(loop);
-    if (waiting_before > 0) {
-      ASSERT_TRUE(callee->write_message(bulky(0, waiting_before)));
-    }
-
-    std::vector<std::string> answers;
-    for (int i = 0; i < 3; ++i) {
-      Json::Value request;
-      request["method"] = "print";
-      ASSERT_TRUE(caller->call(request, [&](const Json::Value& v) { answers.push_back(compact_json(v)); }));
-    }
-    ASSERT_TRUE(loop.run_until([&] { return answers.size() == 3; }, std::chrono::seconds(60)))
-        << "got " << answers.size() << " answers to " << callee_delegate.requests << " requests";
-    EXPECT_EQ(answers, (std::vector<std::string>{"{\"id\":1,\"result\":[0]}\n", "{\"id\":2,\"result\":[0]}\n",
-                                                 "{\"id\":3,\"result\":[0]}\n"}));
-    EXPECT_EQ(caller_delegate.seen.size(), waiting_before > 0 ? 1u : 0u);
-    caller->handle_close();
-    callee->handle_close();
-  }
-}
-
 }  // namespace
 }  // namespace quorvane::jsonrpc

@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/json_text.h"
 #include "core/runloop.h"
+#include "net/jsonrpc_connection.h"
 #include "net/socket.h"
 #include "test_support/socket_pair.h"
 
@@ -53,6 +55,29 @@ struct socket_pair {
     }
   }
   void poke() const { peer->send("x", 1, 0); }
+};
+
+// Answers every request inside the request callback, as a console that prints at once does.
+class answering final : public jsonrpc::connection::delegate {
+ public:
+  void request_handler(smart_ptr<jsonrpc::connection>, Json::Value& message,
+                       jsonrpc::reply_function reply) override {
+    ++requests;
+    Json::Value answer;
+    answer["id"] = message["id"];
+    answer["result"].append(0);
+    reply(answer);
+  }
+  int requests = 0;
+};
+
+// Counts the requests and notifications it is given, answering none.
+class counting final : public jsonrpc::connection::delegate {
+ public:
+  void request_handler(smart_ptr<jsonrpc::connection>, Json::Value&, jsonrpc::reply_function) override {
+    ++seen;
+  }
+  int seen = 0;
 };
 
 template <class Env>
@@ -286,6 +311,51 @@ TYPED_TEST_P(RunloopContract, WritabilityIsReportedOnlyWhileWanted) {
   loop.unwatch(pair.near);
 }
 
+TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallbackAndQueuedFrames) {
+  // Both ends on one loop, as a console and the service in one process. The callee's queue is either empty
+  // or holds a large frame its caller has not read yet, so that the answers must wait their turn behind it.
+  for (const size_t waiting_before : {size_t{0}, size_t{1} << 20}) {
+    SCOPED_TRACE("bytes queued before the answers: " + std::to_string(waiting_before));
+    runloop& loop = this->env_.loop();
+    int handles[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
+    smart_ptr<socket> caller_end(new socket(handles[0]));
+    smart_ptr<socket> callee_end(new socket(handles[1]));
+    answering callee_delegate;
+    counting caller_delegate;
+    caller_end->set_delegate(&caller_delegate);
+    callee_end->set_delegate(&callee_delegate);
+    smart_ptr<jsonrpc::connection> caller(new jsonrpc::connection(*caller_end, nullptr));
+    smart_ptr<jsonrpc::connection> callee(new jsonrpc::connection(*callee_end, nullptr));
+    caller->watch_on(loop);
+    callee->watch_on(loop);
+    if (waiting_before > 0) {
+      Json::Value bulky;
+      bulky["method"] = "printersWereUpdated";
+      bulky["params"].append(std::string(waiting_before, 'p'));
+      ASSERT_TRUE(callee->write_message(bulky));
+      EXPECT_GT(callee->unsent_count(), 0u) << "the socket took the whole frame at once";
+    }
+
+    std::vector<std::string> answers;
+    for (int i = 0; i < 3; ++i) {
+      Json::Value request;
+      request["method"] = "print";
+      ASSERT_TRUE(caller->call(request, [&](const Json::Value& v) { answers.push_back(compact_json(v)); }));
+    }
+    ASSERT_TRUE(this->env_.spin_until([&] { return answers.size() == 3; }, 60000))
+        << "got " << answers.size() << " answers to " << callee_delegate.requests << " requests";
+    const int32_t first = caller->next_request_id() - 3;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(answers[i], "{\"id\":" + std::to_string(first + i) + ",\"result\":[0]}\n");
+    }
+    EXPECT_EQ(caller_delegate.seen, waiting_before > 0 ? 1 : 0);
+    EXPECT_EQ(callee->unsent_count(), 0u);
+    caller->handle_close();
+    callee->handle_close();
+  }
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported,
                             ASocketWatchedWhileClosedIsReportedOnceReopenedAndWatchedAgain,
                             PostedItemsRunLaterInOrderOnTheLoopThread, AnItemMayPostAnotherWhichRunsAfterIt,
@@ -294,6 +364,7 @@ REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAn
                             AnotherObjectWithTheSameHandleIsTheSameEntry,
                             UnwatchOfAnUnwatchedSocketDoesNothing,
                             ANotificationForASocketUnwatchedInTheSameRoundIsIgnored,
-                            WritabilityIsReportedOnlyWhileWanted);
+                            WritabilityIsReportedOnlyWhileWanted,
+                            ConnectionsCarryAnswersGivenInsideTheRequestCallbackAndQueuedFrames);
 
 }  // namespace quorvane::runloop_contract
