@@ -42,9 +42,15 @@ class offline_stub final : public server_stub {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  set_log_level(log_none);
-  console receiver;
-  smart_ptr<offline_stub> stub(new offline_stub(&receiver));
+  // One stub serves every input: each input is one whole frame, so its read buffer is empty again after it
+  // (a protocol error empties it too), and it never calls, so no call waits across inputs.
+  static console receiver;
+  // Held by a reference of its own: a counted object with none would be freed by the first reference a
+  // call takes and drops.
+  static const smart_ptr<offline_stub>& stub = *[] {
+    set_log_level(log_none);
+    return new smart_ptr<offline_stub>(new offline_stub(&receiver));
+  }();
   // The input is one payload; the netstring target covers the framing around it.
   const std::string framed =
       std::to_string(size) + ":" + std::string(reinterpret_cast<const char*>(data), size) + ",";

@@ -325,7 +325,8 @@ void connection::dispatch(Json::Value& message) {
            peer_name(*this).c_str());
     return;
   }
-  const Json::Value* method = message.find("method", "method" + 6);
+  static constexpr char method_key[] = "method";
+  const Json::Value* method = message.find(method_key, method_key + sizeof method_key - 1);
   if (method && !method->isNull()) {
     auto* receiver = dynamic_cast<delegate*>(get_delegate());
     if (!receiver) {
@@ -341,7 +342,8 @@ void connection::dispatch(Json::Value& message) {
   }
 
   // A response. Only integer ids are ours: a text, fraction or out-of-range id cannot match any call.
-  const Json::Value* id = message.find("id", "id" + 2);
+  static constexpr char id_key[] = "id";
+  const Json::Value* id = message.find(id_key, id_key + sizeof id_key - 1);
   if (!id || !(id->type() == Json::intValue || id->type() == Json::uintValue) || !id->isInt()) {
     QV_LOG(log_warning, "Unable to handle response from peer '%s': its id is not an integer",
            peer_name(*this).c_str());
