@@ -157,25 +157,16 @@ class service_side {
     connect_to_loopback(*console_stub_, static_cast<uint16_t>(service_.port()));
     connect_to_loopback(*submitter_, static_cast<uint16_t>(service_.port()));
     console_stub_->authenticate("", [](int32_t) {});
-    smart_ptr<model::printer> p(new model::printer());
-    p->setUuid("7c3e9a1f-4d5b-4f6c-8e7d-1a2b3c4d5e6f");
-    p->setName(wide_string::from_narrow("bench"));
+    add_printer(*console_stub_, "7c3e9a1f-4d5b-4f6c-8e7d-1a2b3c4d5e6f", "bench");
     bool ready = false;
-    console_stub_->updatePrinter(p, [](int32_t) {});
     console_stub_->observe(true, [&](int32_t) { ready = true; });
     return loop_.run_until([&] { return ready; }, 10s);
   }
 
   // Submits `document` and waits for the answer; true when the service accepted it.
   bool submit(const std::string& document) {
-    Json::Value request(Json::objectValue);
-    request["jsonrpc"] = "2.0";
-    request["method"] = "submitJob";
-    Json::Value job(Json::objectValue);
-    job["printer"] = "bench";
-    job["file"] = document;
-    request["params"].append(job);
     int answer = 0;  // 1 accepted, -1 refused
+    Json::Value request = submit_job_request("bench", document);
     submitter_->call(request,
                      [&](const Json::Value& response) { answer = response.isMember("result") ? 1 : -1; });
     loop_.run_until([&] { return answer != 0; }, 60s);

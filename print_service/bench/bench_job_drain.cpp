@@ -67,23 +67,14 @@ drain drain_backlog(const std::string& root, size_t backlog) {
     smart_ptr<server_stub> stub(new server_stub(&console));
     connect_to_loopback(*stub, static_cast<uint16_t>(service.port()));
     stub->authenticate("", [](int32_t) {});
-    smart_ptr<model::printer> p(new model::printer());
-    p->setUuid("5b2d8f1e-3c4a-4e6b-9d7f-0a1b2c3d4e5f");
-    p->setName(wide_string::from_narrow("drain"));
-    stub->updatePrinter(p, [](int32_t) {});
+    add_printer(*stub, "5b2d8f1e-3c4a-4e6b-9d7f-0a1b2c3d4e5f", "drain");
 
     // The backlog, queued while nobody observes.
     smart_ptr<server_stub> submitter(new server_stub(&console));
     connect_to_loopback(*submitter, static_cast<uint16_t>(service.port()));
     size_t accepted = 0, failed = 0;
     for (size_t i = 0; i < backlog; ++i) {
-      Json::Value request(Json::objectValue);
-      request["jsonrpc"] = "2.0";
-      request["method"] = "submitJob";
-      Json::Value job(Json::objectValue);
-      job["printer"] = "drain";
-      job["file"] = document;
-      request["params"].append(job);
+      Json::Value request = submit_job_request("drain", document);
       submitter->call(request, [&](const Json::Value& response) {
         (response.isMember("result") ? accepted : failed) += 1;
       });

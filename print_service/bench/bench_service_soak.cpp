@@ -134,10 +134,7 @@ std::vector<sample> soak(const std::string& base, size_t total, const std::vecto
     smart_ptr<server_stub> stub(new server_stub(&console));
     connect_to_loopback(*stub, static_cast<uint16_t>(service.port()));
     stub->authenticate("", [](int32_t) {});
-    smart_ptr<model::printer> p(new model::printer());
-    p->setUuid("3a7c1e5b-9d2f-4b6a-8c0e-1f3a5b7d9e2c");
-    p->setName(wide_string::from_narrow("soak"));
-    stub->updatePrinter(p, [](int32_t) {});
+    add_printer(*stub, "3a7c1e5b-9d2f-4b6a-8c0e-1f3a5b7d9e2c", "soak");
     stub->observe(true, [](int32_t) {});
 
     smart_ptr<server_stub> submitter(new server_stub(&console));
@@ -147,14 +144,8 @@ std::vector<sample> soak(const std::string& base, size_t total, const std::vecto
     const auto submit_more = [&] {
       // At most 16 jobs between submission and answer: a backlog would measure the queue, not the soak.
       while (submitted < total && submitted - console.answered - failed < 16) {
-        Json::Value request(Json::objectValue);
-        request["jsonrpc"] = "2.0";
-        request["method"] = "submitJob";
-        Json::Value job(Json::objectValue);
-        job["printer"] = "soak";
-        job["file"] = document;
-        request["params"].append(job);
         ++submitted;
+        Json::Value request = submit_job_request("soak", document);
         submitter->call(request, [&](const Json::Value& response) {
           (response.isMember("result") ? accepted : failed) += 1;
         });

@@ -11,6 +11,7 @@
 #include "model/device.h"
 #include "model/job.h"
 #include "model/printer.h"
+#include "net/jsonrpc_message.h"
 #include "net/poll_runloop.h"
 #include "service/server_stub.h"
 #include "service_process.h"
@@ -63,6 +64,22 @@ struct answering_console : server::delegate {
     });
   }
 };
+
+/// A "submitJob" request for `file` on the printer named `printer`.
+inline Json::Value submit_job_request(const std::string& printer, const std::string& file) {
+  Json::Value job(Json::objectValue);
+  job["printer"] = printer;
+  job["file"] = file;
+  return jsonrpc::request("submitJob", jsonrpc::one_param(std::move(job)));
+}
+
+/// Sends "updatePrinter" for a new printer with `uuid` and `name` over `stub`, not waiting for the answer.
+inline void add_printer(server_stub& stub, const char* uuid, const std::string& name) {
+  smart_ptr<model::printer> p(new model::printer());
+  p->setUuid(uuid);
+  p->setName(wide_string::from_narrow(name));
+  stub.updatePrinter(p, [](int32_t) {});
+}
 
 /// One console: its record, its stub, and the statuses its requests received (shared with the callbacks,
 /// so a callback told of a late close never writes into a console that is gone).
