@@ -40,12 +40,14 @@ int64_t local_service::queue_ipp_job(const std::string& printer_uuid, Json::Valu
     return 0;
   }
   delivery_.on_end(*id, std::move(on_end));
-  sockaddr_in device{};
-  device.sin_family = AF_INET;
-  const std::string& address = submission.device_address;
-  record_device(address, inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
-                             ? hardware_address_of(device)
-                             : std::string());
+  // The device is recorded once the job has been answered and offered to a console: neither waits for it.
+  loop_.post([this, address = submission.device_address] {
+    sockaddr_in device{};
+    device.sin_family = AF_INET;
+    record_device(address, inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
+                               ? hardware_address_of(device)
+                               : std::string());
+  });
   return *id;
 }
 

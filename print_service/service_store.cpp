@@ -49,7 +49,8 @@ struct statement_guard {
 // While it lives, commits go to the write-ahead log without a flush: they reach the disk with the next
 // flushed commit or checkpoint, and survive the service's own crash at once. Only for writes whose loss in a
 // power cut costs no accepted job: an end (the job is offered again, and the console's record of delivered
-// jobs answers it), an attempt (given back) or the history's cut (made again at the next start).
+// jobs answers it), an attempt (given back), the history's cut (made again at the next start) or a device's
+// host and last use (written again by its next job).
 class unflushed_commits {
  public:
   explicit unflushed_commits(sqlite3* db) : db_(db) {
@@ -231,6 +232,7 @@ std::optional<Json::Value> service_store::find_device(const std::string& key) {
 
 bool service_store::save_device(const std::string& key, const Json::Value& device) {
   if (key.empty()) return false;
+  unflushed_commits bookkeeping(db_);
   statement_guard s{prepare(
       "INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
   if (!s.statement) return false;
