@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 #include "core/files.h"
@@ -28,8 +30,14 @@ struct served_request {
   bool document = false;      // the request carries a document that PAPPL stores
   uint64_t allowance = 0;     // document bytes that may be read before the next look at the free space
   bool refused = false;       // a read of the document was refused
+  bool ended = false;         // a read of the document found its end (or failed)
   ipp_status_t refusal_status = IPP_STATUS_OK;
   std::string refusal_message;
+  // The copy of the document: undecided until its first bytes are read, then kept in `copy` or not.
+  enum class copying { undecided, yes, no } copy_state = copying::undecided;
+  std::string head;  // the first bytes while undecided
+  int copy = -1;
+  bool copy_failed = false;
 };
 
 thread_local served_request served;
@@ -37,6 +45,45 @@ thread_local served_request served;
 template <typename function_type>
 function_type next_definition(const char* name) {
   return reinterpret_cast<function_type>(dlsym(RTLD_NEXT, name));
+}
+
+// Drops the document copy that the thread's request still holds and makes the next document undecided.
+void reset_copy() {
+  if (served.copy >= 0) close(served.copy);
+  served.copy = -1;
+  served.copy_failed = false;
+  served.copy_state = served_request::copying::undecided;
+  served.head.clear();
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Adds bytes PAPPL read of the document to its copy; the policy decides on a copy once 4 bytes are known.
+void keep_copy(ipp_request_policy& policy, const char* data, size_t size) {
+  using copying = served_request::copying;
+  if (served.copy_state == copying::no) return;
+  if (served.copy_state == copying::undecided) {
+    served.head.append(data, size);
+    if (served.head.size() < 4) return;
+    served.copy = policy.document_copy(served.head);
+    served.copy_state = served.copy >= 0 ? copying::yes : copying::no;
+    if (served.copy >= 0 && !write_all(served.copy, served.head.data(), served.head.size())) {
+      served.copy_failed = true;
+    }
+    served.head.clear();
+    return;
+  }
+  if (served.copy >= 0 && !served.copy_failed && !write_all(served.copy, data, size))
+    served.copy_failed = true;
 }
 
 bool carries_document(ipp_t* request) {
@@ -48,6 +95,15 @@ bool carries_document(ipp_t* request) {
 
 void set_ipp_request_policy(ipp_request_policy* policy) {
   active_policy.store(policy);
+}
+
+int take_document_copy() {
+  const int copy = served.copy_failed ? -1 : served.copy;
+  if (served.copy_failed && served.copy >= 0) close(served.copy);
+  served.copy = -1;
+  served.copy_failed = false;
+  served.copy_state = served_request::copying::no;
+  return copy;
 }
 
 void set_ipp_credentials_folder(const std::string& folder) {
@@ -93,6 +149,8 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
   served.document = carries_document(request);
   served.allowance = 0;
   served.refused = false;
+  served.ended = false;
+  reset_copy();
   std::string message;
   ipp_attribute_t* unsupported = nullptr;
   const ipp_status_t status = policy->admit(request, served.http, message, unsupported);
@@ -108,13 +166,17 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
 }
 
 // PAPPL reads a document in blocks, into its spool file or, for raster, line by line: every megabyte the
-// policy looks whether the spool's file system can take more.
+// policy looks whether the spool's file system can take more, and the bytes go to the document's copy
+// when the policy asked for one.
 extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
   static const auto next = next_definition<ssize_t (*)(http_t*, char*, size_t)>("httpRead2");
   ipp_request_policy* policy = active_policy.load();
   if (!policy || !served.document || served.refused || http != served.http || !served.response) {
     return next(http, buffer, length);
   }
+  // Past the end of a chunked document, libcups would wait for the next chunk, which the device never
+  // sends while it waits for the answer; PAPPL reads on after the end of a raster page cut short.
+  if (served.ended) return 0;
   if (served.allowance < length) {
     ipp_status_t status = IPP_STATUS_OK;
     std::string message;
@@ -128,7 +190,11 @@ extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
     served.allowance = document_check_interval + length;
   }
   const ssize_t bytes = next(http, buffer, length);
-  if (bytes > 0) served.allowance -= std::min<uint64_t>(served.allowance, static_cast<uint64_t>(bytes));
+  if (bytes <= 0) served.ended = true;
+  if (bytes > 0) {
+    served.allowance -= std::min<uint64_t>(served.allowance, static_cast<uint64_t>(bytes));
+    keep_copy(*policy, buffer, static_cast<size_t>(bytes));
+  }
   return bytes;
 }
 
@@ -143,6 +209,8 @@ extern "C" size_t ippLength(ipp_t* ipp) {
     served.response = nullptr;
     served.document = false;
     served.refused = false;
+    served.ended = false;
+    reset_copy();
   }
   return next(ipp);
 }

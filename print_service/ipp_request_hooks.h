@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quorvane::print_service {
 
@@ -31,6 +32,12 @@ class ipp_request_policy {
   /// `message` instead of PAPPL's own error.
   virtual bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) = 0;
 
+  /// PAPPL begins to read the request's document, which starts with `head` (its first 4 bytes or more):
+  /// a descriptor open for writing that receives a copy of every byte of the document that PAPPL reads,
+  /// from the first, or -1 for none. The hooks close it when the request is answered unless
+  /// take_document_copy took it first.
+  virtual int document_copy(std::string_view head) = 0;
+
   /// PAPPL has run `request` and `response` is complete; the device receives it once this returns. The
   /// policy may change the response's status.
   virtual void before_response(ipp_t* request, ipp_t* response) = 0;
@@ -39,6 +46,11 @@ class ipp_request_policy {
 /// Makes `policy` decide about the requests PAPPL serves from now on; null: none (requests run as PAPPL
 /// runs them).
 void set_ipp_request_policy(ipp_request_policy* policy);
+
+/// Takes the copy of the document that PAPPL has read so far for the request this thread serves (see
+/// ipp_request_policy::document_copy): the caller owns the descriptor. -1 when there is none or when a
+/// write to it failed.
+int take_document_copy();
 
 /// Keeps the TLS certificate and key that libcups makes for PAPPL's server in `folder` (made with mode
 /// 0700 when missing) instead of libcups's default, ~/.cups/ssl or /etc/cups/ssl. Call before the PAPPL

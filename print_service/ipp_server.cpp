@@ -1,5 +1,6 @@
 #include "print_service/ipp_server.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,8 +141,8 @@ struct ipp_server::waiting_job {
 };
 
 struct ipp_server::raster_job {
-  std::string path;
-  raster_pdf_writer writer;
+  std::string path;    // the PDF made of the document
+  uint32_t pages = 0;  // pages PAPPL has read
 };
 
 ipp_server::ipp_server(poll_runloop& loop, ipp_job_queue& queue)
@@ -748,10 +749,6 @@ bool ipp_server::raster_start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_d
   raster->path = self->spool_folder_ + "/raster-" +
                  std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) + "-" +
                  std::to_string(papplJobGetID(job)) + ".pdf";
-  if (!raster->writer.open(raster->path)) {
-    papplJobSetMessage(job, "Unable to convert the raster document: the spool cannot be written.");
-    return false;
-  }
   std::lock_guard<std::mutex> lock(self->shared_->mutex);
   self->shared_->raster_jobs[{papplJobGetPrinter(job), papplJobGetID(job)}] = std::move(raster);
   return true;
@@ -759,7 +756,7 @@ bool ipp_server::raster_start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_d
 
 namespace {
 
-// The raster document being converted for `job`, or null.
+// The raster document being read for `job`, or null.
 template <typename map_type>
 auto find_raster(std::mutex& mutex, map_type& jobs, pappl_job_t* job) {
   std::lock_guard<std::mutex> lock(mutex);
@@ -770,31 +767,30 @@ auto find_raster(std::mutex& mutex, map_type& jobs, pappl_job_t* job) {
 }  // namespace
 
 bool ipp_server::raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
-  ipp_server* self = active_server;
-  if (!self) return false;
-  std::shared_ptr<raster_job> raster = find_raster(self->shared_->mutex, self->shared_->raster_jobs, job);
   const auto& header = options->header;
-  const bool gray = header.cupsBitsPerPixel == 8;
-  const bool rgb = header.cupsBitsPerPixel == 24;
-  if (!raster || !(gray || rgb) ||
-      !raster->writer.start_page(header.cupsWidth, header.cupsHeight, header.HWResolution[0],
-                                 header.HWResolution[1], gray ? raster_colors::gray8 : raster_colors::rgb8)) {
-    papplJobSetMessage(job, "Unable to convert the raster document: unsupported page (%ux%u, %u bits).",
-                       header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel);
+  raster_page_layout layout;
+  layout.width = header.cupsWidth;
+  layout.height = header.cupsHeight;
+  layout.x_dpi = header.HWResolution[0];
+  layout.y_dpi = header.HWResolution[1];
+  layout.bits_per_pixel = header.cupsBitsPerPixel;
+  layout.bits_per_color = header.cupsBitsPerColor;
+  layout.bytes_per_line = header.cupsBytesPerLine;
+  layout.color_order = header.cupsColorOrder;
+  layout.color_space = header.cupsColorSpace;
+  layout.colors = header.cupsNumColors;
+  if (const std::string problem = raster_layout_problem(layout); !problem.empty()) {
+    papplJobSetMessage(job, "Unable to convert the raster document: %s.", problem.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return false;
   }
   return true;
 }
 
-bool ipp_server::raster_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
-                                   const unsigned char* line) {
-  ipp_server* self = active_server;
-  if (!self) return false;
-  // Lines come one by one from the same thread; the writer belongs to this job alone.
-  std::shared_ptr<raster_job> raster = find_raster(self->shared_->mutex, self->shared_->raster_jobs, job);
-  if (!raster) return false;
-  raster->writer.write_line(y, line);
+bool ipp_server::raster_write_line(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned,
+                                   const unsigned char*) {
+  // The PDF is made from the document's own compressed lines when the job ends, not from PAPPL's decoded
+  // ones: PAPPL's reading only checks the document.
   return true;
 }
 
@@ -802,22 +798,75 @@ bool ipp_server::raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_de
   ipp_server* self = active_server;
   if (!self) return false;
   std::shared_ptr<raster_job> raster = find_raster(self->shared_->mutex, self->shared_->raster_jobs, job);
-  return raster && raster->writer.end_page();
+  if (!raster) return false;
+  ++raster->pages;
+  return true;
 }
 
 bool ipp_server::raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   ipp_server* self = active_server;
-  if (!self) return false;
-  std::shared_ptr<raster_job> raster = find_raster(self->shared_->mutex, self->shared_->raster_jobs, job);
-  if (!raster) return false;
-  if (!raster->writer.finish()) {
-    papplJobSetMessage(job, "Unable to convert the raster document to PDF.");
+  // What PAPPL read of the document, kept by the request hooks as it went by.
+  const int copy = take_document_copy();
+  std::shared_ptr<raster_job> raster =
+      self ? find_raster(self->shared_->mutex, self->shared_->raster_jobs, job) : nullptr;
+  if (raster) {
+    std::lock_guard<std::mutex> lock(self->shared_->mutex);
+    self->shared_->raster_jobs.erase({papplJobGetPrinter(job), papplJobGetID(job)});
+  }
+  // A page PAPPL could not read whole aborted the job, and a cancelled job ends as such: neither goes to
+  // a console.
+  if (!raster || papplJobIsCanceled(job) || papplJobGetState(job) == IPP_JSTATE_ABORTED) {
+    if (copy >= 0) close(copy);
+    if (papplJobIsCanceled(job)) return true;
+    // A page refused above says why; PAPPL says nothing of a page it could not read.
+    const char* message = papplJobGetMessage(job);
+    if (!message || !*message) {
+      papplJobSetMessage(job, "Unable to convert the raster document: a page of it cannot be read.");
+      papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    }
+    return false;
+  }
+  if (copy < 0) {
+    papplJobSetMessage(job, "Unable to convert the raster document: it could not be kept in the spool.");
+    return false;
+  }
+  const std::string folder = self->spool_folder_;
+  const raster_conversion converted =
+      raster_file_to_pdf(copy, raster->path, raster->pages, [&folder](uint64_t bytes) {
+        std::string cause;
+        return spool_has_room(folder, bytes, cause);
+      });
+  close(copy);
+  if (!converted.ok) {
+    QV_LOG(log_warning, "Unable to convert raster job %d to PDF: %s", papplJobGetID(job),
+           converted.error.c_str());
+    papplJobSetMessage(job, "Unable to convert the raster document: %s.", converted.error.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return false;
   }
   // Raster arrives on the client's connection: the device hears the answer to its Print-Job only after this.
   const bool ok = self->hand_off(job, *options, raster->path, "application/pdf");
   unlink(raster->path.c_str());
   return ok;
+}
+
+int ipp_server::document_copy(std::string_view head) {
+  // Only raster documents are read by PAPPL without being stored: PWG raster, in either byte order, and
+  // Apple raster.
+  const bool raster =
+      head.substr(0, 4) == "RaS2" || head.substr(0, 4) == "2SaR" || head.substr(0, 4) == "UNIR";
+  if (!raster) return -1;
+  int fd = open(spool_folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string name = spool_folder_ + "/raster-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) {
+    QV_LOG(log_error, "Unable to keep a raster document in '%s': %s", spool_folder_.c_str(), strerror(errno));
+  }
+  return fd;
 }
 
 namespace {

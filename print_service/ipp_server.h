@@ -101,6 +101,8 @@ class ipp_server : private ipp_request_policy {
                      ipp_attribute_t*& unsupported) override;
   /// Whether the IPP spool's file system can take `bytes` more.
   bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) override;
+  /// An unnamed file in the IPP spool for a raster document, which PAPPL reads without storing it.
+  int document_copy(std::string_view head) override;
   /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it.
   void before_response(ipp_t* request, ipp_t* response) override;
 
@@ -117,7 +119,8 @@ class ipp_server : private ipp_request_policy {
   static bool print_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
   /// The MIME filter of JPEG and PNG documents, handed over as they are.
   static bool filter_image(pappl_job_t* job, pappl_device_t* device, void* context);
-  /// Raster callbacks: the pages are drawn into a PDF that is handed over when the job ends.
+  /// Raster callbacks: PAPPL reads and checks the pages; when the job ends, the document as the device
+  /// sent it (the request hooks kept a copy) is converted into a PDF that is handed over.
   static bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
   static bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                                 unsigned page);

@@ -1,127 +1,519 @@
 #include "print_service/raster_to_pdf.h"
 
-#include <cairo-pdf.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
-
-#include "core/log.h"
+#include <vector>
 
 namespace quorvane::print_service {
 namespace {
 
-// Raster pages beyond this many inches on a side are refused (a corrupt header, not a page).
-constexpr uint32_t max_page_inches = 100;
+// Pages beyond this many inches or pixels on a side are refused (a corrupt header, not a page).
+constexpr uint64_t max_page_inches = 100;
+constexpr uint32_t max_page_pixels = 65535;
+
+// PWG raster's page header follows the file's sync word and each page's lines; it has the fields of
+// CUPS's version 2 page header, each a 32-bit word at these offsets.
+constexpr size_t pwg_header_size = 1796;
+constexpr size_t pwg_resolution = 276;  // x, then y
+constexpr size_t pwg_width = 372;
+constexpr size_t pwg_height = 376;
+constexpr size_t pwg_bits_per_color = 384;
+constexpr size_t pwg_bits_per_pixel = 388;
+constexpr size_t pwg_bytes_per_line = 392;
+constexpr size_t pwg_color_order = 396;
+constexpr size_t pwg_color_space = 400;
+constexpr size_t pwg_colors = 420;
+
+// Apple raster: "UNIRAST\0" and a page count, then per page a 32-byte header of bits per pixel, colour
+// space, duplex, quality, media type and position (one byte each), reserved bytes, then big-endian width,
+// height and resolution.
+constexpr size_t urf_file_header_size = 12;
+constexpr size_t urf_header_size = 32;
+
+// A block of output goes to the sink once this much has collected.
+constexpr size_t output_block = size_t{1} << 20;
+
+uint32_t big_endian(const unsigned char* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint32_t little_endian(const unsigned char* p) {
+  return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+// The colours per pixel of a PWG colour space, for headers that leave the count 0; 0 when unknown.
+uint32_t colors_of(uint32_t color_space) {
+  switch (static_cast<raster_color_space>(color_space)) {
+    case raster_color_space::gray:
+    case raster_color_space::black:
+    case raster_color_space::sgray:
+      return 1;
+    case raster_color_space::rgb:
+    case raster_color_space::srgb:
+    case raster_color_space::adobe_rgb:
+      return 3;
+  }
+  return 0;
+}
+
+// The byte a line's "fill the rest" code repeats: white in additive colour spaces, no ink otherwise.
+unsigned char fill_byte(uint32_t color_space) {
+  switch (static_cast<raster_color_space>(color_space)) {
+    case raster_color_space::gray:
+    case raster_color_space::rgb:
+    case raster_color_space::sgray:
+    case raster_color_space::srgb:
+    case raster_color_space::adobe_rgb:
+      return 0xff;
+    case raster_color_space::black:
+      return 0x00;
+  }
+  return 0x00;
+}
+
+// Appends `points` with up to three decimals, whatever the locale.
+void append_points(std::string& text, double points) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof(digits), points, std::chars_format::fixed, 3).ptr;
+  std::string_view number(digits, static_cast<size_t>(end - digits));
+  while (number.back() == '0') number.remove_suffix(1);
+  if (number.back() == '.') number.remove_suffix(1);
+  text += number;
+}
+
+// The PDF's bytes with their offset, handed to the sink in blocks.
+class pdf_output {
+ public:
+  explicit pdf_output(const pdf_sink& sink) : sink_(sink) { buffer_.reserve(output_block + 4096); }
+
+  uint64_t offset() const { return flushed_ + buffer_.size(); }
+  bool failed() const { return failed_; }
+
+  void put(std::string_view text) {
+    buffer_.append(text);
+    if (buffer_.size() >= output_block) flush();
+  }
+  void put(uint64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof(digits), number).ptr;
+    buffer_.append(digits, end);
+  }
+  void put_points(double points) { append_points(buffer_, points); }
+
+  // Hands what has collected to the sink; false once the sink refused.
+  bool flush() {
+    if (!failed_ && !buffer_.empty()) {
+      failed_ = !sink_(buffer_);
+      flushed_ += buffer_.size();
+    }
+    buffer_.clear();
+    return !failed_;
+  }
+
+ private:
+  const pdf_sink& sink_;
+  std::string buffer_;
+  uint64_t flushed_ = 0;
+  bool failed_ = false;
+};
+
+// One line of an image in PDF's run-length coding: a byte n of 0-127 before n+1 literal bytes, 129-255
+// before one byte repeated 257-n times. Adjacent literals share their runs.
+class run_length_line {
+ public:
+  void clear() {
+    bytes_.clear();
+    literal_ = 0;
+  }
+  const std::string& bytes() const { return bytes_; }
+
+  void literal(const unsigned char* data, size_t size) {
+    while (size > 0) {
+      if (literal_ == 0 || literal_ == 128) {
+        literal_start_ = bytes_.size();
+        bytes_.push_back(0);
+        literal_ = 0;
+      }
+      const size_t part = std::min(size, 128 - literal_);
+      bytes_.append(reinterpret_cast<const char*>(data), part);
+      literal_ += part;
+      bytes_[literal_start_] = static_cast<char>(literal_ - 1);
+      data += part;
+      size -= part;
+    }
+  }
+
+  void repeat(unsigned char value, size_t count) {
+    literal_ = 0;
+    while (count >= 2) {
+      const size_t part = std::min<size_t>(count, 128);
+      bytes_.push_back(static_cast<char>(257 - part));
+      bytes_.push_back(static_cast<char>(value));
+      count -= part;
+    }
+    if (count == 1) literal(&value, 1);
+  }
+
+  // `count` copies of a pixel of `size` bytes: a run when its bytes are equal, else literal bytes.
+  void repeat_pixel(const unsigned char* pixel, size_t size, size_t count) {
+    if (std::all_of(pixel, pixel + size, [&](unsigned char b) { return b == pixel[0]; })) {
+      repeat(pixel[0], count * size);
+      return;
+    }
+    unsigned char block[126];  // 42 RGB pixels
+    const size_t per_block = sizeof(block) / size;
+    for (size_t i = 0; i < per_block * size; ++i) block[i] = pixel[i % size];
+    while (count > 0) {
+      const size_t part = std::min(count, per_block);
+      literal(block, part * size);
+      count -= part;
+    }
+  }
+
+ private:
+  std::string bytes_;
+  size_t literal_ = 0;  // bytes in the literal run being written (0: none)
+  size_t literal_start_ = 0;
+};
+
+// Reads a raster document and writes its pages.
+class converter {
+ public:
+  converter(std::string_view data, const pdf_sink& sink)
+      : data_(reinterpret_cast<const unsigned char*>(data.data())), size_(data.size()), out_(sink) {}
+
+  raster_conversion run(uint32_t max_pages) {
+    raster_conversion result;
+    if (!read_file_header(result.error)) return result;
+    out_.put("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
+    start_object(1);
+    out_.put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    while (pos_ < size_ && (max_pages == 0 || pages_.size() < max_pages)) {
+      if (!convert_page(result.error)) return result;
+      if (out_.failed()) break;
+    }
+    if (pages_.empty() && result.error.empty()) result.error = "the raster document has no page";
+    if (!result.error.empty()) return result;
+    finish();
+    if (!out_.flush()) {
+      result.error = "the PDF cannot be written";
+      return result;
+    }
+    result.ok = true;
+    result.pages = static_cast<uint32_t>(pages_.size());
+    return result;
+  }
+
+ private:
+  enum class kind { pwg, urf };
+
+  bool read_file_header(std::string& error) {
+    if (size_ >= 4 && std::memcmp(data_, "RaS2", 4) == 0) {
+      kind_ = kind::pwg;
+      big_endian_ = true;
+      pos_ = 4;
+    } else if (size_ >= 4 && std::memcmp(data_, "2SaR", 4) == 0) {
+      kind_ = kind::pwg;
+      big_endian_ = false;
+      pos_ = 4;
+    } else if (size_ >= urf_file_header_size && std::memcmp(data_, "UNIR", 4) == 0) {
+      kind_ = kind::urf;
+      pos_ = urf_file_header_size;
+    } else if (size_ >= 4 && (std::memcmp(data_, "RaS", 3) == 0 || std::memcmp(data_ + 1, "SaR", 3) == 0)) {
+      error = "uncompressed CUPS raster is not taken";
+      return false;
+    } else {
+      error = "the document is not PWG raster or Apple raster";
+      return false;
+    }
+    return true;
+  }
+
+  uint32_t word(size_t offset) const {
+    return big_endian_ ? big_endian(data_ + offset) : little_endian(data_ + offset);
+  }
+
+  bool read_page_header(raster_page_layout& layout, std::string& error) {
+    const size_t header_size = kind_ == kind::pwg ? pwg_header_size : urf_header_size;
+    if (size_ - pos_ < header_size) {
+      error = "the raster document is cut short in the header of page " + std::to_string(pages_.size() + 1);
+      return false;
+    }
+    const unsigned char* h = data_ + pos_;
+    if (kind_ == kind::pwg) {
+      layout.x_dpi = word(pos_ + pwg_resolution);
+      layout.y_dpi = word(pos_ + pwg_resolution + 4);
+      layout.width = word(pos_ + pwg_width);
+      layout.height = word(pos_ + pwg_height);
+      layout.bits_per_color = word(pos_ + pwg_bits_per_color);
+      layout.bits_per_pixel = word(pos_ + pwg_bits_per_pixel);
+      layout.bytes_per_line = word(pos_ + pwg_bytes_per_line);
+      layout.color_order = word(pos_ + pwg_color_order);
+      layout.color_space = word(pos_ + pwg_color_space);
+      layout.colors = word(pos_ + pwg_colors);
+      if (layout.colors == 0) layout.colors = colors_of(layout.color_space);
+    } else {
+      // Apple raster's colour spaces, as PWG numbers them, and their colours.
+      static constexpr uint32_t spaces[] = {18, 19, 15, 20, 0, 1, 6};
+      static constexpr uint32_t colors[] = {1, 3, 3, 3, 1, 3, 4};
+      constexpr size_t known = sizeof(spaces) / sizeof(spaces[0]);
+      layout.bits_per_pixel = h[0];
+      layout.color_space = h[1] < known ? spaces[h[1]] : 48;  // 48: a device colour space
+      layout.colors = h[1] < known ? colors[h[1]] : 1;
+      layout.bits_per_color = layout.bits_per_pixel / layout.colors;
+      layout.width = big_endian(h + 12);
+      layout.height = big_endian(h + 16);
+      layout.x_dpi = layout.y_dpi = big_endian(h + 20);
+      layout.bytes_per_line = static_cast<uint32_t>(uint64_t{layout.width} * layout.bits_per_pixel / 8);
+      layout.color_order = 0;
+    }
+    pos_ += header_size;
+    error = raster_layout_problem(layout);
+    if (!error.empty()) {
+      error = "page " + std::to_string(pages_.size() + 1) + ": " + error;
+      return false;
+    }
+    return true;
+  }
+
+  void start_object(uint32_t number) {
+    if (offsets_.size() <= number) offsets_.resize(number + 1);
+    offsets_[number] = out_.offset();
+    out_.put(number);
+    out_.put(" 0 obj\n");
+  }
+
+  // Objects of page i (from 0): the page, its contents, its image and the image's length.
+  static uint32_t page_object(size_t i) { return 3 + 4 * static_cast<uint32_t>(i); }
+
+  bool convert_page(std::string& error) {
+    raster_page_layout layout;
+    if (!read_page_header(layout, error)) return false;
+    const uint32_t page = page_object(pages_.size());
+    pages_.push_back(page);
+    const double width = layout.width * 72.0 / layout.x_dpi;
+    const double height = layout.height * 72.0 / layout.y_dpi;
+
+    start_object(page);
+    out_.put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ");
+    out_.put_points(width);
+    out_.put(" ");
+    out_.put_points(height);
+    out_.put("] /Resources << /XObject << /Im0 ");
+    out_.put(page + 2);
+    out_.put(" 0 R >> >> /Contents ");
+    out_.put(page + 1);
+    out_.put(" 0 R >>\nendobj\n");
+
+    std::string contents = "q ";
+    append_points(contents, width);
+    contents += " 0 0 ";
+    append_points(contents, height);
+    contents += " 0 0 cm /Im0 Do Q";
+    start_object(page + 1);
+    out_.put("<< /Length ");
+    out_.put(contents.size());
+    out_.put(" >>\nstream\n");
+    out_.put(contents);
+    out_.put("\nendstream\nendobj\n");
+
+    const bool gray = layout.colors == 1;
+    start_object(page + 2);
+    out_.put("<< /Type /XObject /Subtype /Image /Width ");
+    out_.put(layout.width);
+    out_.put(" /Height ");
+    out_.put(layout.height);
+    out_.put(gray ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB");
+    // Black raster counts ink: 0 is white.
+    if (layout.color_space == static_cast<uint32_t>(raster_color_space::black)) out_.put(" /Decode [1 0]");
+    out_.put(" /BitsPerComponent 8 /Filter /RunLengthDecode /Length ");
+    out_.put(page + 3);
+    out_.put(" 0 R >>\nstream\n");
+    const uint64_t start = out_.offset();
+    if (!convert_lines(layout, error)) return false;
+    out_.put("\x80");  // end of data
+    const uint64_t length = out_.offset() - start;
+    out_.put("\nendstream\nendobj\n");
+    start_object(page + 3);
+    out_.put(length);
+    out_.put("\nendobj\n");
+    return true;
+  }
+
+  bool cut_short(std::string& error) const {
+    error = "the raster document is cut short on page " + std::to_string(pages_.size());
+    return false;
+  }
+
+  // The page's lines: each begins with a count of the times it repeats beyond the first, then codes
+  // until the line is full: 0-127, one pixel repeated n+1 times; 129-255, 257-n literal pixels; 128, the
+  // rest of the line blank. Runs reaching past the line are cut at its end, as CUPS's reader does.
+  bool convert_lines(const raster_page_layout& layout, std::string& error) {
+    const size_t pixel = layout.bits_per_pixel / 8;
+    const unsigned char fill = fill_byte(layout.color_space);
+    uint32_t rows = 0;
+    while (rows < layout.height) {
+      if (pos_ >= size_) return cut_short(error);
+      const uint32_t copies = std::min<uint32_t>(data_[pos_++] + 1u, layout.height - rows);
+      line_.clear();
+      size_t left = layout.bytes_per_line;
+      while (left > 0) {
+        if (pos_ >= size_) return cut_short(error);
+        const unsigned char code = data_[pos_++];
+        if (code == 128) {
+          line_.repeat(fill, left);
+          left = 0;
+        } else if (code > 128) {
+          const size_t bytes = std::min<size_t>((257 - code) * pixel, left);
+          if (size_ - pos_ < bytes) return cut_short(error);
+          line_.literal(data_ + pos_, bytes);
+          pos_ += bytes;
+          left -= bytes;
+        } else {
+          const size_t bytes = std::min<size_t>((code + 1u) * pixel, left);
+          if (size_ - pos_ < pixel) return cut_short(error);
+          line_.repeat_pixel(data_ + pos_, pixel, bytes / pixel);
+          pos_ += pixel;
+          left -= bytes;
+        }
+      }
+      for (uint32_t i = 0; i < copies; ++i) out_.put(line_.bytes());
+      rows += copies;
+      if (out_.failed()) return true;
+    }
+    return true;
+  }
+
+  void finish() {
+    start_object(2);
+    out_.put("<< /Type /Pages /Count ");
+    out_.put(pages_.size());
+    out_.put(" /Kids [");
+    for (uint32_t page : pages_) {
+      out_.put(page);
+      out_.put(" 0 R ");
+    }
+    out_.put("] >>\nendobj\n");
+    const uint64_t xref = out_.offset();
+    out_.put("xref\n0 ");
+    out_.put(offsets_.size());
+    out_.put("\n0000000000 65535 f \n");
+    for (size_t i = 1; i < offsets_.size(); ++i) {
+      char entry[21];
+      std::snprintf(entry, sizeof(entry), "%010llu 00000 n \n", static_cast<unsigned long long>(offsets_[i]));
+      out_.put(std::string_view(entry, 20));
+    }
+    out_.put("trailer\n<< /Size ");
+    out_.put(offsets_.size());
+    out_.put(" /Root 1 0 R >>\nstartxref\n");
+    out_.put(xref);
+    out_.put("\n%%EOF\n");
+  }
+
+  const unsigned char* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  kind kind_ = kind::pwg;
+  bool big_endian_ = true;
+  pdf_output out_;
+  std::vector<uint64_t> offsets_;  // of each object, by number
+  std::vector<uint32_t> pages_;    // the page objects
+  run_length_line line_;
+};
 
 }  // namespace
 
-raster_pdf_writer::~raster_pdf_writer() {
-  close(/*keep=*/false);
+std::string raster_layout_problem(const raster_page_layout& layout) {
+  if (layout.width == 0 || layout.height == 0 || layout.x_dpi == 0 || layout.y_dpi == 0) {
+    return "the page has no size or no resolution";
+  }
+  if (layout.width > max_page_pixels || layout.height > max_page_pixels ||
+      layout.width > max_page_inches * layout.x_dpi || layout.height > max_page_inches * layout.y_dpi) {
+    return "the page of " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
+           " pixels at " + std::to_string(layout.x_dpi) + "x" + std::to_string(layout.y_dpi) +
+           " dpi is too large";
+  }
+  const auto space = static_cast<raster_color_space>(layout.color_space);
+  const bool gray = layout.bits_per_pixel == 8 && layout.colors == 1 &&
+                    (space == raster_color_space::gray || space == raster_color_space::sgray ||
+                     space == raster_color_space::black);
+  const bool rgb = layout.bits_per_pixel == 24 && layout.colors == 3 &&
+                   (space == raster_color_space::rgb || space == raster_color_space::srgb ||
+                    space == raster_color_space::adobe_rgb);
+  if (!(gray || rgb) || layout.bits_per_color != 8 || layout.color_order != 0) {
+    return "pages of " + std::to_string(layout.bits_per_pixel) + " bits per pixel in colour space " +
+           std::to_string(layout.color_space) + " are not taken (8-bit grey and 24-bit RGB are)";
+  }
+  if (uint64_t{layout.bytes_per_line} != uint64_t{layout.width} * (layout.bits_per_pixel / 8)) {
+    return "the page's line length does not match its width";
+  }
+  return {};
 }
 
-bool raster_pdf_writer::open(const std::string& path) {
-  close(/*keep=*/false);
-  // The first page sets its own size; this one is only a placeholder.
-  cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 612, 792);
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    QV_LOG(log_error, "Unable to create PDF file '%s': %s", path.c_str(),
-           cairo_status_to_string(cairo_surface_status(surface)));
-    cairo_surface_destroy(surface);
-    unlink(path.c_str());
-    return false;
-  }
-  path_ = path;
-  document_ = surface;
-  pages_ = 0;
-  return true;
+raster_conversion raster_to_pdf(std::string_view data, uint32_t max_pages, const pdf_sink& sink) {
+  converter conversion(data, sink);
+  raster_conversion result = conversion.run(max_pages);
+  return result;
 }
 
-bool raster_pdf_writer::start_page(uint32_t width, uint32_t height, uint32_t x_dpi, uint32_t y_dpi,
-                                   raster_colors colors) {
-  if (!document_ || page_ || width == 0 || height == 0 || x_dpi == 0 || y_dpi == 0 ||
-      width / x_dpi > max_page_inches || height / y_dpi > max_page_inches) {
-    return false;
+raster_conversion raster_file_to_pdf(int raster_fd, const std::string& pdf_path, uint32_t max_pages,
+                                     const std::function<bool(uint64_t bytes)>& may_write) {
+  raster_conversion result;
+  struct stat info {};
+  if (fstat(raster_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result.error = std::string("the raster document cannot be read: ") + std::strerror(errno);
+    return result;
   }
-  cairo_surface_t* page =
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(width), static_cast<int>(height));
-  if (cairo_surface_status(page) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(page);
-    return false;
+  if (info.st_size == 0) {
+    result.error = "the raster document is empty";
+    return result;
   }
-  // Lines that never arrive stay white, as on paper.
-  cairo_surface_flush(page);
-  std::memset(cairo_image_surface_get_data(page), 0xff,
-              static_cast<size_t>(cairo_image_surface_get_stride(page)) * height);
-  cairo_surface_mark_dirty(page);
-  page_ = page;
-  width_ = width;
-  height_ = height;
-  x_scale_ = 72.0 / x_dpi;
-  y_scale_ = 72.0 / y_dpi;
-  colors_ = colors;
-  cairo_pdf_surface_set_size(document_, width * x_scale_, height * y_scale_);
-  return true;
-}
-
-void raster_pdf_writer::write_line(uint32_t y, const unsigned char* line) {
-  if (!page_ || y >= height_) return;
-  auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(page_) +
-                                          static_cast<size_t>(cairo_image_surface_get_stride(page_)) * y);
-  if (colors_ == raster_colors::gray8) {
-    for (uint32_t x = 0; x < width_; ++x) row[x] = 0xff000000u | line[x] * 0x010101u;
-  } else {
-    for (uint32_t x = 0; x < width_; ++x, line += 3) {
-      row[x] = 0xff000000u | (uint32_t{line[0]} << 16) | (uint32_t{line[1]} << 8) | line[2];
+  const size_t size = static_cast<size_t>(info.st_size);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, raster_fd, 0);
+  if (mapped == MAP_FAILED) {
+    result.error = std::string("the raster document cannot be read: ") + std::strerror(errno);
+    return result;
+  }
+  const int out = open(pdf_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) {
+    result.error = "the PDF file cannot be created: " + std::string(std::strerror(errno));
+    munmap(mapped, size);
+    return result;
+  }
+  std::string write_error;
+  const auto sink = [&](std::string_view bytes) {
+    if (!may_write(bytes.size())) {
+      write_error = "the spool has no room for the PDF";
+      return false;
     }
+    while (!bytes.empty()) {
+      const ssize_t written = write(out, bytes.data(), bytes.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        write_error = "the PDF file cannot be written: " + std::string(std::strerror(errno));
+        return false;
+      }
+      bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+  };
+  result = raster_to_pdf(std::string_view(static_cast<const char*>(mapped), size), max_pages, sink);
+  munmap(mapped, size);
+  if (close(out) != 0 && result.ok) {
+    result = {};
+    result.error = "the PDF file cannot be written: " + std::string(std::strerror(errno));
   }
-}
-
-bool raster_pdf_writer::end_page() {
-  if (!document_ || !page_) return false;
-  cairo_surface_mark_dirty(page_);
-  cairo_t* cr = cairo_create(document_);
-  cairo_scale(cr, x_scale_, y_scale_);
-  cairo_set_source_surface(cr, page_, 0, 0);
-  cairo_paint(cr);
-  cairo_show_page(cr);
-  const cairo_status_t status = cairo_status(cr);
-  cairo_destroy(cr);
-  cairo_surface_destroy(page_);
-  page_ = nullptr;
-  if (status != CAIRO_STATUS_SUCCESS) {
-    QV_LOG(log_error, "Unable to write page %u of '%s': %s", pages_ + 1, path_.c_str(),
-           cairo_status_to_string(status));
-    return false;
-  }
-  ++pages_;
-  return true;
-}
-
-bool raster_pdf_writer::finish() {
-  if (!document_) return false;
-  if (page_ && !end_page()) {
-    close(/*keep=*/false);
-    return false;
-  }
-  cairo_surface_finish(document_);
-  const cairo_status_t status = cairo_surface_status(document_);
-  const bool ok = status == CAIRO_STATUS_SUCCESS && pages_ > 0;
-  if (!ok) {
-    QV_LOG(log_error, "Unable to write PDF file '%s': %s", path_.c_str(),
-           pages_ ? cairo_status_to_string(status) : "no page");
-  }
-  close(/*keep=*/ok);
-  return ok;
-}
-
-void raster_pdf_writer::close(bool keep) {
-  if (page_) cairo_surface_destroy(page_);
-  page_ = nullptr;
-  if (document_) {
-    cairo_surface_destroy(document_);
-    if (!keep) unlink(path_.c_str());
-  }
-  document_ = nullptr;
+  if (!write_error.empty()) result.error = write_error;
+  if (!result.ok) unlink(pdf_path.c_str());
+  return result;
 }
 
 }  // namespace quorvane::print_service

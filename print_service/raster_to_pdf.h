@@ -1,60 +1,67 @@
-// Pages of raster lines (8-bit grey or 24-bit sRGB, as IPP clients send them) written as a PDF file.
+// PWG raster and Apple raster (URF) documents, as IPP clients send them, written as PDF without decoding
+// their pixels. Both formats compress each line as a repeat count for the line, then runs of one repeated
+// pixel or of literal pixels; a PDF image with the RunLengthDecode filter takes almost the same runs, so
+// each page's image is transcoded from the compressed lines in time proportional to their size.
 #pragma once
 
-#include <cairo.h>
-
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace quorvane::print_service {
 
-/// The pixel layout of a raster page's lines.
-enum class raster_colors { gray8, rgb8 };
-
-/// One PDF document built page by page from raster lines. Each page has the size the raster has at its
-/// resolution; its lines are stored as they arrive and drawn when the page ends.
-class raster_pdf_writer {
- public:
-  /// A writer with no document open.
-  raster_pdf_writer() = default;
-  /// Discards an unfinished document (its file is removed).
-  ~raster_pdf_writer();
-  raster_pdf_writer(const raster_pdf_writer&) = delete;
-  raster_pdf_writer& operator=(const raster_pdf_writer&) = delete;
-
-  /// Creates the PDF file at `path`. False (nothing created) when it cannot be written.
-  bool open(const std::string& path);
-
-  /// Starts a page of `width` x `height` pixels at `x_dpi` x `y_dpi`. False for a size or resolution
-  /// that is zero or beyond 100 inches, or without an open document.
-  bool start_page(uint32_t width, uint32_t height, uint32_t x_dpi, uint32_t y_dpi, raster_colors colors);
-
-  /// Stores line `y` of the page (width pixels in the page's layout); lines past the page are ignored.
-  void write_line(uint32_t y, const unsigned char* line);
-
-  /// Draws the stored lines as the page. False when the document cannot take it.
-  bool end_page();
-
-  /// Completes the file. False when it could not be written (the file is removed then).
-  bool finish();
-
-  /// The number of pages ended so far.
-  uint32_t pages() const { return pages_; }
-
- private:
-  /// Drops the surfaces and, unless `keep`, the file.
-  void close(bool keep);
-
-  std::string path_;
-  cairo_surface_t* document_ = nullptr;
-  cairo_surface_t* page_ = nullptr;
-  uint32_t width_ = 0;
-  uint32_t height_ = 0;
-  double x_scale_ = 1;
-  double y_scale_ = 1;
-  raster_colors colors_ = raster_colors::gray8;
-  uint32_t pages_ = 0;
+/// The colour spaces of raster pages, numbered as in the PWG raster header.
+enum class raster_color_space : uint32_t {
+  gray = 0,    // additive grey, 0 is black
+  rgb = 1,     // device RGB
+  black = 3,   // subtractive grey, 0 is white
+  sgray = 18,  // sGray
+  srgb = 19,   // sRGB
+  adobe_rgb = 20,
 };
+
+/// One raster page's layout, as its header gives it.
+struct raster_page_layout {
+  uint32_t width = 0;   // pixels
+  uint32_t height = 0;  // lines
+  uint32_t x_dpi = 0;
+  uint32_t y_dpi = 0;
+  uint32_t bits_per_pixel = 0;
+  uint32_t bits_per_color = 0;
+  uint32_t bytes_per_line = 0;
+  uint32_t color_order = 0;  // 0: chunked (the pixel's colours together)
+  uint32_t color_space = 0;  // raster_color_space
+  uint32_t colors = 0;       // colours per pixel
+};
+
+/// Why pages of `layout` cannot be converted, or "" when they can: 8-bit grey (sgray_8, black_8) and
+/// 24-bit RGB (srgb_8, adobe-rgb_8), chunked, with a size up to 100 inches and 65,535 pixels a side.
+std::string raster_layout_problem(const raster_page_layout& layout);
+
+/// Receives the PDF's bytes in order, a block at a time; false stops the conversion (the output cannot
+/// take them).
+using pdf_sink = std::function<bool(std::string_view bytes)>;
+
+/// What a conversion did.
+struct raster_conversion {
+  bool ok = false;
+  uint32_t pages = 0;  // pages written
+  std::string error;   // why it failed, when !ok
+};
+
+/// Writes the PWG raster or Apple raster (URF) document `data` as a PDF, one page per raster page with
+/// an image of the page's size at its resolution, to `sink` in blocks of about a megabyte. With `max_pages`
+/// greater than 0 only that many pages are converted and what follows them is not read. Fails (ok false,
+/// `error` says why) for data that is not such a document, a page layout that raster_layout_problem
+/// refuses, a document cut short or without a page, and a sink that returns false; the sink may then have
+/// received part of a PDF. Never reads outside `data`.
+raster_conversion raster_to_pdf(std::string_view data, uint32_t max_pages, const pdf_sink& sink);
+
+/// Converts the raster document in the file open as `raster_fd` (read from its start) into a new PDF file
+/// at `pdf_path` (mode 0600, never through a link). `may_write(bytes)` is asked before each block is
+/// written; false stops the conversion. On failure the PDF file is removed and `error` says why.
+raster_conversion raster_file_to_pdf(int raster_fd, const std::string& pdf_path, uint32_t max_pages,
+                                     const std::function<bool(uint64_t bytes)>& may_write);
 
 }  // namespace quorvane::print_service
