@@ -209,6 +209,14 @@ std::string escape(std::string_view text) {
   return out;
 }
 
+std::string utf8_prefix(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  size_t cut = limit;
+  // Continuation bytes (10xxxxxx) belong to the character before them.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut));
+}
+
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";

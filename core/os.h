@@ -16,6 +16,10 @@ std::string to_utf8(std::u16string_view text);
 /// surrogates and code points above U+10FFFF are invalid).
 std::u16string from_utf8(std::string_view text);
 
+/// The longest prefix of the UTF-8 `text` of at most `limit` bytes that does not end inside a character
+/// (so that a name shortened to fit a limit stays valid UTF-8).
+std::string utf8_prefix(std::string_view text, size_t limit);
+
 /// UTF-16 text with a UTF-8 copy made on demand.
 class wide_string {
  public:

@@ -15,6 +15,7 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/os.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -37,15 +38,6 @@ std::string sanitized(std::string_view part) {
     if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
   }
   return out;
-}
-
-// The longest prefix of `text` of at most `limit` bytes that does not end inside a UTF-8 sequence.
-std::string utf8_prefix(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  size_t cut = limit;
-  // Continuation bytes (10xxxxxx) belong to the character before them.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return std::string(text.substr(0, cut));
 }
 
 // Flushes the entries of `folder` to the disk. False with errno set on failure.

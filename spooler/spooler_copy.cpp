@@ -1,5 +1,8 @@
-// The copy of a received job into its printer's folder.
+// Copies of a received job: into its printer's folder, or into the spool folder for an application to
+// open; and the removal of old copies.
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/os.h"
 #include "spooler/spooler_p.h"
 
 namespace quorvane {
@@ -20,13 +24,16 @@ constexpr int last_candidate = 99;
 
 }  // namespace
 
-int32_t copy_file_exclusive(const std::string& file, const std::string& folder, std::string& copy) {
-  // The name after the last slash, split at its last dot; the extension keeps the dot.
-  const size_t slash = file.rfind('/');
-  const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+std::pair<std::string, std::string> split_file_name(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind('.');
-  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  if (dot == std::string::npos) return {name, std::string()};
+  return {name.substr(0, dot), name.substr(dot)};
+}
+
+int32_t copy_file_as(const std::string& file, const std::string& folder, const std::string& stem,
+                     const std::string& extension, mode_t mode, std::string& copy) {
   const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 
   // Without blocking: a FIFO or device under the job's name would otherwise stop the caller's thread.
@@ -35,13 +42,17 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   int error = 0;
 
   // Each candidate is created exclusively, so a file that appears between two deliveries is never
-  // overwritten.
+  // overwritten. A stem that would make the name too long for the file system gives way to the number and
+  // the extension, which says how to open the file.
   std::string target;
   int destination = -1;
   error = EEXIST;
   for (int n = -1; n <= last_candidate && destination < 0; ++n) {
-    target = prefix + stem + (n < 0 ? std::string() : " (" + std::to_string(n) + ")") + extension;
-    destination = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const std::string number = n < 0 ? std::string() : " (" + std::to_string(n) + ")";
+    const size_t room =
+        NAME_MAX > number.size() + extension.size() ? NAME_MAX - number.size() - extension.size() : 0;
+    target = prefix + utf8_prefix(stem, room) + number + extension;
+    destination = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (destination < 0 && errno != EEXIST) error = errno;
     if (destination < 0 && error != EEXIST) break;
   }
@@ -59,6 +70,40 @@ int32_t copy_file_exclusive(const std::string& file, const std::string& folder, 
   }
   copy = target;
   return 0;
+}
+
+int32_t copy_file_exclusive(const std::string& file, const std::string& folder, std::string& copy) {
+  const auto [stem, extension] = split_file_name(file);
+  return copy_file_as(file, folder, stem, extension, 0644, copy);
+}
+
+size_t remove_own_files_older_than(const std::string& folder, std::chrono::seconds age) {
+  DIR* listing = opendir(folder.c_str());
+  if (!listing) {
+    if (errno != ENOENT) {
+      QV_LOG(log_warning, "Unable to list folder '%s': %s", folder.c_str(), strerror(errno));
+    }
+    return 0;
+  }
+  const time_t now = time(nullptr);
+  const uid_t me = geteuid();
+  size_t removed = 0;
+  // Looked at without following links, so only this account's own regular files go, never what a link
+  // points at, a folder, or another account's files in a folder several accounts share.
+  while (const dirent* entry = readdir(listing)) {
+    struct stat info {};
+    if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(info.st_mode) || info.st_uid != me) continue;
+    if (now - info.st_mtime <= age.count()) continue;
+    if (unlinkat(dirfd(listing), entry->d_name, 0) == 0) {
+      ++removed;
+    } else if (errno != ENOENT) {
+      QV_LOG(log_warning, "Unable to remove old copy '%s/%s': %s", folder.c_str(), entry->d_name,
+             strerror(errno));
+    }
+  }
+  closedir(listing);
+  return removed;
 }
 
 int32_t flush_to_disk(const std::string& path) {

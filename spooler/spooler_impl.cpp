@@ -3,6 +3,7 @@
 #include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +101,13 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
            folder.c_str(), static_cast<unsigned>(info.st_uid));
     return false;
   }
+  // As in the system's shared temporary folder: everyone may add files, only a file's owner may remove
+  // or rename it. The permission bits are kept as they are (with an ACL the group bits are its mask).
+  if (fchmod(h.folder, (info.st_mode & 07777) | S_ISVTX) != 0) {
+    QV_LOG(log_error, "Unable to protect the files of spool folder '%s': %s", folder.c_str(),
+           strerror(errno));
+    return false;
+  }
   // The group's member list may need more room than a first guess (a directory service's "users").
   group buffer{};
   group* users = nullptr;
@@ -173,8 +181,37 @@ int32_t spooler_impl::applicationWillInitialize() {
   }
   spoolFolder_ = wide_string::from_narrow(folder);
   QV_LOG(log_information, "spool folder is %s", folder.c_str());
+  remove_own_files_older_than(folder, spool_copy_lifetime);
   status_ = 0;
   return 0;
+}
+
+int32_t spooler_impl::copyIntoSpoolFolder(const std::string& file, std::string& copy) {
+  const std::string folder = spoolFolder_.narrow();
+  if (folder.empty()) {
+    QV_LOG(log_error, "Unable to copy job '%s' into the spool folder: there is none", file.c_str());
+    return ENOENT;
+  }
+  // The system's clean-up of temporary folders may have removed it while the console ran.
+  if (mkdir(folder.c_str(), 0700) == 0) {
+    QV_LOG(log_warning, "Spool folder '%s' was gone and is made again", folder.c_str());
+    applyPermissions(folder);
+  }
+  remove_own_files_older_than(folder, spool_copy_lifetime);
+
+  // The number after the stem keeps names apart across the day's copies; what still collides gets a
+  // " (n)". Room is left for both in a name the file system takes.
+  auto [stem, extension] = split_file_name(file);
+  constexpr size_t number_room = 16;  // "-" + ten digits + " (99)"
+  if (NAME_MAX > extension.size() + number_room)
+    stem = utf8_prefix(stem, NAME_MAX - extension.size() - number_room);
+  stem = makeFileName(wide_string::from_narrow(stem)).narrow();
+  const int32_t error = copy_file_as(file, folder, stem, extension, 0600, copy);
+  if (error != 0) {
+    QV_LOG(log_error, "Unable to copy job '%s' into spool folder '%s': %s (%d)", file.c_str(), folder.c_str(),
+           std::strerror(error), error);
+  }
+  return error;
 }
 
 wide_string spooler_impl::makeFileName(const wide_string& base) {
@@ -199,6 +236,21 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     // From here on the job is the copy: the received file is gone.
     path = copy;
     job->setFilename(wide_string::from_narrow(path));
+  } else if (printer->action() == model::action_open) {
+    // The service removes its file as soon as the job is answered, and an application (or the running one
+    // a desktop opener hands the file to) may read it only later: it gets a copy of its own.
+    std::string copy;
+    if (const int32_t error = copyIntoSpoolFolder(path, copy); error != 0) {
+      completion(error, job_state_aborted, 0);
+      return;
+    }
+    path = copy;
+    job->setFilename(wide_string::from_narrow(path));
+    // A copy that nothing will open goes at once.
+    completion = [copy, completion = std::move(completion)](int32_t status, int32_t state, int32_t id) {
+      if (status != 0) unlink(copy.c_str());
+      completion(status, state, id);
+    };
   }
 
   if (printer->action() == model::action_open) {

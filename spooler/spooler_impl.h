@@ -1,6 +1,7 @@
 // The spooler on POSIX systems: a spool folder under the temporary folder, CUPS for printing.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "spooler/image_library.h"
@@ -11,6 +12,11 @@ namespace quorvane {
 /// The spooler component with the image library it owns.
 class spooler_impl final : public spooler {
  public:
+  /// How long a copy made for an application to open stays in the spool folder. The application, or the
+  /// one a desktop opener hands the file to, may read it well after the job was answered; a day covers a
+  /// slow start, a queue of files opened one after the other and a viewer reloading its file.
+  static constexpr std::chrono::hours spool_copy_lifetime{24};
+
   /// The single instance, not initialised; the application registers it third in the component list (after
   /// the workspace and the database manager).
   static spooler_impl& instance();
@@ -20,7 +26,8 @@ class spooler_impl final : public spooler {
 
   /// Prepares the spool folder "{501201E7-E925-4623-9F70-3F944DA46F7B}" under $TMPDIR (else /tmp, else
   /// /var/tmp) with an inheritable rwx entry for the group "users". Returns 0 on success, else the status
-  /// (1), the failure logged.
+  /// (1), the failure logged. Removes this account's copies older than `spool_copy_lifetime` from the
+  /// folder.
   int32_t applicationWillInitialize() override;
   int32_t applicationDidInitialize() override { return status_; }
 
@@ -29,12 +36,20 @@ class spooler_impl final : public spooler {
   void print(model::printer_ptr printer, model::job_ptr job, print_completion completion) override;
   void deleteJob(model::printer_ptr printer, model::job_ptr job, delete_completion done) override;
 
+  /// Copies `file` into the spool folder for an application to open, as the file's name with "-" and the
+  /// seconds since boot after the stem ("report-5012.pdf", then "report-5012 (0).pdf" ...), readable by
+  /// this account only; first makes the folder again if it went, and removes this account's copies older
+  /// than `spool_copy_lifetime`. Returns 0 with `copy` set, or the errno (ENOENT without a spool folder,
+  /// EINVAL for a FIFO or device), logged, with no partial copy left.
+  int32_t copyIntoSpoolFolder(const std::string& file, std::string& copy);
+
   /// The image library shared by the image jobs.
   image_library& imageLibrary() { return images_; }
 
   /// Gives the group "users" rwx on `folder`, in its access ACL and its default (inherited) ACL. A folder of
   /// another account is left alone and accepted when we may write into it. Returns false, logged, on
-  /// failure; a file system without ACLs counts as success (with a warning).
+  /// failure; a file system without ACLs counts as success (with a warning). Our own folder also gets the
+  /// sticky bit, so that no other account can remove or replace the files we put there.
   static bool applyPermissions(const std::string& folder);
 
  private:

@@ -135,6 +135,23 @@ TEST(Escape, KeepsUnreservedAndEncodesEverythingElse) {
   for (const auto& [in, want] : cases) EXPECT_EQ(escape(in), want) << in;
 }
 
+TEST(Utf8Prefix, CutsAtTheLimitButNeverInsideACharacter) {
+  const struct {
+    const char* name;
+    std::string text;
+    size_t limit;
+    std::string want;
+  } cases[] = {
+      {"short enough", "abc", 3, "abc"},
+      {"plain cut", "abcdef", 4, "abcd"},
+      {"cut inside a two-byte character", "ab\xc3\xa9", 3, "ab"},
+      {"cut after a two-byte character", "ab\xc3\xa9z", 4, "ab\xc3\xa9"},
+      {"cut inside a four-byte character", "a\xf0\x9f\x96\xa8", 4, "a"},
+      {"limit zero", "abc", 0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(utf8_prefix(c.text, c.limit), c.want) << c.name;
+}
+
 TEST(ReleaseFreeMemory, GivesBackABurstOfFreedBlocksThatALaterBlockPins) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer's allocator keeps its own free lists";

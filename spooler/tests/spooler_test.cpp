@@ -1,6 +1,7 @@
 // The spooler component: the spool folder, file names, the copy into a printer's folder, the actions and the
 // failures of the print paths that happen before any printer is opened.
 #include <acl/libacl.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
 #include <sys/acl.h>
@@ -9,16 +10,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "delivery.h"
 #include "fixtures.h"
 #include "spooler/spooler_impl.h"
 #include "spooler/spooler_p.h"
+#include "test_support/scoped_environment.h"
 
 namespace quorvane {
 namespace {
@@ -31,20 +36,7 @@ using test::temp_folder;
 
 constexpr const char* spool_name = "{501201E7-E925-4623-9F70-3F944DA46F7B}";
 
-// Sets an environment variable for one scope.
-class scoped_env {
- public:
-  scoped_env(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old, had_ = true;
-    setenv(name, value.c_str(), 1);
-  }
-  ~scoped_env() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
+using scoped_env = testing_support::scoped_environment;
 
 std::string acl_text(const std::string& path, acl_type_t type) {
   acl_t acl = acl_get_file(path.c_str(), type);
@@ -67,6 +59,7 @@ TEST(spooler_impl, makes_the_spool_folder_under_tmpdir_with_an_inheritable_entry
   struct stat info {};
   ASSERT_EQ(stat(want.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_TRUE(info.st_mode & S_ISVTX) << "others could remove or replace our copies";
   const std::string access = acl_text(want, ACL_TYPE_ACCESS);
   const std::string inherited = acl_text(want, ACL_TYPE_DEFAULT);
   if (access.find("group:users:") == std::string::npos && inherited.find("(none") != std::string::npos) {
@@ -193,6 +186,19 @@ TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {
   EXPECT_EQ(test::read_file(copy), "new");
 }
 
+TEST(spooler_copy, shortens_the_stem_of_a_long_name_that_needs_a_number) {
+  temp_folder received, folder;
+  // 250 bytes and ".pdf": a legal name, already in the folder, with no room left for " (0)".
+  const std::string name = std::string(250, 'n') + ".pdf";
+  ASSERT_TRUE(test::write_file(folder.file(name), "old"));
+  ASSERT_TRUE(test::write_file(received.file(name), "new"));
+  std::string copy;
+  ASSERT_EQ(copy_into_folder(received.file(name), folder.path(), copy), 0);
+  EXPECT_EQ(copy, folder.file(std::string(247, 'n') + " (0).pdf"));
+  EXPECT_EQ(test::read_file(copy), "new");
+  EXPECT_EQ(test::read_file(folder.file(name)), "old");
+}
+
 TEST(spooler_copy, fails_with_eexist_when_all_101_names_are_taken_and_keeps_the_received_file) {
   temp_folder received, folder;
   ASSERT_TRUE(test::write_file(folder.file("a.png"), "taken"));
@@ -237,7 +243,58 @@ TEST(spooler_copy, reports_the_errno_of_a_failed_copy) {
 
 // ---- action 1: open with an application
 
-class spooler_open : public test::main_loop_test {};
+// A spooler whose spool folder lies in a temporary folder of the test's own.
+class spooler_open : public test::main_loop_test {
+ protected:
+  void SetUp() override {
+    main_loop_test::SetUp();
+    ASSERT_EQ(spooler_.applicationWillInitialize(), 0);
+    spool_ = spooler_.spoolFolder().narrow();
+  }
+
+  // The names in the spool folder, sorted.
+  std::vector<std::string> spooled() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(spool_, ignored))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Runs the loop, looking every 20 ms, until `path` exists; true when it does within a generous bound.
+  bool wait_for_file(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!test::exists(path)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      loop_.run_until([] { return false; }, std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  // Receives `name` holding `content` and delivers it to a printer that opens its jobs with a program that
+  // does nothing; expects the job answered as opened. Returns the job (its file name is the copy's).
+  model::job_ptr open_received(const std::string& name, const std::string& content, spooler_impl& spooler) {
+    EXPECT_TRUE(test::write_file(received_.file(name), content));
+    model::job_ptr job = make_job(received_.file(name), "application/pdf");
+    outcome o;
+    spooler.print(make_printer(model::action_open, "", "/bin/true"), job, recorder(o));
+    EXPECT_EQ(o.text(), "(0, 9, 0)") << name;
+    return job;
+  }
+
+  temp_folder tmp_;
+  scoped_env tmpdir_{"TMPDIR", tmp_.path()};
+  temp_folder received_;
+  spooler_impl spooler_;
+  std::string spool_;
+};
+
+// Sets the last change of `path` (not of what a link points at) to `age` ago.
+void age_file(const std::string& path, std::chrono::seconds age) {
+  const timespec when[2] = {{time(nullptr) - age.count(), 0}, {time(nullptr) - age.count(), 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), when, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
 
 TEST_F(spooler_open, starts_the_chosen_application_with_the_copy_as_its_only_argument) {
   temp_folder received, folder, bin;
@@ -247,28 +304,173 @@ TEST_F(spooler_open, starts_the_chosen_application_with_the_copy_as_its_only_arg
       app, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + log + ".tmp' && mv '" + log + ".tmp' '" + log + "'\n"));
   ASSERT_EQ(chmod(app.c_str(), 0755), 0);
   ASSERT_TRUE(test::write_file(received.file("my doc.pdf"), "%PDF"));
-  spooler_impl spooler;
   outcome o;
-  spooler.print(make_printer(model::action_open, folder.path(), app),
-                make_job(received.file("my doc.pdf"), "application/pdf"), recorder(o));
+  spooler_.print(make_printer(model::action_open, folder.path(), app),
+                 make_job(received.file("my doc.pdf"), "application/pdf"), recorder(o));
   ASSERT_EQ(o.calls, 1) << "a chosen application is reported at once";
   EXPECT_EQ(o.text(), "(0, 9, 0)");
-  for (int i = 0; i < 250 && !test::exists(log); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(wait_for_file(log));
   EXPECT_EQ(test::read_file(log), folder.file("my doc.pdf") + "|");
+  EXPECT_TRUE(spooled().empty()) << "the copy in the printer's folder is the one opened";
+}
+
+TEST_F(spooler_open, opens_a_copy_of_its_own_that_outlives_the_services_file) {
+  // Like a desktop opener that hands the file to a running application and returns at once: the file is
+  // read only after the job was answered and the service removed its file.
+  temp_folder received, bin;
+  const std::string file = received.file("my doc.pdf");
+  const std::string log = bin.file("opened");
+  const std::string app = bin.file("viewer");
+  ASSERT_TRUE(test::write_file(app, "#!/bin/sh\nwhile [ -e '" + file + "' ]; do sleep 0.01; done\n" +
+                                        "if [ -e \"$1\" ]; then state=present; else state=gone; fi\n" +
+                                        "printf '%s|%s|%s' \"$1\" \"$state\" \"$(cat \"$1\")\" > '" + log +
+                                        ".tmp' && mv '" + log + ".tmp' '" + log + "'\n"));
+  ASSERT_EQ(chmod(app.c_str(), 0755), 0);
+  ASSERT_TRUE(test::write_file(file, "%PDF-1.4 the document"));
+  model::job_ptr job = make_job(file, "application/pdf");
+  outcome o;
+  const uint32_t before = seconds_since_boot();
+  spooler_.print(make_printer(model::action_open, "", app), job, recorder(o));
+  const uint32_t after = seconds_since_boot();
+  ASSERT_EQ(o.calls, 1);
+  EXPECT_EQ(o.text(), "(0, 9, 0)");
+  ASSERT_EQ(unlink(file.c_str()), 0) << "the service removes its file once answered";
+  ASSERT_TRUE(wait_for_file(log)) << "the application never read its file";
+
+  const std::string copy = job->filename().narrow();
+  EXPECT_EQ(test::read_file(log), copy + "|present|%PDF-1.4 the document");
+  // The document's name and extension, with the seconds since boot after the stem.
+  const std::string prefix = spool_ + "/my doc-";
+  ASSERT_EQ(copy.rfind(prefix, 0), 0u) << copy;
+  ASSERT_GT(copy.size(), prefix.size() + 4);
+  EXPECT_EQ(copy.substr(copy.size() - 4), ".pdf") << copy;
+  const unsigned long seconds = std::stoul(copy.substr(prefix.size()));
+  EXPECT_GE(seconds, before);
+  EXPECT_LE(seconds, after);
+  struct stat info {};
+  ASSERT_EQ(stat(copy.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "other accounts may enter the spool folder";
+}
+
+TEST_F(spooler_open, never_overwrites_a_file_in_the_spool_folder) {
+  // The names the copies would take in the next seconds, each already taken with its "(0)".
+  const uint32_t now = seconds_since_boot();
+  for (uint32_t s = now; s <= now + 30; ++s) {
+    for (const char* suffix : {".pdf", " (0).pdf"})
+      ASSERT_TRUE(test::write_file(spool_ + "/doc-" + std::to_string(s) + suffix, "taken"));
+  }
+  std::set<std::string> copies;
+  for (int n = 0; n < 3; ++n) {
+    const std::string copy =
+        open_received("doc.pdf", "delivery " + std::to_string(n), spooler_)->filename().narrow();
+    EXPECT_NE(copy.find(" (" + std::to_string(n + 1) + ").pdf"), std::string::npos)
+        << "got " << copy << ", want the next free number of its second";
+    EXPECT_EQ(test::read_file(copy), "delivery " + std::to_string(n));
+    copies.insert(copy);
+  }
+  EXPECT_EQ(copies.size(), 3u);
+  for (uint32_t s = now; s <= now + 30; ++s) {
+    for (const char* suffix : {".pdf", " (0).pdf"})
+      EXPECT_EQ(test::read_file(spool_ + "/doc-" + std::to_string(s) + suffix), "taken");
+  }
+}
+
+TEST_F(spooler_open, shortens_a_long_name_but_keeps_its_extension_and_its_characters_whole) {
+  // 125 two-byte characters and ".pdf": 254 bytes, a legal name that has no room for the number.
+  std::string stem;
+  for (int n = 0; n < 125; ++n) stem += "\xc3\xa9";
+  model::job_ptr job = open_received(stem + ".pdf", "%PDF", spooler_);
+  const std::string name = std::filesystem::path(job->filename().narrow()).filename().string();
+  EXPECT_LE(name.size(), 255u) << name;
+  EXPECT_EQ(name.substr(name.size() - 4), ".pdf") << name;
+  EXPECT_EQ(name.rfind("\xc3\xa9\xc3\xa9", 0), 0u) << name;
+  EXPECT_FALSE(from_utf8(name).empty()) << "not valid UTF-8: " << name;
+  EXPECT_EQ(test::read_file(job->filename().narrow()), "%PDF");
+}
+
+TEST_F(spooler_open, removes_its_own_copies_older_than_a_day_when_it_starts_and_with_each_new_copy) {
+  const auto day = std::chrono::hours(24), hour = std::chrono::hours(1);
+  ASSERT_TRUE(test::write_file(spool_ + "/old.pdf", "old"));
+  age_file(spool_ + "/old.pdf", day + hour);
+  ASSERT_TRUE(test::write_file(spool_ + "/recent.pdf", "recent"));
+  age_file(spool_ + "/recent.pdf", day - hour);
+  ASSERT_EQ(mkdir((spool_ + "/old folder").c_str(), 0700), 0);
+  age_file(spool_ + "/old folder", day + hour);
+  ASSERT_TRUE(test::write_file(tmp_.file("elsewhere.pdf"), "not ours to remove"));
+  ASSERT_EQ(symlink(tmp_.file("elsewhere.pdf").c_str(), (spool_ + "/old link").c_str()), 0);
+  age_file(spool_ + "/old link", day + hour);
+  std::vector<std::string> kept = {"old folder", "old link", "recent.pdf"};
+  if (geteuid() == 0) {
+    // Another account's file in a spool folder that several accounts share.
+    ASSERT_TRUE(test::write_file(spool_ + "/other account.pdf", "theirs"));
+    ASSERT_EQ(chown((spool_ + "/other account.pdf").c_str(), 65534, 65534), 0);
+    age_file(spool_ + "/other account.pdf", day + hour);
+    kept.insert(kept.begin() + 2, "other account.pdf");
+  }
+
+  spooler_impl starting;
+  ASSERT_EQ(starting.applicationWillInitialize(), 0);
+  EXPECT_EQ(spooled(), kept) << "at start";
+  EXPECT_EQ(test::read_file(tmp_.file("elsewhere.pdf")), "not ours to remove");
+
+  ASSERT_TRUE(test::write_file(spool_ + "/old again.pdf", "old"));
+  age_file(spool_ + "/old again.pdf", day + hour);
+  model::job_ptr job = open_received("new.pdf", "new", starting);
+  kept.push_back(std::filesystem::path(job->filename().narrow()).filename().string());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(spooled(), kept) << "with a new copy";
+}
+
+TEST_F(spooler_open, fails_the_job_when_the_copy_cannot_be_made_and_starts_nothing) {
+  temp_folder received, bin;
+  const std::string marker = bin.file("started");
+  const std::string app = bin.file("viewer");
+  ASSERT_TRUE(test::write_file(app, "#!/bin/sh\ntouch '" + marker + "'\n"));
+  ASSERT_EQ(chmod(app.c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(received.file("fifo.pdf").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(received.file("folder.pdf").c_str(), 0700), 0);
+  spooler_impl uninitialised;
+  ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
+  struct {
+    const char* name;
+    spooler_impl& spooler;
+    std::string file;
+    int32_t want;
+  } cases[] = {
+      {"received file missing", spooler_, received.file("missing.pdf"), ENOENT},
+      // A FIFO would block the run loop's thread until something writes into it.
+      {"received file is a FIFO", spooler_, received.file("fifo.pdf"), EINVAL},
+      {"received file is a folder", spooler_, received.file("folder.pdf"), EISDIR},
+      {"no spool folder", uninitialised, received.file("doc.pdf"), ENOENT},
+  };
+  for (const auto& c : cases) {
+    outcome o;
+    c.spooler.print(make_printer(model::action_open, "", app), make_job(c.file, "application/pdf"),
+                    recorder(o));
+    EXPECT_EQ(o.text(), "(" + std::to_string(c.want) + ", 8, 0)") << c.name;
+  }
+  EXPECT_TRUE(spooled().empty()) << "no partial copy";
+  EXPECT_FALSE(test::exists(marker)) << "the application was started without its file";
+}
+
+TEST_F(spooler_open, makes_the_spool_folder_again_when_it_went_while_the_console_ran) {
+  std::filesystem::remove_all(spool_);
+  model::job_ptr job = open_received("doc.pdf", "%PDF", spooler_);
+  EXPECT_EQ(job->filename().narrow().rfind(spool_ + "/doc-", 0), 0u) << job->filename().narrow();
+  EXPECT_EQ(test::read_file(job->filename().narrow()), "%PDF");
 }
 
 TEST_F(spooler_open, reports_minus_one_for_an_application_that_cannot_be_started) {
   temp_folder received, bin;
   ASSERT_TRUE(test::write_file(bin.file("not-executable"), "#!/bin/sh\n"));
   ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
-  spooler_impl spooler;
   for (const std::string& app : {bin.file("does-not-exist"), bin.file("not-executable"), bin.path()}) {
     outcome o;
-    spooler.print(make_printer(model::action_open, "", app),
-                  make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
+    spooler_.print(make_printer(model::action_open, "", app),
+                   make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
     EXPECT_EQ(o.text(), "(-1, 9, 0)") << app;
   }
+  EXPECT_TRUE(spooled().empty()) << "a copy that nothing opens is removed at once";
 }
 
 // xdg-open in its generic mode, with a desktop of the test's own making.
@@ -307,14 +509,16 @@ TEST_F(spooler_desktop_open, opens_the_file_with_the_associated_application) {
     GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
   temp_folder received;
   ASSERT_TRUE(test::make_pdf(received.file("report.pdf"), 1));
-  spooler_impl spooler;
+  model::job_ptr job = make_job(received.file("report.pdf"), "application/pdf");
   outcome o;
-  spooler.print(make_printer(model::action_open), make_job(received.file("report.pdf"), "application/pdf"),
-                recorder(o));
+  spooler_.print(make_printer(model::action_open), job, recorder(o));
   EXPECT_EQ(o.calls, 0) << "the opener is waited for on a worker, not on this thread";
   ASSERT_TRUE(wait_for(o, 30));
   EXPECT_EQ(o.text(), "(0, 9, 0)");
-  EXPECT_EQ(test::read_file(opened_), received.file("report.pdf"));
+  const std::string copy = job->filename().narrow();
+  EXPECT_EQ(copy.rfind(spool_ + "/report-", 0), 0u) << copy;
+  EXPECT_EQ(test::read_file(opened_), copy);
+  EXPECT_EQ(test::read_file(copy), test::read_file(received.file("report.pdf")));
 }
 
 TEST_F(spooler_desktop_open, reports_minus_one_when_the_desktop_has_no_application_for_the_file) {
@@ -322,13 +526,13 @@ TEST_F(spooler_desktop_open, reports_minus_one_when_the_desktop_has_no_applicati
     GTEST_SKIP() << "xdg-open is not installed (xdg-utils)";
   temp_folder received;
   ASSERT_TRUE(test::write_file(received.file("data.qvunknown"), std::string("\x01\x02\x03\x04 binary", 11)));
-  spooler_impl spooler;
   outcome o;
-  spooler.print(make_printer(model::action_open),
-                make_job(received.file("data.qvunknown"), "application/octet-stream"), recorder(o));
+  spooler_.print(make_printer(model::action_open),
+                 make_job(received.file("data.qvunknown"), "application/octet-stream"), recorder(o));
   ASSERT_TRUE(wait_for(o, 30));
   EXPECT_EQ(o.text(), "(-1, 9, 0)");
   EXPECT_FALSE(test::exists(opened_));
+  EXPECT_TRUE(spooled().empty()) << "a copy that nothing opens is removed at once";
 }
 
 // ---- action 2: failures before any printer is opened
