@@ -209,16 +209,21 @@ TEST_F(CupsWatch, OnlyTheSchedulersOwnQueuesAreListedNotPrintersFoundOnTheNetwor
 
 TEST_F(CupsWatch, StopEndsTheWorkerAndDropsReportsNotRunYet) {
   start_scheduler(/*refuse_subscriptions=*/false);
-  start_watch();
+  // The pause between two requests is far longer than the bound below: a stop that waited for the pause
+  // to end instead of cutting it short fails, however slow the machine.
+  constexpr auto pause = 3 * event_bound;
+  start_watch({/*fetch_interval=*/pause, /*poll_interval=*/pause, /*retry_interval=*/pause, 300});
   // The worker's first reading is posted, but the loop does not run before the stop.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  const auto deadline = std::chrono::steady_clock::now() + event_bound;
   while (watch_->mode() != cups_watch_mode::subscription && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
   }
+  ASSERT_EQ(watch_->mode(), cups_watch_mode::subscription) << "the watch never subscribed";
+  // Most likely in its pause by now; a stop during a request waits for that one request.
   std::this_thread::sleep_for(500ms);
   const auto before = std::chrono::steady_clock::now();
   watch_->stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s) << "stop waited for more than one request";
+  EXPECT_LT(std::chrono::steady_clock::now() - before, event_bound) << "stop waited for the pause to end";
   EXPECT_EQ(watch_->mode(), cups_watch_mode::connecting);
   // The loop runs its posted work in order: once a marker posted now has run, so has every report the worker
   // posted before the stop.

@@ -10,16 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "test_support/event_bound.h"
 #include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service::testing {
 
-/// How long a test waits for something that must happen (a process listening, an answer, a notification).
-/// Waits end as soon as it happens: the bound only keeps a broken program from hanging a test, so it leaves
-/// room for a heavily loaded machine.
-inline constexpr std::chrono::seconds event_bound{60};
+/// How long a test waits for something that must happen (the tests' shared bound).
+inline constexpr std::chrono::seconds event_bound = testing_support::event_bound;
 /// The same bound in milliseconds, for the waits that take a count.
-inline constexpr int event_bound_ms = static_cast<int>(std::chrono::milliseconds(event_bound).count());
+inline constexpr int event_bound_ms = testing_support::event_bound_ms;
 
 using testing_support::temporary_folder;
 

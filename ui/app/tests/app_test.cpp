@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/event_bound.h"
 #include "ui/app/about_box.h"
 #include "ui/app/help.h"
 #include "ui/app/single_instance.h"
@@ -37,8 +38,8 @@ TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartHandsItsCommandLineOver) 
 
   single_instance second(folder.path());
   EXPECT_FALSE(second.become_primary({}));
-  ASSERT_TRUE(second.send_to_primary({"quorvane", "report.pdf"}, 2000));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 2000));
+  ASSERT_TRUE(second.send_to_primary({"quorvane", "report.pdf"}, testing_support::event_bound_ms));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, testing_support::event_bound_ms));
   EXPECT_EQ(received, (QStringList{"quorvane", "report.pdf"}));
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "test_support/event_bound.h"
 #include "ui/app/tests/appcast_samples.h"
 #include "ui/app/update_dialog.h"
 #include "ui/controls/proxy_login.h"
@@ -219,7 +220,7 @@ TEST_F(UpdateCheck, CommandRaisesTheOpenWindowInsteadOfASecond) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !first->checking(); }, 10000));
   EXPECT_EQ(first->outcome().result, kind::up_to_date);
   first->close();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 2000))
+  EXPECT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, testing_support::event_bound_ms))
       << "the window deletes itself when closed";
 }
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support/event_bound.h"
 #include "ui/app/system_tray.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window_layout.h"
@@ -92,7 +93,8 @@ TEST_F(XvfbWindow, BothViewsShowTheirControlsWhereTheTableSays) {
   printers[0]["displayName"] = "Office";
   printers[0]["location"] = "Room 4";
   peer.send_printers_updated(printers);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window.printer_model().rowCount() == 1; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.printer_model().rowCount() == 1; },
+                              testing_support::event_bound_ms));
   expect_table_geometry(window, true);
   const QImage connected = screenshot(window, "xvfb-connected.png");
   const QPoint first_row = panel.topLeft() + QPoint(40, 8);
@@ -105,11 +107,13 @@ TEST_F(XvfbWindow, BothViewsShowTheirControlsWhereTheTableSays) {
 TEST_F(XvfbWindow, TheIconSitsInATrayHostAndCloseHidesTheWindowThere) {
   QProcess docker;
   docker.start(QStringLiteral("wmdocker"), {});
-  if (!docker.waitForStarted(3000))
+  if (!docker.waitForStarted(testing_support::event_bound_ms))
     GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
-  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+                              testing_support::event_bound_ms));
   CSystemTray tray(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return tray.icon().geometry().isValid(); }, 5000))
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return tray.icon().geometry().isValid(); }, testing_support::event_bound_ms))
       << "embedded in the tray";
 
   testing::scripted_peer peer;
@@ -138,9 +142,10 @@ bool console_window_visible() {
 TEST_F(XvfbWindow, ASecondConsoleBringsTheFirstOutOfTheTrayAndEndsWithZero) {
   QProcess docker;
   docker.start(QStringLiteral("wmdocker"), {});
-  if (!docker.waitForStarted(3000))
+  if (!docker.waitForStarted(testing_support::event_bound_ms))
     GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
-  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+                              testing_support::event_bound_ms));
   QSettings("Tessaly Software", "Quorvane").setValue("Preferences/StartMinimized", 1);
   QSettings().sync();
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -151,11 +156,11 @@ TEST_F(XvfbWindow, ASecondConsoleBringsTheFirstOutOfTheTrayAndEndsWithZero) {
   first.setProcessEnvironment(environment);
   first.setProcessChannelMode(QProcess::ForwardedChannels);
   first.start(QStringLiteral(QUORVANE_PROGRAM), {});
-  ASSERT_TRUE(first.waitForStarted(5000));
+  ASSERT_TRUE(first.waitForStarted(testing_support::event_bound_ms));
   const QString lock =
       QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
           .filePath(QStringLiteral("{C62BAF6D-46E9-44b5-B495-2150A230D859}-%1.lock").arg(::getuid()));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(lock); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(lock); }, testing_support::event_bound_ms));
   QTest::qWait(1000);
   EXPECT_FALSE(console_window_visible()) << "StartMinimized with a tray: only the icon";
 
@@ -163,10 +168,10 @@ TEST_F(XvfbWindow, ASecondConsoleBringsTheFirstOutOfTheTrayAndEndsWithZero) {
   second.setProcessEnvironment(environment);
   second.setProcessChannelMode(QProcess::ForwardedChannels);
   second.start(QStringLiteral(QUORVANE_PROGRAM), {"--from-test"});
-  ASSERT_TRUE(second.waitForFinished(10000));
+  ASSERT_TRUE(second.waitForFinished(testing_support::event_bound_ms));
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_TRUE(QTest::qWaitFor([] { return console_window_visible(); }, 5000))
+  EXPECT_TRUE(QTest::qWaitFor([] { return console_window_visible(); }, testing_support::event_bound_ms))
       << "the first one came to the front";
   EXPECT_EQ(first.state(), QProcess::Running);
 

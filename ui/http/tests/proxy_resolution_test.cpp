@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "test_support/event_bound.h"
 #include "ui/http/tests/http_test_support.h"
 
 namespace quorvane {
@@ -140,7 +141,7 @@ TEST_F(ProxyResolution, AsynchronousResolutionDeliversTheSystemAnswerOnTheLoop) 
     ++calls;
   });
   EXPECT_EQ(calls, 0) << "never delivered from within the call";
-  ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, testing_support::event_bound_ms));
   EXPECT_EQ(got->host().narrow(), "proxy.example");
   EXPECT_EQ(got->port(), 8080);
   QTest::qWait(50);
@@ -161,7 +162,7 @@ TEST_F(ProxyResolution, AsynchronousResolutionGivesUpAfterItsLimit) {
         ++calls;
       },
       std::chrono::milliseconds(50), slow);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, testing_support::event_bound_ms));
   EXPECT_EQ(got->host().narrow(), "stored.example");
   release->store(true);
   QTest::qWait(50);

@@ -1,8 +1,10 @@
 #include "ui/main/service_session.h"
 
 #include <QSettings>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -219,9 +221,18 @@ TEST_F(ServiceSession, AClosedConnectionEmptiesTheListAndReconnectsAtOnce) {
   peer.send(notification);
   ASSERT_TRUE(QTest::qWaitFor([&] { return rows.rowCount() == 1; }, testing::console_bound_ms));
 
+  // Right after the close has been handled (the view turned back to connecting), the new attempt has
+  // been made: no retry timer is armed, as it would be for a wait of 3 s.
+  std::optional<bool> timer_armed;
+  session->on_view_changed([&](bool connected) {
+    views.push_back(connected);
+    if (!connected) QTimer::singleShot(0, [&] { timer_armed = session->retry_pending(); });
+  });
   const size_t before = peer.messages().size();
   peer.drop();
-  ASSERT_TRUE(peer.wait_for_connections(2, 1000)) << "the new attempt is made at once, not after 3 s";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return timer_armed.has_value(); }, testing::console_bound_ms));
+  EXPECT_FALSE(*timer_armed) << "the new attempt waits for the retry timer instead of being made at once";
+  ASSERT_TRUE(peer.wait_for_connections(2));
   EXPECT_TRUE(session->connecting());
   EXPECT_EQ(rows.rowCount(), 0);
   EXPECT_EQ(views.back(), false);
@@ -238,7 +249,7 @@ TEST_F(ServiceSession, RequestsOfAnEarlierConnectionDoNothingOnTheNextOne) {
   // "attributes" is outstanding when the connection closes: its status 10 must not send "observe" on the
   // next connection before that one has authenticated.
   peer.drop();
-  ASSERT_TRUE(peer.wait_for_connections(2, 1000));
+  ASSERT_TRUE(peer.wait_for_connections(2));
   ASSERT_TRUE(peer.wait_for_messages(4));
   ASSERT_TRUE(peer.settle());
   ASSERT_EQ(peer.messages().size(), 4u);

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "test_support/event_bound.h"
 #include "ui/controls/numeric_edit.h"
 #include "ui/http/proxy_resolution.h"
 #include "ui/layout/dialog_units.h"
@@ -165,7 +166,8 @@ TEST_F(Preferences, NetworkFieldsShowTheSystemsAnswerAndAreEditableOnlyByHand) {
   auto* host = control<QLineEdit>(page, CPreferencesNetwork::id_host);
   auto* port = control<QLineEdit>(page, CPreferencesNetwork::id_port);
   EXPECT_EQ(system_questions, 1);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return host->text() == QStringLiteral("system.example"); }, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return host->text() == QStringLiteral("system.example"); },
+                              testing_support::event_bound_ms));
   EXPECT_EQ(port->text(), QStringLiteral("8080"));
   for (int id : {CPreferencesNetwork::id_host, CPreferencesNetwork::id_port, CPreferencesNetwork::id_user,
                  CPreferencesNetwork::id_password}) {
@@ -230,7 +232,8 @@ TEST_F(Preferences, ClearingConfigureManuallyDeletesTheRowAndClosingStoresTheDet
   tick(control<QCheckBox>(page, CPreferencesNetwork::id_manual));
   EXPECT_EQ(stored_proxy_count(), 0) << "the stored row is deleted at the click";
   EXPECT_EQ(read_preference(configure_proxy_manually_preference), 0);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return host->text() == QStringLiteral("system.example"); }, 2000))
+  ASSERT_TRUE(QTest::qWaitFor([&] { return host->text() == QStringLiteral("system.example"); },
+                              testing_support::event_bound_ms))
       << "the dialog shows what the system says";
   dialog->accept();
   EXPECT_EQ(stored_proxy_count(), 1);
