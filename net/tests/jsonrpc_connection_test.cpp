@@ -338,10 +338,10 @@ TEST(JsonrpcCalls, PendingCallsHearOfEveryCloseInIdOrderAndStillGetALateResponse
 }
 
 TEST(JsonrpcCalls, TheOnCloseFunctionRunsOnceForEveryClose) {
-  int handles[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, handles), 0);
-  smart_ptr<socket> accepted(new socket(handles[0]));
-  ::close(handles[1]);
+  testing_support::socket_pair handles;
+  ASSERT_TRUE(handles.made());
+  smart_ptr<socket> accepted(new socket(handles.take_first()));
+  ::close(handles.take_second());
   int closes = 0;
   connection* seen = nullptr;
   smart_ptr<connection> c(new connection(*accepted, [&](smart_ptr<connection> which) {
@@ -446,23 +446,22 @@ TEST(JsonrpcDispatch, ADelegateThatClosesDuringAReadEndsThatReadSafely) {
   poll_runloop loop;
   set_main_runloop(&loop);
   closing_delegate d;
-  int handles[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
+  testing_support::socket_pair handles;
+  ASSERT_TRUE(handles.made());
   int closes = 0;
   {
-    smart_ptr<socket> near(new socket(handles[0]));
+    smart_ptr<socket> near(new socket(handles.take_first()));
     near->set_delegate(&d);
     smart_ptr<connection> c(new connection(*near, [&](smart_ptr<connection>) { ++closes; }));
     c->watch_on(loop);
   }
   // Two frames in one write: the first one's handler closes, so the second is never handled.
   const std::string bytes = frame(parse(R"({"method":"one"})")) + frame(parse(R"({"method":"two"})"));
-  ASSERT_EQ(::send(handles[1], bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(::send(handles.second(), bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
   EXPECT_TRUE(loop.run_until([&] { return closes > 0; }, std::chrono::seconds(5)));
   EXPECT_EQ(d.seen, (std::vector<std::string>{"one"}));
   EXPECT_EQ(closes, 1);
   EXPECT_EQ(loop.watched_count(), 0u);
-  ::close(handles[1]);
   set_main_runloop(nullptr);
 }
 
@@ -492,15 +491,15 @@ struct watched_pair : paired {
   poll_runloop loop;
   int closes = 0;
   watched_pair() {
-    int handles[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles) != 0) return;
+    testing_support::socket_pair handles;
+    if (!handles.made()) return;
     const int small = 4096;
-    setsockopt(handles[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    setsockopt(handles[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    smart_ptr<socket> near(new socket(handles[0]));
+    setsockopt(handles.first(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(handles.second(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    smart_ptr<socket> near(new socket(handles.take_first()));
     c = smart_ptr<connection>(new connection(*near, [this](smart_ptr<connection>) { ++closes; }));
     if (peer >= 0) ::close(peer);
-    peer = handles[1];
+    peer = handles.take_second();
     c->watch_on(loop);
   }
 };

@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "net/poll_runloop.h"
+#include "test_support/socket_pair.h"
 
 namespace quorvane::jsonrpc {
 namespace {
@@ -50,9 +51,9 @@ TEST_F(Adopt, TakesOverOnlyDigitsColonBrace) {
       {"an HTTP request", "GET / HTTP/1.1\r\n", false},
   };
   for (const auto& c : cases) {
-    int handles[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
-    smart_ptr<socket> accepted(new socket(handles[0]));
+    testing_support::socket_pair handles;
+    ASSERT_TRUE(handles.made());
+    smart_ptr<socket> accepted(new socket(handles.take_first()));
     const int handle = accepted->handle();
     const bool adopted = manager::shared().adopt(accepted, c.bytes.data(), c.bytes.size(), nullptr);
     EXPECT_EQ(adopted, c.adopted) << c.name << ": got " << adopted << ", want " << c.adopted;
@@ -68,7 +69,6 @@ TEST_F(Adopt, TakesOverOnlyDigitsColonBrace) {
     }
     EXPECT_TRUE(accepted_connections().empty()) << c.name << ": a closed connection leaves the list";
     EXPECT_EQ(loop_.watched_count(), 0u) << c.name;
-    ::close(handles[1]);
   }
 }
 
@@ -288,16 +288,16 @@ TEST_F(Offer, ReadsTheHeaderInPiecesAndNoFurther) {
       {"no digits, a length of zero too", {":{}"}, false, {refused}, 0},
   };
   for (const auto& c : cases) {
-    int handles[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
-    smart_ptr<socket> accepted(new socket(handles[0]));
+    testing_support::socket_pair handles;
+    ASSERT_TRUE(handles.made());
+    smart_ptr<socket> accepted(new socket(handles.take_first()));
+    const int peer = handles.second();
     std::vector<offer_result> got;
     smart_ptr<connection> served;
     for (size_t i = 0; i < c.pieces.size(); ++i) {
       const std::string& piece = c.pieces[i];
-      ASSERT_EQ(::write(handles[1], piece.data(), piece.size()), static_cast<ssize_t>(piece.size()))
-          << c.name;
-      if (i + 1 == c.pieces.size() && c.peer_ends) ::shutdown(handles[1], SHUT_WR);
+      ASSERT_EQ(::write(peer, piece.data(), piece.size()), static_cast<ssize_t>(piece.size())) << c.name;
+      if (i + 1 == c.pieces.size() && c.peer_ends) ::shutdown(peer, SHUT_WR);
       offer_outcome outcome = manager::shared().offer(accepted, nullptr);
       got.push_back(outcome.result);
       EXPECT_EQ(outcome.adopted != nullptr, outcome.result == adopted) << c.name;
@@ -321,13 +321,13 @@ TEST_F(Offer, ReadsTheHeaderInPiecesAndNoFurther) {
       accepted->close();
     }
     accepted = nullptr;
-    ::close(handles[1]);
   }
   // Sockets closed while waiting are forgotten at the next offer.
-  int handles[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
-  ::close(handles[1]);
-  EXPECT_EQ(manager::shared().offer(smart_ptr<socket>(new socket(handles[0])), nullptr).result, refused);
+  testing_support::socket_pair handles;
+  ASSERT_TRUE(handles.made());
+  ::close(handles.take_second());
+  EXPECT_EQ(manager::shared().offer(smart_ptr<socket>(new socket(handles.take_first())), nullptr).result,
+            refused);
   EXPECT_EQ(manager::shared().undecided_count(), 0u);
   EXPECT_TRUE(accepted_connections().empty());
   EXPECT_EQ(loop_.watched_count(), 0u);

@@ -317,10 +317,10 @@ TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallba
   for (const size_t waiting_before : {size_t{0}, size_t{1} << 20}) {
     SCOPED_TRACE("bytes queued before the answers: " + std::to_string(waiting_before));
     runloop& loop = this->env_.loop();
-    int handles[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, handles), 0);
-    smart_ptr<socket> caller_end(new socket(handles[0]));
-    smart_ptr<socket> callee_end(new socket(handles[1]));
+    socket_pair ends;
+    ASSERT_TRUE(ends.near && ends.peer);
+    smart_ptr<socket> caller_end = ends.near;
+    smart_ptr<socket> callee_end = ends.peer;
     answering callee_delegate;
     counting caller_delegate;
     caller_end->set_delegate(&caller_delegate);
