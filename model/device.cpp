@@ -13,7 +13,6 @@ namespace {
 // The table's statements, run in this order; the first creates the table, the others its indexes.
 constexpr const char* create_statements[] = {
     "CREATE TABLE IF NOT EXISTS device(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, json TEXT);",
-    "CREATE INDEX IF NOT EXISTS uuid_idx ON device(uuid);",
     "CREATE INDEX IF NOT EXISTS device_uuid_nocase_idx ON device(uuid COLLATE NOCASE);",
 };
 

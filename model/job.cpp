@@ -21,7 +21,6 @@ namespace {
 constexpr const char* create_statements[] = {
     "CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
     "printerID TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);",
-    "CREATE INDEX IF NOT EXISTS uuid_idx ON job(uuid);",
     "CREATE INDEX IF NOT EXISTS job_uuid_nocase_idx ON job(uuid COLLATE NOCASE);",
     "CREATE INDEX IF NOT EXISTS id_idx ON job(id);",
     "CREATE INDEX IF NOT EXISTS stateID_idx ON job(state);",

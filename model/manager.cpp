@@ -19,7 +19,6 @@ manager& manager::shared() {
 
 int32_t manager::applicationWillInitialize() {
   if (status_ == 0) return 0;
-  // The printer's uuid_idx comes first: the later statements that name uuid_idx create nothing.
   // Every table is attempted; a table that could not be created (database not open) keeps the status at 1,
   // so that the next access through the accessor creates the tables again.
   bool created = printer::createTable();
