@@ -13,6 +13,7 @@
 #include "core/json_text.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
+#include "test_support/event_bound.h"
 #include "test_support/socket_pair.h"
 
 namespace quorvane::jsonrpc {
@@ -458,7 +459,7 @@ TEST(JsonrpcDispatch, ADelegateThatClosesDuringAReadEndsThatReadSafely) {
   // Two frames in one write: the first one's handler closes, so the second is never handled.
   const std::string bytes = frame(parse(R"({"method":"one"})")) + frame(parse(R"({"method":"two"})"));
   ASSERT_EQ(::send(handles.second(), bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-  EXPECT_TRUE(loop.run_until([&] { return closes > 0; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(loop.run_until([&] { return closes > 0; }, testing_support::event_bound));
   EXPECT_EQ(d.seen, (std::vector<std::string>{"one"}));
   EXPECT_EQ(closes, 1);
   EXPECT_EQ(loop.watched_count(), 0u);
@@ -479,7 +480,7 @@ TEST(JsonrpcDispatch, ThePeersCloseClosesTheConnectionThroughTheRunLoop) {
   const std::string bytes = frame(parse(R"({"method":"bye"})"));
   ASSERT_EQ(::send(p.peer, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
   ::shutdown(p.peer, SHUT_WR);
-  EXPECT_TRUE(loop.run_until([&] { return told > 0; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(loop.run_until([&] { return told > 0; }, testing_support::event_bound));
   EXPECT_EQ(r.seen.size(), 1u) << "data before the end is still read";
   EXPECT_FALSE(p.c->connected());
   EXPECT_EQ(loop.watched_count(), 0u);

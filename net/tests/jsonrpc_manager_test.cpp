@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "net/poll_runloop.h"
+#include "test_support/event_bound.h"
 #include "test_support/socket_pair.h"
 
 namespace quorvane::jsonrpc {
@@ -172,7 +173,7 @@ class Offer : public main_loop_fixture {
             response.append(chunk, static_cast<size_t>(n));
           return response.size() >= size;
         },
-        std::chrono::seconds(5));
+        testing_support::event_bound);
   }
 
   // A "ping" request whose params are `[text]`.
@@ -194,7 +195,7 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
   // The frame goes out in two writes, so the greeter first sees too little to decide.
   const std::string framed = frame(ping("hello", /*id=*/1));
   ASSERT_EQ(client_->send(framed.data(), 2, 0), 2);
-  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
+  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, testing_support::event_bound));
   EXPECT_EQ(greeter::results.front(), offer_result::waiting);
 
   ASSERT_EQ(client_->send(framed.data() + 2, framed.size() - 2, 0), static_cast<ssize_t>(framed.size() - 2));
@@ -210,14 +211,14 @@ TEST_F(Offer, AnAcceptedPeerIsServedFromItsFirstByte) {
   greeter::adopted = nullptr;
   EXPECT_EQ(accepted_connections().front()->peer_hardware_text(), "localhost");
   client_->close();
-  ASSERT_TRUE(loop_.run_until([] { return greeter::closes == 1; }, std::chrono::seconds(5)));
+  ASSERT_TRUE(loop_.run_until([] { return greeter::closes == 1; }, testing_support::event_bound));
   EXPECT_TRUE(accepted_connections().empty());
 }
 
 TEST_F(Offer, APeerSpeakingAnotherProtocolIsRefused) {
   ASSERT_NO_FATAL_FAILURE(connect_client());
   ASSERT_EQ(client_->send("GET / HTTP/1.1\r\n\r\n", 18, 0), 18);
-  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
+  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, testing_support::event_bound));
   EXPECT_EQ(greeter::results, (std::vector<offer_result>{offer_result::refused}));
   EXPECT_TRUE(accepted_connections().empty());
 }
@@ -228,7 +229,7 @@ TEST_F(Offer, APeerThatEndsBeforeDecidingIsRefused) {
   ::shutdown(client_->handle(), SHUT_WR);
   ASSERT_TRUE(loop_.run_until(
       [] { return !greeter::results.empty() && greeter::results.back() != offer_result::waiting; },
-      std::chrono::seconds(5)));
+      testing_support::event_bound));
   EXPECT_EQ(greeter::results.back(), offer_result::refused);
 }
 
@@ -237,7 +238,7 @@ TEST_F(Offer, APeerPausingInsideItsHeaderIsAwaitedWithoutSpinningAndLosesNoByte)
   const Json::Value request = ping("a pause after the first digit", /*id=*/7);
   const std::string framed = frame(request);
   ASSERT_EQ(client_->send(framed.data(), 1, 0), 1);
-  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, std::chrono::seconds(5)));
+  ASSERT_TRUE(loop_.run_until([] { return !greeter::results.empty(); }, testing_support::event_bound));
   // While the peer is silent its socket must not stay readable: a loop that spins calls the greeter
   // thousands of times in this pause.
   loop_.run_until([] { return false; }, std::chrono::milliseconds(100));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "net/tests/runloop_contract.h"
+#include "test_support/event_bound.h"
 
 namespace quorvane {
 namespace {
@@ -38,7 +39,7 @@ TEST(PollRunloop, StopFromAnotherThreadEndsRun) {
   loop.run();
   stopper.join();
   // The stop may arrive before or after the item's round; either way run returned, and the item runs.
-  loop.run_until([&] { return ran.load(); }, std::chrono::seconds(5));
+  loop.run_until([&] { return ran.load(); }, testing_support::event_bound);
   EXPECT_TRUE(ran);
 }
 
