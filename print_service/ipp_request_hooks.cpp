@@ -1,14 +1,21 @@
 #include "print_service/ipp_request_hooks.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cups/raster.h>
+
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <vector>
 
 #include "core/files.h"
+#include "print_service/raster_format_p.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -226,4 +233,210 @@ extern "C" int cupsSetServerCredentials(const char* path, const char* common_nam
     folder = credentials_folder;
   }
   return next(folder.empty() ? path : folder.c_str(), common_name, auto_create);
+}
+
+// PAPPL reads a raster document from the device's connection with libcups's raster reader, which decodes
+// every line into pixels (8.7 MB a page for A4 grey at 300 dpi). The service converts the document from
+// the copy the hooks keep and ignores those pixels, so on the connection's thread of a request with a
+// document this reader takes libcups's place: it gives PAPPL the same page headers and reads each line's
+// codes without writing a pixel. PAPPL reads whole lines, as the reader assumes. Any other raster stream
+// (the service's own, say) is libcups's.
+namespace {
+
+// The device's connection as a source of raster_format, read ahead in blocks.
+class pull_source {
+ public:
+  pull_source(cups_raster_iocb_t iocb, void* context) : iocb_(iocb), context_(context), buffer_(65536) {}
+
+  bool need(size_t n) {
+    if (end_ - start_ >= n) return true;
+    if (start_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+      end_ -= start_;
+      start_ = 0;
+    }
+    if (buffer_.size() < n) buffer_.resize(n);
+    while (end_ < n && !ended_) {
+      const ssize_t got = iocb_(context_, buffer_.data() + end_, buffer_.size() - end_);
+      if (got <= 0) {
+        ended_ = true;
+        break;
+      }
+      end_ += static_cast<size_t>(got);
+    }
+    return end_ - start_ >= n;
+  }
+  const unsigned char* data() const { return buffer_.data() + start_; }
+  void skip(size_t n) { start_ += n; }
+
+ private:
+  cups_raster_iocb_t iocb_;
+  void* context_;
+  std::vector<unsigned char> buffer_;
+  size_t start_ = 0;
+  size_t end_ = 0;
+  bool ended_ = false;
+};
+
+// Lines read for their codes only.
+struct unread_line {
+  void fill(unsigned char, size_t) {}
+  void literal(const unsigned char*, size_t) {}
+  void repeat_pixel(const unsigned char*, size_t, size_t) {}
+};
+
+struct raster_stream {
+  raster_stream(cups_raster_iocb_t iocb, void* context) : source(iocb, context) {}
+  pull_source source;
+  raster_format::document_kind kind;
+  uint32_t urf_pages = 0;  // the page count of Apple raster's file header
+  raster_page_layout layout;
+  bool convertible = false;   // the page's lines can be read (a layout the service converts)
+  uint32_t lines_left = 0;    // lines of the page not yet read
+  uint32_t repeats_left = 0;  // further copies of the last line read
+};
+
+std::mutex streams_mutex;
+std::set<const void*> streams;  // the raster streams of this reader
+
+raster_stream* our_stream(cups_raster_t* raster) {
+  std::lock_guard<std::mutex> lock(streams_mutex);
+  return streams.count(raster) ? reinterpret_cast<raster_stream*>(raster) : nullptr;
+}
+
+// Fills `header` as libcups does from a PWG raster page header.
+bool pwg_page_header(const unsigned char* raw, const raster_format::document_kind& kind,
+                     cups_page_header2_t& header) {
+  static_assert(sizeof(cups_page_header2_t) == raster_format::pwg_header_size);
+  std::memcpy(&header, raw, sizeof(header));
+  const bool host_big_endian = htonl(1) == 1;
+  if (kind.big_endian != host_big_endian) {
+    auto* words = reinterpret_cast<unsigned char*>(&header) + raster_format::pwg_first_number;
+    for (size_t i = 0; i < raster_format::pwg_numbers; ++i, words += 4) {
+      std::swap(words[0], words[3]);
+      std::swap(words[1], words[2]);
+    }
+  }
+  if (header.cupsNumColors == 0) header.cupsNumColors = raster_format::colors_of(header.cupsColorSpace);
+  return header.cupsNumColors != 0;
+}
+
+// Fills `header` as libcups does from an Apple raster page header.
+void urf_page_header(const unsigned char* raw, const raster_format::document_kind& kind, uint32_t pages,
+                     cups_page_header2_t& header) {
+  const raster_page_layout layout = raster_format::layout_of(raw, kind);
+  std::strncpy(header.MediaClass, "PwgRaster", sizeof(header.MediaClass) - 1);
+  header.cupsBitsPerPixel = layout.bits_per_pixel;
+  header.cupsColorSpace = static_cast<cups_cspace_t>(layout.color_space);
+  header.cupsNumColors = layout.colors;
+  header.cupsBitsPerColor = layout.bits_per_color;
+  header.cupsWidth = layout.width;
+  header.cupsHeight = layout.height;
+  header.cupsBytesPerLine = layout.bytes_per_line;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.HWResolution[0] = header.HWResolution[1] = layout.x_dpi;
+  if (layout.x_dpi > 0) {
+    header.PageSize[0] = static_cast<unsigned>(uint64_t{layout.width} * 72 / layout.x_dpi);
+    header.PageSize[1] = static_cast<unsigned>(uint64_t{layout.height} * 72 / layout.y_dpi);
+    header.cupsPageSize[0] = static_cast<float>(layout.width * 72.0 / layout.x_dpi);
+    header.cupsPageSize[1] = static_cast<float>(layout.height * 72.0 / layout.y_dpi);
+  }
+  header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = pages;
+  header.cupsInteger[CUPS_RASTER_PWG_AlternatePrimary] = 0xffffff;
+  header.cupsInteger[CUPS_RASTER_PWG_PrintQuality] = raw[3];
+  header.Duplex = raw[2] >= 2 ? CUPS_TRUE : CUPS_FALSE;
+  header.Tumble = raw[2] == 2 ? CUPS_TRUE : CUPS_FALSE;
+  header.MediaPosition = raw[5];
+}
+
+}  // namespace
+
+extern "C" cups_raster_t* cupsRasterOpenIO(cups_raster_iocb_t iocb, void* context, cups_mode_t mode) {
+  static const auto next =
+      next_definition<cups_raster_t* (*)(cups_raster_iocb_t, void*, cups_mode_t)>("cupsRasterOpenIO");
+  if (mode != CUPS_RASTER_READ || !active_policy.load() || !served.document || !served.response ||
+      context != served.http) {
+    return next(iocb, context, mode);
+  }
+  auto stream = std::make_unique<raster_stream>(iocb, context);
+  std::string error;
+  if (!stream->source.need(4) || !raster_format::identify(stream->source.data(), stream->kind, error) ||
+      !stream->source.need(stream->kind.file_header_size)) {
+    return nullptr;  // as libcups, for a stream it cannot read; PAPPL aborts the job
+  }
+  if (stream->kind.urf) stream->urf_pages = raster_format::big_endian(stream->source.data() + 8);
+  stream->source.skip(stream->kind.file_header_size);
+  std::lock_guard<std::mutex> lock(streams_mutex);
+  streams.insert(stream.get());
+  return reinterpret_cast<cups_raster_t*>(stream.release());
+}
+
+extern "C" unsigned cupsRasterReadHeader2(cups_raster_t* raster, cups_page_header2_t* header) {
+  static const auto next =
+      next_definition<unsigned (*)(cups_raster_t*, cups_page_header2_t*)>("cupsRasterReadHeader2");
+  raster_stream* stream = our_stream(raster);
+  if (!stream) return next(raster, header);
+  std::memset(header, 0, sizeof(*header));
+  stream->lines_left = 0;
+  stream->repeats_left = 0;
+  if (!stream->source.need(stream->kind.page_header_size)) return 0;
+  const unsigned char* raw = stream->source.data();
+  stream->layout = raster_format::layout_of(raw, stream->kind);
+  bool known = true;
+  if (stream->kind.urf) {
+    urf_page_header(raw, stream->kind, stream->urf_pages, *header);
+  } else {
+    known = pwg_page_header(raw, stream->kind, *header);
+  }
+  stream->source.skip(stream->kind.page_header_size);
+  stream->convertible = raster_layout_problem(stream->layout).empty();
+  // libcups's own checks of a header.
+  const unsigned bytes_per_unit = header->cupsColorOrder == CUPS_ORDER_CHUNKED
+                                      ? (header->cupsBitsPerPixel + 7) / 8
+                                      : (header->cupsBitsPerColor + 7) / 8;
+  if (!known || header->cupsBitsPerPixel == 0 || header->cupsBitsPerPixel > 240 ||
+      header->cupsBitsPerColor == 0 || header->cupsBitsPerColor > 16 || header->cupsBytesPerLine == 0 ||
+      header->cupsBytesPerLine > 0x7fffffff || header->cupsHeight == 0 ||
+      header->cupsBytesPerLine % std::max(bytes_per_unit, 1u) != 0) {
+    return 0;
+  }
+  stream->lines_left = header->cupsHeight;
+  return 1;
+}
+
+extern "C" unsigned cupsRasterReadPixels(cups_raster_t* raster, unsigned char* pixels, unsigned length) {
+  static const auto next =
+      next_definition<unsigned (*)(cups_raster_t*, unsigned char*, unsigned)>("cupsRasterReadPixels");
+  raster_stream* stream = our_stream(raster);
+  if (!stream) return next(raster, pixels, length);
+  // Pages the service does not convert end here; the job is aborted with the reason when it ends.
+  if (stream->lines_left == 0 || !stream->convertible) return 0;
+  if (stream->repeats_left > 0) {
+    --stream->repeats_left;
+    --stream->lines_left;
+    return length;
+  }
+  uint32_t copies = 0;
+  unread_line line;
+  if (!raster_format::read_line(stream->source, stream->layout, copies, line)) {
+    stream->lines_left = 0;
+    return 0;
+  }
+  --stream->lines_left;
+  stream->repeats_left = std::min(copies - 1, stream->lines_left);
+  return length;
+}
+
+extern "C" void cupsRasterClose(cups_raster_t* raster) {
+  static const auto next = next_definition<void (*)(cups_raster_t*)>("cupsRasterClose");
+  raster_stream* stream = our_stream(raster);
+  if (!stream) {
+    next(raster);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(streams_mutex);
+    streams.erase(raster);
+  }
+  delete stream;
 }

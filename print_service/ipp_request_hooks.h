@@ -5,6 +5,11 @@
 // so the dynamic linker binds PAPPL's calls to them; each notes what the thread serves, asks the policy,
 // and calls the libcups function. Calls from anyone else (the CUPS client side of the service) pass
 // through untouched.
+//
+// It also defines libcups's raster reader (cupsRasterOpenIO, cupsRasterReadHeader2, cupsRasterReadPixels,
+// cupsRasterClose): on the thread of a request with a document, PAPPL's raster stream gets the page headers
+// libcups would give and each line's codes are read without decoding pixels, which the service does not
+// use (it converts the document from its copy, see document_copy). Other raster streams are libcups's.
 #pragma once
 
 #include <cups/cups.h>

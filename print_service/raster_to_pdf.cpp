@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "print_service/raster_format_p.h"
+
 namespace quorvane::print_service {
 namespace {
 
@@ -19,65 +21,8 @@ namespace {
 constexpr uint64_t max_page_inches = 100;
 constexpr uint32_t max_page_pixels = 65535;
 
-// PWG raster's page header follows the file's sync word and each page's lines; it has the fields of
-// CUPS's version 2 page header, each a 32-bit word at these offsets.
-constexpr size_t pwg_header_size = 1796;
-constexpr size_t pwg_resolution = 276;  // x, then y
-constexpr size_t pwg_width = 372;
-constexpr size_t pwg_height = 376;
-constexpr size_t pwg_bits_per_color = 384;
-constexpr size_t pwg_bits_per_pixel = 388;
-constexpr size_t pwg_bytes_per_line = 392;
-constexpr size_t pwg_color_order = 396;
-constexpr size_t pwg_color_space = 400;
-constexpr size_t pwg_colors = 420;
-
-// Apple raster: "UNIRAST\0" and a page count, then per page a 32-byte header of bits per pixel, colour
-// space, duplex, quality, media type and position (one byte each), reserved bytes, then big-endian width,
-// height and resolution.
-constexpr size_t urf_file_header_size = 12;
-constexpr size_t urf_header_size = 32;
-
 // A block of output goes to the sink once this much has collected.
 constexpr size_t output_block = size_t{1} << 20;
-
-uint32_t big_endian(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint32_t little_endian(const unsigned char* p) {
-  return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-}
-
-// The colours per pixel of a PWG colour space, for headers that leave the count 0; 0 when unknown.
-uint32_t colors_of(uint32_t color_space) {
-  switch (static_cast<raster_color_space>(color_space)) {
-    case raster_color_space::gray:
-    case raster_color_space::black:
-    case raster_color_space::sgray:
-      return 1;
-    case raster_color_space::rgb:
-    case raster_color_space::srgb:
-    case raster_color_space::adobe_rgb:
-      return 3;
-  }
-  return 0;
-}
-
-// The byte a line's "fill the rest" code repeats: white in additive colour spaces, no ink otherwise.
-unsigned char fill_byte(uint32_t color_space) {
-  switch (static_cast<raster_color_space>(color_space)) {
-    case raster_color_space::gray:
-    case raster_color_space::rgb:
-    case raster_color_space::sgray:
-    case raster_color_space::srgb:
-    case raster_color_space::adobe_rgb:
-      return 0xff;
-    case raster_color_space::black:
-      return 0x00;
-  }
-  return 0x00;
-}
 
 // Appends `points` with up to three decimals, whatever the locale.
 void append_points(std::string& text, double points) {
@@ -151,6 +96,8 @@ class run_length_line {
     }
   }
 
+  void fill(unsigned char value, size_t count) { repeat(value, count); }
+
   void repeat(unsigned char value, size_t count) {
     literal_ = 0;
     while (count >= 2) {
@@ -184,19 +131,43 @@ class run_length_line {
   size_t literal_start_ = 0;
 };
 
+// A document in memory as a source of raster_format.
+class memory_source {
+ public:
+  memory_source(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+  bool need(size_t n) const { return size_ - pos_ >= n; }
+  const unsigned char* data() const { return data_ + pos_; }
+  void skip(size_t n) { pos_ += n; }
+  bool at_end() const { return pos_ == size_; }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
 // Reads a raster document and writes its pages.
 class converter {
  public:
   converter(std::string_view data, const pdf_sink& sink)
-      : data_(reinterpret_cast<const unsigned char*>(data.data())), size_(data.size()), out_(sink) {}
+      : source_(reinterpret_cast<const unsigned char*>(data.data()), data.size()), out_(sink) {}
 
   raster_conversion run(uint32_t max_pages) {
     raster_conversion result;
-    if (!read_file_header(result.error)) return result;
+    if (!source_.need(4)) {
+      result.error = "the document is not PWG raster or Apple raster";
+      return result;
+    }
+    if (!raster_format::identify(source_.data(), kind_, result.error)) return result;
+    if (!source_.need(kind_.file_header_size)) {
+      result.error = "the raster document is cut short in its header";
+      return result;
+    }
+    source_.skip(kind_.file_header_size);
     out_.put("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
     start_object(1);
     out_.put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
-    while (pos_ < size_ && (max_pages == 0 || pages_.size() < max_pages)) {
+    while (!source_.at_end() && (max_pages == 0 || pages_.size() < max_pages)) {
       if (!convert_page(result.error)) return result;
       if (out_.failed()) break;
     }
@@ -213,69 +184,13 @@ class converter {
   }
 
  private:
-  enum class kind { pwg, urf };
-
-  bool read_file_header(std::string& error) {
-    if (size_ >= 4 && std::memcmp(data_, "RaS2", 4) == 0) {
-      kind_ = kind::pwg;
-      big_endian_ = true;
-      pos_ = 4;
-    } else if (size_ >= 4 && std::memcmp(data_, "2SaR", 4) == 0) {
-      kind_ = kind::pwg;
-      big_endian_ = false;
-      pos_ = 4;
-    } else if (size_ >= urf_file_header_size && std::memcmp(data_, "UNIR", 4) == 0) {
-      kind_ = kind::urf;
-      pos_ = urf_file_header_size;
-    } else if (size_ >= 4 && (std::memcmp(data_, "RaS", 3) == 0 || std::memcmp(data_ + 1, "SaR", 3) == 0)) {
-      error = "uncompressed CUPS raster is not taken";
-      return false;
-    } else {
-      error = "the document is not PWG raster or Apple raster";
-      return false;
-    }
-    return true;
-  }
-
-  uint32_t word(size_t offset) const {
-    return big_endian_ ? big_endian(data_ + offset) : little_endian(data_ + offset);
-  }
-
   bool read_page_header(raster_page_layout& layout, std::string& error) {
-    const size_t header_size = kind_ == kind::pwg ? pwg_header_size : urf_header_size;
-    if (size_ - pos_ < header_size) {
+    if (!source_.need(kind_.page_header_size)) {
       error = "the raster document is cut short in the header of page " + std::to_string(pages_.size() + 1);
       return false;
     }
-    const unsigned char* h = data_ + pos_;
-    if (kind_ == kind::pwg) {
-      layout.x_dpi = word(pos_ + pwg_resolution);
-      layout.y_dpi = word(pos_ + pwg_resolution + 4);
-      layout.width = word(pos_ + pwg_width);
-      layout.height = word(pos_ + pwg_height);
-      layout.bits_per_color = word(pos_ + pwg_bits_per_color);
-      layout.bits_per_pixel = word(pos_ + pwg_bits_per_pixel);
-      layout.bytes_per_line = word(pos_ + pwg_bytes_per_line);
-      layout.color_order = word(pos_ + pwg_color_order);
-      layout.color_space = word(pos_ + pwg_color_space);
-      layout.colors = word(pos_ + pwg_colors);
-      if (layout.colors == 0) layout.colors = colors_of(layout.color_space);
-    } else {
-      // Apple raster's colour spaces, as PWG numbers them, and their colours.
-      static constexpr uint32_t spaces[] = {18, 19, 15, 20, 0, 1, 6};
-      static constexpr uint32_t colors[] = {1, 3, 3, 3, 1, 3, 4};
-      constexpr size_t known = sizeof(spaces) / sizeof(spaces[0]);
-      layout.bits_per_pixel = h[0];
-      layout.color_space = h[1] < known ? spaces[h[1]] : 48;  // 48: a device colour space
-      layout.colors = h[1] < known ? colors[h[1]] : 1;
-      layout.bits_per_color = layout.bits_per_pixel / layout.colors;
-      layout.width = big_endian(h + 12);
-      layout.height = big_endian(h + 16);
-      layout.x_dpi = layout.y_dpi = big_endian(h + 20);
-      layout.bytes_per_line = static_cast<uint32_t>(uint64_t{layout.width} * layout.bits_per_pixel / 8);
-      layout.color_order = 0;
-    }
-    pos_ += header_size;
+    layout = raster_format::layout_of(source_.data(), kind_);
+    source_.skip(kind_.page_header_size);
     error = raster_layout_problem(layout);
     if (!error.empty()) {
       error = "page " + std::to_string(pages_.size() + 1) + ": " + error;
@@ -353,38 +268,14 @@ class converter {
     return false;
   }
 
-  // The page's lines: each begins with a count of the times it repeats beyond the first, then codes
-  // until the line is full: 0-127, one pixel repeated n+1 times; 129-255, 257-n literal pixels; 128, the
-  // rest of the line blank. Runs reaching past the line are cut at its end, as CUPS's reader does.
+  // The page's lines, each repeated as often as it says (never past the page's end).
   bool convert_lines(const raster_page_layout& layout, std::string& error) {
-    const size_t pixel = layout.bits_per_pixel / 8;
-    const unsigned char fill = fill_byte(layout.color_space);
     uint32_t rows = 0;
     while (rows < layout.height) {
-      if (pos_ >= size_) return cut_short(error);
-      const uint32_t copies = std::min<uint32_t>(data_[pos_++] + 1u, layout.height - rows);
+      uint32_t copies = 0;
       line_.clear();
-      size_t left = layout.bytes_per_line;
-      while (left > 0) {
-        if (pos_ >= size_) return cut_short(error);
-        const unsigned char code = data_[pos_++];
-        if (code == 128) {
-          line_.repeat(fill, left);
-          left = 0;
-        } else if (code > 128) {
-          const size_t bytes = std::min<size_t>((257 - code) * pixel, left);
-          if (size_ - pos_ < bytes) return cut_short(error);
-          line_.literal(data_ + pos_, bytes);
-          pos_ += bytes;
-          left -= bytes;
-        } else {
-          const size_t bytes = std::min<size_t>((code + 1u) * pixel, left);
-          if (size_ - pos_ < pixel) return cut_short(error);
-          line_.repeat_pixel(data_ + pos_, pixel, bytes / pixel);
-          pos_ += pixel;
-          left -= bytes;
-        }
-      }
+      if (!raster_format::read_line(source_, layout, copies, line_)) return cut_short(error);
+      copies = std::min(copies, layout.height - rows);
       for (uint32_t i = 0; i < copies; ++i) out_.put(line_.bytes());
       rows += copies;
       if (out_.failed()) return true;
@@ -418,11 +309,8 @@ class converter {
     out_.put("\n%%EOF\n");
   }
 
-  const unsigned char* data_;
-  size_t size_;
-  size_t pos_ = 0;
-  kind kind_ = kind::pwg;
-  bool big_endian_ = true;
+  memory_source source_;
+  raster_format::document_kind kind_;
   pdf_output out_;
   std::vector<uint64_t> offsets_;  // of each object, by number
   std::vector<uint32_t> pages_;    // the page objects
