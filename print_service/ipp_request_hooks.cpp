@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +23,9 @@ namespace quorvane::print_service {
 namespace {
 
 std::atomic<ipp_request_policy*> active_policy{nullptr};
+
+std::mutex listen_mutex;
+std::vector<int> listen_sockets;  // listening sockets for PAPPL's next listeners
 
 std::mutex credentials_mutex;
 std::string credentials_folder;  // "" for libcups's default
@@ -111,6 +116,12 @@ int take_document_copy() {
   served.copy_failed = false;
   served.copy_state = served_request::copying::no;
   return copy;
+}
+
+void set_ipp_listen_sockets(std::vector<int> sockets) {
+  std::lock_guard<std::mutex> lock(listen_mutex);
+  for (int fd : listen_sockets) close(fd);
+  listen_sockets = std::move(sockets);
 }
 
 void set_ipp_credentials_folder(const std::string& folder) {
@@ -220,6 +231,31 @@ extern "C" size_t ippLength(ipp_t* ipp) {
     reset_copy();
   }
   return next(ipp);
+}
+
+// PAPPL makes each listener with httpAddrListen: a socket the service made for that family and port is
+// given instead.
+extern "C" int httpAddrListen(http_addr_t* address, int port) {
+  static const auto next = next_definition<int (*)(http_addr_t*, int)>("httpAddrListen");
+  if (address && port > 0) {
+    std::lock_guard<std::mutex> lock(listen_mutex);
+    for (auto it = listen_sockets.begin(); it != listen_sockets.end(); ++it) {
+      sockaddr_storage bound{};
+      socklen_t length = sizeof(bound);
+      if (getsockname(*it, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+          bound.ss_family != address->addr.sa_family) {
+        continue;
+      }
+      const int bound_port = bound.ss_family == AF_INET6
+                                 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+                                 : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+      if (bound_port != port) continue;
+      const int fd = *it;
+      listen_sockets.erase(it);
+      return fd;
+    }
+  }
+  return next(address, port);
 }
 
 // PAPPL names libcups's default folder (~/.cups/ssl, /etc/cups/ssl for root) whenever it sets the host

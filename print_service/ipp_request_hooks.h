@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane::print_service {
 
@@ -56,6 +57,11 @@ void set_ipp_request_policy(ipp_request_policy* policy);
 /// ipp_request_policy::document_copy): the caller owns the descriptor. -1 when there is none or when a
 /// write to it failed.
 int take_document_copy();
+
+/// Listening sockets that PAPPL's next listeners take instead of binding their own: a listener of the
+/// same address family and port gets that socket, and PAPPL owns it from then on. The sockets not taken
+/// are closed when the next call replaces them (an empty list closes them all).
+void set_ipp_listen_sockets(std::vector<int> sockets);
 
 /// Keeps the TLS certificate and key that libcups makes for PAPPL's server in `folder` (made with mode
 /// 0700 when missing) instead of libcups's default, ~/.cups/ssl or /etc/cups/ssl. Call before the PAPPL

@@ -1,6 +1,8 @@
 #include "print_service/ipp_server.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +91,63 @@ const char* status_meaning(int32_t status) {
     default:
       return "the console could not deliver it";
   }
+}
+
+// A socket of `family` listening on the loopback or the any address at `port` (0: the kernel chooses), as
+// libcups makes PAPPL's listeners; -1 with errno set on failure.
+int listening_socket(int family, bool loopback, int port) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  int status = -1;
+  if (family == AF_INET) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
+    status = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  } else {
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    address.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
+    status = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  if (status != 0 || listen(fd, 128) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// A port the kernel chose, with an IPv4 socket listening on it and, where the system has IPv6, an IPv6
+// one on the same port (another port when that one is taken on IPv6). 0 with errno set on failure.
+int kernel_chosen_port(bool loopback, std::vector<int>& sockets) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int ipv4 = listening_socket(AF_INET, loopback, 0);
+    if (ipv4 < 0) return 0;
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getsockname(ipv4, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      close(ipv4);
+      return 0;
+    }
+    const int port = ntohs(address.sin_port);
+    const int ipv6 = listening_socket(AF_INET6, loopback, port);
+    if (ipv6 < 0 && errno == EADDRINUSE) {
+      close(ipv4);
+      continue;
+    }
+    sockets = {ipv4};
+    if (ipv6 >= 0) sockets.push_back(ipv6);
+    return port;
+  }
+  errno = EADDRINUSE;
+  return 0;
 }
 
 // Why a PDF, JPEG or PNG document cannot be what it says it is; "" when its first and last bytes fit.
@@ -194,23 +253,41 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
                                  : log_level == 1 ? PAPPL_LOGLEVEL_ERROR
                                  : log_level < 10 ? PAPPL_LOGLEVEL_WARN
                                                   : PAPPL_LOGLEVEL_INFO;
+  // PAPPL's own choice for port 0 is the first free port counting up from 8000 + uid % 1000, which another
+  // program may take between its test and its bind. The kernel chooses on sockets made here instead, and
+  // PAPPL's listeners take them.
+  int port = options.port;
+  if (port == 0) {
+    std::vector<int> sockets;
+    port = kernel_chosen_port(options.loopback_only, sockets);
+    if (port == 0) {
+      QV_LOG(log_error, "Unable to listen for IPP on a port the system chooses: %s", strerror(errno));
+      return false;
+    }
+    set_ipp_listen_sockets(std::move(sockets));
+  }
   system_ =
-      papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "Quorvane", options.port, "_print,_universal",
+      papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "Quorvane", port, "_print,_universal",
                         spool_folder_.c_str(), "-", level, /*auth_service=*/nullptr, /*tls_only=*/false);
   if (!system_) {
     QV_LOG(log_error, "Unable to create the IPP system: %s", strerror(errno));
+    set_ipp_listen_sockets({});
     return false;
   }
   // PAPPL listens on IPv4 only when given no name with a fixed port; each family is named.
   const char* ipv4 = options.loopback_only ? "127.0.0.1" : "0.0.0.0";
   const char* ipv6 = options.loopback_only ? "[::1]" : "[::]";
-  if (!papplSystemAddListeners(system_, ipv4)) {
-    QV_LOG(log_error, "Unable to listen for IPP on %s port %d: %s", ipv4, options.port, strerror(errno));
+  const bool listening = papplSystemAddListeners(system_, ipv4);
+  const int listen_error = errno;
+  const bool listening_ipv6 = listening && papplSystemAddListeners(system_, ipv6);
+  set_ipp_listen_sockets({});
+  if (!listening) {
+    QV_LOG(log_error, "Unable to listen for IPP on %s port %d: %s", ipv4, port, strerror(listen_error));
     papplSystemDelete(system_);
     system_ = nullptr;
     return false;
   }
-  if (!papplSystemAddListeners(system_, ipv6)) {
+  if (!listening_ipv6) {
     QV_LOG(log_warning, "Unable to listen for IPP on %s: %s; IPv4 only", ipv6, strerror(errno));
   }
   // PAPPL 1.3.1 rotates its log once it passes the maximum size and logs while holding its log lock when

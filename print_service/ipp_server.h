@@ -43,7 +43,7 @@ class ipp_job_queue {
 
 /// How the IPP side listens.
 struct ipp_listen_options {
-  int32_t port = 8631;         // 0: the first free port from PAPPL's range
+  int32_t port = 8631;         // 0: a free port the kernel chooses
   bool loopback_only = false;  // 127.0.0.1 and ::1 instead of every interface
   bool dnssd = true;           // advertise the printers through Avahi
 };

@@ -27,6 +27,7 @@
 
 #include "ipp_fixture.h"
 #include "raster_documents.h"
+#include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service::testing {
 namespace {
@@ -542,6 +543,41 @@ TEST_F(IppIntake, ThePrintingDeviceIsRecordedAndSentToConsoles) {
   later.observe(true);
   ASSERT_TRUE(run_until([&] { return !later.record().devices.empty(); }));
   EXPECT_EQ(later.record().devices[0].size(), 1u);
+}
+
+// --ipp-port 0 listens on a port the kernel chose: one from the kernel's range for such ports (PAPPL's own
+// choice would count up from 8000 + uid % 1000), on IPv4 and IPv6 alike, written to DIR/ipp.port.
+TEST(IppPort, ZeroListensOnAPortTheKernelChooses) {
+  testing_support::temporary_folder root;
+  service_process service(root.path() + "/data", {no_cups, "HOME=" + root.path()});
+  service.set_ipp_arguments({"--ipp-listen", "loopback", "--no-dnssd"});
+  service.set_extra_arguments({"--ipp-port", "0"});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+  const int port = service.ipp_port();
+  int low = 0, high = 0;
+  ASSERT_EQ(std::sscanf(read_file("/proc/sys/net/ipv4/ip_local_port_range").c_str(), "%d %d", &low, &high),
+            2);
+  EXPECT_GE(port, low);
+  EXPECT_LE(port, high);
+  const std::string log = read_file(service.log_file());
+  EXPECT_NE(log.find("Listening for connections on '127.0.0.1:" + std::to_string(port) + "'"),
+            std::string::npos)
+      << log;
+  // Devices reach the IPP server there, on both families where the system has IPv6.
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    http_t* http = httpConnect2(host, port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (!http && std::string(host) == "::1" && log.find("IPv4 only") != std::string::npos) continue;
+    ASSERT_NE(http, nullptr) << cupsLastErrorString();
+    ipp_t* request = ippNewRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr,
+                 ("ipp://localhost:" + std::to_string(port) + "/ipp/system").c_str());
+    ipp_t* response = cupsDoRequest(http, request, "/ipp/system");
+    EXPECT_EQ(ippGetStatusCode(response), IPP_STATUS_OK) << cupsLastErrorString();
+    ippDelete(response);
+    httpClose(http);
+  }
+  EXPECT_EQ(service.stop(), 0);
 }
 
 }  // namespace
