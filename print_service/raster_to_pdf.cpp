@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include <zlib.h>
+
 #include "print_service/raster_format_p.h"
 
 namespace quorvane::print_service {
@@ -129,6 +131,145 @@ class run_length_line {
   std::string bytes_;
   size_t literal_ = 0;  // bytes in the literal run being written (0: none)
   size_t literal_start_ = 0;
+};
+
+// The image's run-length lines in the zlib format (for the FlateDecode filter before RunLengthDecode),
+// compressed only where the run-length coding cannot: a line written again (a line repeat of the raster)
+// becomes back-references to the line before it, in blocks with the fixed Huffman codes; a new line is
+// stored as it is. A page of text then takes a tenth of its run-length size, at the cost of a copy.
+class line_deflater {
+ public:
+  explicit line_deflater(pdf_output& out) : out_(out) {}
+
+  void start() {
+    out_.put("\x78\x01");  // deflate, 32 KB window, no dictionary
+    adler_ = adler32(0, nullptr, 0);
+    bits_ = 0;
+    bit_count_ = 0;
+  }
+
+  // `copies` copies of `line`.
+  void lines(const std::string& line, uint32_t copies) {
+    if (line.empty() || copies == 0) return;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    const uLong line_adler = adler32(adler32(0, nullptr, 0), bytes, static_cast<uInt>(line.size()));
+    for (uint32_t i = 0; i < copies; ++i) {
+      adler_ = adler32_combine(adler_, line_adler, static_cast<z_off_t>(line.size()));
+    }
+    stored(bytes, line.size());
+    if (copies == 1) return;
+    // A back-reference reaches 32 KB back; longer lines are stored again.
+    if (line.size() > max_distance) {
+      for (uint32_t i = 1; i < copies; ++i) stored(bytes, line.size());
+      return;
+    }
+    put_bits(0b010, 3);  // a block with the fixed codes, not the last
+    uint64_t left = uint64_t{line.size()} * (copies - 1);
+    while (left >= min_match) {
+      const auto length = static_cast<unsigned>(std::min<uint64_t>(left, max_match));
+      match(length, static_cast<unsigned>(line.size()));
+      left -= length;
+    }
+    // The copies end with the line's own last bytes.
+    for (uint64_t i = line.size() - left; i < line.size(); ++i) literal(bytes[i]);
+    put_code(0, 7);  // end of block (256)
+  }
+
+  void finish() {
+    put_bits(0b011, 3);  // the last block, fixed codes, empty
+    put_code(0, 7);
+    if (bit_count_ % 8) put_bits(0, 8 - bit_count_ % 8);
+    flush_bits();
+    const unsigned char trailer[] = {
+        static_cast<unsigned char>(adler_ >> 24), static_cast<unsigned char>(adler_ >> 16),
+        static_cast<unsigned char>(adler_ >> 8), static_cast<unsigned char>(adler_)};
+    out_.put(std::string_view(reinterpret_cast<const char*>(trailer), sizeof(trailer)));
+  }
+
+ private:
+  static constexpr size_t max_distance = 32768;
+  static constexpr unsigned min_match = 3;
+  static constexpr unsigned max_match = 258;
+
+  // Bits go out least significant first.
+  void put_bits(uint32_t value, unsigned count) {
+    bits_ |= uint64_t{value} << bit_count_;
+    bit_count_ += count;
+    if (bit_count_ >= 32) flush_bits();
+  }
+  void flush_bits() {
+    char bytes[8];
+    size_t n = 0;
+    while (bit_count_ >= 8) {
+      bytes[n++] = static_cast<char>(bits_ & 0xff);
+      bits_ >>= 8;
+      bit_count_ -= 8;
+    }
+    out_.put(std::string_view(bytes, n));
+  }
+  // Huffman codes go out most significant bit first.
+  void put_code(uint32_t code, unsigned length) {
+    uint32_t reversed = 0;
+    for (unsigned i = 0; i < length; ++i) reversed |= ((code >> i) & 1u) << (length - 1 - i);
+    put_bits(reversed, length);
+  }
+
+  void literal(unsigned char value) {
+    if (value < 144) {
+      put_code(0x30u + value, 8);
+    } else {
+      put_code(0x190u + (value - 144u), 9);
+    }
+  }
+
+  void match(unsigned length, unsigned distance) {
+    // Lengths 3-258 as codes 257-285 with extra bits.
+    static constexpr unsigned length_base[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                               15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                               67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static constexpr unsigned length_extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    unsigned code = 28;
+    while (length_base[code] > length) --code;
+    const unsigned symbol = 257 + code;
+    if (symbol < 280) {
+      put_code(symbol - 256, 7);
+    } else {
+      put_code(0xc0u + (symbol - 280), 8);
+    }
+    put_bits(length - length_base[code], length_extra[code]);
+    // Distances 1-32768 as codes 0-29 with extra bits.
+    unsigned dcode = 0, base = 1, extra = 0;
+    for (unsigned c = 0; c < 30; ++c) {
+      const unsigned e = c < 4 ? 0 : c / 2 - 1;
+      const unsigned b = c < 4 ? c + 1 : (((c % 2) + 2) << e) + 1;
+      if (b > distance) break;
+      dcode = c;
+      base = b;
+      extra = e;
+    }
+    put_code(dcode, 5);
+    put_bits(distance - base, extra);
+  }
+
+  void stored(const unsigned char* data, size_t size) {
+    while (size > 0) {
+      const size_t part = std::min<size_t>(size, 65535);
+      put_bits(0b000, 3);  // a stored block, not the last
+      if (bit_count_ % 8) put_bits(0, 8 - bit_count_ % 8);
+      put_bits(static_cast<uint32_t>(part), 16);
+      put_bits(static_cast<uint32_t>(~part & 0xffff), 16);
+      flush_bits();
+      out_.put(std::string_view(reinterpret_cast<const char*>(data), part));
+      data += part;
+      size -= part;
+    }
+  }
+
+  pdf_output& out_;
+  uLong adler_ = 1;
+  uint64_t bits_ = 0;
+  unsigned bit_count_ = 0;
 };
 
 // A document in memory as a source of raster_format.
@@ -249,12 +390,14 @@ class converter {
     out_.put(gray ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB");
     // Black raster counts ink: 0 is white.
     if (layout.color_space == static_cast<uint32_t>(raster_color_space::black)) out_.put(" /Decode [1 0]");
-    out_.put(" /BitsPerComponent 8 /Filter /RunLengthDecode /Length ");
+    out_.put(" /BitsPerComponent 8 /Filter [/FlateDecode /RunLengthDecode] /Length ");
     out_.put(page + 3);
     out_.put(" 0 R >>\nstream\n");
     const uint64_t start = out_.offset();
+    deflater_.start();
     if (!convert_lines(layout, error)) return false;
-    out_.put("\x80");  // end of data
+    deflater_.lines(std::string(1, '\x80'), 1);  // the run-length coding's end of data
+    deflater_.finish();
     const uint64_t length = out_.offset() - start;
     out_.put("\nendstream\nendobj\n");
     start_object(page + 3);
@@ -276,7 +419,7 @@ class converter {
       line_.clear();
       if (!raster_format::read_line(source_, layout, copies, line_)) return cut_short(error);
       copies = std::min(copies, layout.height - rows);
-      for (uint32_t i = 0; i < copies; ++i) out_.put(line_.bytes());
+      deflater_.lines(line_.bytes(), copies);
       rows += copies;
       if (out_.failed()) return true;
     }
@@ -315,6 +458,7 @@ class converter {
   std::vector<uint64_t> offsets_;  // of each object, by number
   std::vector<uint32_t> pages_;    // the page objects
   run_length_line line_;
+  line_deflater deflater_{out_};
 };
 
 }  // namespace

@@ -1,7 +1,9 @@
 // PWG raster and Apple raster (URF) documents, as IPP clients send them, written as PDF without decoding
 // their pixels. Both formats compress each line as a repeat count for the line, then runs of one repeated
 // pixel or of literal pixels; a PDF image with the RunLengthDecode filter takes almost the same runs, so
-// each page's image is transcoded from the compressed lines in time proportional to their size.
+// each page's image is transcoded from the compressed lines in time proportional to their size. A line
+// that repeats is written again as back-references in a FlateDecode layer over the run-length data (PDF
+// has no line repeat), so a page of text stays about as small as the raster.
 #pragma once
 
 #include <cstdint>

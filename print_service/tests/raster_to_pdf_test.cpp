@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -30,9 +31,43 @@ std::string convert(const std::string& data, uint32_t max_pages = 0) {
   return result.ok ? pdf : std::string();
 }
 
+// Expects every image stream of `pdf` to be whole zlib data (its check sum included, which PDF readers
+// may not look at) holding run-length data that ends with its end-of-data code.
+void expect_whole_image_streams(const std::string& pdf) {
+  const std::string marker = "/Filter [/FlateDecode /RunLengthDecode] /Length ";
+  size_t images = 0;
+  for (size_t at = pdf.find(marker); at != std::string::npos; at = pdf.find(marker, at + 1)) {
+    const size_t start = pdf.find(">>\nstream\n", at) + 10;
+    const size_t end = pdf.find("\nendstream", start);
+    ASSERT_NE(end, std::string::npos);
+    z_stream z{};
+    ASSERT_EQ(inflateInit(&z), Z_OK);
+    std::string out(1 << 16, '\0');
+    std::string decoded;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pdf.data() + start));
+    z.avail_in = static_cast<uInt>(end - start);
+    int status = Z_OK;
+    while (status == Z_OK) {
+      z.next_out = reinterpret_cast<Bytef*>(out.data());
+      z.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&z, Z_NO_FLUSH);
+      decoded.append(out.data(), out.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    EXPECT_EQ(status, Z_STREAM_END) << "image " << images + 1;
+    EXPECT_EQ(z.avail_in, 0u) << "image " << images + 1 << ": bytes after the zlib data";
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_EQ(decoded.back(), '\x80') << "image " << images + 1;
+    ++images;
+  }
+  EXPECT_GT(images, 0u);
+}
+
 // Converts `data` and expects the PDF to show what libcups reads.
 void expect_same_pixels(const std::string& data) {
-  expect_pdf_shows_raster(convert(data), data);
+  const std::string pdf = convert(data);
+  expect_whole_image_streams(pdf);
+  expect_pdf_shows_raster(pdf, data);
 }
 
 // ---- Documents made byte by byte, for codes libcups's writer never uses.
@@ -105,6 +140,14 @@ TEST(RasterToPdf, PagesWrittenByCupsConvertToTheSamePixels) {
       {"sgray noise", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 37, 11, 72, 72, noise}}},
       {"sgray bands, odd width", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 129, 17, 72, 72, bands}}},
       {"sgray one pixel wide", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 1, 5, 72, 72, noise}}},
+      // Lines repeated in the PDF: two bytes each, and lines longer than the 32 KB a back-reference reaches.
+      {"one pixel wide, repeated", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 1, 301, 72, 72, bands}}},
+      {"srgb over 32 KB a line, repeated",
+       CUPS_RASTER_WRITE_PWG,
+       {{"srgb_8", 11000, 4, 300, 300,
+         [](unsigned x, unsigned y, unsigned b) {
+           return static_cast<unsigned char>(y < 3 ? (x * 7 + b * 13) % 251 : 255);
+         }}}},
       {"sgray long runs", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 257, 600, 72, 72, long_runs}}},
       {"black ink", CUPS_RASTER_WRITE_PWG, {{"black_8", 21, 9, 72, 72, bands}}},
       {"sgray at 300 by 150 dpi", CUPS_RASTER_WRITE_PWG, {{"sgray_8", 50, 30, 300, 150, bands}}},
