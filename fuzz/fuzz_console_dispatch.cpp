@@ -22,7 +22,7 @@ struct console final : server::delegate {
     Json::Value out;
     printer->writeJSON(out);
     job->writeJSON(out);
-    completion(0, 9, job->platformID());
+    completion(0, model::job_state_completed, job->platformID());
   }
   template <class List>
   static void touch(List& records) {

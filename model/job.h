@@ -8,6 +8,7 @@
 #include "database/object.h"
 #include "model/media.h"
 #include "model/object.h"
+#include "model/values.h"
 
 namespace quorvane::model {
 
@@ -67,9 +68,9 @@ class job final : public object, public database::object {
   int32_t lastPage() const { return lastPage_; }
   /// Whether the job asks for colour.
   bool isColor() const { return isColor_; }
-  /// 4 and 5 print landscape, anything else portrait.
+  /// A `job_orientation`: 4 and 5 print landscape, anything else portrait.
   int32_t orientation() const { return orientation_; }
-  /// 1 and 2 print on both sides, anything else on one.
+  /// A `job_duplex`: 1 and 2 print on both sides, anything else on one.
   int32_t duplex() const { return duplex_; }
   /// The number of copies.
   int32_t copies() const { return copies_; }
@@ -77,7 +78,7 @@ class job final : public object, public database::object {
   bool fitToPage() const { return fitToPage_; }
   /// The paper size asked for; null when none was given.
   const media_ptr& media() const { return media_; }
-  /// The job state (3 pending, 5 processing, 8 aborted, 9 completed).
+  /// The job state (`job_state`).
   int32_t state() const { return state_; }
   /// Path of the document file the service received.
   const wide_string& filename() const { return filename_; }
@@ -137,12 +138,12 @@ class job final : public object, public database::object {
   int32_t firstPage_ = 0;
   int32_t lastPage_ = 0;
   bool isColor_ = true;
-  int32_t orientation_ = 3;
+  int32_t orientation_ = orientation_portrait;
   int32_t duplex_ = 0;
   int32_t copies_ = 1;
   bool fitToPage_ = true;
   media_ptr media_;
-  int32_t state_ = 5;
+  int32_t state_ = job_state_processing;
   wide_string filename_;
   int64_t timeAtCreation_ = 0;
 };

@@ -50,10 +50,7 @@ void printer::writeJSON(Json::Value& out) const {
   out["location"] = location_.narrow();
   out["make"] = make_.narrow();
   out["model"] = model_.narrow();
-  out["color"] = color_;
-  out["landscape"] = landscape_;
-  out["duplex"] = duplex_;
-  out["copy"] = copy_;
+  for (const printer_feature_entry& f : printer_features) out[f.name] = feature(f.value);
   // Empty lists leave their keys out.
   for (const std::string& format : formats_) out["formats"].append(format);
   for (const media_ptr& m : media_) {
@@ -81,10 +78,7 @@ void printer::readJSON(const Json::Value& in) {
   location_ = read.wide("location");
   make_ = read.wide("make");
   model_ = read.wide("model");
-  color_ = read.int32("color", 0);
-  landscape_ = read.int32("landscape", 0);
-  duplex_ = read.int32("duplex", 0);
-  copy_ = read.int32("copy", 0);
+  for (const printer_feature_entry& f : printer_features) feature_word(f.value) = read.int32(f.name, 0);
 
   // Every printer that lists formats also accepts the two raster formats.
   formats_.clear();
@@ -136,9 +130,8 @@ void printer::update(const printer& other) {
   assign(make_, other.make_, dirty_);
   assign(model_, other.model_, dirty_);
   // Only the on/off bit comes from the service; the other bits are the console's own.
-  for (printer_feature f :
-       {printer_feature::color, printer_feature::landscape, printer_feature::duplex, printer_feature::copy}) {
-    setFeatureBit(f, feature_on, (other.feature(f) & feature_on) != 0);
+  for (const printer_feature_entry& f : printer_features) {
+    setFeatureBit(f.value, feature_on, (other.feature(f.value) & feature_on) != 0);
   }
   formats_ = other.formats_;
   media_ = other.media_;

@@ -9,24 +9,9 @@
 #include "database/object.h"
 #include "model/media.h"
 #include "model/object.h"
+#include "model/values.h"
 
 namespace quorvane::model {
-
-/// Bits of the feature words `color`, `landscape`, `duplex` and `copy`; other bits are carried unchanged.
-enum feature_bit : int32_t {
-  feature_on = 1,       ///< the feature is on for this printer
-  feature_offered = 8,  ///< the settings page offers the feature to the user
-};
-
-/// The four feature words of a printer.
-enum class printer_feature { color, landscape, duplex, copy };
-
-/// What the console does with a job after copying it into the printer's directory.
-enum printer_action : int32_t {
-  action_none = 0,   ///< nothing further
-  action_open = 1,   ///< open the file with `actionParam` (empty: the associated application)
-  action_print = 2,  ///< print the file on the system printer named `name`
-};
 
 /// One printer that the local print service offers; stored in the table "printer".
 class printer final : public object, public database::object {

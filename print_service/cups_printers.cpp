@@ -3,9 +3,13 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "model/values.h"
 
 namespace quorvane::print_service {
 namespace {
+
+using model::feature_offered;
+using model::feature_on;
 
 std::string option(const cups_dest_t& dest, const char* name) {
   const char* value = cupsGetOption(name, dest.num_options, dest.options);
@@ -19,10 +23,6 @@ int32_t option_int(const cups_dest_t& dest, const char* name, int32_t fallback) 
   const long value = std::strtol(text.c_str(), &end, 10);
   return *end == '\0' ? static_cast<int32_t>(value) : fallback;
 }
-
-// Feature words: bit 3 lets the console offer the feature, bit 0 switches it on.
-constexpr int32_t feature_offered = 8;
-constexpr int32_t feature_on = 1;
 
 // Adds the queue's document formats and PWG media sizes from its destination information.
 void read_supported(http_t* http, cups_dest_t* dest, cups_queue& queue) {
@@ -122,7 +122,7 @@ Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid)
   p["directory"] = "";
   p["state"] = queue.state;
   p["reasons"] = 0;
-  p["action"] = 2;
+  p["action"] = model::action_print;
   p["actionParam"] = queue.name;
   p["autoCreated"] = true;
   p["enabled"] = true;

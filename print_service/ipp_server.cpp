@@ -16,10 +16,10 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "model/values.h"
 #include "print_service/ipp_client_address.h"
 #include "print_service/raster_to_pdf.h"
 #include "print_service/spool.h"
-#include "service/print_completion.h"
 
 namespace quorvane::print_service {
 
@@ -492,8 +492,8 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   if (make_and_model.empty()) make_and_model = "Quorvane";
   std::snprintf(data.make_and_model, sizeof(data.make_and_model), "%s", make_and_model.c_str());
 
-  const bool color = (int_member(printer, "color") & 1) != 0;
-  const bool duplex = (int_member(printer, "duplex") & 1) != 0;
+  const bool color = (int_member(printer, "color") & model::feature_on) != 0;
+  const bool duplex = (int_member(printer, "duplex") & model::feature_on) != 0;
   data.kind = static_cast<pappl_kind_t>(PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO);
   data.ppm = 10;
   data.ppm_color = color ? 10 : 0;
@@ -641,7 +641,7 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
   }
   record["firstPage"] = first_page;
   record["lastPage"] = last_page;
-  const bool color_printer = (int_member(printer_record, "color") & 1) != 0;
+  const bool color_printer = (int_member(printer_record, "color") & model::feature_on) != 0;
   record["isColor"] =
       color_printer && (options.print_color_mode & (PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_AUTO)) != 0;
   record["orientation"] = options.orientation_requested ? static_cast<int>(options.orientation_requested)
@@ -761,7 +761,7 @@ bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, c
   lock.unlock();
 
   if (outcome.ended) {
-    if (outcome.state == job_state_canceled) {
+    if (outcome.state == model::job_state_canceled) {
       papplJobSetMessage(job, "Cancelled.");
       papplJobCancel(job);
       return true;
@@ -769,8 +769,8 @@ bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, c
     // Status 0 is a delivery: done by the console (completed), or handed to a system printer whose own
     // queue now holds the job (its state there, processing say, and its job id there). A job the console
     // could not deliver keeps its status, whatever state came with it.
-    if (outcome.status == 0 && outcome.state != job_state_aborted) {
-      if (outcome.state == job_state_completed) {
+    if (outcome.status == 0 && outcome.state != model::job_state_aborted) {
+      if (outcome.state == model::job_state_completed) {
         papplJobSetMessage(job, "Delivered by the console.");
       } else {
         papplJobSetMessage(job, "Handed to the printer as job %d.", outcome.platform_id);

@@ -13,9 +13,9 @@
 
 #include "core/log.h"
 #include "core/os.h"
+#include "model/values.h"
 #include "print_service/local_service.h"
 #include "print_service/spool.h"
-#include "service/print_completion.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -81,11 +81,11 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   job["firstPage"] = 0;
   job["lastPage"] = 0;
   job["isColor"] = true;
-  job["orientation"] = 3;
-  job["duplex"] = 0;
+  job["orientation"] = model::orientation_portrait;
+  job["duplex"] = model::duplex_none;
   job["copies"] = submission.copies;
   job["fitToPage"] = true;
-  job["state"] = job_state_pending;
+  job["state"] = model::job_state_pending;
   job["filename"] = spooled;
   job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
   if (submission.settings.isObject()) {
@@ -114,7 +114,7 @@ bool job_delivery::cancel_waiting(int64_t job_id) {
   if ((job_out_ && *job_out_ == job_id) || !pending_.count(job_id)) return false;
   QV_LOG(log_information, "Job %lld cancelled by its device before a console had it",
          static_cast<long long>(job_id));
-  finish_job(job_id, 0, job_state_canceled, 0);
+  finish_job(job_id, 0, model::job_state_canceled, 0);
   return true;
 }
 
@@ -127,7 +127,7 @@ Json::Value job_delivery::job_status(const queued_job& job) {
   status["job"] = static_cast<Json::Int64>(job.id);
   status["finished"] = job.finished;
   status["status"] = job.status;
-  status["state"] = job.finished ? job.state : job_state_pending;
+  status["state"] = job.finished ? job.state : model::job_state_pending;
   status["platformID"] = job.platform_id;
   status["attempts"] = job.attempts;
   return status;
@@ -164,13 +164,13 @@ void job_delivery::deliver_next_job() {
     if (!printer) {
       QV_LOG(log_warning, "Unable to deliver job %lld to printer '%s': the printer no longer exists",
              static_cast<long long>(job_id), waiting.printer_uuid.c_str());
-      finish_job(job_id, status_printer_gone, job_state_aborted, 0);
+      finish_job(job_id, status_printer_gone, model::job_state_aborted, 0);
       continue;
     }
     if (waiting.attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job_id), waiting.attempts);
-      finish_job(job_id, jsonrpc::status_connection_closed, job_state_aborted, 0);
+      finish_job(job_id, jsonrpc::status_connection_closed, model::job_state_aborted, 0);
       continue;
     }
     const std::optional<queued_job> stored = service_.store().find_job(job_id);
@@ -228,7 +228,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
     if (job && job->attempts >= max_delivery_attempts) {
       QV_LOG(log_warning, "Unable to deliver job %lld: no answer after %d attempts",
              static_cast<long long>(job_id), job->attempts);
-      finish_job(job_id, jsonrpc::status_connection_closed, job_state_aborted, 0);
+      finish_job(job_id, jsonrpc::status_connection_closed, model::job_state_aborted, 0);
     } else {
       QV_LOG(log_information, "Job %lld back in the queue: the console closed without answering",
              static_cast<long long>(job_id));
@@ -237,7 +237,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
     return;
   }
 
-  int32_t status = 0, state = job_state_aborted, platform_id = 0;
+  int32_t status = 0, state = model::job_state_aborted, platform_id = 0;
   const Json::Value& error = response["error"];
   const Json::Value& result = response["result"];
   if (!error.isNull()) {
@@ -256,8 +256,9 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
 }
 
 void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
-  QV_LOG(log_information, "Job %lld ended: status %d, state %d, job id %d", static_cast<long long>(job_id),
-         status, state, platform_id);
+  const model::job_state_entry* named = model::find_value(model::job_states, state);
+  QV_LOG(log_information, "Job %lld ended: status %d, state %d (%s), job id %d",
+         static_cast<long long>(job_id), status, state, named ? named->name : "unknown", platform_id);
   pending_.erase(job_id);
   std::optional<queued_job> job = service_.store().find_job(job_id);
   if (!job) {

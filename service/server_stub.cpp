@@ -240,7 +240,7 @@ void server_stub::request_handler(smart_ptr<jsonrpc::connection>, Json::Value& m
   if (!readable) {
     QV_LOG(log_warning, "Unable to handle message 'print': \"params\" is not [printer, job]");
     // The service waits for every request with an id; it hears of the failure instead of waiting for ever.
-    if (!id.isNull()) reply(print_reply(id, -1, job_state_aborted, 0));
+    if (!id.isNull()) reply(print_reply(id, -1, model::job_state_aborted, 0));
     return;
   }
   // A file name cut at a NUL byte would name another file than the one sent: such a request is refused.

@@ -45,13 +45,11 @@ struct cups_session {
   }
 };
 
-// Feature words and the IPP keywords they turn into, one table per option.
-constexpr const char* sides_keywords[] = {"one-sided", "two-sided-long-edge", "two-sided-short-edge"};
-
 constexpr double points_per_hundredth_mm = 72.0 / 2540.0;
 
 bool is_landscape(int32_t orientation) {
-  return orientation == 4 || orientation == 5;
+  const model::job_orientation_entry* entry = model::find_value(model::job_orientations, orientation);
+  return entry && entry->landscape;
 }
 
 // Cancels a job whose document could not be completed, on a fresh connection: the one the document was
@@ -91,7 +89,7 @@ void CupsSpooler::updateJob() {
 
 void CupsSpooler::fail(int32_t status) {
   status_ = status;
-  jobState_ = 8;
+  jobState_ = model::job_state_aborted;
   platformJobId_ = 0;
 }
 
@@ -119,11 +117,14 @@ void CupsSpooler::print() {
   job_options options;
   const model::job& job = *job_;
   if (printer_->landscape() & model::feature_on) {
-    options.add("orientation-requested", is_landscape(orientation_) ? "4" : "3");
+    options.add("orientation-requested",
+                std::to_string(is_landscape(orientation_) ? model::orientation_landscape
+                                                          : model::orientation_portrait));
   }
   if (printer_->duplex() & model::feature_on) {
-    const int32_t duplex = job.duplex();
-    options.add("sides", sides_keywords[duplex == 1 || duplex == 2 ? duplex : 0]);
+    // A mode the table does not know prints one-sided.
+    const model::job_duplex_entry* sides = model::find_value(model::job_duplex_modes, job.duplex());
+    options.add("sides", sides ? sides->name : model::job_duplex_modes[0].name);
   }
   if (printer_->copy() & model::feature_on) {
     options.add("copies", std::to_string(std::max(1, job.copies())));
@@ -216,7 +217,7 @@ void CupsSpooler::print() {
     return;
   }
   status_ = 0;
-  jobState_ = 5;
+  jobState_ = model::job_state_processing;
   platformJobId_ = job_id;
 }
 

@@ -80,7 +80,7 @@ class CupsSpooler {
 
  private:
   int32_t status_ = 0;
-  int32_t jobState_ = 3;
+  int32_t jobState_ = model::job_state_pending;
   int32_t platformJobId_ = 0;
 };
 

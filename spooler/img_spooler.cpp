@@ -34,7 +34,7 @@ bool IMGSpooler::setup() {
   }
   const int32_t width = library_.imageWidth(document_);
   const int32_t height = library_.imageHeight(document_);
-  orientation_ = height > width ? 3 : 4;
+  orientation_ = height > width ? model::orientation_portrait : model::orientation_landscape;
   if (!library_.setPageDimensions(document_, width, height)) {
     QV_LOG(log_error, "Unable to set page dimensions");
     fail(-1);

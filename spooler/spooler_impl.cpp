@@ -230,7 +230,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     if (const int32_t error = copy_into_folder(path, directory, copy); error != 0) {
       QV_LOG(log_error, "Unable to copy job '%s' into folder '%s': %s (%d)", path.c_str(), directory.c_str(),
              std::strerror(error), error);
-      completion(error, job_state_aborted, 0);
+      completion(error, model::job_state_aborted, 0);
       return;
     }
     // From here on the job is the copy: the received file is gone.
@@ -241,7 +241,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     // a desktop opener hands the file to) may read it only later: it gets a copy of its own.
     std::string copy;
     if (const int32_t error = copyIntoSpoolFolder(path, copy); error != 0) {
-      completion(error, job_state_aborted, 0);
+      completion(error, model::job_state_aborted, 0);
       return;
     }
     path = copy;
@@ -258,7 +258,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     return;
   }
   if (printer->action() != model::action_print) {
-    completion(0, job_state_completed, 0);
+    completion(0, model::job_state_completed, 0);
     return;
   }
 
@@ -270,13 +270,13 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     printing = std::make_shared<IMGSpooler>(images_, printer, job);
   } else {
     QV_LOG(log_error, "Unsupported format: %s", format.c_str());
-    completion(-1, job_state_aborted, 0);
+    completion(-1, model::job_state_aborted, 0);
     return;
   }
   runloop* loop = main_runloop();
   if (!loop) {
     QV_LOG(log_error, "Unable to print job '%s': no run loop to report to", job->name().narrow().c_str());
-    completion(-1, job_state_aborted, 0);
+    completion(-1, model::job_state_aborted, 0);
     return;
   }
   // The worker only uses the print path through a plain pointer and writes no record; the job record is
@@ -289,7 +289,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
   };
   if (!run_in_background(
           *loop, [worker_view] { worker_view->print(); }, std::move(report))) {
-    completion(-1, job_state_aborted, 0);
+    completion(-1, model::job_state_aborted, 0);
   }
 }
 

@@ -77,31 +77,31 @@ void open_with_application(const std::string& application, const std::string& pa
   if (!application.empty()) {
     const pid_t pid = spawn({application, path});
     if (pid < 0) {
-      completion(-1, job_state_completed, 0);
+      completion(-1, model::job_state_completed, 0);
       return;
     }
     reap_later(pid);
-    completion(0, job_state_completed, 0);
+    completion(0, model::job_state_completed, 0);
     return;
   }
 
   const pid_t pid = spawn({"xdg-open", path});
   if (pid < 0) {
     QV_LOG(log_error, "Unable to open '%s': xdg-open cannot be started: %s", path.c_str(), strerror(errno));
-    completion(-1, job_state_completed, 0);
+    completion(-1, model::job_state_completed, 0);
     return;
   }
   if (!loop) {
     reap_later(pid);
-    completion(0, job_state_completed, 0);
+    completion(0, model::job_state_completed, 0);
     return;
   }
   auto opened = std::make_shared<bool>(false);
-  auto report = [opened, completion]() { completion(*opened ? 0 : -1, job_state_completed, 0); };
+  auto report = [opened, completion]() { completion(*opened ? 0 : -1, model::job_state_completed, 0); };
   if (!run_in_background(
           *loop, [opened, pid] { *opened = opener_succeeded(pid); }, std::move(report))) {
     reap_later(pid);
-    completion(0, job_state_completed, 0);
+    completion(0, model::job_state_completed, 0);
   }
 }
 

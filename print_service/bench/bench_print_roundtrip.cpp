@@ -42,7 +42,7 @@ Json::Value full_printer() {
   p->setFormats(model::default_formats());
   p->setMedia(model::default_printer_media());
   p->setDirectory(wide_string::from_narrow("/home/ann/Documents/Received"));
-  p->setAction(2);
+  p->setAction(model::action_print);
   p->setActionParam(wide_string::from_narrow("office_laser"));
   p->setAcl({"ann", "bob", "carol"});
   p->setOwner(wide_string::from_narrow("ann"));
@@ -86,7 +86,7 @@ struct answering_console : server::delegate {
   void devicesWereUpdated(std::list<smart_ptr<model::device>>&) override {}
   void devicesWereRemoved(std::list<smart_ptr<model::device>>&) override {}
   void print(smart_ptr<model::printer>&, smart_ptr<model::job>&, print_completion completion) override {
-    completion(0, job_state_completed, 0);
+    completion(0, model::job_state_completed, 0);
   }
 };
 
@@ -162,7 +162,7 @@ BENCHMARK(BM_PrintRoundTripOnLoopback)->Unit(benchmark::kMicrosecond)->MinTime(0
 
 void BM_PrintJsonWorkAlone(benchmark::State& state) {
   const Json::Value request = print_request();
-  const Json::Value reply = print_reply(Json::Value(1), 0, job_state_completed, 0);
+  const Json::Value reply = print_reply(Json::Value(1), 0, model::job_state_completed, 0);
   Json::CharReaderBuilder builder;
   builder["allowComments"] = true;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());

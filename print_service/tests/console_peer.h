@@ -60,7 +60,7 @@ struct answering_console : server::delegate {
     if (on_print) on_print();
     main_runloop()->post([this, completion = std::move(completion)] {
       ++answered;
-      completion(0, job_state_completed, 0);
+      completion(0, model::job_state_completed, 0);
     });
   }
 };

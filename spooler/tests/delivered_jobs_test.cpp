@@ -116,7 +116,7 @@ TEST_F(DeliveredJobs, ARepeatedJobIsDeliveredOnceAndAnsweredAsTheFirstTime) {
   const delivered_jobs::deliver_function deliver = [&](model::printer_ptr, model::job_ptr,
                                                        print_completion done) {
     ++deliveries;
-    done(deliveries == 1 ? 0 : 99, job_state_completed, 0);
+    done(deliveries == 1 ? 0 : 99, model::job_state_completed, 0);
   };
   std::vector<delivery_answer> answers;
   auto completion = [&](int32_t status, int32_t state, int32_t platform_job_id) {
@@ -151,11 +151,11 @@ TEST_F(DeliveredJobs, ARepeatWhileTheDeliveryRunsGetsItsAnswerWhenItEnds) {
   }
   ASSERT_EQ(running.size(), 1u) << "the repeat waits for the delivery under way";
   EXPECT_TRUE(answers.empty());
-  running[0](1, job_state_aborted, 0);
+  running[0](1, model::job_state_aborted, 0);
   const std::vector<std::pair<int, delivery_answer>> expected = {{1, {1, 8, 0}}, {2, {1, 8, 0}}};
   EXPECT_EQ(answers, expected);
   EXPECT_EQ(jobs->find("slow"), (delivery_answer{1, 8, 0})) << "a failed delivery is answered alike";
-  running[0](0, job_state_completed, 0);
+  running[0](0, model::job_state_completed, 0);
   EXPECT_EQ(answers.size(), 2u) << "a second answer of one delivery is ignored";
 }
 
@@ -165,7 +165,7 @@ TEST_F(DeliveredJobs, AJobWithoutUuidIsDeliveredEveryTimeAndNotRecorded) {
   const delivered_jobs::deliver_function deliver = [&](model::printer_ptr, model::job_ptr,
                                                        print_completion done) {
     ++deliveries;
-    done(0, job_state_completed, 0);
+    done(0, model::job_state_completed, 0);
   };
   for (int i = 0; i < 2; ++i) {
     jobs->print(

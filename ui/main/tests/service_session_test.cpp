@@ -149,7 +149,7 @@ TEST_F(ServiceSession, PrintIsHandedOnUnchangedAndAnsweredWithoutJsonrpc) {
   session->set_print_function([&](model::printer_ptr p, model::job_ptr j, print_completion done) {
     got_printer = p;
     got_job = j;
-    done(0, job_state_completed, 0);
+    done(0, model::job_state_completed, 0);
   });
   session->start();
   answer_session_start(Json::Value(Json::objectValue));
@@ -176,7 +176,7 @@ TEST_F(ServiceSession, AJobSentAgainIsAnsweredAsBeforeAndDeliveredOnce) {
   const service_session::print_function deliver = [&](model::printer_ptr, model::job_ptr,
                                                       print_completion done) {
     ++deliveries;
-    done(0, job_state_completed, 41 + deliveries);
+    done(0, model::job_state_completed, 41 + deliveries);
   };
   session->set_print_function(deliver);
   session->start();
