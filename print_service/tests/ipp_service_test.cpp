@@ -336,6 +336,14 @@ TEST_F(IppIntake, BadInputGetsACleanIppError) {
   ASSERT_TRUE(write_raster(cmyk, CUPS_RASTER_WRITE_PWG, 1, "cmyk_8"));
   ASSERT_EQ(plain_print_job(cmyk, "image/pwg-raster", "cmyk", 8, report), 0) << report;
   EXPECT_NE(report.find("are not taken"), std::string::npos) << report;
+  // A layout that is not converted on a later page: the pages before it are not delivered either.
+  const std::string mixed = root_.path() + "/mixed.pwg";
+  const auto white = [](unsigned, unsigned, unsigned) { return static_cast<unsigned char>(255); };
+  ASSERT_TRUE(
+      write_file(mixed, write_with_cups(CUPS_RASTER_WRITE_PWG, {{"sgray_8", 100, 100, 300, 300, white},
+                                                                {"cmyk_8", 100, 100, 300, 300, white}})));
+  ASSERT_EQ(plain_print_job(mixed, "image/pwg-raster", "mixed", 8, report), 0) << report;
+  EXPECT_NE(report.find("are not taken"), std::string::npos) << report;
 
   // Formats the printers do not take are refused before a job exists, with the format returned.
   const std::string text = document("notes.txt", "plain text\n");
