@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "core/log.h"
-#include "model/values.h"
+#include "model/media.h"
+#include "model/printer.h"
 
 namespace quorvane::print_service {
 namespace {
-
-using model::feature_offered;
-using model::feature_on;
 
 std::string option(const cups_dest_t& dest, const char* name) {
   const char* value = cupsGetOption(name, dest.num_options, dest.options);
@@ -84,50 +82,40 @@ void split_make_and_model(const std::string& text, std::string& make, std::strin
 }
 
 Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid) {
-  Json::Value p(Json::objectValue);
-  std::string make, model;
-  split_make_and_model(queue.make_and_model, make, model);
-  p["uuid"] = uuid;
-  p["owner"] = "";
-  p["name"] = queue.name;
-  p["displayName"] = queue.info.empty() ? queue.name : queue.info;
-  p["location"] = queue.location;
-  p["make"] = make;
-  p["model"] = model;
-  p["color"] = feature_offered | ((queue.type & CUPS_PRINTER_COLOR) ? feature_on : 0);
-  p["landscape"] = feature_offered;
-  p["duplex"] = (queue.type & CUPS_PRINTER_DUPLEX) ? feature_offered : 0;
-  p["copy"] = feature_offered | feature_on;
-  for (const std::string& format : queue.formats) p["formats"].append(format);
+  model::printer_ptr p = make_counted<model::printer>();
+  std::string make, model_name;
+  split_make_and_model(queue.make_and_model, make, model_name);
+  p->setUuid(uuid);
+  p->setName(wide_string::from_narrow(queue.name));
+  p->setDisplayName(queue.info.empty() ? queue.name : queue.info);
+  p->setLocation(wide_string::from_narrow(queue.location));
+  p->setMake(wide_string::from_narrow(make));
+  p->setModel(wide_string::from_narrow(model_name));
+  // Colour and duplex as the queue reports them; the user may turn the page; CUPS makes the copies.
+  p->setFeature(model::printer_feature::color,
+                model::feature_offered | ((queue.type & CUPS_PRINTER_COLOR) ? model::feature_on : 0));
+  p->setFeature(model::printer_feature::landscape, model::feature_offered);
+  p->setFeature(model::printer_feature::duplex,
+                (queue.type & CUPS_PRINTER_DUPLEX) ? model::feature_offered : 0);
+  p->setFeature(model::printer_feature::copy, model::feature_offered | model::feature_on);
+  p->setFormats(queue.formats);
+  model::media_list media;
   int32_t type = 0;
   for (const cups_media_size& size : queue.media) {
-    Json::Value m(Json::objectValue);
-    m["name"] = size.name;
     const pwg_media_t* known = pwgMediaForPWG(size.name.c_str());
-    m["displayName"] = known && known->ppd ? known->ppd : size.name;
-    m["klass"] = 0;
-    m["type"] = type++;
-    m["width"] = size.width;
-    m["height"] = size.height;
-    Json::Value margins(Json::objectValue);
-    margins["name"] = "";
-    margins["left"] = size.left;
-    margins["top"] = size.top;
-    margins["right"] = size.right;
-    margins["bottom"] = size.bottom;
-    m["margins"].append(margins);
-    m["enabled"] = true;
-    p["media"].append(m);
+    auto m = make_counted<model::media>(size.name, known && known->ppd ? known->ppd : size.name, /*klass=*/0,
+                                        type++, size.width, size.height);
+    m->addMargins({"", size.left, size.top, size.right, size.bottom});
+    media.push_back(std::move(m));
   }
-  p["directory"] = "";
-  p["state"] = queue.state;
-  p["reasons"] = 0;
-  p["action"] = model::action_print;
-  p["actionParam"] = queue.name;
-  p["autoCreated"] = true;
-  p["enabled"] = true;
-  p["exists"] = true;
-  return p;
+  p->setMedia(std::move(media));
+  p->setState(queue.state);
+  p->setAction(model::action_print);
+  p->setActionParam(wide_string::from_narrow(queue.name));
+  p->setAutoCreated(true);
+  Json::Value out(Json::objectValue);
+  p->writeJSON(out);
+  return out;
 }
 
 bool is_scheduler_queue(const cups_dest_t& dest) {

@@ -43,7 +43,9 @@ cups_queue queue_from_dest(const cups_dest_t& dest);
 /// advertised IPP printers would come back to it as CUPS printers.
 bool is_scheduler_queue(const cups_dest_t& dest);
 
-/// The printer record offered for `queue` with `uuid`: action 2, `name` the queue's name, `autoCreated` true.
+/// The printer offered for `queue` with `uuid`, as the JSON of a `model::printer` built from it: action
+/// `action_print`, `name` and `actionParam` the queue's name, `autoCreated` true, colour and duplex from the
+/// queue's type, one set of margins per paper size.
 Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid);
 
 /// Splits "Maker Model words" at its first space into make and model.

@@ -73,6 +73,38 @@ TEST(CupsPrinters, DestinationOptionsBecomeThePrinter) {
   EXPECT_EQ(p["media"][1]["type"].asInt(), 1);
 }
 
+// The whole printer the console receives for a queue, every key and every media key included.
+TEST(CupsPrinters, AQueueBecomesThisExactPrinterJson) {
+  cups_queue queue;
+  queue.name = "photo";
+  queue.info = "Photo Printer";
+  queue.location = "B\xc3\xbcro 2";
+  queue.make_and_model = "Acme Photo 9";
+  queue.state = 5;
+  queue.type = CUPS_PRINTER_COLOR | CUPS_PRINTER_DUPLEX;
+  queue.formats = {"image/jpeg"};
+  queue.media = {{"na_index-4x6_4x6in", 10160, 15240, 0, 0, 0, 0},
+                 {"acme-label", 5000, 6000, 100, 200, 300, 400}};
+  Json::Value want;
+  ASSERT_TRUE(Json::Reader().parse(R"({
+    "uuid": "u-1", "owner": "", "name": "photo", "displayName": "Photo Printer", "location": "B\u00fcro 2",
+    "make": "Acme", "model": "Photo 9",
+    "color": 9, "landscape": 8, "duplex": 8, "copy": 9,
+    "formats": ["image/jpeg"],
+    "media": [
+      {"name": "na_index-4x6_4x6in", "displayName": "4x6", "klass": 0, "type": 0, "width": 10160,
+       "height": 15240, "margins": [{"name": "", "left": 0, "top": 0, "right": 0, "bottom": 0}],
+       "enabled": true},
+      {"name": "acme-label", "displayName": "acme-label", "klass": 0, "type": 1,
+       "width": 5000, "height": 6000,
+       "margins": [{"name": "", "left": 100, "top": 200, "right": 300, "bottom": 400}], "enabled": true}],
+    "directory": "", "state": 5, "reasons": 0, "action": 2, "actionParam": "photo", "autoCreated": true,
+    "enabled": true, "exists": true})",
+                                   want));
+  const Json::Value got = printer_from_queue(queue, "u-1");
+  EXPECT_EQ(got, want) << "got " << got.toStyledString() << "want " << want.toStyledString();
+}
+
 TEST(CupsPrinters, QueueWithoutInfoIsShownByItsName) {
   cups_queue queue;
   queue.name = "lab";
