@@ -52,6 +52,34 @@ bool is_landscape(int32_t orientation) {
   return entry && entry->landscape;
 }
 
+// The paper for the PWG media name `wanted`: that size when the destination offers it, else the
+// destination's default paper. False when the destination names neither.
+bool find_paper(cups_session& session, const std::string& wanted, cups_size_t& size) {
+  if (!wanted.empty() &&
+      cupsCheckDestSupported(session.http, session.dest, session.info, CUPS_MEDIA, wanted.c_str()) &&
+      cupsGetDestMediaByName(session.http, session.dest, session.info, wanted.c_str(),
+                             CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+    return true;
+  }
+  return cupsGetDestMediaDefault(session.http, session.dest, session.info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
+}
+
+// Opens the destination `name` with its connection and information. Returns 0, or the status of the failure
+// (logged).
+int32_t open_destination(cups_session& session, const std::string& name) {
+  // cupsGetNamedDest takes an empty name for the default destination; a printer always names its own.
+  session.dest = name.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
+  if (!session.dest) {
+    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
+    return cups_failure_status(IPP_STATUS_ERROR_NOT_FOUND);
+  }
+  if (!session.connect() || !(session.info = cupsCopyDestInfo(session.http, session.dest))) {
+    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
+    return cups_failure_status();
+  }
+  return 0;
+}
+
 // Cancels a job whose document could not be completed, on a fresh connection: the one the document was
 // streaming on is in the middle of a request.
 void abandon_job(cups_session& session, int job_id) {
@@ -69,6 +97,51 @@ double render_resolution(double printable_width, double page_width) {
   const double inches = std::trunc(page_width / 72.0);
   if (inches < 1) return printable_width * 72.0 / page_width;
   return std::trunc(printable_width / inches);
+}
+
+print_settings print_settings_for(const model::printer& printer, const model::job& job, int32_t orientation,
+                                  const std::string& owner) {
+  print_settings settings;
+  std::vector<job_option>& options = settings.options;
+  if (printer.landscape() & model::feature_on) {
+    settings.landscape = is_landscape(orientation);
+    options.push_back(
+        {"orientation-requested",
+         std::to_string(settings.landscape ? model::orientation_landscape : model::orientation_portrait)});
+  }
+  if (printer.duplex() & model::feature_on) {
+    const model::job_duplex_entry* sides = model::find_value(model::job_duplex_modes, job.duplex());
+    options.push_back({"sides", sides ? sides->name : model::job_duplex_modes[0].name});
+  }
+  if (printer.copy() & model::feature_on) {
+    options.push_back({"copies", std::to_string(std::max(1, job.copies()))});
+    settings.render_copies = 1;
+  } else {
+    settings.render_copies = job.copies();
+  }
+  const bool color = (printer.color() & model::feature_on) && job.isColor();
+  options.push_back({"print-color-mode", color ? "color" : "monochrome"});
+  options.push_back({"quorvane-origin", "quorvane://" + escape(owner) + "@" + job.deviceAddress()});
+  return settings;
+}
+
+std::optional<device_page> page_geometry(const paper_size& size, bool landscape) {
+  if (size.width <= 0 || size.length <= 0) return std::nullopt;
+  device_page page;
+  page.width = size.width * points_per_hundredth_mm;
+  page.height = size.length * points_per_hundredth_mm;
+  page.left = size.left * points_per_hundredth_mm;
+  page.top = size.top * points_per_hundredth_mm;
+  page.printable_width = (size.width - size.left - size.right) * points_per_hundredth_mm;
+  // Turned paper, as a landscape device context would have it.
+  if (landscape) {
+    std::swap(page.width, page.height);
+    page.left = size.bottom * points_per_hundredth_mm;
+    page.top = size.left * points_per_hundredth_mm;
+    page.printable_width = (size.length - size.top - size.bottom) * points_per_hundredth_mm;
+  }
+  if (page.printable_width <= 0) page.printable_width = page.width;
+  return page;
 }
 
 CupsSpooler::CupsSpooler(model::printer_ptr printer, model::job_ptr job)
@@ -100,77 +173,34 @@ void CupsSpooler::print() {
   }
   const std::string& name = printerName_;
   cups_session session;
-  // cupsGetNamedDest takes an empty name for the default destination; a printer always names its own.
-  session.dest = name.empty() ? nullptr : cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), nullptr);
-  if (!session.dest) {
-    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
-    fail(cups_failure_status(IPP_STATUS_ERROR_NOT_FOUND));
-    return;
-  }
-  if (!session.connect() || !(session.info = cupsCopyDestInfo(session.http, session.dest))) {
-    QV_LOG(log_error, "Unable to open printer '%s': %s", name.c_str(), cupsLastErrorString());
-    fail(cups_failure_status());
+  if (const int32_t status = open_destination(session, name); status != 0) {
+    fail(status);
     return;
   }
 
-  // Options from bit 0 of the printer's feature words and the job's wishes.
+  const print_settings settings = print_settings_for(*printer_, *job_, orientation_, owner_);
+  renderCopies_ = settings.render_copies;
   job_options options;
-  const model::job& job = *job_;
-  if (printer_->landscape() & model::feature_on) {
-    options.add("orientation-requested",
-                std::to_string(is_landscape(orientation_) ? model::orientation_landscape
-                                                          : model::orientation_portrait));
-  }
-  if (printer_->duplex() & model::feature_on) {
-    // A mode the table does not know prints one-sided.
-    const model::job_duplex_entry* sides = model::find_value(model::job_duplex_modes, job.duplex());
-    options.add("sides", sides ? sides->name : model::job_duplex_modes[0].name);
-  }
-  if (printer_->copy() & model::feature_on) {
-    options.add("copies", std::to_string(std::max(1, job.copies())));
-    renderCopies_ = 1;
-  } else {
-    renderCopies_ = job.copies();
-  }
-  const bool color = (printer_->color() & model::feature_on) && job.isColor();
-  options.add("print-color-mode", color ? "color" : "monochrome");
-
+  for (const job_option& option : settings.options) options.add(option.name.c_str(), option.value);
   // The job's media is a PWG name; a destination that does not offer it prints on its default paper.
-  cups_size_t size{};
-  const std::string& wanted = media_;
-  bool have_size = false;
-  if (!wanted.empty() &&
-      cupsCheckDestSupported(session.http, session.dest, session.info, CUPS_MEDIA, wanted.c_str())) {
-    have_size = cupsGetDestMediaByName(session.http, session.dest, session.info, wanted.c_str(),
-                                       CUPS_MEDIA_FLAGS_DEFAULT, &size);
-  }
-  if (!have_size) {
-    have_size =
-        cupsGetDestMediaDefault(session.http, session.dest, session.info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
-  }
   device_page page;
-  if (have_size && size.width > 0 && size.length > 0) {
-    options.add("media", size.media);
-    page.width = size.width * points_per_hundredth_mm;
-    page.height = size.length * points_per_hundredth_mm;
-    page.left = size.left * points_per_hundredth_mm;
-    page.top = size.top * points_per_hundredth_mm;
-    page.printable_width = (size.width - size.left - size.right) * points_per_hundredth_mm;
-    // Turned paper, as a landscape device context would have it.
-    if ((printer_->landscape() & model::feature_on) && is_landscape(orientation_)) {
-      std::swap(page.width, page.height);
-      page.left = size.bottom * points_per_hundredth_mm;
-      page.top = size.left * points_per_hundredth_mm;
-      page.printable_width = (size.length - size.top - size.bottom) * points_per_hundredth_mm;
+  cups_size_t size{};
+  if (find_paper(session, media_, size)) {
+    const paper_size paper{.width = size.width,
+                           .length = size.length,
+                           .left = size.left,
+                           .bottom = size.bottom,
+                           .right = size.right,
+                           .top = size.top};
+    if (const std::optional<device_page> laid_out = page_geometry(paper, settings.landscape)) {
+      options.add("media", size.media);
+      page = *laid_out;
     }
-    if (page.printable_width <= 0) page.printable_width = page.width;
   }
 
-  // The job is the remote user's, and says where it came from.
+  // The job is the remote user's.
   const std::string& owner = owner_;
-  options.add("quorvane-origin", "quorvane://" + escape(owner) + "@" + job.deviceAddress());
   cupsSetUser(owner.empty() ? nullptr : owner.c_str());
-
   const std::string& title = title_;
   int job_id = 0;
   if (cupsCreateDestJob(session.http, session.dest, session.info, &job_id, title.c_str(), options.count,
@@ -181,14 +211,18 @@ void CupsSpooler::print() {
     fail(cups_failure_status());
     return;
   }
+  // A job whose document fails is cancelled; the failure's status is taken before the cancel replaces it.
+  const auto abandon = [&] {
+    const int32_t status = cups_failure_status();
+    abandon_job(session, job_id);
+    fail(status);
+  };
   if (cupsStartDestDocument(session.http, session.dest, session.info, job_id, title.c_str(), CUPS_FORMAT_PDF,
                             /*num_options=*/0, /*options=*/nullptr,
                             /*last_document=*/1) != HTTP_STATUS_CONTINUE) {
     QV_LOG(log_error, "Unable to send document of job %d to '%s': %s", job_id, name.c_str(),
            cupsLastErrorString());
-    const int32_t status = cups_failure_status();
-    abandon_job(session, job_id);
-    fail(status);
+    abandon();
     return;
   }
 
@@ -204,16 +238,12 @@ void CupsSpooler::print() {
     if (!out.ok()) QV_LOG(log_error, "Unable to write document of job %d: %s", job_id, cupsLastErrorString());
   }
   if (!written) {
-    const int32_t status = cups_failure_status();
-    abandon_job(session, job_id);
-    fail(status);
+    abandon();
     return;
   }
   if (cupsFinishDestDocument(session.http, session.dest, session.info) > IPP_STATUS_OK_EVENTS_COMPLETE) {
     QV_LOG(log_error, "Unable to finish document of job %d: %s", job_id, cupsLastErrorString());
-    const int32_t status = cups_failure_status();
-    abandon_job(session, job_id);
-    fail(status);
+    abandon();
     return;
   }
   status_ = 0;

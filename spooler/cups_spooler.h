@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "model/job.h"
 #include "model/printer.h"
@@ -21,6 +23,50 @@ struct device_page {
   double top = 0;   ///< the printable area's offset from the top edge
   double printable_width = 612;
 };
+
+/// One option of a CUPS job: an IPP attribute's name and its value as text.
+struct job_option {
+  std::string name;
+  std::string value;
+
+  /// Equal when name and value are.
+  friend bool operator==(const job_option&, const job_option&) = default;
+};
+
+/// What a printer record and a job ask of the CUPS job that prints the job.
+struct print_settings {
+  /// The job options, in the order they are given to CUPS; "media" is not among them: the paper depends on
+  /// what the destination offers.
+  std::vector<job_option> options;
+  /// How many times the document is drawn into the print document: 1 when the printer makes the copies.
+  int32_t render_copies = 1;
+  /// Whether the page is laid out on turned paper.
+  bool landscape = false;
+};
+
+/// The settings for printing `job` on `printer` in `orientation` (the job's, or the one an image chose) as
+/// the CUPS user `owner`. Orientation, sides and copies go to CUPS only when bit `feature_on` of the
+/// printer's matching feature word is set (otherwise the document itself makes the copies); colour only when
+/// the printer's colour is on and the job asks for it. A duplex mode the table does not know prints
+/// one-sided, and CUPS is asked for at least one copy. The job says where it came from in "quorvane-origin".
+print_settings print_settings_for(const model::printer& printer, const model::job& job, int32_t orientation,
+                                  const std::string& owner);
+
+/// A paper size as CUPS describes it: size and margins in hundredths of a millimetre.
+struct paper_size {
+  int32_t width = 0;
+  int32_t length = 0;
+  int32_t left = 0;
+  int32_t bottom = 0;
+  int32_t right = 0;
+  int32_t top = 0;
+};
+
+/// The page that a document is laid out on for `size`, in points: turned when `landscape` (its width and
+/// height swap and the margins turn with it). A printable width that margins leave at zero or below is the
+/// page's whole width. Nothing when the size has no width or no length (the document is laid out on the
+/// default page and CUPS chooses the paper).
+std::optional<device_page> page_geometry(const paper_size& size, bool landscape);
 
 /// Prints one job on the CUPS destination named by the printer's `name`, on a worker thread: the job options
 /// from the printer's features and the job's wishes, a CUPS job owned by the remote user, and the document
