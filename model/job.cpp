@@ -18,9 +18,10 @@ job::~job() {
 namespace {
 
 // The table's statements, run in this order; the first creates the table, the others its indexes.
+// (The parentheses tell clang that the split literal is one statement, not a missing comma.)
 constexpr const char* create_statements[] = {
-    "CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
-    "printerID TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);",
+    ("CREATE TABLE IF NOT EXISTS job(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, deviceID TEXT, "
+     "printerID TEXT, id INTEGER, internalID INTEGER, state INTEGER, json TEXT);"),
     "CREATE INDEX IF NOT EXISTS job_uuid_nocase_idx ON job(uuid COLLATE NOCASE);",
     "CREATE INDEX IF NOT EXISTS id_idx ON job(id);",
     "CREATE INDEX IF NOT EXISTS stateID_idx ON job(state);",

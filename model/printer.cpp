@@ -25,9 +25,10 @@ printer::~printer() {
 namespace {
 
 // The table's statements, run in this order; the first creates the table, the others its indexes.
+// (The parentheses tell clang that the split literal is one statement, not a missing comma.)
 constexpr const char* create_statements[] = {
-    "CREATE TABLE IF NOT EXISTS printer(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, name TEXT, owner "
-    "TEXT, action INTEGER, json TEXT);",
+    ("CREATE TABLE IF NOT EXISTS printer(oid INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT, name TEXT, owner "
+     "TEXT, action INTEGER, json TEXT);"),
     "CREATE INDEX IF NOT EXISTS uuid_idx ON printer(uuid);",
     // Look-ups by uuid use LIKE, which ignores ASCII case: only an index in that collation serves them.
     "CREATE INDEX IF NOT EXISTS printer_uuid_nocase_idx ON printer(uuid COLLATE NOCASE);",

@@ -68,7 +68,8 @@ std::optional<tcp_socket_facts> find_tcp_socket(const sockaddr_in& local, const 
     QV_LOG(log_verbose, "Unable to receive answer 'sock_diag': %s", std::strerror(errno));
     return std::nullopt;
   }
-  int remaining = static_cast<int>(received);
+  // As wide as the received count: NLMSG_OK compares it with an int and with the header's unsigned length.
+  ssize_t remaining = received;
   for (auto* message = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(message, remaining);
        message = NLMSG_NEXT(message, remaining)) {
     if (message->nlmsg_type == NLMSG_ERROR) {

@@ -165,8 +165,7 @@ class ipp_server : private ipp_request_policy {
   std::map<std::string, offered_printer> printers_;  // by uuid
   const Json::Value* creating_ = nullptr;            // the record the driver callback reads
   std::vector<Json::Value> wanted_;                  // the last list given to `offer`
-  int next_printer_id_ = 1;
-  std::map<std::string, int> printer_ids_;  // by uuid, so a printer keeps its id in this run
+  std::map<std::string, int> printer_ids_;           // by uuid, so a printer keeps its id in this run
 
   // Shared with PAPPL's threads and with the closures and end functions handed to the run loop, which may
   // outlive this object.

@@ -47,7 +47,7 @@ class DnssdAdvertising : public ::testing::Test {
     p->readJSON(json);
     auto [callback, stored] = console_.status_sink();
     console_.stub().updatePrinter(p, callback);
-    ASSERT_TRUE(loop_.run_until([&] { return !stored->statuses.empty(); }, event_bound));
+    ASSERT_TRUE(loop_.run_until([stored = stored] { return !stored->statuses.empty(); }, event_bound));
     ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
   }
 

@@ -124,7 +124,7 @@ class ipp_console_test : public ::testing::Test {
     p->readJSON(json);
     auto [callback, stored] = console_->status_sink();
     console_->stub().updatePrinter(p, callback);
-    ASSERT_TRUE(run_until([&] { return !stored->statuses.empty(); }));
+    ASSERT_TRUE(run_until([stored = stored] { return !stored->statuses.empty(); }));
     ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
   }
 

@@ -112,7 +112,7 @@ class ServiceSession : public ::testing::Test {
   void add_printer(console_peer& console, const smart_ptr<model::printer>& p) {
     auto [callback, stored] = console.status_sink();
     console.stub().updatePrinter(p, callback);
-    ASSERT_TRUE(run_until([&] { return !stored->statuses.empty(); }));
+    ASSERT_TRUE(run_until([stored = stored] { return !stored->statuses.empty(); }));
     ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
   }
 
@@ -283,7 +283,8 @@ TEST_F(ServiceSession, UpdatedPrintersAreEchoedToEveryObserver) {
 
   auto [callback, removed] = first.status_sink();
   first.stub().removePrinter(p, callback);
-  ASSERT_TRUE(run_until([&] { return second.record().removed.size() == 1 && !removed->statuses.empty(); }));
+  ASSERT_TRUE(run_until(
+      [&, removed = removed] { return second.record().removed.size() == 1 && !removed->statuses.empty(); }));
   EXPECT_EQ(removed->statuses, std::vector<int32_t>{0});
   EXPECT_EQ(second.record().removed[0][0]->uuid(), p->uuid());
 

@@ -53,11 +53,11 @@ CUpdateDialog::CUpdateDialog(http_client& client, QWidget* parent)
   auto* link = layout_.find<QLabel>(id_notes_link);
   link->setTextFormat(Qt::RichText);
   link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-  connect(link, &QLabel::linkActivated, this, [this] { open(outcome_.release.notes_link); });
+  connect(link, &QLabel::linkActivated, this, [this] { open_url(outcome_.release.notes_link); });
   connect(layout_.find<QTextBrowser>(id_notes), &QTextBrowser::anchorClicked, this,
-          [this](const QUrl& url) { open(url); });
+          [this](const QUrl& url) { open_url(url); });
   connect(layout_.find<QPushButton>(id_download), &QPushButton::clicked, this, [this] {
-    if (open(outcome_.release.download)) accept();
+    if (open_url(outcome_.release.download)) accept();
   });
   connect(layout_.find<QPushButton>(id_close), &QPushButton::clicked, this, &QDialog::reject);
   show_texts(update_texts::checking());
@@ -100,7 +100,7 @@ void CUpdateDialog::show_texts(const update_texts& texts) {
   if (texts.offer_download) download->setFocus();
 }
 
-bool CUpdateDialog::open(const QUrl& url) {
+bool CUpdateDialog::open_url(const QUrl& url) {
   if (open_ && url.isValid() && open_(url)) return true;
   layout_.find<QLabel>(id_detail)->setText(
       QStringLiteral("Unable to open '%1': no web browser could be started.").arg(url.toDisplayString()));

@@ -51,7 +51,7 @@ class CUpdateDialog : public QDialog {
   /// Shows `texts` and the controls they call for.
   void show_texts(const update_texts& texts);
   /// Opens `url`, saying so in the window when that fails; true when it opened.
-  bool open(const QUrl& url);
+  bool open_url(const QUrl& url);
 
   update_checker checker_;
   dialog_layout layout_;

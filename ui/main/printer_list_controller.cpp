@@ -214,7 +214,7 @@ void printer_list_controller::save() {
   new_printer_pending_ = false;
   pending_uuid_.clear();
   show_edit_buttons();
-  rows_.sort();
+  rows_.sort_by_name();
 }
 
 void printer_list_controller::cancel() {

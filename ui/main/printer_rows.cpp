@@ -117,7 +117,7 @@ int printer_list_model::insert_printer(model::printer_ptr printer) {
     beginInsertRows(QModelIndex(), 0, 0);
     rows_.insert(rows_.begin(), row_entry{std::move(printer), std::move(shown)});
     endInsertRows();
-    return sort(0);
+    return sort_by_name(0);
   }
   // In order already: the row goes straight to its place, in front of the rows that compare equal to it,
   // where sorting after inserting it first would put it.
@@ -161,7 +161,7 @@ void printer_list_model::clear() {
   endResetModel();
 }
 
-int printer_list_model::sort(int follow) {
+int printer_list_model::sort_by_name(int follow) {
   std::vector<size_t> order(rows_.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),

@@ -87,7 +87,7 @@ class printer_list_model final : public QAbstractTableModel {
   void clear();
   /// Sorts the rows by shown name (rows that compare equal keep their order). Returns the row in which the
   /// row `follow` (before sorting) ends up; -1 for -1.
-  int sort(int follow = -1);
+  int sort_by_name(int follow = -1);
 
   /// Sets who hears of a check-state change.
   void set_enabled_handler(enabled_handler handler) { enabled_handler_ = std::move(handler); }

@@ -24,8 +24,8 @@ TEST(BitmapResource, AFailedLoadLeavesTheObjectEmpty) {
       "../images/IDI_LOCK",  // a path, not a resource name
       "9IDI_LOCK",           // an identifier does not begin with a digit
       "IDI LOCK",            // nor holds a space
-      "IDI_L\xC3\x96"
-      "CK",  // nor a letter outside ASCII
+      ("IDI_L\xC3\x96"
+       "CK"),  // nor a letter outside ASCII (split: C is a hex digit)
   };
   for (const char* name : names) {
     CGdiPlusBitmapResource bitmap(QStringLiteral("IDI_CHECKED"));

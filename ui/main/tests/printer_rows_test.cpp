@@ -160,7 +160,7 @@ TEST(PrinterRows, ReplacingARowsPrinterNeitherSortsNorMovesTheSelection) {
   EXPECT_EQ(rows.find_row("a"), 0);
   // Sorting reports where a followed row went; a persistent index (a view's selection) follows too.
   QPersistentModelIndex selection(rows.index(0, 0));
-  EXPECT_EQ(rows.sort(0), 1);
+  EXPECT_EQ(rows.sort_by_name(0), 1);
   EXPECT_EQ(selection.row(), 1);
   EXPECT_EQ(shown_rows(rows), (std::vector<std::string>{"B", "C"}));
   rows.remove_row(0);
