@@ -101,13 +101,8 @@ bool service_process::start(int port) {
   unlink(port_file.c_str());
   std::vector<std::string> argv = {service_binary(), "--port",      std::to_string(port),      "--data",
                                    data_folder_,     "--log-level", std::to_string(log_level_)};
-  // PAPPL's own choice for an IPP port of 0 is the first free one from a fixed start, the same for every
-  // service of the account: a service that tests run beside one that restarts on its port would take it.
-  // The kernel's choice is not sequential.
-  std::vector<std::string> ipp = ipp_arguments_;
-  for (size_t i = 0; i + 1 < ipp.size(); ++i) {
-    if (ipp[i] == "--ipp-port" && ipp[i + 1] == "0") ipp[i + 1] = std::to_string(free_port());
-  }
+  // An IPP port of 0 is the kernel's choice; the service writes it to DIR/ipp.port before service.port.
+  const std::vector<std::string>& ipp = ipp_arguments_;
   argv.insert(argv.end(), ipp.begin(), ipp.end());
   argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
   if (!process_.spawn(argv, environment_, log_file())) {
