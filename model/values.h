@@ -9,6 +9,13 @@
 
 namespace quorvane::model {
 
+/// One value of a table below with its name (an IPP keyword or JSON key where the value has one).
+template <class Value>
+struct named_value {
+  Value value;
+  const char* name;
+};
+
 /// Job states, numbered as IPP's job-state attribute numbers them; the state of a "print" answer, of a
 /// stored job and of a job in CUPS.
 enum job_state : int32_t {
@@ -20,10 +27,7 @@ enum job_state : int32_t {
 };
 
 /// One job state with its IPP keyword.
-struct job_state_entry {
-  job_state value;
-  const char* name;
-};
+using job_state_entry = named_value<job_state>;
 
 /// Every job state the system uses, in IPP order.
 inline constexpr job_state_entry job_states[] = {
@@ -35,10 +39,7 @@ inline constexpr job_state_entry job_states[] = {
 enum class printer_feature { color, landscape, duplex, copy };
 
 /// One feature word with its JSON key.
-struct printer_feature_entry {
-  printer_feature value;
-  const char* name;
-};
+using printer_feature_entry = named_value<printer_feature>;
 
 /// The feature words in the order a printer's JSON lists them.
 inline constexpr printer_feature_entry printer_features[] = {
@@ -55,10 +56,7 @@ enum feature_bit : int32_t {
 };
 
 /// One feature bit with its name.
-struct feature_bit_entry {
-  feature_bit value;
-  const char* name;
-};
+using feature_bit_entry = named_value<feature_bit>;
 
 /// The feature bits the system gives a meaning.
 inline constexpr feature_bit_entry feature_bits[] = {
@@ -74,10 +72,7 @@ enum printer_action : int32_t {
 };
 
 /// One printer action with its name.
-struct printer_action_entry {
-  printer_action value;
-  const char* name;
-};
+using printer_action_entry = named_value<printer_action>;
 
 /// Every printer action.
 inline constexpr printer_action_entry printer_actions[] = {
@@ -117,10 +112,7 @@ enum job_duplex : int32_t {
 };
 
 /// One duplex mode with the IPP "sides" keyword that prints it.
-struct job_duplex_entry {
-  job_duplex value;
-  const char* name;
-};
+using job_duplex_entry = named_value<job_duplex>;
 
 /// Every duplex mode.
 inline constexpr job_duplex_entry job_duplex_modes[] = {
