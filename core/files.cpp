@@ -53,6 +53,19 @@ int open_regular_file(const std::string& path) {
   return fd;
 }
 
+int write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = write(fd, bytes.data(), bytes.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (put == 0) return EIO;
+    bytes.remove_prefix(static_cast<size_t>(put));
+  }
+  return 0;
+}
+
 int copy_contents(int from, int to) {
   bool in_kernel = true;
   for (;;) {
@@ -72,15 +85,7 @@ int copy_contents(int from, int to) {
       if (errno == EINTR) continue;
       return errno;
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      if (put == 0) return EIO;
-      done += put;
-    }
+    if (const int error = write_all(to, std::string_view(buffer, static_cast<size_t>(got)))) return error;
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -15,6 +16,10 @@ bool make_folders(const std::string& path);
 /// descriptor, or -1 with errno set: EISDIR for a folder, EINVAL for anything else that is not a regular
 /// file, the open's own errno otherwise.
 int open_regular_file(const std::string& path);
+
+/// Writes all of `bytes` to `fd`, again after short writes and interruptions. Returns 0, or the errno of
+/// the write that failed (EIO for a write that took nothing).
+int write_all(int fd, std::string_view bytes);
 
 /// Copies everything from the descriptor `from` (at its offset) to `to`: in the kernel where it can, else
 /// through a buffer. Returns 0, or the errno of the read or write that failed.

@@ -68,17 +68,6 @@ void reset_copy() {
   served.head.clear();
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // Adds bytes PAPPL read of the document to its copy; the policy decides on a copy once 4 bytes are known.
 void keep_copy(ipp_request_policy& policy, const char* data, size_t size) {
   using copying = served_request::copying;
@@ -88,13 +77,13 @@ void keep_copy(ipp_request_policy& policy, const char* data, size_t size) {
     if (served.head.size() < 4) return;
     served.copy = policy.document_copy(served.head);
     served.copy_state = served.copy >= 0 ? copying::yes : copying::no;
-    if (served.copy >= 0 && !write_all(served.copy, served.head.data(), served.head.size())) {
+    if (served.copy >= 0 && write_all(served.copy, served.head) != 0) {
       served.copy_failed = true;
     }
     served.head.clear();
     return;
   }
-  if (served.copy >= 0 && !served.copy_failed && !write_all(served.copy, data, size))
+  if (served.copy >= 0 && !served.copy_failed && write_all(served.copy, std::string_view(data, size)) != 0)
     served.copy_failed = true;
 }
 

@@ -390,8 +390,8 @@ bool write_private_file(const std::string& path, const std::string& content) {
   unlink(temporary.c_str());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  const int saved = errno;
+  const int saved = write_all(fd, content);
+  const bool written = saved == 0;
   close(fd);
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     const int failure = written ? errno : saved;

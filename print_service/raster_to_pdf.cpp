@@ -14,6 +14,7 @@
 
 #include <zlib.h>
 
+#include "core/files.h"
 #include "print_service/raster_format_p.h"
 
 namespace quorvane::print_service {
@@ -526,14 +527,9 @@ raster_conversion raster_file_to_pdf(int raster_fd, const std::string& pdf_path,
       write_error = "the spool has no room for the PDF";
       return false;
     }
-    while (!bytes.empty()) {
-      const ssize_t written = write(out, bytes.data(), bytes.size());
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        write_error = "the PDF file cannot be written: " + std::string(std::strerror(errno));
-        return false;
-      }
-      bytes.remove_prefix(static_cast<size_t>(written));
+    if (const int error = write_all(out, bytes)) {
+      write_error = "the PDF file cannot be written: " + std::string(std::strerror(error));
+      return false;
     }
     return true;
   };

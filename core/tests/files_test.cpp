@@ -1,6 +1,9 @@
 #include "core/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +102,29 @@ TEST_F(Files, CopiesEveryByteFromTheOffsetOn) {
   EXPECT_EQ(copy_contents(again, read_only), EBADF);
   close(again);
   close(read_only);
+}
+
+// A file size limit cuts a write short and fails the next one: the rest is written after the short write,
+// up to the limit, and the failing write's errno comes back. Run in a child, whose limit is its own.
+TEST_F(Files, WritesOnAfterAShortWriteAndReportsTheFailure) {
+  const std::string target = root_ + "/limited";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
+    if (write_all(fd, std::string(600, 'a')) != 0) _exit(101);
+    _exit(write_all(fd, std::string(600, 'b')));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), EFBIG);
+  std::ifstream in(target, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, std::string(600, 'a') + std::string(400, 'b'));
 }
 
 }  // namespace
