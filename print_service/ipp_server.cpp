@@ -215,8 +215,13 @@ ipp_server::~ipp_server() {
 }
 
 bool ipp_server::is_offered(const Json::Value& printer) {
-  return printer.isObject() && !string_member(printer, "uuid").empty() && printer["enabled"].isBool() &&
-         printer["enabled"].asBool() && (!printer.isMember("exists") || printer["exists"].asBool());
+  // PAPPL names a printer by its uuid as C text and removes a deleted printer from its list by that name: two
+  // uuids that differ only after a NUL byte would be one name, and deleting one printer would free the
+  // other, still in use here.
+  const std::string uuid = string_member(printer, "uuid");
+  return printer.isObject() && !uuid.empty() && uuid.find('\0') == std::string::npos &&
+         printer["enabled"].isBool() && printer["enabled"].asBool() &&
+         (!printer.isMember("exists") || printer["exists"].asBool());
 }
 
 std::string ipp_server::service_name(const Json::Value& printer) {

@@ -185,7 +185,9 @@ method_outcome service_methods::update_printer(const method_call& call) {
   if (!printer.isObject() || string_member(printer, "uuid").empty()) {
     return method_outcome::failure(error_invalid_params, "updatePrinter expects [printer] with a uuid");
   }
-  if (const char* cut = member_with_nul(printer, {"directory", "actionParam"})) {
+  // A uuid cut at a NUL byte would name another printer wherever it is read as C text (the IPP printers
+  // are named by it).
+  if (const char* cut = member_with_nul(printer, {"uuid", "directory", "actionParam"})) {
     return method_outcome::failure(error_invalid_params, std::string("a NUL byte in \"") + cut + "\"");
   }
   if (!service_.store().save_printer(printer)) {

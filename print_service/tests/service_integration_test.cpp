@@ -877,7 +877,7 @@ TEST_F(ServiceSession, SaveAttributesTakesOnlyTheConsolesAttributesInRange) {
   EXPECT_EQ(jsonrpc::response_status(call(console, "saveAttributes", params)), 0);
 }
 
-TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
+TEST_F(ServiceSession, PathsAndUuidsWithANulByteAreRefused) {
   console_peer& console = new_console();
   open_session(console);
   add_printer(console, console_printer("0d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6", "office"));
@@ -906,6 +906,12 @@ TEST_F(ServiceSession, PathsWithANulByteAreRefused) {
     params[0][key] = std::string("/tmp") + cut;
     cases.push_back({key, "updatePrinter", params});
   }
+  // A uuid that reads as the stored printer's up to its NUL byte.
+  Json::Value look_alike(Json::arrayValue);
+  look_alike[0]["uuid"] = "0d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6" + cut;
+  look_alike[0]["name"] = "office";
+  look_alike[0]["enabled"] = true;
+  cases.push_back({"the printer's uuid", "updatePrinter", look_alike});
   for (const nul_case& c : cases) {
     const Json::Value outcome = call(console, c.method, c.params);
     EXPECT_EQ(outcome["error"]["code"].asInt(), -32602) << c.name << ": got " << compact_json(outcome);
