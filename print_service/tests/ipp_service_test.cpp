@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include <json/json.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -359,6 +361,39 @@ TEST_F(IppIntake, BadInputGetsACleanIppError) {
   const std::string pdf = document("doc.pdf", one_page_pdf());
   ASSERT_EQ(ipptool("print-job-no-printer.test", pdf, {{"format", "application/pdf"}}, report), 0) << report;
   EXPECT_TRUE(console_->record().prints.empty());
+}
+
+// A printer whose uuid holds a NUL byte, in a store written before such uuids were refused, is not offered:
+// PAPPL would name it by the text before the NUL, like a printer of that uuid, and deleting one of the two
+// would free the other.
+TEST_F(IppIntake, AStoredUuidWithANulByteIsNotOffered) {
+  console_.reset();
+  ASSERT_EQ(service_->stop(), 0);
+  const std::string uuid("look-alike\0z", 12);
+  Json::StreamWriterBuilder compact;
+  compact["indentation"] = "";
+  const std::string json = Json::writeString(compact, console_printer_json(uuid));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((root_.path() + "/data/service.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* insert = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO printer(uuid, json) VALUES(?, ?)", -1, &insert, nullptr),
+            SQLITE_OK);
+  sqlite3_bind_text(insert, 1, uuid.data(), static_cast<int>(uuid.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(insert, 2, json.data(), static_cast<int>(json.size()), SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+
+  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+  console_ = std::make_unique<console_peer>();
+  ASSERT_EQ(console_->connect(service_->port()), 0);
+  std::string report;
+  uri_ = printer_uri("look-alike");
+  const std::string pdf = document("doc.pdf", one_page_pdf());
+  EXPECT_EQ(ipptool("print-job-no-printer.test", pdf, {{"format", "application/pdf"}}, report), 0) << report;
+  // The printer beside it is offered as before.
+  uri_.clear();
+  EXPECT_EQ(ipptool("validate-job.test", "", {}, report), 0) << report;
 }
 
 TEST_F(IppIntake, EveryAcceptedJobIsStoredSoAStopLosesNoneAndARestartDeliversThem) {
