@@ -26,6 +26,13 @@ bool parse_json(const std::string& text, Json::Value& root) {
   return false;
 }
 
+std::string string_member(const Json::Value& object, const char* name) {
+  // The const operator[] of a value that is neither an object nor null throws.
+  if (!object.isObject()) return {};
+  const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+  return member && member->isString() ? member->asString() : std::string();
+}
+
 bool has_nul_text(const Json::Value& object, const char* name) {
   if (!object.isObject()) return false;
   const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));

@@ -14,6 +14,9 @@ std::string compact_json(const Json::Value& value);
 /// nests deeper than the reader allows.
 bool parse_json(const std::string& text, Json::Value& root);
 
+/// The text of `object`'s member `name`; empty when `object` is no object or the member is no text.
+std::string string_member(const Json::Value& object, const char* name);
+
 /// Whether `object` has a member `name` that is text holding a NUL byte: a file name or a user cut there
 /// would name something else than what was sent. False when `object` is no object or the member is no text.
 bool has_nul_text(const Json::Value& object, const char* name);

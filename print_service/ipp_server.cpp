@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "core/files.h"
+#include "core/json_text.h"
 #include "core/log.h"
 #include "model/values.h"
 #include "print_service/ipp_client_address.h"
@@ -60,11 +61,6 @@ const char* interned(const std::string& text) {
 int int_member(const Json::Value& object, const char* name, int fallback = 0) {
   const Json::Value& value = object[name];
   return value.isInt() ? value.asInt() : fallback;
-}
-
-std::string string_member(const Json::Value& object, const char* name) {
-  const Json::Value& value = object[name];
-  return value.isString() ? value.asString() : std::string();
 }
 
 // The enabled media of a printer record, in their order.

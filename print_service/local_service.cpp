@@ -390,11 +390,10 @@ bool write_private_file(const std::string& path, const std::string& content) {
   unlink(temporary.c_str());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const int saved = write_all(fd, content);
-  const bool written = saved == 0;
+  const int write_error = write_all(fd, content);
   close(fd);
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    const int failure = written ? errno : saved;
+  if (write_error != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    const int failure = write_error != 0 ? write_error : errno;
     unlink(temporary.c_str());
     errno = failure;
     return false;

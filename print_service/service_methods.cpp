@@ -20,11 +20,6 @@ namespace {
 using jsonrpc::element;
 using jsonrpc::status_result;
 
-std::string string_member(const Json::Value& object, const char* name) {
-  const Json::Value& value = object[name];
-  return value.isString() ? value.asString() : std::string();
-}
-
 bool same_uuid(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -201,7 +196,7 @@ method_outcome service_methods::update_printer(const method_call& call) {
 
 method_outcome service_methods::remove_printer(const method_call& call) {
   const Json::Value& printer = element(call.params, 0);
-  const std::string uuid = printer.isObject() ? string_member(printer, "uuid") : std::string();
+  const std::string uuid = string_member(printer, "uuid");
   if (uuid.empty()) {
     return method_outcome::failure(error_invalid_params, "removePrinter expects [printer] with a uuid");
   }

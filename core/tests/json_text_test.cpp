@@ -67,5 +67,19 @@ TEST(JsonText, NulTextIsFoundOnlyInATextMemberOfThatName) {
   }
 }
 
+TEST(JsonText, AStringMemberIsTheTextOfThatMemberOrEmpty) {
+  Json::Value object(Json::objectValue);
+  object["name"] = "office";
+  object["number"] = 7;
+  Json::Value list(Json::arrayValue);
+  list.append("office");
+  EXPECT_EQ(string_member(object, "name"), "office");
+  EXPECT_EQ(string_member(object, "number"), "");
+  EXPECT_EQ(string_member(object, "missing"), "");
+  // Values whose const operator[] would throw.
+  EXPECT_EQ(string_member(list, "name"), "");
+  EXPECT_EQ(string_member(Json::Value("office"), "name"), "");
+}
+
 }  // namespace
 }  // namespace quorvane

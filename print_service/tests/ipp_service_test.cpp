@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
-#include <json/json.h>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -27,6 +26,7 @@
 #include <set>
 #include <tuple>
 
+#include "core/json_text.h"
 #include "ipp_fixture.h"
 #include "raster_documents.h"
 #include "test_support/temporary_folder.h"
@@ -370,9 +370,7 @@ TEST_F(IppIntake, AStoredUuidWithANulByteIsNotOffered) {
   console_.reset();
   ASSERT_EQ(service_->stop(), 0);
   const std::string uuid("look-alike\0z", 12);
-  Json::StreamWriterBuilder compact;
-  compact["indentation"] = "";
-  const std::string json = Json::writeString(compact, console_printer_json(uuid));
+  const std::string json = compact_json(console_printer_json(uuid));
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((root_.path() + "/data/service.db").c_str(), &db), SQLITE_OK);
   sqlite3_stmt* insert = nullptr;

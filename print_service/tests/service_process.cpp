@@ -102,8 +102,7 @@ bool service_process::start(int port) {
   std::vector<std::string> argv = {service_binary(), "--port",      std::to_string(port),      "--data",
                                    data_folder_,     "--log-level", std::to_string(log_level_)};
   // An IPP port of 0 is the kernel's choice; the service writes it to DIR/ipp.port before service.port.
-  const std::vector<std::string>& ipp = ipp_arguments_;
-  argv.insert(argv.end(), ipp.begin(), ipp.end());
+  argv.insert(argv.end(), ipp_arguments_.begin(), ipp_arguments_.end());
   argv.insert(argv.end(), extra_arguments_.begin(), extra_arguments_.end());
   if (!process_.spawn(argv, environment_, log_file())) {
     return false;
