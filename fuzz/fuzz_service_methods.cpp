@@ -12,10 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "core/log.h"
+#include "fuzz/fuzzed_service.h"
 #include "net/jsonrpc_connection.h"
 #include "net/poll_runloop.h"
-#include "print_service/local_service.h"
 
 namespace {
 
@@ -28,13 +27,6 @@ using namespace std::chrono_literals;
 class service_under_test {
  public:
   service_under_test() {
-    set_log_level(log_none);
-    // No CUPS scheduler is asked: its queues are not what is tested here.
-    setenv("CUPS_SERVER", "/nonexistent/quorvane-fuzz/cups.sock", 1);
-    // The printers are not advertised (see `restart`); as `run_service` does for that case, the IPP
-    // library's avahi client stays off the system bus, where a restart of the avahi daemon would make it
-    // register the unnamed printers again and abort.
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quorvane-fuzz/no-dnssd", 1);
     set_main_runloop(&loop_);
     restart();
   }
@@ -60,24 +52,7 @@ class service_under_test {
     if (client_) client_->handle_close();
     client_ = nullptr;
     service_end_ = nullptr;
-    service_.reset();
-    if (!folder_.empty()) std::filesystem::remove_all(folder_);
-    std::string pattern =
-        access("/dev/shm", W_OK) == 0 ? "/dev/shm/quorvane-fuzz-XXXXXX" : "/tmp/quorvane-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    folder_ = pattern;
-    print_service::serve_options options;
-    options.port = 0;
-    options.data_folder = folder_ + "/data";
-    options.log_level = log_none;
-    options.log_level_given = true;
-    // The IPP printers on a port of the kernel's choice, on loopback and unadvertised: several fuzzing
-    // processes must not meet, and nothing on the network or the system bus should hear of them.
-    options.ipp_port = 0;
-    options.ipp_loopback_only = true;
-    options.dnssd = false;
-    service_ = std::make_unique<print_service::local_service>(loop_);
-    if (!service_->start(options)) std::abort();
+    service_.restart(loop_);
   }
 
   // Connects a client as a console does; the service adopts the connection at its first request, whose
@@ -85,7 +60,7 @@ class service_under_test {
   void connect() {
     client_ = smart_ptr<jsonrpc::connection>(new jsonrpc::connection);
     service_end_ = nullptr;
-    if (connect_to_loopback(*client_, static_cast<uint16_t>(service_->port())) != 0) return;
+    if (connect_to_loopback(*client_, static_cast<uint16_t>(service_.service().port())) != 0) return;
     client_->watch_on(loop_);
     // The callback may run after this call (at a later close), so it counts into a member.
     const uint64_t before = answers_;
@@ -104,8 +79,7 @@ class service_under_test {
   static constexpr uint64_t runs_per_service = 250;
 
   poll_runloop loop_;
-  std::string folder_;
-  std::unique_ptr<print_service::local_service> service_;
+  fuzz::fuzzed_service service_;
   smart_ptr<jsonrpc::connection> client_;
   smart_ptr<jsonrpc::connection> service_end_;  // the service's end of `client_`'s connection
   const std::string probe_ = [] {
