@@ -15,7 +15,7 @@ namespace {
 
 using get_address_function = http_addr_t* (*)(http_t*);
 
-thread_local std::string client_address;
+thread_local std::string noted_address;
 
 get_address_function libcups_get_address() {
   static const auto function = reinterpret_cast<get_address_function>(dlsym(RTLD_NEXT, "httpGetAddress"));
@@ -25,7 +25,12 @@ get_address_function libcups_get_address() {
 }  // namespace
 
 std::string current_client_address() {
-  return client_address;
+  return noted_address;
+}
+
+std::string client_address(http_t* http) {
+  httpGetAddress(http);
+  return noted_address;
 }
 
 }  // namespace quorvane::print_service
@@ -42,7 +47,7 @@ extern "C" http_addr_t* httpGetAddress(http_t* http) {
       // IPv4 peers of a dual-stack socket show as ::ffff:a.b.c.d; keep the IPv4 form.
       std::string value = text;
       if (value.rfind("::ffff:", 0) == 0 && value.find('.') != std::string::npos) value.erase(0, 7);
-      client_address = value;
+      noted_address = value;
     }
   }
   return address;

@@ -164,7 +164,12 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
   if (status != IPP_STATUS_OK) {
     served.document = false;  // PAPPL drops the document unread into any file
     set_ipp_response_status(response, status, message);
-    if (unsupported) {
+    if (unsupported && ippGetValueTag(unsupported) == IPP_TAG_BEGIN_COLLECTION) {
+      // A collection goes back by its name only: a refused one may be malformed, and libcups would write
+      // a member without a value as bytes the device cannot read either.
+      ippAddOutOfBand(response, IPP_TAG_UNSUPPORTED_GROUP, IPP_TAG_UNSUPPORTED_VALUE,
+                      ippGetName(unsupported));
+    } else if (unsupported) {
       ipp_attribute_t* copy = ippCopyAttribute(response, unsupported, 0);
       ippSetGroupTag(response, &copy, IPP_TAG_UNSUPPORTED_GROUP);
     }

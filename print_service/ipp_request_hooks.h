@@ -29,7 +29,8 @@ class ipp_request_policy {
 
   /// Before PAPPL runs `request` (read from `http`): IPP_STATUS_OK lets it run; an error status answers the
   /// request with that status and `message` and PAPPL runs nothing of it (a document that came with it is
-  /// read and dropped). `unsupported` may name the attribute refused, which the answer then returns.
+  /// read and dropped). `unsupported` may name the attribute refused, which the answer then returns
+  /// (a collection by its name only, with the out-of-band value unsupported).
   virtual ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
                              ipp_attribute_t*& unsupported) = 0;
 

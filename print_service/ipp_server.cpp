@@ -19,6 +19,7 @@
 #include "core/log.h"
 #include "model/values.h"
 #include "print_service/ipp_client_address.h"
+#include "print_service/ipp_job_attributes.h"
 #include "print_service/raster_to_pdf.h"
 #include "print_service/spool.h"
 
@@ -1013,6 +1014,16 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
     return IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES;
   }
   if (!creates && op != IPP_OP_SEND_DOCUMENT) return IPP_STATUS_OK;
+  // PAPPL imports a job's collections without looking at their shape; Send-Document adds its own job
+  // attributes to the job unchecked.
+  std::string reason;
+  if (ipp_attribute_t* unsafe = find_unsafe_job_attribute(request, reason)) {
+    QV_LOG(log_warning, "IPP %s from %s refused: attribute '%s': %s", ippOpString(op),
+           client_address(http).c_str(), ippGetName(unsafe), reason.c_str());
+    unsupported = unsafe;
+    message = std::string("Unable to take the attribute '") + ippGetName(unsafe) + "': " + reason + ".";
+    return IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES;
+  }
   if (ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO)) {
     const char* value = ippGetString(format, 0, nullptr);
     const std::string text = value ? value : "";

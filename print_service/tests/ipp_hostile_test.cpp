@@ -1,0 +1,245 @@
+// What a hostile device on the network sends to the real quorvane-service: requests written byte by byte
+// (ipp_raw_request.h) that libcups would never write, and bodies that end before what they declare. Each
+// test sends the bytes that once stopped or misled the service and checks the answer the device gets, what
+// reaches the console, and that the service goes on (and ends cleanly, without a sanitizer's report).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ipp_fixture.h"
+#include "ipp_raw_request.h"
+
+namespace quorvane::print_service::testing {
+namespace {
+
+class IppHostile : public ipp_console_test {
+ protected:
+  // Sends `message` on a new connection and waits for the answer, answering prints meanwhile (a raster
+  // job is answered only once the console has). Null when no answer came.
+  ipp_response exchange(const std::string& message, int* http_status = nullptr) {
+    ipp_response response(nullptr, &ippDelete);
+    int status = 0;
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+      raw_connection connection(service_->ipp_port());
+      if (connection.connected() && connection.send(message)) response = connection.receive(status);
+      done = true;
+    });
+    EXPECT_TRUE(run_until([&] { return done.load(); }, event_bound)) << "the device got no answer";
+    device.join();
+    if (http_status) *http_status = status;
+    return response;
+  }
+
+  // A request for `op` on the printer with the operation attributes of a PDF job.
+  request_bytes pdf_request(ipp_op_t op, const char* job_name = "hostile") {
+    request_bytes request(op, printer_uri());
+    request.value(IPP_TAG_NAME, "job-name", job_name);
+    if (op != IPP_OP_CREATE_JOB) request.value(IPP_TAG_MIMETYPE, "document-format", "application/pdf");
+    return request;
+  }
+
+  // The job id of a new Create-Job (0 when it failed).
+  int create_job() {
+    ipp_response created = exchange(http_post(printer_uri(), pdf_request(IPP_OP_CREATE_JOB).with_document()));
+    if (!created || ippGetStatusCode(created.get()) != IPP_STATUS_OK) return 0;
+    return ippGetInteger(find_attribute(created.get(), "job-id"), 0);
+  }
+
+  // A Send-Document of the last (only) document of job `id`, with the job attributes `job_attributes` adds.
+  std::string send_document(int id, const std::function<void(request_bytes&)>& job_attributes) {
+    request_bytes request(IPP_OP_SEND_DOCUMENT, printer_uri());
+    request.integer("job-id", id).boolean("last-document", true);
+    request.value(IPP_TAG_MIMETYPE, "document-format", "application/pdf");
+    if (job_attributes) job_attributes(request);
+    return http_post(printer_uri(), request.with_document(one_page_pdf()));
+  }
+
+  // Cancels job `id`; its status.
+  ipp_status_t cancel_job(int id) {
+    request_bytes request(IPP_OP_CANCEL_JOB, printer_uri());
+    request.integer("job-id", id);
+    ipp_response answer = exchange(http_post(printer_uri(), request.with_document()));
+    return answer ? ippGetStatusCode(answer.get()) : IPP_STATUS_ERROR_INTERNAL;
+  }
+
+  // Whether the printer still answers Get-Printer-Attributes.
+  bool printer_answers() {
+    request_bytes request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer_uri());
+    request.value(IPP_TAG_KEYWORD, "requested-attributes", "printer-state");
+    ipp_response answer = exchange(http_post(printer_uri(), request.with_document()));
+    return answer && ippGetStatusCode(answer.get()) == IPP_STATUS_OK;
+  }
+};
+
+// A collection member written without a value: memberAttrName then the next member or endCollection.
+request_bytes& media_col_with_bare(request_bytes& r, const char* bare_member) {
+  return r.group(IPP_TAG_JOB).begin_collection("media-col").member(bare_member).end_collection();
+}
+
+// A media-col with a media-size of `x` by `y` (a dimension below 0 is left out).
+request_bytes& media_col_of_size(request_bytes& r, int x, int y) {
+  r.group(IPP_TAG_JOB).begin_collection("media-col").member("media-size").begin_collection("");
+  if (x >= 0) r.member("x-dimension").integer("", x);
+  if (y >= 0) r.member("y-dimension").integer("", y);
+  return r.end_collection().end_collection();
+}
+
+struct malformed_case {
+  const char* label;
+  std::function<void(request_bytes&)> attributes;  // written after the operation attributes
+  const char* refused;                             // the attribute returned as unsupported
+  const char* reason;                              // part of the status-message
+};
+
+// Collections that PAPPL 1.3.1 imports into a job (its media import reads a null pointer for several of
+// these) are refused in the request hook, before PAPPL runs anything, whichever operation carries them.
+TEST_F(IppHostile, MalformedCollectionsAreRefusedBeforePapplSeesThem) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  const malformed_case cases[] = {
+      // A member without a value, at any depth and in any collection.
+      {"media-size without a value", [](request_bytes& r) { media_col_with_bare(r, "media-size"); },
+       "media-col", "the member media-size has no value"},
+      {"media-source without a value", [](request_bytes& r) { media_col_with_bare(r, "media-source"); },
+       "media-col", "the member media-source has no value"},
+      {"x-dimension without a value",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("media-col").member("media-size").begin_collection("");
+         r.member("x-dimension").member("y-dimension").integer("", 29700).end_collection().end_collection();
+       },
+       "media-col", "the member x-dimension has no value"},
+      {"client-info member without a value",
+       [](request_bytes& r) { r.begin_collection("client-info").member("client-name").end_collection(); },
+       "client-info", "the member client-name has no value"},
+      {"a member named twice",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("media-col");
+         r.member("media-source").value(IPP_TAG_KEYWORD, "", "main");
+         r.member("media-source").value(IPP_TAG_KEYWORD, "", "tray-1").end_collection();
+       },
+       "media-col", "comes twice"},
+      {"collections nested too deep",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("finishings-col");
+         for (int i = 0; i < 9; ++i) r.member("nested").begin_collection("");
+         for (int i = 0; i < 10; ++i) r.end_collection();
+       },
+       "finishings-col", "nest deeper than 8 levels"},
+      // Members of media-col of a type or value PAPPL cannot use.
+      {"media-size an integer",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB)
+             .begin_collection("media-col")
+             .member("media-size")
+             .integer("", 5)
+             .end_collection();
+       },
+       "media-col", "media-size is of type integer, not a collection"},
+      {"media-size of 0 by 0", [](request_bytes& r) { media_col_of_size(r, 0, 0); }, "media-col",
+       "the member x-dimension is 0"},
+      {"media-size without y-dimension", [](request_bytes& r) { media_col_of_size(r, 21000, -1); },
+       "media-col", "has no y-dimension"},
+      {"media-size-name of no known size",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("media-col").member("media-size-name");
+         r.value(IPP_TAG_KEYWORD, "", "no_such_size").end_collection();
+       },
+       "media-col", "names no known size"},
+      {"media-source an integer",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB)
+             .begin_collection("media-col")
+             .member("media-source")
+             .integer("", 4)
+             .end_collection();
+       },
+       "media-col", "media-source is of type integer, not a keyword"},
+      {"a negative margin",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("media-col").member("media-top-margin").integer("", -5);
+         r.end_collection();
+       },
+       "media-col", "media-top-margin is -5"},
+      {"media-col a keyword",
+       [](request_bytes& r) { r.group(IPP_TAG_JOB).value(IPP_TAG_KEYWORD, "media-col", "iso_a4_210x297mm"); },
+       "media-col", "not a collection"},
+      {"media-col with two values",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("media-col").end_collection();
+         r.begin_collection("").end_collection();
+       },
+       "media-col", "2 values, not one"},
+      // libcups finds attributes whatever their case.
+      {"MEDIA-COL in capitals",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("MEDIA-COL").member("media-size").end_collection();
+       },
+       "MEDIA-COL", "the member media-size has no value"},
+      {"finishing-template an integer",
+       [](request_bytes& r) {
+         r.group(IPP_TAG_JOB).begin_collection("finishings-col").member("finishing-template").integer("", 4);
+         r.end_collection();
+       },
+       "finishings-col", "finishing-template is of type integer, not a keyword"},
+  };
+  const std::string pdf = one_page_pdf();
+  for (const malformed_case& c : cases) {
+    for (ipp_op_t op : {IPP_OP_PRINT_JOB, IPP_OP_VALIDATE_JOB, IPP_OP_CREATE_JOB}) {
+      SCOPED_TRACE(std::string(c.label) + ", " + ippOpString(op));
+      request_bytes request = pdf_request(op);
+      c.attributes(request);
+      ipp_response answer =
+          exchange(http_post(printer_uri(), request.with_document(op == IPP_OP_PRINT_JOB ? pdf : "")));
+      ASSERT_TRUE(answer) << "the service gave no answer";
+      EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
+          << ippErrorString(ippGetStatusCode(answer.get())) << ": " << status_message(answer.get());
+      EXPECT_NE(find_attribute(answer.get(), c.refused, IPP_TAG_UNSUPPORTED_GROUP), nullptr)
+          << "got no " << c.refused << " in the unsupported attributes";
+      EXPECT_NE(status_message(answer.get()).find(c.reason), std::string::npos)
+          << "got \"" << status_message(answer.get()) << "\", want a message with \"" << c.reason << "\"";
+      EXPECT_EQ(find_attribute(answer.get(), "job-id"), nullptr);
+    }
+  }
+
+  // Send-Document adds its own job attributes to the job: the same check applies to them.
+  const int id = create_job();
+  ASSERT_GT(id, 0);
+  ipp_response sent =
+      exchange(send_document(id, [](request_bytes& r) { media_col_with_bare(r, "media-size"); }));
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(ippGetStatusCode(sent.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
+      << status_message(sent.get());
+  EXPECT_NE(find_attribute(sent.get(), "media-col", IPP_TAG_UNSUPPORTED_GROUP), nullptr);
+  EXPECT_EQ(cancel_job(id), IPP_STATUS_OK);
+
+  // Nothing of these reached the console, and the printer goes on: a well-formed media-col (A5 by its
+  // size, from the main tray, borderless) prints with that paper.
+  EXPECT_TRUE(printer_answers());
+  EXPECT_TRUE(console_->record().prints.empty());
+  request_bytes good = pdf_request(IPP_OP_PRINT_JOB, "A5 by media-col");
+  good.group(IPP_TAG_JOB).begin_collection("media-col");
+  good.member("media-size").begin_collection("");
+  good.member("x-dimension").integer("", 14800).member("y-dimension").integer("", 21000).end_collection();
+  good.member("media-source").value(IPP_TAG_KEYWORD, "", "main");
+  for (const char* margin :
+       {"media-bottom-margin", "media-left-margin", "media-right-margin", "media-top-margin"})
+    good.member(margin).integer("", 0);
+  good.end_collection();
+  ipp_response printed = exchange(http_post(printer_uri(), good.with_document(pdf)));
+  ASSERT_TRUE(printed);
+  ASSERT_EQ(ippGetStatusCode(printed.get()), IPP_STATUS_OK) << status_message(printed.get());
+  ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
+  ASSERT_EQ(console_->record().prints.size(), 1u);
+  const model::job& job = *console_->record().prints[0].job;
+  EXPECT_EQ(job.name().narrow(), "A5 by media-col");
+  ASSERT_TRUE(job.media());
+  EXPECT_EQ(job.media()->name(), "iso_a5_148x210mm");
+}
+
+}  // namespace
+}  // namespace quorvane::print_service::testing
