@@ -166,7 +166,19 @@ void CupsSpooler::fail(int32_t status) {
   platformJobId_ = 0;
 }
 
+void CupsSpooler::refuse(const std::string& reason) {
+  QV_LOG(log_error, "Unable to print '%s': %s", title_.c_str(), reason.c_str());
+  fail(-1);
+}
+
 void CupsSpooler::print() {
+  // Checked before anything else: without the printer's copy feature the document itself is rendered once
+  // for each copy, and with it CUPS would be asked for them.
+  if (const int32_t copies = job_->copies(); copies > max_copies) {
+    refuse(std::to_string(copies) + " copies asked for, at most " + std::to_string(max_copies) +
+           " are printed");
+    return;
+  }
   if (!setup()) {
     QV_LOG(log_error, "setup() failed");
     return;

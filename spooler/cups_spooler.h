@@ -15,6 +15,11 @@ namespace quorvane {
 class document_stream;
 class image_library;
 
+/// The most copies the console prints of one job, as the print service advertises them. A job asking for
+/// more is refused rather than cut down: a count that large is a slip or an attack, and printing 999 copies
+/// of it would still waste a ream of paper where the person meant a few.
+constexpr int32_t max_copies = 999;
+
 /// The page of the destination's paper that the print document is laid out on, in points.
 struct device_page {
   double width = 612;
@@ -83,7 +88,10 @@ class CupsSpooler {
   CupsSpooler& operator=(const CupsSpooler&) = delete;
 
   /// Runs every step; returns nothing: the outcome is in status, jobState and platformJobId. Everything
-  /// opened on the way (connection, destination, job options, surfaces) is released before it returns.
+  /// opened on the way (connection, destination, job options, surfaces) is released before it returns. A
+  /// job asking for more than `max_copies` copies, or whose document is over the render budget
+  /// (render_budget.h), is refused before the destination is opened: status -1, job state 8, and the log
+  /// line "Unable to print 'TITLE': REASON".
   void print();
 
   /// 0 or the error code of the failed step.
@@ -109,6 +117,10 @@ class CupsSpooler {
 
   /// Sets the outcome of a failure: `status`, job state 8, no job id.
   void fail(int32_t status);
+
+  /// Refuses the job for `reason` (what is wrong with it, e.g. "the image is 65535 x 65535 pixels, ..."):
+  /// logs "Unable to print 'TITLE': REASON" and fails with -1.
+  void refuse(const std::string& reason);
 
   model::printer_ptr printer_;
   model::job_ptr job_;

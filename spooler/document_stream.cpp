@@ -63,6 +63,11 @@ cairo_t* document_stream::beginPage(double width, double height) {
   return ok() ? context_ : nullptr;
 }
 
+void document_stream::setFallbackResolution(double dpi) {
+  // cairo applies the resolution in effect when the page is shown, so each page gets its own.
+  if (surface_ && dpi > 0) cairo_surface_set_fallback_resolution(surface_, dpi, dpi);
+}
+
 bool document_stream::endPage() {
   if (finished_ || !context_) return false;
   cairo_show_page(context_);

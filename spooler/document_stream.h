@@ -29,6 +29,11 @@ class document_stream {
   /// or null when the document has failed.
   cairo_t* beginPage(double width, double height);
 
+  /// Sets the resolution, in dots per inch, at which the page begun last draws as an image what PDF cannot
+  /// express (cairo's fallback images; 300 unless set). Does nothing without a page or for a resolution
+  /// that is not positive.
+  void setFallbackResolution(double dpi);
+
   /// Ends the page begun last. Returns false when the document has failed.
   bool endPage();
 

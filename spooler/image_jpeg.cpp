@@ -6,13 +6,11 @@
 #include <jpeglib.h>
 
 #include "spooler/image_library.h"
+#include "spooler/render_budget.h"
 
 namespace quorvane {
 
 namespace {
-
-// Larger images would need more memory than a print job deserves (and exceed cairo's 32767 limit).
-constexpr JDIMENSION max_side = 30000;
 
 struct error_manager {
   jpeg_error_mgr base;
@@ -34,6 +32,37 @@ void free_bytes(void* data) {
 
 }  // namespace
 
+std::optional<image_size> jpeg_header_size(const std::vector<unsigned char>& bytes) {
+  // Segments from the start-of-image marker on: a marker (0xFF, code) and, except for the stand-alone
+  // markers, a big-endian length that counts itself. The frame header holds precision, height, width.
+  const size_t size = bytes.size();
+  size_t at = 2;
+  while (at + 4 <= size) {
+    if (bytes[at] != 0xff) return std::nullopt;
+    const unsigned char marker = bytes[at + 1];
+    if (marker == 0xff) {  // fill byte before a marker
+      ++at;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {  // TEM, RSTn, SOI: no length
+      at += 2;
+      continue;
+    }
+    // A scan or the end of the image before any frame header: there is no size to read.
+    if (marker == 0xda || marker == 0xd9) return std::nullopt;
+    const size_t length = size_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    if (length < 2) return std::nullopt;
+    // SOF0 to SOF15, except DHT (C4), JPG (C8) and DAC (CC), which share the range.
+    if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
+      if (at + 9 > size || length < 7) return std::nullopt;
+      return image_size{int64_t{bytes[at + 7]} << 8 | bytes[at + 8],
+                        int64_t{bytes[at + 5]} << 8 | bytes[at + 6]};
+    }
+    at += 2 + length;
+  }
+  return std::nullopt;
+}
+
 cairo_surface_t* decode_jpeg(const std::vector<unsigned char>& bytes, std::string& error) {
   jpeg_decompress_struct info;
   error_manager errors;
@@ -54,10 +83,12 @@ cairo_surface_t* decode_jpeg(const std::vector<unsigned char>& bytes, std::strin
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&info, TRUE);
-  if (info.image_width == 0 || info.image_height == 0 || info.image_width > max_side ||
-      info.image_height > max_side) {
-    error = "image size " + std::to_string(info.image_width) + "x" + std::to_string(info.image_height) +
-            " is out of range";
+  // The library's own view of the size decides: nothing has been allocated for the pixels yet. The budget
+  // also keeps both sides within cairo's 32767.
+  if (!fits_render_budget(info.image_width, info.image_height)) {
+    error = info.image_width == 0 || info.image_height == 0
+                ? "the image has no pixels"
+                : "the image is " + over_render_budget(info.image_width, info.image_height);
     jpeg_destroy_decompress(&info);
     return nullptr;
   }

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "spooler/render_budget.h"
+
 namespace quorvane {
 
 // A decoded image; the surface is shared by every placement of it.
@@ -31,6 +33,7 @@ struct image_library::document {
   int32_t selected_image = -1;
   int32_t selected_page = 0;
   std::string last_error;
+  bool over_budget = false;
 
   ~document() {
     for (image& i : images) cairo_surface_destroy(i.surface);
@@ -87,6 +90,19 @@ cairo_status_t read_png_bytes(void* closure, unsigned char* data, unsigned int l
   return CAIRO_STATUS_SUCCESS;
 }
 
+bool has_png_signature(const std::vector<unsigned char>& bytes) {
+  return bytes.size() >= sizeof png_signature &&
+         memcmp(bytes.data(), png_signature, sizeof png_signature) == 0;
+}
+
+bool has_jpeg_signature(const std::vector<unsigned char>& bytes) {
+  return bytes.size() >= 3 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff;
+}
+
+uint32_t big_endian_32(const unsigned char* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
 cairo_surface_t* decode_png(const std::vector<unsigned char>& bytes, std::string& error) {
   png_reader reader{&bytes, 0};
   cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(read_png_bytes, &reader);
@@ -100,10 +116,23 @@ cairo_surface_t* decode_png(const std::vector<unsigned char>& bytes, std::string
 
 }  // namespace
 
+std::optional<image_size> png_header_size(const std::vector<unsigned char>& bytes) {
+  // The signature, then the IHDR chunk: its length (13), its type, the width and the height.
+  constexpr size_t header_end = sizeof png_signature + 16;
+  if (!has_png_signature(bytes) || bytes.size() < header_end ||
+      big_endian_32(&bytes[sizeof png_signature]) != 13 ||
+      memcmp(&bytes[sizeof png_signature + 4], "IHDR", 4) != 0) {
+    return std::nullopt;
+  }
+  return image_size{big_endian_32(&bytes[sizeof png_signature + 8]),
+                    big_endian_32(&bytes[sizeof png_signature + 12])};
+}
+
 int32_t image_library::addImageFromFile(int32_t id, const std::string& path, int32_t options) {
   if (missing_ || options != 0) return 0;
   // The file is read and decoded outside the lock: only the document table is shared.
   std::string error;
+  bool over_budget = false;
   std::vector<unsigned char> bytes;
   cairo_surface_t* surface = nullptr;
   std::ifstream in(path, std::ios::binary);
@@ -111,10 +140,22 @@ int32_t image_library::addImageFromFile(int32_t id, const std::string& path, int
     error = "Unable to open image file '" + path + "': " + strerror(errno);
   } else {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() >= sizeof png_signature &&
-        memcmp(bytes.data(), png_signature, sizeof png_signature) == 0) {
+    const bool png = has_png_signature(bytes);
+    const bool jpeg = !png && has_jpeg_signature(bytes);
+    // The decoders allocate the whole image at the size its header declares, which a few bytes can set to
+    // gigabytes: the header is read first. (An image without a readable header is left to its decoder,
+    // which fails on it.)
+    const std::optional<image_size> declared = png    ? png_header_size(bytes)
+                                               : jpeg ? jpeg_header_size(bytes)
+                                                      : std::nullopt;
+    if (declared && declared->width > 0 && declared->height > 0 &&
+        !fits_render_budget(static_cast<double>(declared->width), static_cast<double>(declared->height))) {
+      error = "the image is " +
+              over_render_budget(static_cast<double>(declared->width), static_cast<double>(declared->height));
+      over_budget = true;
+    } else if (png) {
       surface = decode_png(bytes, error);
-    } else if (bytes.size() >= 3 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {
+    } else if (jpeg) {
       surface = decode_jpeg(bytes, error);
     } else {
       error = "not a PNG or JPEG image";
@@ -129,12 +170,14 @@ int32_t image_library::addImageFromFile(int32_t id, const std::string& path, int
   }
   if (!surface) {
     d->last_error = error;
+    d->over_budget = over_budget;
     return 0;
   }
   d->images.push_back(
       {surface, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface)});
   d->selected_image = static_cast<int32_t>(d->images.size()) - 1;
   d->last_error.clear();
+  d->over_budget = false;
   return d->selected_image + 1;
 }
 
@@ -218,6 +261,12 @@ std::string image_library::lastError(int32_t id) {
   std::lock_guard<std::mutex> hold(lock_);
   document* d = find_locked(id);
   return d ? d->last_error : std::string();
+}
+
+bool image_library::overBudget(int32_t id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  document* d = find_locked(id);
+  return d && d->over_budget;
 }
 
 }  // namespace quorvane

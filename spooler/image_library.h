@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,9 @@ class image_library {
   int32_t releaseDocument(int32_t document);
 
   /// Decodes a PNG or JPEG file (recognised by its content, not its name) and makes it the document's
-  /// selected image. Returns the image's id (> 0), or 0 when the file cannot be read or is not a PNG or JPEG
-  /// (`lastError` says why). `options` is reserved and must be 0.
+  /// selected image. Returns the image's id (> 0), or 0 when the file cannot be read, is not a PNG or JPEG,
+  /// or its header declares more pixels than the render budget (render_budget.h; then nothing is decoded
+  /// and `overBudget` is true); `lastError` says why. `options` is reserved and must be 0.
   int32_t addImageFromFile(int32_t document, const std::string& path, int32_t options);
 
   /// Width of the selected image in pixels; 0 when there is none.
@@ -73,6 +75,9 @@ class image_library {
   /// The reason of the last failed `addImageFromFile` on the document; empty when none.
   std::string lastError(int32_t document);
 
+  /// Whether the last failed `addImageFromFile` on the document refused an image over the render budget.
+  bool overBudget(int32_t document);
+
  private:
   struct image;
   struct placement;
@@ -88,9 +93,21 @@ class image_library {
   bool missing_ = false;
 };
 
+/// The size in pixels that an image's header declares, read without decoding anything.
+struct image_size {
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+/// The size a PNG's header (IHDR) declares; nothing when `bytes` hold no PNG header.
+std::optional<image_size> png_header_size(const std::vector<unsigned char>& bytes);
+
+/// The size the frame header (SOFn) of a JPEG declares; nothing when `bytes` hold none before the first scan.
+std::optional<image_size> jpeg_header_size(const std::vector<unsigned char>& bytes);
+
 /// Decodes a JPEG image into a cairo RGB24 surface that carries the original bytes as its JPEG data (so
 /// that PDF output embeds them unchanged). Returns null and sets `error` when the bytes are not a JPEG image
-/// that can be decoded.
+/// that can be decoded, or one larger than the render budget.
 cairo_surface_t* decode_jpeg(const std::vector<unsigned char>& bytes, std::string& error);
 
 }  // namespace quorvane

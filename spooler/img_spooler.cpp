@@ -27,6 +27,10 @@ bool IMGSpooler::setup() {
   }
   const std::string& path = path_;
   if (!library_.addImageFromFile(document_, path, /*options=*/0)) {
+    if (library_.overBudget(document_)) {
+      refuse(library_.lastError(document_));
+      return false;
+    }
     QV_LOG(log_error, "Unable to load image from file '%s': %s", path.c_str(),
            library_.lastError(document_).c_str());
     fail(-1);

@@ -3,14 +3,32 @@
 #include <poppler.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "spooler/document_stream.h"
+#include "spooler/render_budget.h"
 
 namespace quorvane {
 
 namespace {
 PopplerDocument* as_document(void* p) {
   return static_cast<PopplerDocument*>(p);
+}
+
+// Why page `number` of `width` x `height` points is over the render budget; empty when it fits. Poppler draws
+// soft masks and transparency groups into images at the print document's unit, one pixel a point, whatever
+// the fallback resolution: a page of more square points than the budget holds pixels cannot be drawn
+// within it at all.
+std::string page_over_budget(int32_t number, double width, double height) {
+  if (!(width > 0) || !(height > 0)) return "page " + std::to_string(number) + " has no size";
+  if (fits_render_budget(width, height)) return {};
+  const auto inches = [](double points) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", points / 72);
+    return std::string(text);
+  };
+  return "page " + std::to_string(number) + " measures " + inches(width) + " x " + inches(height) +
+         " inches, drawn at 72 dpi as " + over_render_budget(width, height);
 }
 }  // namespace
 
@@ -41,18 +59,38 @@ int32_t pdf_document::pageCount() const {
   return document_ ? poppler_document_get_n_pages(as_document(document_)) : 0;
 }
 
-bool pdf_document::render(document_stream& out, int32_t first, int32_t last) const {
+std::pair<int32_t, int32_t> pdf_document::pageRange(int32_t first, int32_t last) const {
   const int32_t count = pageCount();
-  const int32_t from = first > 0 ? first : 1;
-  const int32_t to = last > 0 ? std::min(last, count) : count;
+  return {first > 0 ? first : 1, last > 0 ? std::min(last, count) : count};
+}
+
+std::string pdf_document::rangeOverBudget(int32_t first, int32_t last) const {
+  const auto [from, to] = pageRange(first, last);
+  for (int32_t number = from; number <= to; ++number) {
+    PopplerPage* page = poppler_document_get_page(as_document(document_), number - 1);
+    if (!page) return {};
+    double width = 0, height = 0;
+    poppler_page_get_size(page, &width, &height);
+    g_object_unref(page);
+    std::string reason = page_over_budget(number, width, height);
+    if (!reason.empty()) return reason;
+  }
+  return {};
+}
+
+bool pdf_document::render(document_stream& out, int32_t first, int32_t last) const {
+  const auto [from, to] = pageRange(first, last);
   if (from > to) return false;
   for (int32_t number = from; number <= to; ++number) {
     PopplerPage* page = poppler_document_get_page(as_document(document_), number - 1);
     if (!page) return false;
     double width = 0, height = 0;
     poppler_page_get_size(page, &width, &height);
-    cairo_t* context = out.beginPage(width, height);
+    const bool fits = page_over_budget(number, width, height).empty();
+    cairo_t* context = fits ? out.beginPage(width, height) : nullptr;
     if (context) {
+      // What cairo must draw as an image is drawn at a resolution at which the page fits in the budget.
+      out.setFallbackResolution(budget_resolution(width, height, fallback_resolution));
       cairo_save(context);
       poppler_page_render_for_printing(page, context);
       cairo_restore(context);

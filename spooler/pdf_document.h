@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace quorvane {
 
@@ -24,12 +25,27 @@ class pdf_document {
   /// The number of pages (0 when nothing is loaded).
   int32_t pageCount() const;
 
-  /// Renders pages `first` to `last` (from 1, inclusive) into `out`, each on a page of its own size.
-  /// 0 for `first` means from the first page, 0 for `last` to the last page. Returns false when the range
-  /// holds no page of the document or the document stream failed.
+  /// The resolution at which the print document draws as an image what PDF cannot express (cairo's
+  /// fallback images), in dots per inch; lowered for a page that would not fit in the render budget at it.
+  static constexpr double fallback_resolution = 300;
+
+  /// Why pages `first` to `last` (as `render` takes them) cannot be rendered within the render budget
+  /// (render_budget.h): the reason for the first page whose area in square points is larger than the budget
+  /// in pixels (poppler draws a page's soft masks and transparency groups at one pixel a point), e.g.
+  /// "page 3 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, more than an A3 page
+  /// at 600 dpi (7016 x 9921)". Empty when every page fits, or when the range holds no page.
+  std::string rangeOverBudget(int32_t first, int32_t last) const;
+
+  /// Renders pages `first` to `last` (from 1, inclusive) into `out`, each on a page of its own size, one
+  /// page at a time with nothing kept from one page to the next. 0 for `first` means from the first page, 0
+  /// for `last` to the last page. Returns false when the range holds no page of the document, a page is
+  /// over the render budget (see `rangeOverBudget`; nothing of it is drawn) or the document stream failed.
   bool render(document_stream& out, int32_t first, int32_t last) const;
 
  private:
+  /// The pages from `first` to `last` as `render` takes them: (from, to), with from > to when there are none.
+  std::pair<int32_t, int32_t> pageRange(int32_t first, int32_t last) const;
+
   void* document_ = nullptr;  // PopplerDocument*, kept out of this header so that users need not see glib
 };
 

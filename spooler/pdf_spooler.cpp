@@ -18,6 +18,11 @@ bool PDFSpooler::setup() {
   // 0 means no limit at that end.
   firstPage_ = job_->firstPage();
   lastPage_ = job_->lastPage();
+  // Every page to print is measured before the CUPS job exists, so that a refused document leaves none.
+  if (const std::string reason = document_.rangeOverBudget(firstPage_, lastPage_); !reason.empty()) {
+    refuse(reason);
+    return false;
+  }
   return true;
 }
 

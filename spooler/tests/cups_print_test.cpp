@@ -13,6 +13,7 @@
 #include "delivery.h"
 #include "fixtures.h"
 #include "spooler/spooler_impl.h"
+#include "test_support/log_capture.h"
 
 namespace quorvane {
 namespace {
@@ -294,6 +295,64 @@ TEST_F(cups_print, hands_over_an_empty_document_for_zero_copies) {
     EXPECT_EQ(entry.path().filename().string().find(j->name().narrow()), std::string::npos)
         << "got " << entry.path() << ", want nothing printed";
   }
+}
+
+// ---- documents over the render budget, and more copies than the console prints
+
+TEST_F(cups_print, refuses_documents_over_the_render_budget_and_too_many_copies_before_any_cups_job) {
+  temp_folder dir;
+  // Each bomb is a few hundred bytes: only its header or its page size makes it large.
+  ASSERT_TRUE(test::make_jpeg_claiming(dir.file("bomb.jpg"), 65535, 65535));
+  ASSERT_TRUE(test::make_png_claiming(dir.file("bomb.png"), 30000, 30000));
+  ASSERT_TRUE(test::make_pdf(dir.file("huge-page.pdf"), 1, 14400, 14400));
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  const std::string a3 = "more than an A3 page at 600 dpi (7016 x 9921)";
+  struct {
+    const char* name;
+    const char* file;
+    const char* format;
+    int32_t copies;
+    int32_t copy_feature;  // 9: the printer makes the copies, 8: the document is rendered once for each
+    std::string reason;
+  } cases[] = {
+      {"a JPEG claiming 65535 x 65535", "bomb.jpg", "image/jpeg", 1, 9,
+       "the image is 65535 x 65535 pixels, " + a3},
+      {"a PNG claiming 30000 x 30000", "bomb.png", "image/png", 1, 9,
+       "the image is 30000 x 30000 pixels, " + a3},
+      {"a PDF page of 200 x 200 inches", "huge-page.pdf", "application/pdf", 1, 9,
+       "page 1 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, " + a3},
+      {"2,000,000,000 copies rendered by the console", "one.pdf", "application/pdf", 2000000000, 8,
+       "2000000000 copies asked for, at most 999 are printed"},
+      {"1,000 copies made by the printer", "one.pdf", "application/pdf", 1000, 9,
+       "1000 copies asked for, at most 999 are printed"},
+  };
+  const std::string user = "budget" + std::to_string(getpid());
+  for (const auto& c : cases) {
+    model::job_ptr j = job(dir.file(c.file), c.format, "qv_budget");
+    j->setUser(wide_string::from_narrow(user));
+    j->setCopies(c.copies);
+    testing_support::log_capture log;
+    const outcome o = print(printer(1, 1, 1, c.copy_feature), j);
+    const std::vector<std::string> lines = log.messages_starting("Unable to print '");
+    EXPECT_EQ(o.text(), "(-1, 8, 0)") << c.name;
+    ASSERT_EQ(lines.size(), 1u) << c.name;
+    EXPECT_EQ(lines[0], "Unable to print '" + j->name().narrow() + "': " + c.reason) << c.name;
+  }
+  // CUPS never held a job of this user.
+  const attributes a = ipp("Get-Jobs", " ATTR name requesting-user-name " + user +
+                                           "\n ATTR boolean my-jobs true\n ATTR keyword which-jobs all\n");
+  ASSERT_EQ(a.at("status"), "successful-ok");
+  EXPECT_EQ(a.count("job-id"), 0u) << "got job " << a.at("job-id") << ", want none";
+}
+
+TEST_F(cups_print, hands_999_copies_to_a_printer_that_makes_them) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
+  model::job_ptr j = job(dir.file("one.pdf"), "application/pdf", "qv_999_copies");
+  j->setCopies(999);
+  const outcome o = print(printer(1, 1, 1, 9), j);
+  ASSERT_EQ(o.status, 0) << o.text();
+  expect_attributes(job_attributes(o.id), {{"copies", "999"}});
 }
 
 TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found) {

@@ -72,6 +72,50 @@ bool make_jpeg(const std::string& path, int width, int height, uint32_t rgb) {
   return fclose(out) == 0;
 }
 
+bool make_jpeg_claiming(const std::string& path, int width, int height) {
+  if (!make_jpeg(path, 16, 16, 0x808080)) return false;
+  std::string bytes = read_file(path);
+  // The baseline frame header: marker FF C0, length, precision, then height and width, big-endian.
+  const size_t frame = bytes.find("\xff\xc0");
+  if (frame == std::string::npos || frame + 9 > bytes.size()) return false;
+  bytes[frame + 5] = static_cast<char>(height >> 8);
+  bytes[frame + 6] = static_cast<char>(height & 0xff);
+  bytes[frame + 7] = static_cast<char>(width >> 8);
+  bytes[frame + 8] = static_cast<char>(width & 0xff);
+  return write_file(path, bytes);
+}
+
+namespace {
+
+// The CRC-32 that PNG chunks carry (polynomial 0xEDB88320), over the chunk's type and data.
+uint32_t png_crc(const std::string& data) {
+  uint32_t crc = 0xffffffffu;
+  for (unsigned char byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+  }
+  return crc ^ 0xffffffffu;
+}
+
+std::string big_endian(uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+          static_cast<char>(value)};
+}
+
+std::string png_chunk(const std::string& type, const std::string& data) {
+  const std::string body = type + data;
+  return big_endian(static_cast<uint32_t>(data.size())) + body + big_endian(png_crc(body));
+}
+
+}  // namespace
+
+bool make_png_claiming(const std::string& path, uint32_t width, uint32_t height) {
+  // Bit depth 8, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
+  const std::string header = big_endian(width) + big_endian(height) + std::string("\x08\x06\0\0\0", 5);
+  return write_file(path,
+                    std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) + png_chunk("IEND", ""));
+}
+
 bool write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;

@@ -20,6 +20,14 @@ bool make_png(const std::string& path, int width, int height, uint32_t rgb);
 /// Writes a baseline JPEG of `width` x `height` pixels filled with the colour 0xRRGGBB; false on failure.
 bool make_jpeg(const std::string& path, int width, int height, uint32_t rgb);
 
+/// Writes a small JPEG (16 x 16 pixels of data) whose frame header claims `width` x `height` pixels (each
+/// at most 65535); false on failure.
+bool make_jpeg_claiming(const std::string& path, int width, int height);
+
+/// Writes the start of a PNG: its signature and a header (IHDR, 8-bit RGBA) claiming `width` x `height`
+/// pixels, then the end chunk, without image data; false on failure.
+bool make_png_claiming(const std::string& path, uint32_t width, uint32_t height);
+
 /// Writes `text` to `path`; false on failure.
 bool write_file(const std::string& path, const std::string& text);
 

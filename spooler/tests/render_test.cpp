@@ -1,7 +1,11 @@
 // The rendering libraries: the image library, the streamed PDF document and poppler rendering.
 #include <gtest/gtest.h>
 
+#include <cairo-pdf.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "spooler/document_stream.h"
 #include "spooler/image_library.h"
 #include "spooler/pdf_document.h"
+#include "spooler/render_budget.h"
 
 namespace quorvane {
 namespace {
@@ -79,6 +84,99 @@ TEST(image_library, refuses_what_is_not_a_readable_image) {
   }
   EXPECT_EQ(library.imageWidth(12345), 0) << "unknown document";
   EXPECT_EQ(library.setPageDimensions(library.newDocument(), 0, 100), 0) << "zero width";
+}
+
+TEST(image_library, refuses_an_image_whose_header_claims_more_pixels_than_the_budget_before_decoding_it) {
+  temp_folder dir;
+  // The files hold a header and (for the JPEG) 16 x 16 pixels of data: only the header makes them large.
+  struct {
+    const char* name;
+    bool jpeg;
+    uint32_t width, height;
+    bool over;
+  } cases[] = {
+      // over the budget: refused with its reason, nothing decoded
+      {"jpeg claiming 65535 x 65535", true, 65535, 65535, true},
+      {"png claiming 30000 x 30000", false, 30000, 30000, true},
+      {"png one column more than A3 at 600 dpi", false, 7017, 9921, true},
+      {"png a line of one pixel more than the budget", false, 69605737, 1, true},
+      {"png claiming the largest size PNG allows", false, 0x7fffffff, 0x7fffffff, true},
+      {"jpeg a turned A3 page and one line", true, 9921, 7017, true},
+      // within the budget: the decoder runs (and fails on the PNG, which has no image data)
+      {"png exactly an A3 page at 600 dpi", false, 7016, 9921, false},
+      {"jpeg claiming 2000 x 1500", true, 2000, 1500, false},
+  };
+  image_library library;
+  for (const auto& c : cases) {
+    const std::string file = dir.file(c.jpeg ? "claim.jpg" : "claim.png");
+    ASSERT_TRUE(c.jpeg ? test::make_jpeg_claiming(file, static_cast<int>(c.width), static_cast<int>(c.height))
+                       : test::make_png_claiming(file, c.width, c.height))
+        << c.name;
+    const int32_t doc = library.newDocument();
+    const int32_t added = library.addImageFromFile(doc, file, 0);
+    const std::string error = library.lastError(doc);
+    EXPECT_EQ(library.overBudget(doc), c.over) << c.name << ": " << error;
+    if (c.over) {
+      EXPECT_EQ(added, 0) << c.name;
+      const std::string want = "the image is " + std::to_string(c.width) + " x " + std::to_string(c.height) +
+                               " pixels, more than an A3 page at 600 dpi (7016 x 9921)";
+      EXPECT_EQ(error, want) << c.name;
+    } else if (c.jpeg) {
+      EXPECT_GT(added, 0) << c.name << ": " << error;
+      EXPECT_EQ(library.imageWidth(doc), static_cast<int32_t>(c.width)) << c.name;
+    } else {
+      EXPECT_EQ(added, 0) << c.name;
+      EXPECT_EQ(error.find("A3"), std::string::npos)
+          << c.name << ": got '" << error << "', want the decoder's";
+    }
+    library.releaseDocument(doc);
+  }
+
+  // The JPEG decoder keeps the budget by itself, from the size libjpeg reads.
+  ASSERT_TRUE(test::make_jpeg_claiming(dir.file("big.jpg"), 30000, 30000));
+  const std::string bytes = test::read_file(dir.file("big.jpg"));
+  std::string error;
+  EXPECT_EQ(decode_jpeg(std::vector<unsigned char>(bytes.begin(), bytes.end()), error), nullptr);
+  EXPECT_EQ(error, "the image is 30000 x 30000 pixels, more than an A3 page at 600 dpi (7016 x 9921)");
+}
+
+TEST(image_library, reads_the_declared_size_only_from_a_whole_header) {
+  temp_folder dir;
+  ASSERT_TRUE(test::make_jpeg_claiming(dir.file("a.jpg"), 65535, 300));
+  ASSERT_TRUE(test::make_png_claiming(dir.file("a.png"), 30000, 40000));
+  struct {
+    const char* file;
+    std::optional<image_size> (*read)(const std::vector<unsigned char>&);
+    int64_t width, height;
+    size_t header_end;  // 0: after the JPEG's frame header
+  } cases[] = {{"a.jpg", jpeg_header_size, 65535, 300, 0}, {"a.png", png_header_size, 30000, 40000, 24}};
+  for (const auto& c : cases) {
+    const std::string text = test::read_file(dir.file(c.file));
+    const size_t header_end = c.header_end ? c.header_end : text.find("\xff\xc0") + 9;
+    const std::vector<unsigned char> whole(text.begin(), text.end());
+    const std::optional<image_size> size = c.read(whole);
+    ASSERT_TRUE(size) << c.file;
+    EXPECT_EQ(size->width, c.width) << c.file;
+    EXPECT_EQ(size->height, c.height) << c.file;
+    // Cut at every offset: a size is read only once the header is whole, and then it is the same size.
+    size_t first_read = whole.size();
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+      const std::optional<image_size> part =
+          c.read(std::vector<unsigned char>(whole.begin(), whole.begin() + cut));
+      if (!part) continue;
+      first_read = std::min(first_read, cut);
+      EXPECT_EQ(part->width, c.width) << c.file << " cut at " << cut;
+      EXPECT_EQ(part->height, c.height) << c.file << " cut at " << cut;
+    }
+    EXPECT_EQ(first_read, header_end) << c.file;
+  }
+  // A scan before any frame header, and a segment length below 2, hold no size.
+  const std::vector<unsigned char> scan_first = {0xff, 0xd8, 0xff, 0xda, 0,  8, 1, 1, 0, 0, 0x3f,
+                                                 0,    0xff, 0xc0, 0,    11, 8, 1, 0, 1, 0};
+  EXPECT_FALSE(jpeg_header_size(scan_first));
+  const std::vector<unsigned char> bad_length = {0xff, 0xd8, 0xff, 0xe0, 0, 1, 0xff, 0xc0,
+                                                 0,    11,   8,    1,    0, 1, 0};
+  EXPECT_FALSE(jpeg_header_size(bad_length));
 }
 
 TEST(image_library, renders_a_placed_image_at_the_resolution_asked) {
@@ -222,6 +320,87 @@ TEST(pdf_document, renders_a_page_range_into_the_stream) {
     ASSERT_TRUE(out.stream.finish());
     EXPECT_EQ(out.stream.pageCount(), c.want)
         << c.first << ".." << c.last << ": got " << out.stream.pageCount() << " pages, want " << c.want;
+  }
+}
+
+TEST(pdf_document, refuses_a_page_of_more_square_points_than_the_budget_holds_pixels) {
+  temp_folder dir;
+  struct {
+    const char* name;
+    double width, height;
+    const char* reason;  // empty: the page is rendered
+  } cases[] = {
+      // within the budget
+      {"A4", 595, 842, ""},
+      {"A0", 2384, 3370, ""},
+      {"the largest square", 8343, 8343, ""},
+      // over it
+      {"one point more each way", 8344, 8344,
+       "page 1 measures 115.9 x 115.9 inches, drawn at 72 dpi as 8344 x 8344 pixels, more than an A3 page at "
+       "600 "
+       "dpi (7016 x 9921)"},
+      {"200 inches square", 14400, 14400,
+       "page 1 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, more than an A3 page at "
+       "600 "
+       "dpi (7016 x 9921)"},
+      {"a long strip", 1000, 100000,
+       "page 1 measures 13.89 x 1389 inches, drawn at 72 dpi as 1000 x 100000 pixels, more than an A3 page "
+       "at "
+       "600 dpi (7016 x 9921)"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(test::make_pdf(dir.file("page.pdf"), 1, c.width, c.height)) << c.name;
+    pdf_document document;
+    std::string error;
+    ASSERT_EQ(document.load(dir.file("page.pdf"), error), 0) << c.name << ": " << error;
+    EXPECT_EQ(document.rangeOverBudget(0, 0), c.reason) << c.name;
+    memory_pdf out;
+    EXPECT_EQ(document.render(out.stream, 0, 0), *c.reason == '\0') << c.name;
+    EXPECT_EQ(out.stream.pageCount(), *c.reason == '\0' ? 1 : 0)
+        << c.name << ": nothing of a refused page is drawn";
+  }
+
+  // Only the pages to print count: a huge second page stops the whole document, not its first page alone.
+  const std::string two = dir.file("two.pdf");
+  cairo_surface_t* surface = cairo_pdf_surface_create(two.c_str(), 595, 842);
+  cairo_t* cr = cairo_create(surface);
+  cairo_show_page(cr);
+  cairo_pdf_surface_set_size(surface, 14400, 14400);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+  pdf_document document;
+  std::string error;
+  ASSERT_EQ(document.load(two, error), 0) << error;
+  EXPECT_EQ(document.rangeOverBudget(1, 1), "");
+  EXPECT_EQ(document.rangeOverBudget(2, 0).rfind("page 2 measures 200 x 200 inches", 0), 0u)
+      << document.rangeOverBudget(2, 0);
+  memory_pdf first;
+  EXPECT_TRUE(document.render(first.stream, 1, 1));
+  memory_pdf all;
+  EXPECT_FALSE(document.render(all.stream, 0, 0));
+  EXPECT_EQ(all.stream.pageCount(), 1) << "stopped at the page over the budget";
+}
+
+TEST(budget_resolution, lowers_the_fallback_resolution_until_the_page_fits) {
+  struct {
+    const char* name;
+    double width, height, want;
+  } cases[] = {
+      {"A4 keeps 300 dpi", 595, 842, 300},
+      {"A1 just below 300 dpi", 1684, 2384, 299.8},  // at 300 dpi 7017 x 9933 pixels, 0.1 % over
+      {"A0 at 212 dpi", 2384, 3370, 211.9},
+      {"the largest square at 72 dpi", 8343, 8343, 71.99},
+      {"200 inches square below 72 dpi", 14400, 14400, 41.7},
+      {"no area", 0, 842, 0},
+  };
+  for (const auto& c : cases) {
+    const double got = budget_resolution(c.width, c.height, pdf_document::fallback_resolution);
+    EXPECT_NEAR(got, c.want, 0.05) << c.name;
+    if (got > 0) {
+      EXPECT_TRUE(fits_render_budget(std::ceil(c.width * got / 72), std::ceil(c.height * got / 72)))
+          << c.name;
+    }
   }
 }
 
