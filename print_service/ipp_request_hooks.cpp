@@ -88,7 +88,8 @@ void keep_copy(ipp_request_policy& policy, const char* data, size_t size) {
 }
 
 bool carries_document(ipp_t* request) {
-  const ipp_op_t op = ippGetOperation(request);
+  // The operation as an integer: a device may send any 16-bit number, which ipp_op_t cannot hold.
+  const int op = ippGetOperation(request);
   return op == IPP_OP_PRINT_JOB || op == IPP_OP_SEND_DOCUMENT;
 }
 
@@ -287,7 +288,7 @@ class pull_source {
     }
     if (buffer_.size() < n) buffer_.resize(n);
     while (end_ < n && !ended_) {
-      const ssize_t got = iocb_(context_, buffer_.data() + end_, buffer_.size() - end_);
+      const ssize_t got = read(buffer_.data() + end_, buffer_.size() - end_);
       if (got <= 0) {
         ended_ = true;
         break;
@@ -300,6 +301,16 @@ class pull_source {
   void skip(size_t n) { start_ += n; }
 
  private:
+  // PAPPL hands libcups's httpRead2 over as the raster callback, cast to the callback's type; a call
+  // through that type would reach a function of another type (the service's own httpRead2), so it is
+  // called as what it is.
+  ssize_t read(unsigned char* buffer, size_t size) {
+    if (iocb_ == reinterpret_cast<cups_raster_iocb_t>(&::httpRead2)) {
+      return ::httpRead2(static_cast<http_t*>(context_), reinterpret_cast<char*>(buffer), size);
+    }
+    return iocb_(context_, buffer, size);
+  }
+
   cups_raster_iocb_t iocb_;
   void* context_;
   std::vector<unsigned char> buffer_;

@@ -955,9 +955,18 @@ constexpr const char* accepted_formats[] = {
     "application/octet-stream", "application/pdf", "image/jpeg", "image/png",
     "image/pwg-raster",         "image/urf"};
 
+// The name of the operation `op` for the log and the device ("0xffff" for one IPP does not define): a
+// device may send any 16-bit number, which ipp_op_t cannot hold, so operations are kept as integers.
+std::string operation_name(int op) {
+  if (op >= 0 && op <= 0x7fff) return ippOpString(static_cast<ipp_op_t>(op));
+  char name[16];
+  std::snprintf(name, sizeof(name), "0x%04x", static_cast<unsigned>(op) & 0xffff);
+  return name;
+}
+
 // What devices may ask: printing, their jobs, the printers' and the system's attributes, notifications.
 // Everything else changes the printers or the service, which belong to the console's configuration.
-bool is_device_operation(ipp_op_t op) {
+bool is_device_operation(int op) {
   switch (op) {
     case IPP_OP_PRINT_JOB:
     case IPP_OP_VALIDATE_JOB:
@@ -992,17 +1001,17 @@ bool is_device_operation(ipp_op_t op) {
 
 ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& message,
                                ipp_attribute_t*& unsupported) {
-  const ipp_op_t op = ippGetOperation(request);
+  const int op = ippGetOperation(request);
   if (op == IPP_OP_HOLD_JOB || op == IPP_OP_RELEASE_JOB) {
     // A held job would wait inside PAPPL while the service's queue delivers it.
     message = "Jobs are not held: they go to the console as they arrive.";
     return IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED;
   }
   if (!is_device_operation(op)) {
-    QV_LOG(log_warning, "IPP %s from %s refused: the printers belong to the console", ippOpString(op),
-           current_client_address().c_str());
-    message = std::string("The printers are managed by the console; ") + ippOpString(op) +
-              " is not taken over the network.";
+    QV_LOG(log_warning, "IPP %s from %s refused: the printers belong to the console",
+           operation_name(op).c_str(), client_address(http).c_str());
+    message =
+        "The printers are managed by the console; " + operation_name(op) + " is not taken over the network.";
     return IPP_STATUS_ERROR_FORBIDDEN;
   }
   const bool creates = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
@@ -1018,7 +1027,7 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
   // attributes to the job unchecked.
   std::string reason;
   if (ipp_attribute_t* unsafe = find_unsafe_job_attribute(request, reason)) {
-    QV_LOG(log_warning, "IPP %s from %s refused: attribute '%s': %s", ippOpString(op),
+    QV_LOG(log_warning, "IPP %s from %s refused: attribute '%s': %s", operation_name(op).c_str(),
            client_address(http).c_str(), ippGetName(unsafe), reason.c_str());
     unsupported = unsafe;
     message = std::string("Unable to take the attribute '") + ippGetName(unsafe) + "': " + reason + ".";
@@ -1066,7 +1075,7 @@ bool ipp_server::document_room(uint64_t bytes, ipp_status_t& status, std::string
 }
 
 void ipp_server::before_response(ipp_t* request, ipp_t* response) {
-  const ipp_op_t op = ippGetOperation(request);
+  const int op = ippGetOperation(request);
   if ((op != IPP_OP_PRINT_JOB && op != IPP_OP_SEND_DOCUMENT) ||
       ippGetStatusCode(response) >= IPP_STATUS_ERROR_BAD_REQUEST) {
     return;

@@ -241,5 +241,21 @@ TEST_F(IppHostile, MalformedCollectionsAreRefusedBeforePapplSeesThem) {
   EXPECT_EQ(job.media()->name(), "iso_a5_148x210mm");
 }
 
+// The operation-id is 16 bits on the wire; libcups's ipp_op_t holds only the ones up to 0x7fff. Such a
+// request is refused like any operation the printers do not take, and the service goes on.
+TEST_F(IppHostile, OperationsBeyondWhatIppDefinesAreRefused) {
+  for (int op : {0x8000, 0xffff}) {
+    SCOPED_TRACE(op);
+    request_bytes request(op, printer_uri());
+    ipp_response answer = exchange(http_post(printer_uri(), request.with_document()));
+    ASSERT_TRUE(answer) << "the service gave no answer";
+    EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_FORBIDDEN) << status_message(answer.get());
+    char name[16];
+    std::snprintf(name, sizeof(name), "0x%04x", op);
+    EXPECT_NE(status_message(answer.get()).find(name), std::string::npos) << status_message(answer.get());
+  }
+  EXPECT_TRUE(printer_answers());
+}
+
 }  // namespace
 }  // namespace quorvane::print_service::testing

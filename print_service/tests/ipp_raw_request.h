@@ -26,7 +26,8 @@ class request_bytes {
  public:
   /// A request for `op` with the usual operation attributes for `printer_uri` (charset, language,
   /// printer-uri, requesting-user-name).
-  request_bytes(ipp_op_t op, const std::string& printer_uri, int32_t request_id = 1) {
+  /// (`op` is an integer: a device may send any 16-bit number, which ipp_op_t cannot hold.)
+  request_bytes(int op, const std::string& printer_uri, int32_t request_id = 1) {
     bytes_ += std::string("\x02\x00", 2);
     u16(static_cast<uint16_t>(op));
     u32(static_cast<uint32_t>(request_id));
