@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -50,6 +52,7 @@ struct served_request {
   std::string head;  // the first bytes while undecided
   int copy = -1;
   bool copy_failed = false;
+  std::string raster_problem;  // why the raster reader stopped before the document's end
 };
 
 thread_local served_request served;
@@ -108,6 +111,10 @@ int take_document_copy() {
   return copy;
 }
 
+std::string raster_problem() {
+  return served.raster_problem;
+}
+
 void set_ipp_listen_sockets(std::vector<int> sockets) {
   std::lock_guard<std::mutex> lock(listen_mutex);
   for (int fd : listen_sockets) close(fd);
@@ -158,6 +165,7 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
   served.allowance = 0;
   served.refused = false;
   served.ended = false;
+  served.raster_problem.clear();
   reset_copy();
   std::string message;
   ipp_attribute_t* unsupported = nullptr;
@@ -223,6 +231,7 @@ extern "C" size_t ippLength(ipp_t* ipp) {
     served.document = false;
     served.refused = false;
     served.ended = false;
+    served.raster_problem.clear();
     reset_copy();
   }
   return next(ipp);
@@ -299,6 +308,7 @@ class pull_source {
   }
   const unsigned char* data() const { return buffer_.data() + start_; }
   void skip(size_t n) { start_ += n; }
+  size_t available() const { return end_ - start_; }
 
  private:
   // PAPPL hands libcups's httpRead2 over as the raster callback, cast to the callback's type; a call
@@ -330,7 +340,9 @@ struct raster_stream {
   raster_stream(cups_raster_iocb_t iocb, void* context) : source(iocb, context) {}
   pull_source source;
   raster_format::document_kind kind;
-  uint32_t urf_pages = 0;  // the page count of Apple raster's file header
+  uint32_t urf_pages = 0;       // the page count of Apple raster's file header
+  uint32_t declared_pages = 0;  // the page count the document declares (0: not known)
+  uint32_t pages = 0;           // page headers read
   raster_page_layout layout;
   bool convertible = false;   // the page's lines can be read (a layout the service converts)
   uint32_t lines_left = 0;    // lines of the page not yet read
@@ -345,10 +357,30 @@ raster_stream* our_stream(cups_raster_t* raster) {
   return streams.count(raster) ? reinterpret_cast<raster_stream*>(raster) : nullptr;
 }
 
-// Fills `header` as libcups does from a PWG raster page header.
-bool pwg_page_header(const unsigned char* raw, const raster_format::document_kind& kind,
+// Fills `header` as libcups does from a PWG raster page header whose enumerated fields were checked
+// (raster_format::pwg_header_problem) and whose colours are known.
+void pwg_page_header(const unsigned char* raw, const raster_format::document_kind& kind,
                      cups_page_header2_t& header) {
   static_assert(sizeof(cups_page_header2_t) == raster_format::pwg_header_size);
+  static_assert(offsetof(cups_page_header2_t, cupsColorOrder) == raster_format::pwg_color_order);
+  static_assert(offsetof(cups_page_header2_t, cupsColorSpace) == raster_format::pwg_color_space);
+  constexpr size_t enumerated[] = {
+      offsetof(cups_page_header2_t, AdvanceMedia), offsetof(cups_page_header2_t, Collate),
+      offsetof(cups_page_header2_t, CutMedia),     offsetof(cups_page_header2_t, Duplex),
+      offsetof(cups_page_header2_t, InsertSheet),  offsetof(cups_page_header2_t, Jog),
+      offsetof(cups_page_header2_t, LeadingEdge),  offsetof(cups_page_header2_t, ManualFeed),
+      offsetof(cups_page_header2_t, MirrorPrint),  offsetof(cups_page_header2_t, NegativePrint),
+      offsetof(cups_page_header2_t, Orientation),  offsetof(cups_page_header2_t, OutputFaceUp),
+      offsetof(cups_page_header2_t, Separations),  offsetof(cups_page_header2_t, TraySwitch),
+      offsetof(cups_page_header2_t, Tumble),       offsetof(cups_page_header2_t, cupsColorOrder)};
+  static_assert(std::size(enumerated) == std::size(raster_format::pwg_enumerated_fields));
+  static_assert([&] {
+    for (size_t i = 0; i < std::size(enumerated); ++i) {
+      if (enumerated[i] != raster_format::pwg_enumerated_fields[i].offset) return false;
+    }
+    return true;
+  }());
+  static_assert(offsetof(cups_page_header2_t, cupsInteger) == raster_format::pwg_total_page_count);
   std::memcpy(&header, raw, sizeof(header));
   const bool host_big_endian = htonl(1) == 1;
   if (kind.big_endian != host_big_endian) {
@@ -359,7 +391,32 @@ bool pwg_page_header(const unsigned char* raw, const raster_format::document_kin
     }
   }
   if (header.cupsNumColors == 0) header.cupsNumColors = raster_format::colors_of(header.cupsColorSpace);
-  return header.cupsNumColors != 0;
+}
+
+// Why libcups's reader (or PAPPL after it) would not read a page of `layout`, or "".
+std::string unreadable_page(const raster_page_layout& layout) {
+  if (layout.colors == 0) {
+    return "its colour space " + std::to_string(layout.color_space) + " has no known number of colours";
+  }
+  if (layout.bits_per_pixel == 0 || layout.bits_per_pixel > 240 || layout.bits_per_color == 0 ||
+      layout.bits_per_color > 16) {
+    return "its " + std::to_string(layout.bits_per_pixel) + " bits per pixel and " +
+           std::to_string(layout.bits_per_color) + " bits per colour are not a raster layout";
+  }
+  if (layout.width == 0 || layout.height == 0) return "the page has no size";
+  const uint32_t unit =
+      layout.color_order == 0 ? (layout.bits_per_pixel + 7) / 8 : (layout.bits_per_color + 7) / 8;
+  if (layout.bytes_per_line == 0 || layout.bytes_per_line > 0x7fffffff || layout.bytes_per_line % unit != 0 ||
+      uint64_t{layout.bytes_per_line} != (uint64_t{layout.width} * layout.bits_per_pixel + 7) / 8) {
+    return "its lines of " + std::to_string(layout.bytes_per_line) + " bytes do not hold " +
+           std::to_string(layout.width) + " pixels of " + std::to_string(layout.bits_per_pixel) + " bits";
+  }
+  return {};
+}
+
+// Notes why the raster reader stops before the document's end; the first reason stays.
+void note_raster_problem(const std::string& problem) {
+  if (served.raster_problem.empty()) served.raster_problem = problem;
 }
 
 // Fills `header` as libcups does from an Apple raster page header.
@@ -420,27 +477,40 @@ extern "C" unsigned cupsRasterReadHeader2(cups_raster_t* raster, cups_page_heade
   std::memset(header, 0, sizeof(*header));
   stream->lines_left = 0;
   stream->repeats_left = 0;
-  if (!stream->source.need(stream->kind.page_header_size)) return 0;
-  const unsigned char* raw = stream->source.data();
-  stream->layout = raster_format::layout_of(raw, stream->kind);
-  bool known = true;
-  if (stream->kind.urf) {
-    urf_page_header(raw, stream->kind, stream->urf_pages, *header);
-  } else {
-    known = pwg_page_header(raw, stream->kind, *header);
-  }
-  stream->source.skip(stream->kind.page_header_size);
-  stream->convertible = raster_layout_problem(stream->layout).empty();
-  // libcups's own checks of a header.
-  const unsigned bytes_per_unit = header->cupsColorOrder == CUPS_ORDER_CHUNKED
-                                      ? (header->cupsBitsPerPixel + 7) / 8
-                                      : (header->cupsBitsPerColor + 7) / 8;
-  if (!known || header->cupsBitsPerPixel == 0 || header->cupsBitsPerPixel > 240 ||
-      header->cupsBitsPerColor == 0 || header->cupsBitsPerColor > 16 || header->cupsBytesPerLine == 0 ||
-      header->cupsBytesPerLine > 0x7fffffff || header->cupsHeight == 0 ||
-      header->cupsBytesPerLine % std::max(bytes_per_unit, 1u) != 0) {
+  const std::string page = std::to_string(stream->pages + 1);
+  if (!stream->source.need(stream->kind.page_header_size)) {
+    // The end of the document: inside a page header, or before the pages it declared, it was cut short.
+    if (stream->source.available() > 0) {
+      note_raster_problem("the raster document is cut short in the header of page " + page);
+    } else if (stream->pages < stream->declared_pages) {
+      note_raster_problem("the raster document declares " + std::to_string(stream->declared_pages) +
+                          " pages and ends after " + std::to_string(stream->pages));
+    }
     return 0;
   }
+  // Every field is checked as an integer before the header gives it to PAPPL as an enumeration.
+  const unsigned char* raw = stream->source.data();
+  std::string problem =
+      stream->kind.urf ? std::string() : raster_format::pwg_header_problem(raw, stream->kind);
+  stream->layout = raster_format::layout_of(raw, stream->kind);
+  if (problem.empty()) problem = unreadable_page(stream->layout);
+  if (!problem.empty()) {
+    note_raster_problem("page " + page + ": " + problem);
+    return 0;
+  }
+  if (stream->kind.urf) {
+    urf_page_header(raw, stream->kind, stream->urf_pages, *header);
+    stream->declared_pages = stream->urf_pages;
+  } else {
+    pwg_page_header(raw, stream->kind, *header);
+    if (stream->pages == 0) stream->declared_pages = header->cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
+  }
+  stream->source.skip(stream->kind.page_header_size);
+  // A page the service does not convert is refused by the raster callbacks with this reason.
+  const std::string layout_problem = raster_layout_problem(stream->layout);
+  stream->convertible = layout_problem.empty();
+  if (!stream->convertible) note_raster_problem("page " + page + ": " + layout_problem);
+  ++stream->pages;
   stream->lines_left = header->cupsHeight;
   return 1;
 }
@@ -460,6 +530,7 @@ extern "C" unsigned cupsRasterReadPixels(cups_raster_t* raster, unsigned char* p
   uint32_t copies = 0;
   unread_line line;
   if (!raster_format::read_line(stream->source, stream->layout, copies, line)) {
+    note_raster_problem("the raster document is cut short on page " + std::to_string(stream->pages));
     stream->lines_left = 0;
     return 0;
   }

@@ -882,6 +882,12 @@ bool ipp_server::raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_de
   return true;
 }
 
+void ipp_server::set_raster_abort_message(pappl_job_t* job, const std::string& problem) {
+  papplJobSetMessage(job, "Unable to convert the raster document: %s.",
+                     problem.empty() ? "a page of it cannot be read" : problem.c_str());
+  papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+}
+
 bool ipp_server::raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   ipp_server* self = active_server;
   // What PAPPL read of the document, kept by the request hooks as it went by.
@@ -892,17 +898,16 @@ bool ipp_server::raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, p
     std::lock_guard<std::mutex> lock(self->shared_->mutex);
     self->shared_->raster_jobs.erase({papplJobGetPrinter(job), papplJobGetID(job)});
   }
-  // A page PAPPL could not read whole aborted the job, and a cancelled job ends as such: neither goes to
-  // a console.
-  if (!raster || papplJobIsCanceled(job) || papplJobGetState(job) == IPP_JSTATE_ABORTED) {
+  // A page PAPPL could not read whole aborted the job, a document the raster reader stopped before its
+  // end (a page header it refused, pages missing) is cut short for PAPPL, and a cancelled job ends as such:
+  // none goes to a console.
+  const std::string problem = raster_problem();
+  if (!raster || papplJobIsCanceled(job) || papplJobGetState(job) == IPP_JSTATE_ABORTED || !problem.empty()) {
     if (copy >= 0) close(copy);
     if (papplJobIsCanceled(job)) return true;
     // A page refused above says why; PAPPL says nothing of a page it could not read.
     const char* message = papplJobGetMessage(job);
-    if (!message || !*message) {
-      papplJobSetMessage(job, "Unable to convert the raster document: a page of it cannot be read.");
-      papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-    }
+    if (!message || !*message) set_raster_abort_message(job, problem);
     return false;
   }
   if (copy < 0) {
@@ -1093,6 +1098,13 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response) {
   pappl_printer_t* printer = papplSystemFindPrinter(system_, resource, 0, nullptr);
   pappl_job_t* job = printer ? papplPrinterFindJob(printer, job_id) : nullptr;
   if (!job) return;
+  // A raster document whose first page header the reader refused ends the job before the raster
+  // callbacks run: the reason is given here.
+  if (const char* message = papplJobGetMessage(job);
+      papplJobGetState(job) == IPP_JSTATE_ABORTED && (!message || !*message) && !raster_problem().empty()) {
+    set_raster_abort_message(job, raster_problem());
+    return;
+  }
   // Raster documents were handed over while they were read; a job already ended needs nothing.
   const char* file = papplJobGetFilename(job);
   const char* format = papplJobGetFormat(job);

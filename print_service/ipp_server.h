@@ -129,6 +129,9 @@ class ipp_server : private ipp_request_policy {
   static bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                               unsigned page);
   static bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+  /// Sets the message and reason of a raster job aborted for `problem` (see raster_problem; "" for a page
+  /// PAPPL could not read).
+  static void set_raster_abort_message(pappl_job_t* job, const std::string& problem);
 
   /// Queues the document `file` of `job` unless it is queued already (the device's thread and the job's
   /// thread both ask); returns what the job waits on, or null while the service stops.

@@ -33,6 +33,31 @@ constexpr size_t pwg_colors = 420;
 constexpr size_t pwg_first_number = 256;
 constexpr size_t pwg_numbers = 81;
 
+// The words of the PWG raster page header that libcups gives as enumerations, with the last value each may
+// hold (0 to `last`); the colour space has its own gaps (is_pwg_color_space).
+struct enumerated_field {
+  size_t offset;
+  const char* name;
+  uint32_t last;
+};
+constexpr enumerated_field pwg_enumerated_fields[] = {
+    {260, "AdvanceMedia", 4}, {264, "Collate", 1},
+    {268, "CutMedia", 4},     {272, "Duplex", 1},
+    {300, "InsertSheet", 1},  {304, "Jog", 3},
+    {308, "LeadingEdge", 3},  {320, "ManualFeed", 1},
+    {332, "MirrorPrint", 1},  {336, "NegativePrint", 1},
+    {344, "Orientation", 3},  {348, "OutputFaceUp", 1},
+    {360, "Separations", 1},  {364, "TraySwitch", 1},
+    {368, "Tumble", 1},       {pwg_color_order, "cupsColorOrder", 2},
+};
+// The page count of the document (0: not known), in the first of the header's integers.
+constexpr size_t pwg_total_page_count = 452;
+
+/// Whether `space` is a colour space libcups names (cups_cspace_t): 0-20, ICC 32-46, DeviceN 48-62.
+inline bool is_pwg_color_space(uint32_t space) {
+  return space <= 20 || (space >= 32 && space <= 46) || (space >= 48 && space <= 62);
+}
+
 // Apple raster: "UNIRAST\0" and a page count, then per page a 32-byte header of bits per pixel, colour
 // space, duplex, quality, media type and position (one byte each), reserved bytes, then big-endian width,
 // height and resolution, and the page's lines.
@@ -102,6 +127,28 @@ inline unsigned char fill_byte(uint32_t color_space) {
   return 0x00;
 }
 
+/// A 32-bit word of a PWG raster page header `h` at `offset`.
+inline uint32_t pwg_word(const unsigned char* h, const document_kind& kind, size_t offset) {
+  return kind.big_endian ? big_endian(h + offset) : little_endian(h + offset);
+}
+
+/// Why the PWG raster page header `h` holds a value that its field cannot take (a colour order other than
+/// 0, 1 or 2, say), or "" when every enumerated field holds one of its values. Read as integers, before any
+/// of them becomes an enumeration.
+inline std::string pwg_header_problem(const unsigned char* h, const document_kind& kind) {
+  for (const enumerated_field& field : pwg_enumerated_fields) {
+    const uint32_t value = pwg_word(h, kind, field.offset);
+    if (value > field.last) {
+      return std::string("its ") + field.name + " is " + std::to_string(value) + ", not 0 to " +
+             std::to_string(field.last);
+    }
+  }
+  if (const uint32_t space = pwg_word(h, kind, pwg_color_space); !is_pwg_color_space(space)) {
+    return "its colour space " + std::to_string(space) + " is none that PWG raster defines";
+  }
+  return {};
+}
+
 /// Apple raster's colour spaces as PWG numbers them (48: a device colour space), and their colours.
 constexpr uint32_t urf_color_spaces[] = {18, 19, 15, 20, 0, 1, 6};
 constexpr uint32_t urf_colors[] = {1, 3, 3, 3, 1, 3, 4};
@@ -111,9 +158,7 @@ constexpr size_t urf_known_spaces = sizeof(urf_color_spaces) / sizeof(urf_color_
 inline raster_page_layout layout_of(const unsigned char* h, const document_kind& kind) {
   raster_page_layout layout;
   if (!kind.urf) {
-    const auto word = [&](size_t offset) {
-      return kind.big_endian ? big_endian(h + offset) : little_endian(h + offset);
-    };
+    const auto word = [&](size_t offset) { return pwg_word(h, kind, offset); };
     layout.x_dpi = word(pwg_resolution);
     layout.y_dpi = word(pwg_resolution + 4);
     layout.width = word(pwg_width);

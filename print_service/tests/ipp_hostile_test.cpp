@@ -12,6 +12,7 @@
 
 #include "ipp_fixture.h"
 #include "ipp_raw_request.h"
+#include "raster_documents.h"
 
 namespace quorvane::print_service::testing {
 namespace {
@@ -35,12 +36,22 @@ class IppHostile : public ipp_console_test {
     return response;
   }
 
-  // A request for `op` on the printer with the operation attributes of a PDF job.
-  request_bytes pdf_request(ipp_op_t op, const char* job_name = "hostile") {
+  // A request for `op` on the printer with the operation attributes of a job of `format`.
+  request_bytes job_request(ipp_op_t op, const char* format, const char* job_name = "hostile") {
     request_bytes request(op, printer_uri());
     request.value(IPP_TAG_NAME, "job-name", job_name);
-    if (op != IPP_OP_CREATE_JOB) request.value(IPP_TAG_MIMETYPE, "document-format", "application/pdf");
+    if (op != IPP_OP_CREATE_JOB) request.value(IPP_TAG_MIMETYPE, "document-format", format);
     return request;
+  }
+  request_bytes pdf_request(ipp_op_t op, const char* job_name = "hostile") {
+    return job_request(op, "application/pdf", job_name);
+  }
+
+  // The answer to Get-Job-Attributes of job `id` (null when none came).
+  ipp_response job_attributes(int id) {
+    request_bytes request(IPP_OP_GET_JOB_ATTRIBUTES, printer_uri());
+    request.integer("job-id", id);
+    return exchange(http_post(printer_uri(), request.with_document()));
   }
 
   // The job id of a new Create-Job (0 when it failed).
@@ -255,6 +266,127 @@ TEST_F(IppHostile, OperationsBeyondWhatIppDefinesAreRefused) {
     EXPECT_NE(status_message(answer.get()).find(name), std::string::npos) << status_message(answer.get());
   }
   EXPECT_TRUE(printer_answers());
+}
+
+// Sets the 32-bit big-endian word at `offset` of `document`.
+void put_word(std::string& document, size_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) document[offset + i] = static_cast<char>(value >> (24 - 8 * i));
+}
+
+// Raster documents for the cases below: `pages` grey pages of 64 x 48 pixels at 300 dpi written by libcups.
+std::string grey_raster(cups_mode_t mode, int pages) {
+  const page_spec page{
+      "sgray_8", 64,  48,
+      300,       300, [](unsigned x, unsigned, unsigned) {
+                         return static_cast<unsigned char>(x * 4); }};
+  return write_with_cups(mode, std::vector<page_spec>(static_cast<size_t>(pages), page));
+}
+
+// Offsets in a PWG raster document of the first page header's fields (the sync word comes first).
+constexpr size_t first_header = 4;
+constexpr size_t pwg_width = first_header + 372;
+constexpr size_t pwg_bytes_per_line = first_header + 392;
+constexpr size_t pwg_color_order = first_header + 396;
+constexpr size_t pwg_color_space = first_header + 400;
+constexpr size_t pwg_total_page_count = first_header + 452;
+constexpr size_t pwg_duplex = 272;  // from the start of a page header
+
+struct raster_case {
+  const char* label;
+  const char* format;
+  std::function<std::string()> document;
+  const char* reason;  // part of the job-state-message
+};
+
+// Raster page headers are read as integers and checked before any field becomes one of libcups's
+// enumerations (a colour order of 7 was undefined behaviour); a document with a header the service cannot
+// read, or with fewer pages than it declares, is aborted with document-format-error and the reason, and
+// none of its pages reaches the console.
+TEST_F(IppHostile, RasterDocumentsWithBadHeadersOrMissingPagesAreAbortedWithTheReason) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  const raster_case cases[] = {
+      // Enumerated fields out of their range.
+      {"colour order 7", "image/pwg-raster",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_PWG, 1);
+         put_word(d, pwg_color_order, 7);
+         return d;
+       },
+       "page 1: its cupsColorOrder is 7, not 0 to 2"},
+      {"colour space 99", "image/pwg-raster",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_PWG, 1);
+         put_word(d, pwg_color_space, 99);
+         return d;
+       },
+       "page 1: its colour space 99 is none that PWG raster defines"},
+      {"Duplex 2 on page 2 (page 1 is not delivered either)", "image/pwg-raster",
+       [] {
+         std::string second = grey_raster(CUPS_RASTER_WRITE_PWG, 1);
+         put_word(second, first_header + pwg_duplex, 2);
+         return grey_raster(CUPS_RASTER_WRITE_PWG, 1) + second.substr(first_header);
+       },
+       "page 2: its Duplex is 2, not 0 to 1"},
+      // Layouts that cannot be read.
+      {"width 0", "image/pwg-raster",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_PWG, 1);
+         put_word(d, pwg_width, 0);
+         put_word(d, pwg_bytes_per_line, 0);
+         return d;
+       },
+       "page 1: the page has no size"},
+      {"bytes per line beyond the width", "image/pwg-raster",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_PWG, 1);
+         put_word(d, pwg_bytes_per_line, 65);
+         return d;
+       },
+       "page 1: its lines of 65 bytes do not hold 64 pixels of 8 bits"},
+      // Pages missing.
+      {"Apple raster declaring 4294967295 pages, holding 3", "image/urf",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_APPLE, 3);
+         put_word(d, 8, 0xffffffffu);
+         return d;
+       },
+       "the raster document declares 4294967295 pages and ends after 3"},
+      {"PWG raster declaring 5 pages, holding 2", "image/pwg-raster",
+       [] {
+         std::string d = grey_raster(CUPS_RASTER_WRITE_PWG, 2);
+         put_word(d, pwg_total_page_count, 5);
+         return d;
+       },
+       "the raster document declares 5 pages and ends after 2"},
+  };
+  for (const raster_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string document = c.document();
+    ipp_response printed = exchange(
+        http_post(printer_uri(), job_request(IPP_OP_PRINT_JOB, c.format, c.label).with_document(document)));
+    ASSERT_TRUE(printed) << "the service gave no answer";
+    const int id = ippGetInteger(find_attribute(printed.get(), "job-id"), 0);
+    ASSERT_GT(id, 0) << ippErrorString(ippGetStatusCode(printed.get())) << ": "
+                     << status_message(printed.get());
+    ipp_response job = job_attributes(id);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(ippGetInteger(find_attribute(job.get(), "job-state"), 0), IPP_JSTATE_ABORTED);
+    const char* message = ippGetString(find_attribute(job.get(), "job-state-message"), 0, nullptr);
+    EXPECT_NE(std::string(message ? message : "").find(c.reason), std::string::npos)
+        << "got \"" << (message ? message : "") << "\", want a message with \"" << c.reason << "\"";
+    EXPECT_TRUE(ippContainsString(find_attribute(job.get(), "job-state-reasons"), "document-format-error"));
+  }
+  // None reached the console; a whole raster document still does.
+  ASSERT_TRUE(console_->settle(loop_));
+  EXPECT_TRUE(console_->record().prints.empty());
+  ipp_response whole =
+      exchange(http_post(printer_uri(), job_request(IPP_OP_PRINT_JOB, "image/urf", "whole")
+                                            .with_document(grey_raster(CUPS_RASTER_WRITE_APPLE, 3))));
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(ippGetStatusCode(whole.get()), IPP_STATUS_OK) << status_message(whole.get());
+  ASSERT_EQ(console_->record().prints.size(), 1u);
+  EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "whole");
 }
 
 }  // namespace
