@@ -42,6 +42,9 @@ using namespace std::chrono_literals;
 // The requests of one input that are sent; the rest is ignored.
 constexpr size_t max_requests = 4;
 
+// The name of the attribute that makes Get-Notifications wait, as it is on the wire.
+constexpr std::string_view long_poll("\x00\x0bnotify-wait", 13);
+
 // A console that answers every job it is handed as printed, on the loop's next turn.
 struct printing_console : server::delegate {
   void printersWereUpdated(std::list<smart_ptr<model::printer>>&) override {}
@@ -120,6 +123,11 @@ class service_under_test {
              at = request.find(job_id_placeholder, at + 4)) {
           request.replace(at, 4, id);
         }
+      }
+      // Get-Notifications with notify-wait true is a long poll: PAPPL holds the connection until an event
+      // or 30 s. Renamed, the attribute is one PAPPL ignores, and no input waits.
+      for (size_t at = request.find(long_poll); at != std::string::npos; at = request.find(long_poll, at)) {
+        request[at + long_poll.size() - 1] = '_';
       }
       exchange e;
       e.request = std::move(request);
