@@ -212,6 +212,16 @@ extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
   }
   const ssize_t bytes = next(http, buffer, length);
   if (bytes <= 0) served.ended = true;
+  if (bytes == 0 && httpError(http) != 0) {
+    // libcups ends the document with 0 also when the connection ends (or times out) before the declared
+    // length or the last chunk; only a read that never had to wait on a closed connection found the end.
+    // A document cut short is a failed read, for PAPPL (which aborts the job and removes its file) and for
+    // the raster reader.
+    if (served.raster_problem.empty()) {
+      served.raster_problem = "the device's connection ended before the end of the document";
+    }
+    return -1;
+  }
   if (bytes > 0) {
     served.allowance -= std::min<uint64_t>(served.allowance, static_cast<uint64_t>(bytes));
     keep_copy(*policy, buffer, static_cast<size_t>(bytes));

@@ -61,7 +61,8 @@ int take_document_copy();
 
 /// Why the service's raster reader stopped the raster document of the request this thread serves before
 /// its end ("page 2: its cupsColorOrder is 7, not 0 to 2", "the raster document declares 9 pages and ends
-/// after 3"), or "" when it read the document to its end (or the request has none).
+/// after 3", or the connection ending before the document's end), or "" when it read the document to its
+/// end (or the request has none).
 std::string raster_problem();
 
 /// Listening sockets that PAPPL's next listeners take instead of binding their own: a listener of the

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -55,6 +56,16 @@ inline Json::Value console_printer_json(const std::string& uuid) {
   p["media"].append(media("iso_a5_148x210mm", "A5", 14800, 21000, 0, true));
   p["media"].append(media("na_letter_8.5x11in", "Letter", 21590, 27940, 635, false));
   return p;
+}
+
+/// Files in `folder` and the folders below it (none when it is missing).
+inline std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+    if (entry.is_regular_file()) names.push_back(entry.path().string());
+  }
+  return names;
 }
 
 /// CUPS is left out of the service: it is pointed at a CUPS server that does not exist.

@@ -47,11 +47,16 @@ class IppHostile : public ipp_console_test {
     return job_request(op, "application/pdf", job_name);
   }
 
-  // The answer to Get-Job-Attributes of job `id` (null when none came).
+  // The answer to Get-Job-Attributes of job `id` (null when none came), asked without running the loop.
   ipp_response job_attributes(int id) {
     request_bytes request(IPP_OP_GET_JOB_ATTRIBUTES, printer_uri());
     request.integer("job-id", id);
-    return exchange(http_post(printer_uri(), request.with_document()));
+    raw_connection connection(service_->ipp_port());
+    int status = 0;
+    if (!connection.connected() || !connection.send(http_post(printer_uri(), request.with_document()))) {
+      return {nullptr, &ippDelete};
+    }
+    return connection.receive(status);
   }
 
   // The job id of a new Create-Job (0 when it failed).
@@ -387,6 +392,60 @@ TEST_F(IppHostile, RasterDocumentsWithBadHeadersOrMissingPagesAreAbortedWithTheR
   EXPECT_EQ(ippGetStatusCode(whole.get()), IPP_STATUS_OK) << status_message(whole.get());
   ASSERT_EQ(console_->record().prints.size(), 1u);
   EXPECT_EQ(console_->record().prints[0].job->name().narrow(), "whole");
+}
+
+struct cut_short_case {
+  const char* label;
+  std::function<std::string(const std::string& uri, const std::string& body)> message;
+  const char* format;
+  std::string document;
+};
+
+// A device that closes its connection before what it declared has arrived (a Content-Length larger than
+// what it sends, or chunks without the last, empty one) never heard an answer and sends the job again: the
+// document is cut short, its job aborted, and nothing of it is queued or reaches the console, even when
+// what arrived is a whole PDF or whole raster pages.
+TEST_F(IppHostile, ADocumentCutShortByTheConnectionIsNeverQueued) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  const cut_short_case cases[] = {
+      {"Content-Length 100,000 bytes beyond a whole PDF",
+       [](const std::string& uri, const std::string& body) {
+         return http_post(uri, body, static_cast<int64_t>(body.size()) + 100000);
+       },
+       "application/pdf", one_page_pdf()},
+      {"a whole PDF in chunks without the last chunk",
+       [](const std::string& uri, const std::string& body) { return http_post_chunked(uri, body, false); },
+       "application/pdf", one_page_pdf()},
+      {"two whole raster pages in chunks without the last chunk",
+       [](const std::string& uri, const std::string& body) { return http_post_chunked(uri, body, false); },
+       "image/pwg-raster", grey_raster(CUPS_RASTER_WRITE_PWG, 2)},
+  };
+  int job_id = 0;
+  for (const cut_short_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ++job_id;  // the printer numbers its jobs from 1
+    {
+      raw_connection device(service_->ipp_port());
+      ASSERT_TRUE(device.connected());
+      ASSERT_TRUE(device.send(c.message(
+          printer_uri(), job_request(IPP_OP_PRINT_JOB, c.format, c.label).with_document(c.document))));
+    }
+    // The job ends aborted once the service has seen the connection end.
+    ipp_jstate_t state = IPP_JSTATE_PENDING;
+    ASSERT_TRUE(run_until(
+        [&] {
+          ipp_response job = job_attributes(job_id);
+          state = job ? static_cast<ipp_jstate_t>(ippGetInteger(find_attribute(job.get(), "job-state"), 0))
+                      : IPP_JSTATE_PENDING;
+          return state >= IPP_JSTATE_CANCELED;
+        },
+        event_bound));
+    EXPECT_EQ(state, IPP_JSTATE_ABORTED);
+  }
+  ASSERT_TRUE(console_->settle(loop_));
+  EXPECT_TRUE(console_->record().prints.empty()) << "a document cut short reached the console";
+  EXPECT_EQ(files_in(service_->data_folder() + "/spool"), std::vector<std::string>{}) << "nothing is queued";
 }
 
 }  // namespace

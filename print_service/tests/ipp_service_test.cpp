@@ -467,16 +467,6 @@ std::string print_job_request(const std::string& uri) {
   return bytes;
 }
 
-// Files in `folder` (none when it is missing).
-std::vector<std::string> files_in(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().string());
-  }
-  return names;
-}
-
 TEST_F(IppIntake, ADeviceThatGoesAwayMidDocumentLeavesNothingBehind) {
   observe();
   answer_for = [](const model::job&) { return answer{0, 9, 1}; };
