@@ -21,7 +21,7 @@ fi
 # allocation's stack.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-malloc_context_size=0}"
 
-targets=(fuzz_netstring fuzz_console_dispatch fuzz_records fuzz_service_methods fuzz_raster_pdf)
+targets=(fuzz_netstring fuzz_console_dispatch fuzz_records fuzz_service_methods fuzz_raster_pdf fuzz_ipp_requests)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
 
