@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <iterator>
 #include <memory>
@@ -31,6 +33,11 @@ std::vector<int> listen_sockets;  // listening sockets for PAPPL's next listener
 
 std::mutex credentials_mutex;
 std::string credentials_folder;  // "" for libcups's default
+
+// How long a connection closed after an early answer may still deliver what the device sends (dropped),
+// and how long it may be quiet before it is closed.
+constexpr std::chrono::milliseconds close_linger{5000};
+constexpr std::chrono::milliseconds close_quiet{1000};
 
 // How much document data may be read between two looks at the spool's free space.
 constexpr uint64_t document_check_interval = uint64_t{1} << 20;
@@ -53,6 +60,10 @@ struct served_request {
   int copy = -1;
   bool copy_failed = false;
   std::string raster_problem;  // why the raster reader stopped before the document's end
+  // A request answered before its body was read: the body is not read, and the connection is closed once
+  // the answer is out.
+  bool drop_body = false;
+  bool close_after_answer = false;
 };
 
 thread_local served_request served;
@@ -166,12 +177,16 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
   served.refused = false;
   served.ended = false;
   served.raster_problem.clear();
+  served.drop_body = false;
+  served.close_after_answer = false;
   reset_copy();
   std::string message;
   ipp_attribute_t* unsupported = nullptr;
   const ipp_status_t status = policy->admit(request, served.http, message, unsupported);
   if (status != IPP_STATUS_OK) {
-    served.document = false;  // PAPPL drops the document unread into any file
+    served.document = false;
+    // PAPPL would read the whole body (of any declared size) before it answers.
+    served.drop_body = httpGetState(served.http) == HTTP_STATE_POST_RECV;
     set_ipp_response_status(response, status, message);
     if (unsupported && ippGetValueTag(unsupported) == IPP_TAG_BEGIN_COLLECTION) {
       // A collection goes back by its name only: a refused one may be malformed, and libcups would write
@@ -192,18 +207,19 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
 extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length) {
   static const auto next = next_definition<ssize_t (*)(http_t*, char*, size_t)>("httpRead2");
   ipp_request_policy* policy = active_policy.load();
-  if (!policy || !served.document || served.refused || http != served.http || !served.response) {
+  if (served.drop_body && http == served.http) return 0;
+  if (!policy || !served.document || http != served.http || !served.response)
     return next(http, buffer, length);
-  }
   // Past the end of a chunked document, libcups would wait for the next chunk, which the device never
   // sends while it waits for the answer; PAPPL reads on after the end of a raster page cut short.
   if (served.ended) return 0;
   if (served.allowance < length) {
     ipp_status_t status = IPP_STATUS_OK;
     std::string message;
-    if (!policy->document_room(document_check_interval + length, status, message)) {
-      // Refused once: PAPPL then removes its file and reads the rest of the document to drop it.
+    if (!policy->document_room(http, document_check_interval + length, status, message)) {
+      // Refused once: PAPPL then removes its file and answers; the rest of the document is not read.
       served.refused = true;
+      served.drop_body = true;
       served.refusal_status = status;
       served.refusal_message = message;
       return -1;
@@ -235,6 +251,11 @@ extern "C" size_t ippLength(ipp_t* ipp) {
   ipp_request_policy* policy = active_policy.load();
   if (policy && ipp && ipp == served.response) {
     if (served.refused) set_ipp_response_status(ipp, served.refusal_status, served.refusal_message);
+    if (served.drop_body) {
+      // The device hears that the connection ends with this answer; httpWait closes it.
+      httpSetKeepAlive(served.http, HTTP_KEEPALIVE_OFF);
+      served.close_after_answer = true;
+    }
     policy->before_response(served.request, ipp);
     served.request = nullptr;
     served.response = nullptr;
@@ -245,6 +266,31 @@ extern "C" size_t ippLength(ipp_t* ipp) {
     reset_copy();
   }
   return next(ipp);
+}
+
+// PAPPL waits for a connection's next request with httpWait. After an answer given before its request's
+// body was read, the connection ends instead: the answer is flushed, the service's side shut, and what the
+// device still sends is read and dropped until it closes its side, is quiet for a moment or a few seconds
+// have passed, so that the close does not reset the connection before the device has read the answer.
+extern "C" int httpWait(http_t* http, int msec) {
+  static const auto next = next_definition<int (*)(http_t*, int)>("httpWait");
+  if (!served.close_after_answer || !http || http != served.http) return next(http, msec);
+  served.close_after_answer = false;
+  served.drop_body = false;
+  httpFlushWrite(http);
+  const int fd = httpGetFd(http);
+  shutdown(fd, SHUT_WR);
+  const auto deadline = std::chrono::steady_clock::now() + close_linger;
+  char dropped[16384];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::min(left, close_quiet).count())) <= 0) break;
+    if (recv(fd, dropped, sizeof(dropped), 0) <= 0) break;
+  }
+  return 0;
 }
 
 // PAPPL makes each listener with httpAddrListen: a socket the service made for that family and port is

@@ -28,16 +28,17 @@ class ipp_request_policy {
   virtual ~ipp_request_policy() = default;
 
   /// Before PAPPL runs `request` (read from `http`): IPP_STATUS_OK lets it run; an error status answers the
-  /// request with that status and `message` and PAPPL runs nothing of it (a document that came with it is
-  /// read and dropped). `unsupported` may name the attribute refused, which the answer then returns
-  /// (a collection by its name only, with the out-of-band value unsupported).
+  /// request with that status and `message` at once and PAPPL runs nothing of it. A body that follows is not
+  /// read: the answer says "Connection: close", and the connection is closed once the device has had a
+  /// moment to read it (what it sends meanwhile is dropped). `unsupported` may name the attribute refused,
+  /// which the answer then returns (a collection by its name only, with the out-of-band value unsupported).
   virtual ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
                              ipp_attribute_t*& unsupported) = 0;
 
-  /// Before PAPPL reads up to `bytes` more bytes of the request's document: true lets it. False makes the
-  /// read fail (PAPPL aborts the job and removes its file); the request is answered with `status` and
-  /// `message` instead of PAPPL's own error.
-  virtual bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) = 0;
+  /// Before PAPPL reads up to `bytes` more bytes of the document of the request read from `http`: true lets
+  /// it. False makes the read fail (PAPPL aborts the job and removes its file); the request is answered with
+  /// `status` and `message` instead of PAPPL's own error.
+  virtual bool document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) = 0;
 
   /// PAPPL begins to read the request's document, which starts with `head` (its first 4 bytes or more):
   /// a descriptor open for writing that receives a copy of every byte of the document that PAPPL reads,

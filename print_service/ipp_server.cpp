@@ -1062,7 +1062,7 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
   }
   if (declared > 0) {
     ipp_status_t status = IPP_STATUS_OK;
-    if (!document_room(declared, status, message)) {
+    if (!document_room(http, declared, status, message)) {
       if (ipp_attribute_t* k = ippFindAttribute(request, "job-k-octets", IPP_TAG_INTEGER)) unsupported = k;
       return status;
     }
@@ -1070,10 +1070,10 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
   return IPP_STATUS_OK;
 }
 
-bool ipp_server::document_room(uint64_t bytes, ipp_status_t& status, std::string& message) {
+bool ipp_server::document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) {
   std::string cause;
   if (spool_has_room(spool_folder_, bytes, cause)) return true;
-  QV_LOG(log_warning, "IPP document from %s refused: %s", current_client_address().c_str(), cause.c_str());
+  QV_LOG(log_warning, "IPP document from %s refused: %s", client_address(http).c_str(), cause.c_str());
   status = IPP_STATUS_ERROR_REQUEST_ENTITY;
   message = "The document does not fit into the print service's spool: " + cause + ".";
   return false;

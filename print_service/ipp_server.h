@@ -99,8 +99,8 @@ class ipp_server : private ipp_request_policy {
   /// the spool can take.
   ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
                      ipp_attribute_t*& unsupported) override;
-  /// Whether the IPP spool's file system can take `bytes` more.
-  bool document_room(uint64_t bytes, ipp_status_t& status, std::string& message) override;
+  /// Whether the IPP spool's file system can take `bytes` more of a document from `http`.
+  bool document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) override;
   /// An unnamed file in the IPP spool for a raster document, which PAPPL reads without storing it.
   int document_copy(std::string_view head) override;
   /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it.

@@ -207,7 +207,7 @@ bool spool_has_room(const std::string& folder, uint64_t bytes, std::string& caus
   if (bytes <= available && available - bytes >= reserve) return true;
   constexpr uint64_t mib = 1024 * 1024;
   cause = "the spool's file system has " + std::to_string(available / mib) +
-          " MiB free, the document needs " + std::to_string((bytes + mib - 1) / mib) + " MiB and " +
+          " MiB free, the document needs " + std::to_string(bytes / mib + (bytes % mib != 0)) + " MiB and " +
           std::to_string(reserve / mib) + " MiB must stay free";
   return false;
 }

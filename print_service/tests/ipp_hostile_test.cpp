@@ -448,5 +448,43 @@ TEST_F(IppHostile, ADocumentCutShortByTheConnectionIsNeverQueued) {
   EXPECT_EQ(files_in(service_->data_folder() + "/spool"), std::vector<std::string>{}) << "nothing is queued";
 }
 
+// A document declared larger than the spool can take is refused before a byte of it is read, and the
+// device hears it at once while it holds the connection open with the rest of the body unsent: PAPPL does
+// not first read (and drop) a body of the declared size. The connection ends after the answer. The log
+// names the device and the declared size.
+TEST_F(IppHostile, ADocumentDeclaredTooLargeIsRefusedAtOnce) {
+  const struct {
+    const char* content_length;
+    const char* needs;  // in the log
+  } cases[] = {
+      {"214748364800", "needs 204800 MiB"},                  // 200 GiB
+      {"9223372036854775807", "needs 8796093022208 MiB"},    // 2^63 - 1
+      {"18446744073709551615", "needs 17592186044416 MiB"},  // 2^64 - 1
+  };
+  const std::string pdf = one_page_pdf();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content_length);
+    std::string message = http_post(printer_uri(), pdf_request(IPP_OP_PRINT_JOB).with_document(pdf));
+    const size_t length = message.find("Content-Length: ") + 16;
+    message.replace(length, message.find("\r\n", length) - length, c.content_length);
+    raw_connection device(service_->ipp_port());
+    ASSERT_TRUE(device.connected());
+    ASSERT_TRUE(device.send(message));
+    int http_status = 0;
+    ipp_response answer = device.receive(http_status);
+    ASSERT_TRUE(answer) << "the device heard nothing while it held the connection open";
+    EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_REQUEST_ENTITY)
+        << ippErrorString(ippGetStatusCode(answer.get())) << ": " << status_message(answer.get());
+    EXPECT_NE(status_message(answer.get()).find("does not fit into the print service's spool"),
+              std::string::npos)
+        << status_message(answer.get());
+    EXPECT_TRUE(device.closed_by_peer()) << "the connection stays open after the answer";
+    const std::string log = read_file(service_->log_file());
+    EXPECT_NE(log.find("IPP document from 127.0.0.1 refused"), std::string::npos) << log;
+    EXPECT_NE(log.find(c.needs), std::string::npos) << "got no \"" << c.needs << "\" in the log";
+  }
+  EXPECT_TRUE(printer_answers());
+}
+
 }  // namespace
 }  // namespace quorvane::print_service::testing
