@@ -54,10 +54,8 @@ QRect acl_list_delegate::image_rect(const QRect& cell) {
 void acl_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
   using namespace list_painting;
-  const bool selected = option.state & QStyle::State_Selected;
+  const bool selected = begin_selectable_cell(*painter, option);
   const QRect& cell = option.rect;
-  painter->save();
-  painter->fillRect(cell, selected ? selected_colour : background_colour);
   if (index.column() == 0) {
     const QRect image = image_rect(cell);
     draw_image(*painter, selected ? selected_user_ : user_, image.x(), image.y());

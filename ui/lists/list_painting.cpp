@@ -1,6 +1,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QPixmap>
+#include <QStyle>
 #include <QTreeView>
 
 #include "ui/controls/bitmap_resource.h"
@@ -14,6 +15,13 @@ image_loader console_images() {
 }
 
 namespace list_painting {
+
+bool begin_selectable_cell(QPainter& painter, const QStyleOptionViewItem& option) {
+  const bool selected = option.state & QStyle::State_Selected;
+  painter.save();
+  painter.fillRect(option.rect, selected ? selected_colour : background_colour);
+  return selected;
+}
 
 QFont sized_font(const QFont& font, int pixel_size, bool bold) {
   QFont sized(font);

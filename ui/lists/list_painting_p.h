@@ -25,6 +25,11 @@ inline const QColor paper_top_line_colour{218, 218, 218};
 inline const QColor header_text_colour{65, 65, 65};
 inline const QColor off_text_colour{128, 128, 128};
 
+/// Starts painting a cell of a list whose rows can be selected: saves `painter` (the caller restores it) and
+/// fills the cell with the selection colour when its row is selected, else with the background; true when
+/// selected.
+bool begin_selectable_cell(QPainter& painter, const QStyleOptionViewItem& option);
+
 /// `font` at `pixel_size` pixels, bold when asked.
 QFont sized_font(const QFont& font, int pixel_size, bool bold = false);
 

@@ -44,10 +44,8 @@ QRect printer_list_delegate::lock_rect(const QRect& cell) {
 void printer_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const {
   using namespace list_painting;
-  const bool selected = option.state & QStyle::State_Selected;
+  const bool selected = begin_selectable_cell(*painter, option);
   const QRect& cell = option.rect;
-  painter->save();
-  painter->fillRect(cell, selected ? selected_colour : background_colour);
 
   const smart_ptr<model::printer> printer = printer_of(index);
   if (printer) {

@@ -1,10 +1,11 @@
-// Runs the ui GoogleTest cases inside a QApplication on the offscreen platform (unless one is chosen).
+// The `main` of every ui test program: the GoogleTest cases run inside a QApplication, on the offscreen
+// platform unless the environment chooses one (the Xvfb tests choose xcb).
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-  // Test discovery runs this program outside CTest's environment: without a display it must still start.
+  // Test discovery runs the programs outside CTest's environment: without a display they must still start.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);

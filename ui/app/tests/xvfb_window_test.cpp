@@ -1,7 +1,6 @@
 // Real windows on an X server (Xvfb, started by the test's command): the main window's two views with
 // screenshots and every control's geometry, the notification icon in a tray host (wmdocker), and two real
 // console processes for the single-instance hand-over.
-#include <QApplication>
 #include <QDir>
 #include <QProcess>
 #include <QScreen>
@@ -48,6 +47,25 @@ void expect_table_geometry(CQuorvaneDlg& window, bool connected) {
     const QRect got(w->mapTo(&window, QPoint(0, 0)), w->size());
     EXPECT_EQ(got, want) << row.name << (connected ? " (connected)" : " (connecting)");
   }
+}
+
+// The windows are measured in the console's dialog font, which quorvane sets for the whole application.
+class dialog_font_environment : public ::testing::Environment {
+ public:
+  void SetUp() override { set_dialog_font_app_wide(); }
+};
+::testing::Environment* const dialog_font = ::testing::AddGlobalTestEnvironment(new dialog_font_environment);
+
+// Starts a tray host (wmdocker) in `docker`; false when it cannot start (not installed).
+bool start_tray_host(QProcess& docker) {
+  docker.start(QStringLiteral("wmdocker"), {});
+  return docker.waitForStarted(testing_support::event_bound_ms);
+}
+
+// True once Qt sees the notification area the tray host offers.
+bool tray_appears() {
+  return QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+                         testing_support::event_bound_ms);
 }
 
 class XvfbWindow : public ::testing::Test {
@@ -106,11 +124,8 @@ TEST_F(XvfbWindow, BothViewsShowTheirControlsWhereTheTableSays) {
 
 TEST_F(XvfbWindow, TheIconSitsInATrayHostAndCloseHidesTheWindowThere) {
   QProcess docker;
-  docker.start(QStringLiteral("wmdocker"), {});
-  if (!docker.waitForStarted(testing_support::event_bound_ms))
-    GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
-  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
-                              testing_support::event_bound_ms));
+  if (!start_tray_host(docker)) GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
+  ASSERT_TRUE(tray_appears());
   CSystemTray tray(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return tray.icon().geometry().isValid(); }, testing_support::event_bound_ms))
@@ -141,11 +156,8 @@ bool console_window_visible() {
 
 TEST_F(XvfbWindow, ASecondConsoleBringsTheFirstOutOfTheTrayAndEndsWithZero) {
   QProcess docker;
-  docker.start(QStringLiteral("wmdocker"), {});
-  if (!docker.waitForStarted(testing_support::event_bound_ms))
-    GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
-  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); },
-                              testing_support::event_bound_ms));
+  if (!start_tray_host(docker)) GTEST_SKIP() << "wmdocker is not installed (scripts/setup.sh installs it)";
+  ASSERT_TRUE(tray_appears());
   QSettings("Tessaly Software", "Quorvane").setValue("Preferences/StartMinimized", 1);
   QSettings().sync();
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -183,10 +195,3 @@ TEST_F(XvfbWindow, ASecondConsoleBringsTheFirstOutOfTheTrayAndEndsWithZero) {
 
 }  // namespace
 }  // namespace quorvane
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  quorvane::set_dialog_font_app_wide();
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

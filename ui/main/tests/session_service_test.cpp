@@ -1,5 +1,4 @@
 // The console's session against the real quorvane-service on a free port with a data folder of its own.
-#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
 #include <QTest>
@@ -333,9 +332,3 @@ TEST_F(SessionWithService, ALongFileAndUserNameWithEveryNameFlagAreDeliveredUnde
 
 }  // namespace
 }  // namespace quorvane
-
-int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

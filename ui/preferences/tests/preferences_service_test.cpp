@@ -1,6 +1,5 @@
 // The preferences against the real quorvane-service: what the Advanced page sends changes the service's
 // attributes.
-#include <QApplication>
 #include <QCheckBox>
 #include <QTabWidget>
 #include <QTest>
@@ -105,11 +104,3 @@ TEST_F(PreferencesWithService, FileNameFlagsAndTheLogLevelChangeTheServicesAttri
 
 }  // namespace
 }  // namespace quorvane
-
-int main(int argc, char** argv) {
-  // Test discovery runs this program outside CTest's environment: without a display it must still start.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

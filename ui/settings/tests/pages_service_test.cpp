@@ -3,7 +3,6 @@
 // "printersWereUpdated", and is stored in the console's database.
 #include <sqlite3.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -227,11 +226,3 @@ TEST_F(PagesWithService, TogglingThePrinterInTheListSendsOnceAndTheRedrawSendsNo
 
 }  // namespace
 }  // namespace quorvane
-
-int main(int argc, char** argv) {
-  // Test discovery runs this program outside CTest's environment: without a display it must still start.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
