@@ -14,7 +14,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
 QT_QPA_PLATFORM=offscreen QUORVANE_KILL_ROUNDS="${1:-100}" QUORVANE_KILL_SEED="${2:-}" \
-  build/dev/ui/main/ui_session_service_tests \
+  build/dev/ui/session/ui_session_service_tests \
   --gtest_filter='SessionWithService.ServiceKillsWhileJobsAreOutLeaveEveryJobDeliveredExactlyOnce' \
   >"$log" 2>&1 || status=$?
 grep -E '^kills ' "$log" || true

@@ -1,7 +1,7 @@
 // The full printer list and settings pages of the console, installed in the main window.
 #pragma once
 
-#include "ui/main/printer_pages.h"
+#include "ui/session/printer_pages.h"
 
 namespace quorvane {
 

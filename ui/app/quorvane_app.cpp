@@ -9,12 +9,12 @@
 #include "ui/app/console_pages.h"
 #include "ui/app/help.h"
 #include "ui/app/system_tray.h"
-#include "ui/app/update_dialog.h"
-#include "ui/components.h"
+#include "ui/base/components.h"
+#include "ui/base/preference_values.h"
+#include "ui/base/qt_runloop.h"
 #include "ui/main/quorvane_dlg.h"
-#include "ui/preference_values.h"
 #include "ui/preferences/preferences_dlg.h"
-#include "ui/qt_runloop.h"
+#include "ui/updates/update_dialog.h"
 
 namespace quorvane {
 

@@ -7,7 +7,7 @@
 
 #include "core/log.h"
 #include "ui/lists/list_painting_p.h"
-#include "ui/main/printer_rows.h"
+#include "ui/session/printer_rows.h"
 
 namespace quorvane {
 

@@ -7,8 +7,8 @@
 
 #include "model/printer.h"
 #include "ui/lists/list_images.h"
-#include "ui/lists/printer_update.h"
-#include "ui/main/printer_rows.h"
+#include "ui/session/printer_rows.h"
+#include "ui/session/printer_update.h"
 
 namespace quorvane {
 

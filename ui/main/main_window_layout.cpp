@@ -1,6 +1,6 @@
 #include "ui/main/main_window_layout.h"
 
-#include "ui/main/printer_list_controller.h"
+#include "ui/session/printer_list_controller.h"
 
 namespace quorvane {
 namespace {

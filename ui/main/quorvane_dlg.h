@@ -35,9 +35,9 @@
 
 #include "service/server.h"
 #include "ui/layout/dialog_layout.h"
-#include "ui/main/printer_list_controller.h"
-#include "ui/main/printer_rows.h"
-#include "ui/main/service_session.h"
+#include "ui/session/printer_list_controller.h"
+#include "ui/session/printer_rows.h"
+#include "ui/session/service_session.h"
 
 class QAbstractItemView;
 class QAction;

@@ -1,6 +1,6 @@
 #include "ui/main/summary_pages.h"
 
-#include "ui/main/printer_rows.h"
+#include "ui/session/printer_rows.h"
 
 namespace quorvane {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/main/printer_pages.h"
+#include "ui/session/printer_pages.h"
 
 namespace quorvane {
 

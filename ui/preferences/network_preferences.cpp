@@ -4,7 +4,7 @@
 
 #include "core/log.h"
 #include "database/object.h"
-#include "ui/preference_values.h"
+#include "ui/base/preference_values.h"
 
 namespace quorvane {
 namespace {

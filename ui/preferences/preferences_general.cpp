@@ -2,7 +2,7 @@
 
 #include <QCheckBox>
 
-#include "ui/preference_values.h"
+#include "ui/base/preference_values.h"
 
 namespace quorvane {
 namespace {

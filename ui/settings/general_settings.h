@@ -13,7 +13,7 @@
 #include "model/printer.h"
 #include "ui/layout/dialog_layout.h"
 #include "ui/lists/list_images.h"
-#include "ui/lists/printer_update.h"
+#include "ui/session/printer_update.h"
 #include "ui/settings/general_edit.h"
 
 namespace quorvane {

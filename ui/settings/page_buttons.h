@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-#include "ui/main/printer_list_controller.h"  // console_button: the buttons' control ids
+#include "ui/session/printer_list_controller.h"  // console_button: the buttons' control ids
 
 namespace quorvane {
 

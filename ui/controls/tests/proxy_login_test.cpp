@@ -15,7 +15,7 @@
 #include "database/object.h"
 #include "model/manager.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/main/tests/console_test_env.h"
+#include "ui/test_support/console_test_env.h"
 
 namespace quorvane {
 namespace {

@@ -17,11 +17,11 @@
 
 #include "database/object.h"
 #include "ui/app/console_pages.h"
+#include "ui/base/qt_runloop.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window_layout.h"
-#include "ui/main/tests/console_test_env.h"
-#include "ui/main/tests/scripted_peer.h"
-#include "ui/qt_runloop.h"
+#include "ui/test_support/console_test_env.h"
+#include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "ui/base/preference_values.h"
 #include "ui/http/proxy_resolution.h"
-#include "ui/preference_values.h"
 #include "ui/preferences/tests/preferences_test_support.h"
 
 namespace quorvane {

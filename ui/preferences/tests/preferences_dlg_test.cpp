@@ -20,10 +20,10 @@
 
 #include "core/log.h"
 #include "test_support/event_bound.h"
+#include "ui/base/preference_values.h"
 #include "ui/controls/numeric_edit.h"
 #include "ui/http/proxy_resolution.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/preference_values.h"
 #include "ui/preferences/preferences_advanced.h"
 #include "ui/preferences/preferences_general.h"
 #include "ui/preferences/preferences_network.h"

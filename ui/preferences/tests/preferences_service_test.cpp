@@ -13,11 +13,11 @@
 
 #include "core/log.h"
 #include "service_process.h"
-#include "ui/main/service_session.h"
-#include "ui/main/tests/console_test_env.h"
+#include "ui/base/qt_runloop.h"
 #include "ui/preferences/preferences_advanced.h"
 #include "ui/preferences/preferences_dlg.h"
-#include "ui/qt_runloop.h"
+#include "ui/session/service_session.h"
+#include "ui/test_support/console_test_env.h"
 
 namespace quorvane {
 namespace {

@@ -13,7 +13,7 @@
 #include "database/database.h"
 #include "model/manager.h"
 #include "service/server.h"
-#include "ui/main/tests/console_test_env.h"
+#include "ui/test_support/console_test_env.h"
 
 namespace quorvane::testing_support {
 

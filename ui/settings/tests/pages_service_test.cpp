@@ -23,14 +23,14 @@
 #include "database/object.h"
 #include "service_process.h"
 #include "ui/app/console_pages.h"
+#include "ui/base/qt_runloop.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
 #include "ui/lists/printer_list.h"
 #include "ui/main/quorvane_dlg.h"
-#include "ui/main/tests/console_test_env.h"
-#include "ui/qt_runloop.h"
 #include "ui/settings/general_settings.h"
 #include "ui/settings/security_settings.h"
+#include "ui/test_support/console_test_env.h"
 
 namespace quorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/main/service_session.h"
+#include "ui/session/service_session.h"
 
 #include <QSettings>
 #include <QTimer>
@@ -14,9 +14,9 @@
 #include "database/object.h"
 #include "test_support/runloop_guard.h"
 #include "test_support/scoped_environment.h"
-#include "ui/main/tests/console_test_env.h"
-#include "ui/main/tests/scripted_peer.h"
-#include "ui/qt_runloop.h"
+#include "ui/base/qt_runloop.h"
+#include "ui/test_support/console_test_env.h"
+#include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
 namespace {

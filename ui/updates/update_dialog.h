@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "ui/app/update_check.h"
 #include "ui/layout/dialog_layout.h"
+#include "ui/updates/update_check.h"
 
 namespace quorvane {
 

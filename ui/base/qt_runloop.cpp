@@ -1,4 +1,4 @@
-#include "ui/qt_runloop.h"
+#include "ui/base/qt_runloop.h"
 
 #include <QMetaObject>
 

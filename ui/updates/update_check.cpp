@@ -1,4 +1,4 @@
-#include "ui/app/update_check.h"
+#include "ui/updates/update_check.h"
 
 #include <QPointer>
 #include <QSettings>

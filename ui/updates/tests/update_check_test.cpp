@@ -1,4 +1,4 @@
-#include "ui/app/update_check.h"
+#include "ui/updates/update_check.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -16,12 +16,12 @@
 
 #include "database/object.h"
 #include "test_support/event_bound.h"
-#include "ui/app/tests/appcast_samples.h"
-#include "ui/app/update_dialog.h"
 #include "ui/controls/proxy_login.h"
 #include "ui/http/http_client.h"
 #include "ui/http/tests/http_test_support.h"
 #include "ui/http/tests/local_http.h"
+#include "ui/updates/tests/appcast_samples.h"
+#include "ui/updates/update_dialog.h"
 
 namespace quorvane {
 namespace {

@@ -1,9 +1,9 @@
-#include "ui/main/printer_list_controller.h"
+#include "ui/session/printer_list_controller.h"
 
 #include <algorithm>
 
 #include "database/object.h"
-#include "ui/main/default_printers.h"
+#include "ui/session/default_printers.h"
 
 namespace quorvane {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "model/printer.h"
-#include "ui/main/printer_pages.h"
-#include "ui/main/printer_rows.h"
+#include "ui/session/printer_pages.h"
+#include "ui/session/printer_rows.h"
 
 namespace quorvane {
 

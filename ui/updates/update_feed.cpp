@@ -1,4 +1,4 @@
-#include "ui/app/update_feed.h"
+#include "ui/updates/update_feed.h"
 
 #include <QStringView>
 #include <QXmlStreamReader>

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "ui/app/update_feed.h"
+#include "ui/updates/update_feed.h"
 
 namespace quorvane {
 

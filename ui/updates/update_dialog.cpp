@@ -1,4 +1,4 @@
-#include "ui/app/update_dialog.h"
+#include "ui/updates/update_dialog.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ui/main/printer_rows.h"
+#include "ui/session/printer_rows.h"
 
 #include <algorithm>
 #include <numeric>

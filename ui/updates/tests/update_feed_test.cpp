@@ -1,9 +1,9 @@
-#include "ui/app/update_feed.h"
+#include "ui/updates/update_feed.h"
 
 #include <gtest/gtest.h>
 
-#include "ui/app/tests/appcast_samples.h"
 #include "ui/http/tests/http_test_support.h"
+#include "ui/updates/tests/appcast_samples.h"
 
 namespace quorvane {
 namespace {

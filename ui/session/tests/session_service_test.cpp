@@ -19,10 +19,10 @@
 
 #include "service_process.h"
 #include "spooler/spooler.h"
-#include "ui/main/service_session.h"
-#include "ui/main/tests/console_test_env.h"
-#include "ui/main/tests/scripted_peer.h"
-#include "ui/qt_runloop.h"
+#include "ui/base/qt_runloop.h"
+#include "ui/session/service_session.h"
+#include "ui/test_support/console_test_env.h"
+#include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
 namespace {

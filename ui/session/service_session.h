@@ -12,7 +12,7 @@
 
 #include "service/server_stub.h"
 #include "spooler/delivered_jobs.h"
-#include "ui/main/printer_list_controller.h"
+#include "ui/session/printer_list_controller.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "ui/main/printer_list_controller.h"
+#include "ui/session/printer_list_controller.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
-#include "ui/main/default_printers.h"
-#include "ui/main/tests/console_test_env.h"
+#include "ui/session/default_printers.h"
+#include "ui/test_support/console_test_env.h"
 
 namespace quorvane {
 namespace {

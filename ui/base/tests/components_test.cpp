@@ -1,4 +1,4 @@
-#include "ui/components.h"
+#include "ui/base/components.h"
 
 #include <stdlib.h>
 

@@ -1,4 +1,4 @@
-#include "ui/main/default_printers.h"
+#include "ui/session/default_printers.h"
 
 #include <sys/stat.h>
 

@@ -26,10 +26,10 @@
 #include "model/manager.h"
 #include "ui/app/quorvane_app.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/main/default_printers.h"
-#include "ui/main/printer_list_controller.h"
 #include "ui/main/quorvane_dlg.h"
-#include "ui/main/tests/scripted_peer.h"
+#include "ui/session/default_printers.h"
+#include "ui/session/printer_list_controller.h"
+#include "ui/test_support/scripted_peer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/components.h"
+#include "ui/base/components.h"
 
 #include "core/workspace.h"
 #include "database/database_sqlite.h"

@@ -1,4 +1,4 @@
-#include "ui/preference_values.h"
+#include "ui/base/preference_values.h"
 
 #include <QSettings>
 

@@ -1,4 +1,4 @@
-#include "ui/main/service_session.h"
+#include "ui/session/service_session.h"
 
 #include <cstdlib>
 #include <string>
@@ -6,8 +6,8 @@
 #include "core/log.h"
 #include "database/object.h"
 #include "spooler/spooler.h"
-#include "ui/main/default_printers.h"
-#include "ui/preference_values.h"
+#include "ui/base/preference_values.h"
+#include "ui/session/default_printers.h"
 
 namespace quorvane {
 
