@@ -6,7 +6,6 @@
 #include "core/component.h"
 #include "core/log.h"
 #include "ui/app/about_box.h"
-#include "ui/app/console_pages.h"
 #include "ui/app/help.h"
 #include "ui/app/system_tray.h"
 #include "ui/base/components.h"
@@ -27,7 +26,6 @@ CQuorvaneApp::CQuorvaneApp(QString runtime_folder) : instance_(std::move(runtime
 CQuorvaneApp::~CQuorvaneApp() {
   tray_.reset();
   window_.reset();
-  pages_.reset();
   if (loop_) {
     set_main_runloop(nullptr);
     loop_.reset();
@@ -50,7 +48,6 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   set_main_runloop(loop_.get());
 
   window_ = std::make_unique<CQuorvaneDlg>(service_port());
-  pages_ = std::make_unique<console_pages>(*window_);
   tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
   connect_commands();
   window_->start(read_preference(start_minimized_preference) != 0);

@@ -13,7 +13,6 @@ namespace quorvane {
 
 class CQuorvaneDlg;
 class CSystemTray;
-class console_pages;
 class qt_runloop;
 
 /// Starts and ends the console (needs a QApplication).
@@ -57,7 +56,6 @@ class CQuorvaneApp final : public QObject {
   single_instance instance_;
   std::unique_ptr<qt_runloop> loop_;
   std::unique_ptr<CQuorvaneDlg> window_;
-  std::unique_ptr<console_pages> pages_;
   std::unique_ptr<CSystemTray> tray_;
   QStringList forwarded_;
 };

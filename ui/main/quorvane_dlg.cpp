@@ -4,9 +4,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLayout>
-#include <QListView>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,8 +15,11 @@
 #include "core/os.h"
 #include "ui/controls/background.h"
 #include "ui/layout/dialog_units.h"
+#include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
-#include "ui/main/summary_pages.h"
+#include "ui/main/settings_pages.h"
+#include "ui/settings/general_settings.h"
+#include "ui/settings/security_settings.h"
 
 namespace quorvane {
 namespace {
@@ -43,14 +44,6 @@ const menu_entry menu_bar[] = {
       {"Exit", command_exit}}},
     {"Help", {{"Contents", command_help}, {nullptr, 0}, {"About Quorvane...", command_about}}},
 };
-
-QLabel* make_summary_label(QWidget* parent) {
-  auto* label = new QLabel(parent);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->setMargin(10);
-  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  return label;
-}
 
 }  // namespace
 
@@ -77,23 +70,12 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
                                    if (row.id == control_background) return new CBackground(parent);
                                    return nullptr;
                                  });
-  list_view_ = layout_.find<QAbstractItemView>(control_printer_list);
   follow_selection();
 
   // The page holder takes the placeholder frame's place.
   page_holder_ = new QTabWidget(client_);
   page_holder_->setObjectName(QStringLiteral("pageHolder"));
   page_holder_->setGeometry(control(control_page_placeholder)->geometry());
-  QLabel* general = make_summary_label(page_holder_);
-  QLabel* security = make_summary_label(page_holder_);
-  page_holder_->addTab(general, QStringLiteral("General"));
-  page_holder_->addTab(security, QStringLiteral("Security"));
-  summary_ = std::make_unique<summary_pages>(general, security,
-                                             [this](model::printer_ptr p) { updatePrinter(std::move(p)); });
-  controller_.set_pages(summary_.get());
-  // The summary's security tab has no user list to add to or remove from.
-  controller_.set_button_enabled(button_add_user, false);
-  controller_.set_button_enabled(button_remove_user, false);
   // The connecting view's controls lie above the list and the pages.
   for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
     control(id)->raise();
@@ -122,6 +104,7 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   connect(button(button_edit), &QPushButton::clicked, this, [this] { controller_.edit(); });
   connect(button(button_save), &QPushButton::clicked, this, [this] { controller_.save(); });
   connect(button(button_cancel), &QPushButton::clicked, this, [this] { controller_.cancel(); });
+  make_pages();
 
   session_.on_view_changed([this](bool connected) { apply_view(connected); });
   // The console mostly sits idle in the notification area: what the service's notifications needed for a
@@ -140,25 +123,44 @@ CQuorvaneDlg::~CQuorvaneDlg() {
 }
 
 QWidget* CQuorvaneDlg::make_printer_list(QWidget* parent) {
-  auto* view = new QListView(parent);
-  view->setUniformItemSizes(true);
-  view->setModel(&rows_);
-  return view;
+  list_view_ = new CPrinterList(parent);
+  list_view_->setModel(&rows_);
+  list_view_->set_update_printer([this](model::printer_ptr p) { updatePrinter(std::move(p)); });
+  return list_view_;
 }
 
-void CQuorvaneDlg::install_printer_list(QAbstractItemView* view) {
-  QAbstractItemView* old = list_view_;
-  view->setParent(client_);
-  view->setGeometry(old->geometry());
-  view->setObjectName(QStringLiteral("printerList"));
-  view->setProperty("ctrlId", int(control_printer_list));
-  view->setModel(&rows_);
-  view->setVisible(old->isVisible());
-  view->stackUnder(old);
-  list_view_ = view;
-  delete old;
-  follow_selection();
-  select_in_view(controller_.selected_row());
+void CQuorvaneDlg::make_pages() {
+  general_ = new CGeneralSettings();
+  security_ = new CSecuritySettings();
+  const update_printer_function send = [this](model::printer_ptr p) { updatePrinter(std::move(p)); };
+  general_->set_update_printer(send);
+  general_->set_button_host(client_);
+  security_->set_update_printer(send);
+  security_->set_button_host(client_);
+  {
+    // The tabs arrive quietly: the controller decides which page is current.
+    QSignalBlocker quiet(page_holder_);
+    page_holder_->addTab(general_, QStringLiteral("General"));
+    page_holder_->addTab(security_, QStringLiteral("Security"));
+    page_holder_->setCurrentIndex(int(controller_.current_page()));
+  }
+  pages_ = std::make_unique<settings_pages>(general_, security_);
+  controller_.set_pages(pages_.get());
+  pages_->show_printer(controller_.selected_printer());
+
+  // A page shows the buttons it works with when it becomes active; the window has the last word, so that
+  // the connecting view shows none and an edit in progress keeps Save and Cancel.
+  auto follow = [this](int index) {
+    general_->set_active(index == 0);
+    security_->set_active(index == 1);
+    sync_button_visibility();
+  };
+  connect(page_holder_, &QTabWidget::currentChanged, general_, follow);
+  follow(page_holder_->currentIndex());
+  connect(button(button_add_user), &QPushButton::clicked, security_,
+          [this] { security_->ask_and_add_user(); });
+  connect(button(button_remove_user), &QPushButton::clicked, security_,
+          [this] { security_->remove_selected_user(); });
 }
 
 void CQuorvaneDlg::follow_selection() {
@@ -184,23 +186,6 @@ void CQuorvaneDlg::select_in_view(int row) {
   syncing_selection_ = false;
 }
 
-void CQuorvaneDlg::install_pages(QWidget* general, QWidget* security, printer_pages* behaviour) {
-  controller_.set_pages(behaviour);
-  QSignalBlocker quiet(page_holder_);
-  while (page_holder_->count() > 0) {
-    QWidget* page = page_holder_->widget(0);
-    page_holder_->removeTab(0);
-    delete page;
-  }
-  summary_.reset();
-  page_holder_->addTab(general, QStringLiteral("General"));
-  page_holder_->addTab(security, QStringLiteral("Security"));
-  page_holder_->setCurrentIndex(int(controller_.current_page()));
-  controller_.set_button_enabled(button_add_user, true);
-  controller_.set_button_enabled(button_remove_user, true);
-  if (behaviour) behaviour->show_printer(controller_.selected_printer());
-}
-
 void CQuorvaneDlg::sync_button_visibility() {
   for (console_button id : console_buttons) {
     if (QPushButton* b = button(id)) b->setVisible(controller_.button(id).visible);
@@ -208,8 +193,7 @@ void CQuorvaneDlg::sync_button_visibility() {
 }
 
 QWidget* CQuorvaneDlg::control(int id) const {
-  // The list view may have been replaced since the table was built.
-  return id == control_printer_list ? list_view_ : layout_.control(id);
+  return layout_.control(id);
 }
 
 QPushButton* CQuorvaneDlg::button(console_button id) const {

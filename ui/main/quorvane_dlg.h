@@ -1,26 +1,23 @@
-// The console's main window: the printer list, the settings pages and the connecting view, laid out from
-// its table in dialog units, following the service session and the printer list's controller.
+// The console's main window, built whole from its pieces: the printer list (`CPrinterList`), the settings
+// pages ("General" `CGeneralSettings` and "Security" `CSecuritySettings`) and the connecting view, laid out
+// from its table in dialog units, following the service session and the printer list's controller.
 //
-// How the settings pages and the printer list plug in (the contract with ui/lists and ui/settings):
 // - Page holder: `page_holder()` is a QTabWidget with the tabs "General" (index 0) and "Security" (index
-//   1). `install_pages(general, security, behaviour)` replaces the two summary tabs by the real pages
-//   (widgets, reparented into the holder) and makes `behaviour` the `printer_pages` the flows drive:
-//   `show_printer` on every selection change and update of the selected printer, `begin_edit` on "Edit"
-//   and "+", `apply_edit` on "Save" and before "+", `cancel_edit` on "Cancel" and in the connecting view.
+//   1). The flows drive the pages: `show_printer` on every selection change and update of the selected
+//   printer, `begin_edit` on "Edit" and "+", `apply_edit` on "Save" and before "+", `cancel_edit` on
+//   "Cancel" and in the connecting view.
 // - Printer list: `printer_model()` is the rows' model (printer_rows.h): three columns, every column
 //   answering the row's `model::printer_ptr` under Qt::UserRole + 1, the shown name under DisplayRole,
 //   enabled under CheckStateRole, location, locked (access list not empty) and uuid under the roles after
-//   it. `install_printer_list(view)` replaces the plain list view by another view (it gets the model, the
-//   geometry and id 1003); selection changes of its selection model drive the flows.
+//   it. Selection changes of the list drive the flows.
 // - Buttons: the seven flat buttons are children of the client area with their control id in the property
 //   "ctrlId" (1017, 1018, 1019, 1040, 1050, 1060, 1070); `button(id)` finds one. The window shows and
 //   hides them itself: the connecting view hides all; the connected view shows "+", "-" and "Edit";
 //   "Edit"/"+" hide "Edit" and show "Save" and "Cancel", Save/Cancel do the reverse; the general tab shows
-//   the edit buttons, the security tab shows 1017 and 1040 instead. Pages may call
-//   `set_button_visible`/`set_button_enabled` (or show and hide the widgets found by id) for their own
-//   needs; 1017 and 1040 are the security page's to connect.
-// - Sending: `updatePrinter(printer)` sends a changed printer to the service; `filename_flags()` and
-//   `saveAttributes()` serve the preferences.
+//   the edit buttons, the security tab shows 1017 and 1040 instead, which add and remove its users. A page
+//   shows the buttons it works with when it becomes active; the window has the last word.
+// - Sending: `updatePrinter(printer)` sends a changed printer to the service (the list and the pages send
+//   through it); `filename_flags()` and `saveAttributes()` serve the preferences.
 // - Commands: the menu bar's items (`command_action(id)`) are disabled until the application gives them a
 //   handler with `set_command_handler`; `preferences()` runs the preferences command.
 #pragma once
@@ -39,7 +36,6 @@
 #include "ui/session/printer_rows.h"
 #include "ui/session/service_session.h"
 
-class QAbstractItemView;
 class QAction;
 class QLabel;
 class QProgressBar;
@@ -48,7 +44,10 @@ class QTabWidget;
 
 namespace quorvane {
 
-class summary_pages;
+class CGeneralSettings;
+class CPrinterList;
+class CSecuritySettings;
+class settings_pages;
 
 /// The menu commands of the main window's menu bar and of the notification-area menu.
 enum console_command : int {
@@ -82,18 +81,17 @@ class CQuorvaneDlg final : public QMainWindow {
 
   /// The QTabWidget holding "General" and "Security".
   QTabWidget* page_holder() const { return page_holder_; }
-  /// Replaces the two summary tabs by `general` and `security` driven through `behaviour` (not owned; must
-  /// outlive the window or be replaced first).
-  void install_pages(QWidget* general, QWidget* security, printer_pages* behaviour);
+  /// The "General" page.
+  CGeneralSettings* general_page() const { return general_; }
+  /// The "Security" page.
+  CSecuritySettings* security_page() const { return security_; }
   /// Shows exactly the buttons that the printer list's flows say are shown: the window decides which of its
   /// buttons are visible, also after a page has shown or hidden some itself.
   void sync_button_visibility();
   /// The printer list's model.
   printer_list_model& printer_model() { return rows_; }
   /// The view showing the printer list.
-  QAbstractItemView* printer_list_view() const { return list_view_; }
-  /// Replaces the printer list's view by `view` (owned by the window from now on).
-  void install_printer_list(QAbstractItemView* view);
+  CPrinterList* printer_list_view() const { return list_view_; }
   /// The button with the control id `id`; null when none.
   QPushButton* button(console_button id) const;
   /// The control with the id `id` (any of the table's); null when none.
@@ -153,9 +151,11 @@ class CQuorvaneDlg final : public QMainWindow {
  private:
   /// Builds the menu bar from the command table.
   void build_menus();
-  /// Creates the printer list view and connects its selection.
+  /// Creates the printer list (the table's custom control) over the rows' model.
   QWidget* make_printer_list(QWidget* parent);
-  /// Connects the selection model of the current list view to the controller.
+  /// Puts the two settings pages into the page holder and lets them follow the flows and the tabs.
+  void make_pages();
+  /// Connects the list's selection to the controller.
   void follow_selection();
   /// Shows the connecting view's or the connected view's controls.
   void apply_view(bool connected);
@@ -168,13 +168,15 @@ class CQuorvaneDlg final : public QMainWindow {
   void release_memory_when_idle();
 
   printer_list_model rows_;
-  std::unique_ptr<summary_pages> summary_;
   printer_list_controller controller_;
   service_session session_;
   QWidget* client_ = nullptr;
   dialog_layout layout_;
-  QAbstractItemView* list_view_ = nullptr;
+  CPrinterList* list_view_ = nullptr;
   QTabWidget* page_holder_ = nullptr;
+  CGeneralSettings* general_ = nullptr;
+  CSecuritySettings* security_ = nullptr;
+  std::unique_ptr<settings_pages> pages_;
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void()>> handlers_;
   std::function<bool()> tray_available_;

@@ -22,7 +22,6 @@
 
 #include "database/object.h"
 #include "service_process.h"
-#include "ui/app/console_pages.h"
 #include "ui/base/qt_runloop.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
@@ -76,7 +75,6 @@ class PagesWithService : public ::testing::Test {
   PagesWithService() : service(env.root() + "/service", no_cups) { set_main_runloop(&loop); }
   ~PagesWithService() override {
     window.reset();
-    pages.reset();
     service.stop();
     set_main_runloop(nullptr);
   }
@@ -84,7 +82,6 @@ class PagesWithService : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(service.start(0)) << read_file(service.log_file());
     window = std::make_unique<CQuorvaneDlg>(static_cast<uint16_t>(service.port()));
-    pages = std::make_unique<console_pages>(*window);
     list = dynamic_cast<CPrinterList*>(window->printer_list_view());
     ASSERT_NE(list, nullptr);
     // Count what the pages and the list send, then pass it on as they would.
@@ -93,14 +90,14 @@ class PagesWithService : public ::testing::Test {
       window->updatePrinter(p);
     };
     list->set_update_printer(send);
-    pages->general()->set_update_printer(send);
-    pages->security()->set_update_printer(send);
+    window->general_page()->set_update_printer(send);
+    window->security_page()->set_update_printer(send);
     window->start(false);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return !window->connecting_view(); }, print_service::testing::event_bound_ms));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->printer_model().rowCount() == 1; },
                                 print_service::testing::event_bound_ms));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(pages->general()->printer()); },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(window->general_page()->printer()); },
                                 print_service::testing::event_bound_ms));
     uuid = window->printer_model().printer_at(0)->uuid();
   }
@@ -144,7 +141,6 @@ class PagesWithService : public ::testing::Test {
   testing::console_test_env env;
   qt_runloop loop;
   service_process service;
-  std::unique_ptr<console_pages> pages;  // outlives the window's use of it
   std::unique_ptr<CQuorvaneDlg> window;
   CPrinterList* list = nullptr;
   std::vector<smart_ptr<model::printer>> sent;
@@ -152,7 +148,7 @@ class PagesWithService : public ::testing::Test {
 };
 
 TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeBack) {
-  CGeneralSettings* general = pages->general();
+  CGeneralSettings* general = window->general_page();
   ASSERT_EQ(window->page_holder()->currentIndex(), 0);
 
   // Rename: the hidden mark stays in front of the new name.
@@ -206,10 +202,10 @@ TEST_F(PagesWithService, RenameFeatureFolderAndUserEachArriveAsOneUpdateAndComeB
 
   // A user added on the security page with its "+".
   window->page_holder()->setCurrentIndex(1);
-  pages->security()->set_user_chooser([](QWidget*) { return std::optional<std::string>("alice"); });
+  window->security_page()->set_user_chooser([](QWidget*) { return std::optional<std::string>("alice"); });
   expect_one_change([&] { window->button(button_add_user)->click(); }, "acl",
                     [](const model::printer& p) { return p.acl() == std::vector<std::string>{"alice"}; });
-  EXPECT_EQ(pages->security()->users()->names(), QStringList{"alice"});
+  EXPECT_EQ(window->security_page()->users()->names(), QStringList{"alice"});
 }
 
 TEST_F(PagesWithService, TogglingThePrinterInTheListSendsOnceAndTheRedrawSendsNothing) {
