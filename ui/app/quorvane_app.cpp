@@ -5,15 +5,15 @@
 
 #include "core/component.h"
 #include "core/log.h"
-#include "ui/app/about_box.h"
+#include "ui/app/about_dlg.h"
 #include "ui/app/help.h"
 #include "ui/app/system_tray.h"
 #include "ui/base/components.h"
 #include "ui/base/preference_values.h"
 #include "ui/base/qt_runloop.h"
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 #include "ui/preferences/preferences_dlg.h"
-#include "ui/updates/update_dialog.h"
+#include "ui/updates/update_check_dlg.h"
 
 namespace quorvane {
 

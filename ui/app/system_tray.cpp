@@ -1,6 +1,6 @@
 #include "ui/app/system_tray.h"
 
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 
 namespace quorvane {
 namespace {

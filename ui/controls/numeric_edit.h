@@ -3,7 +3,7 @@
 
 #include <QLineEdit>
 
-#include "ui/controls/numeric_input.h"
+#include "ui/controls/numeric.h"
 
 namespace quorvane {
 

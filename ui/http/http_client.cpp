@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "core/log.h"
-#include "ui/controls/proxy_login.h"
+#include "ui/controls/proxy_login_dlg.h"
 
 namespace quorvane {
 

@@ -1,7 +1,7 @@
 #include "ui/main/settings_pages.h"
 
-#include "ui/settings/general_settings.h"
-#include "ui/settings/security_settings.h"
+#include "ui/settings/general_page.h"
+#include "ui/settings/security_page.h"
 
 namespace quorvane {
 

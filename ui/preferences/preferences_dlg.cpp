@@ -3,9 +3,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include "ui/preferences/preferences_advanced.h"
-#include "ui/preferences/preferences_general.h"
-#include "ui/preferences/preferences_network.h"
+#include "ui/preferences/advanced_page.h"
+#include "ui/preferences/general_page.h"
+#include "ui/preferences/network_page.h"
 
 namespace quorvane {
 namespace {

@@ -4,7 +4,7 @@
 #include <QDialog>
 
 #include "ui/layout/dialog_layout.h"
-#include "ui/preferences/preferences_links.h"
+#include "ui/preferences/links.h"
 
 class QTabWidget;
 

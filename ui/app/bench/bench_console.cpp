@@ -26,7 +26,7 @@
 #include "model/manager.h"
 #include "ui/app/quorvane_app.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 #include "ui/session/default_printers.h"
 #include "ui/session/printer_list_controller.h"
 #include "ui/test_support/scripted_peer.h"

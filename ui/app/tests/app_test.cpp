@@ -18,12 +18,12 @@
 #include <gtest/gtest.h>
 
 #include "test_support/event_bound.h"
-#include "ui/app/about_box.h"
+#include "ui/app/about_dlg.h"
 #include "ui/app/help.h"
 #include "ui/app/single_instance.h"
 #include "ui/app/system_tray.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 
 namespace quorvane {
 namespace {

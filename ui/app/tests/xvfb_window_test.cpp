@@ -17,8 +17,8 @@
 #include "ui/app/system_tray.h"
 #include "ui/base/qt_runloop.h"
 #include "ui/layout/dialog_units.h"
+#include "ui/main/main_window.h"
 #include "ui/main/main_window_layout.h"
-#include "ui/main/quorvane_dlg.h"
 #include "ui/test_support/console_test_env.h"
 #include "ui/test_support/scripted_peer.h"
 

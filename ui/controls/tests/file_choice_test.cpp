@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "test_support/temporary_folder.h"
-#include "ui/controls/application_dialog.h"
-#include "ui/controls/folder_dialog.h"
+#include "ui/controls/application_dlg.h"
+#include "ui/controls/folder_dlg.h"
 
 namespace quorvane {
 namespace {

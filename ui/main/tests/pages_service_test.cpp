@@ -26,9 +26,9 @@
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
 #include "ui/lists/printer_list.h"
-#include "ui/main/quorvane_dlg.h"
-#include "ui/settings/general_settings.h"
-#include "ui/settings/security_settings.h"
+#include "ui/main/main_window.h"
+#include "ui/settings/general_page.h"
+#include "ui/settings/security_page.h"
 #include "ui/test_support/console_test_env.h"
 
 namespace quorvane {

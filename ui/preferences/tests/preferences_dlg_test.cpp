@@ -24,9 +24,9 @@
 #include "ui/controls/numeric_edit.h"
 #include "ui/http/proxy_resolution.h"
 #include "ui/layout/dialog_units.h"
-#include "ui/preferences/preferences_advanced.h"
-#include "ui/preferences/preferences_general.h"
-#include "ui/preferences/preferences_network.h"
+#include "ui/preferences/advanced_page.h"
+#include "ui/preferences/general_page.h"
+#include "ui/preferences/network_page.h"
 #include "ui/preferences/tests/preferences_test_support.h"
 
 namespace quorvane {

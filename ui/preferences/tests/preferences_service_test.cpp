@@ -14,7 +14,7 @@
 #include "core/log.h"
 #include "service_process.h"
 #include "ui/base/qt_runloop.h"
-#include "ui/preferences/preferences_advanced.h"
+#include "ui/preferences/advanced_page.h"
 #include "ui/preferences/preferences_dlg.h"
 #include "ui/session/service_session.h"
 #include "ui/test_support/console_test_env.h"

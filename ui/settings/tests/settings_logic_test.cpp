@@ -11,9 +11,9 @@
 
 #include "test_support/scoped_environment.h"
 #include "test_support/temporary_folder.h"
-#include "ui/settings/access_list.h"
 #include "ui/settings/application_icon.h"
-#include "ui/settings/general_edit.h"
+#include "ui/settings/general.h"
+#include "ui/settings/security.h"
 #include "ui/settings/user_accounts.h"
 
 namespace quorvane {

@@ -18,10 +18,10 @@
 #include "ui/layout/dialog_layout.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
-#include "ui/settings/edit_acl.h"
-#include "ui/settings/general_settings.h"
+#include "ui/settings/general_page.h"
 #include "ui/settings/page_buttons.h"
-#include "ui/settings/security_settings.h"
+#include "ui/settings/security_page.h"
+#include "ui/settings/user_accounts_dlg.h"
 
 namespace quorvane {
 namespace {

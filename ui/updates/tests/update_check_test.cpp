@@ -16,12 +16,12 @@
 
 #include "database/object.h"
 #include "test_support/event_bound.h"
-#include "ui/controls/proxy_login.h"
+#include "ui/controls/proxy_login_dlg.h"
 #include "ui/http/http_client.h"
 #include "ui/http/tests/http_test_support.h"
 #include "ui/http/tests/local_http.h"
 #include "ui/updates/tests/appcast_samples.h"
-#include "ui/updates/update_dialog.h"
+#include "ui/updates/update_check_dlg.h"
 
 namespace quorvane {
 namespace {

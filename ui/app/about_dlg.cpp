@@ -1,4 +1,4 @@
-#include "ui/app/about_box.h"
+#include "ui/app/about_dlg.h"
 
 #include <QLabel>
 #include <QPixmap>

@@ -14,7 +14,7 @@
 #include "ui/layout/dialog_layout.h"
 #include "ui/lists/list_images.h"
 #include "ui/session/printer_update.h"
-#include "ui/settings/general_edit.h"
+#include "ui/settings/general.h"
 
 namespace quorvane {
 

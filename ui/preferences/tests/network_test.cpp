@@ -1,4 +1,4 @@
-#include "ui/preferences/network_preferences.h"
+#include "ui/preferences/network.h"
 
 #include <gtest/gtest.h>
 

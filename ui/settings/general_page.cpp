@@ -1,4 +1,4 @@
-#include "ui/settings/general_settings.h"
+#include "ui/settings/general_page.h"
 
 #include <QFileInfo>
 #include <QIcon>
@@ -9,8 +9,8 @@
 
 #include <array>
 
-#include "ui/controls/application_dialog.h"
-#include "ui/controls/folder_dialog.h"
+#include "ui/controls/application_dlg.h"
+#include "ui/controls/folder_dlg.h"
 #include "ui/lists/attribute_list.h"
 #include "ui/settings/application_icon.h"
 #include "ui/settings/page_buttons.h"

@@ -1,4 +1,4 @@
-#include "ui/controls/numeric_input.h"
+#include "ui/controls/numeric.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "ui/layout/dialog_layout.h"
-#include "ui/preferences/network_preferences.h"
-#include "ui/preferences/preferences_links.h"
+#include "ui/preferences/links.h"
+#include "ui/preferences/network.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "ui/settings/general_edit.h"
+#include "ui/settings/general.h"
 
 #include "ui/session/printer_rows.h"
 

@@ -1,4 +1,4 @@
-#include "ui/controls/folder_dialog.h"
+#include "ui/controls/folder_dlg.h"
 
 #include <QApplication>
 #include <QDir>

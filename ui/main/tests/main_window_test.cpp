@@ -1,4 +1,4 @@
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,7 +19,7 @@
 #include "ui/layout/dialog_units.h"
 #include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
-#include "ui/settings/general_settings.h"
+#include "ui/settings/general_page.h"
 #include "ui/test_support/console_test_env.h"
 #include "ui/test_support/scripted_peer.h"
 

@@ -1,4 +1,4 @@
-#include "ui/updates/update_dialog.h"
+#include "ui/updates/update_check_dlg.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ui/preferences/preferences_links.h"
+#include "ui/preferences/links.h"
 
 #include <QMessageBox>
 

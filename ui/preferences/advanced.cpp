@@ -1,4 +1,4 @@
-#include "ui/preferences/advanced_preferences.h"
+#include "ui/preferences/advanced.h"
 
 namespace quorvane {
 

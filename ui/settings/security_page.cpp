@@ -1,11 +1,11 @@
-#include "ui/settings/security_settings.h"
+#include "ui/settings/security_page.h"
 
 #include <array>
 
 #include "ui/lists/acl_list.h"
-#include "ui/settings/access_list.h"
-#include "ui/settings/edit_acl.h"
 #include "ui/settings/page_buttons.h"
+#include "ui/settings/security.h"
+#include "ui/settings/user_accounts_dlg.h"
 
 namespace quorvane {
 

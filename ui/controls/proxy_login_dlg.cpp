@@ -1,4 +1,4 @@
-#include "ui/controls/proxy_login.h"
+#include "ui/controls/proxy_login_dlg.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "ui/controls/application_dialog.h"
+#include "ui/controls/application_dlg.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/preferences/preferences_advanced.h"
+#include "ui/preferences/advanced_page.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "ui/layout/dialog_layout.h"
-#include "ui/preferences/advanced_preferences.h"
-#include "ui/preferences/preferences_links.h"
+#include "ui/preferences/advanced.h"
+#include "ui/preferences/links.h"
 
 class QMenu;
 

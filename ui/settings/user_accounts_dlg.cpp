@@ -1,4 +1,4 @@
-#include "ui/settings/edit_acl.h"
+#include "ui/settings/user_accounts_dlg.h"
 
 #include <QPushButton>
 

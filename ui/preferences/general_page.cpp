@@ -1,4 +1,4 @@
-#include "ui/preferences/preferences_general.h"
+#include "ui/preferences/general_page.h"
 
 #include <QCheckBox>
 

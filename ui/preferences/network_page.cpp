@@ -1,4 +1,4 @@
-#include "ui/preferences/preferences_network.h"
+#include "ui/preferences/network_page.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

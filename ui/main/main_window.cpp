@@ -1,4 +1,4 @@
-#include "ui/main/quorvane_dlg.h"
+#include "ui/main/main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -18,8 +18,8 @@
 #include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/main/settings_pages.h"
-#include "ui/settings/general_settings.h"
-#include "ui/settings/security_settings.h"
+#include "ui/settings/general_page.h"
+#include "ui/settings/security_page.h"
 
 namespace quorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/settings/access_list.h"
+#include "ui/settings/security.h"
 
 namespace quorvane {
 
