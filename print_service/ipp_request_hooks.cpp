@@ -13,10 +13,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -67,6 +69,26 @@ struct served_request {
 };
 
 thread_local served_request served;
+
+// The connections PAPPL accepted and has not closed, and how many of its client threads (one per accepted
+// connection) have not ended. PAPPL 1.3.1 neither ends nor waits for them when it stops; its system must
+// outlive them.
+std::mutex connections_mutex;
+std::condition_variable clients_ended;
+std::set<http_t*> connections;
+size_t live_clients = 0;
+
+// Lives as long as the client thread that serves an accepted connection; its end counts the thread out.
+struct client_thread {
+  ~client_thread() {
+    {
+      std::lock_guard<std::mutex> lock(connections_mutex);
+      --live_clients;
+    }
+    clients_ended.notify_all();
+  }
+};
+thread_local std::optional<client_thread> this_client_thread;
 
 template <typename function_type>
 function_type next_definition(const char* name) {
@@ -124,6 +146,16 @@ int take_document_copy() {
 
 std::string raster_problem() {
   return served.raster_problem;
+}
+
+void end_ipp_connections() {
+  std::lock_guard<std::mutex> lock(connections_mutex);
+  for (http_t* http : connections) shutdown(httpGetFd(http), SHUT_RDWR);
+}
+
+bool wait_for_ipp_clients(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(connections_mutex);
+  return clients_ended.wait_for(lock, limit, [] { return live_clients == 0; });
 }
 
 void set_ipp_listen_sockets(std::vector<int> sockets) {
@@ -274,6 +306,12 @@ extern "C" size_t ippLength(ipp_t* ipp) {
 // have passed, so that the close does not reset the connection before the device has read the answer.
 extern "C" int httpWait(http_t* http, int msec) {
   static const auto next = next_definition<int (*)(http_t*, int)>("httpWait");
+  // A client thread waits for its connection's first request with httpWait: from here on its end is
+  // counted (libcups's own reads call httpWait too, on any thread, for connections PAPPL did not accept).
+  if (!this_client_thread && http) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    if (connections.count(http)) this_client_thread.emplace();
+  }
   if (!served.close_after_answer || !http || http != served.http) return next(http, msec);
   served.close_after_answer = false;
   served.drop_body = false;
@@ -291,6 +329,29 @@ extern "C" int httpWait(http_t* http, int msec) {
     if (recv(fd, dropped, sizeof(dropped), 0) <= 0) break;
   }
   return 0;
+}
+
+// PAPPL accepts each connection with httpAcceptConnection, then starts its client thread.
+extern "C" http_t* httpAcceptConnection(int fd, int blocking) {
+  static const auto next = next_definition<http_t* (*)(int, int)>("httpAcceptConnection");
+  http_t* http = next(fd, blocking);
+  if (http) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    connections.insert(http);
+    ++live_clients;
+  }
+  return http;
+}
+
+// PAPPL closes a connection with httpClose when its client thread ends (or could not be started).
+extern "C" void httpClose(http_t* http) {
+  static const auto next = next_definition<void (*)(http_t*)>("httpClose");
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    // A connection whose client thread never started is counted out here.
+    if (connections.erase(http) && !this_client_thread && http) --live_clients;
+  }
+  next(http);
 }
 
 // PAPPL makes each listener with httpAddrListen: a socket the service made for that family and port is

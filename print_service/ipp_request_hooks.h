@@ -14,6 +14,7 @@
 
 #include <cups/cups.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -65,6 +66,14 @@ int take_document_copy();
 /// after 3", or the connection ending before the document's end), or "" when it read the document to its
 /// end (or the request has none).
 std::string raster_problem();
+
+/// Shuts down (both ways) every connection PAPPL has accepted and not closed: a client thread waiting for a
+/// request or reading a document ends (the document's job is aborted) instead of holding PAPPL's stop.
+void end_ipp_connections();
+
+/// Waits until every client thread PAPPL started for an accepted connection has ended, at most `limit`;
+/// false when some still run (PAPPL's system must then not be deleted, they use it).
+bool wait_for_ipp_clients(std::chrono::milliseconds limit);
 
 /// Listening sockets that PAPPL's next listeners take instead of binding their own: a listener of the
 /// same address family and port gets that socket, and PAPPL owns it from then on. The sockets not taken

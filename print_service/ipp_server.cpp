@@ -31,6 +31,12 @@ namespace {
 constexpr const char* device_scheme = "x-fwd";
 constexpr const char* driver_name = "fwd";
 
+// The seconds after which a device asks for notifications again (none is held waiting for events).
+constexpr int notify_get_interval = 5;
+
+// How long a stop waits for PAPPL's client threads once their connections are shut down.
+constexpr auto client_end_limit = std::chrono::seconds(5);
+
 // How often a job waiting for the console looks whether the device cancelled it.
 constexpr auto cancel_poll = std::chrono::milliseconds(250);
 
@@ -331,10 +337,22 @@ void ipp_server::stop() {
   shared_->changed.notify_all();
   for (auto& [uuid, t] : withdrawals_) t.join();
   withdrawals_.clear();
+  // PAPPL's stop waits up to a minute for its active jobs, among them a job whose device never sent its
+  // document: such jobs end now, and connections still open (a document being read, a device idle between
+  // requests) are ended, so the stop takes about a second.
+  for (const auto& [uuid, offered] : printers_) end_jobs_without_document(offered.printer);
   papplSystemShutdown(system_);
+  end_ipp_connections();
   run_thread_.join();
+  // PAPPL does not wait for its client threads, which use the system until they end.
+  end_ipp_connections();
+  const bool clients_ended = wait_for_ipp_clients(client_end_limit);
   set_ipp_request_policy(nullptr);
-  papplSystemDelete(system_);
+  if (clients_ended) {
+    papplSystemDelete(system_);
+  } else {
+    QV_LOG(log_error, "IPP connections did not end; PAPPL's system is left in memory");
+  }
   system_ = nullptr;
   printers_.clear();
   {
@@ -344,6 +362,27 @@ void ipp_server::stop() {
   }
   if (active_server == this) active_server = nullptr;
   QV_LOG(log_information, "IPP printers stopped");
+}
+
+void ipp_server::end_jobs_without_document(pappl_printer_t* printer) {
+  std::vector<pappl_job_t*> waiting;
+  papplPrinterIterateActiveJobs(
+      printer,
+      [](pappl_job_t* job, void* data) {
+        // A job held without a file waits for its Send-Document (or is receiving one: PAPPL then cancels it
+        // once the document's read ends, which the connection's end makes quick).
+        if (papplJobGetState(job) == IPP_JSTATE_HELD && !papplJobGetFilename(job)) {
+          static_cast<std::vector<pappl_job_t*>*>(data)->push_back(job);
+        }
+      },
+      &waiting, 1, 0);
+  for (pappl_job_t* job : waiting) {
+    QV_LOG(log_information, "IPP job %d ended without its document: the print service stops",
+           papplJobGetID(job));
+    papplJobSetMessage(job, "The print service stopped before the document arrived.");
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplJobCancel(job);
+  }
 }
 
 void ipp_server::offer(const std::vector<Json::Value>& printers) {
@@ -1019,6 +1058,15 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
         "The printers are managed by the console; " + operation_name(op) + " is not taken over the network.";
     return IPP_STATUS_ERROR_FORBIDDEN;
   }
+  if (op == IPP_OP_GET_NOTIFICATIONS) {
+    // PAPPL holds a Get-Notifications with notify-wait up to 30 s on a condition that nothing wakes when it
+    // stops, and deletes the system under it. The notifications are given at once instead, with the
+    // interval at which to ask again (as a printer that does not wait answers).
+    if (ipp_attribute_t* wait = ippFindAttribute(request, "notify-wait", IPP_TAG_BOOLEAN)) {
+      for (int i = 0; i < ippGetCount(wait); ++i) ippSetBoolean(request, &wait, i, 0);
+    }
+    return IPP_STATUS_OK;
+  }
   const bool creates = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
   if (ipp_attribute_t* hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
       creates && hold &&
@@ -1081,6 +1129,11 @@ bool ipp_server::document_room(http_t* http, uint64_t bytes, ipp_status_t& statu
 
 void ipp_server::before_response(ipp_t* request, ipp_t* response) {
   const int op = ippGetOperation(request);
+  if (op == IPP_OP_GET_NOTIFICATIONS && ippGetStatusCode(response) < IPP_STATUS_ERROR_BAD_REQUEST &&
+      !ippFindAttribute(response, "notify-get-interval", IPP_TAG_INTEGER)) {
+    ippAddInteger(response, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-get-interval", notify_get_interval);
+    return;
+  }
   if ((op != IPP_OP_PRINT_JOB && op != IPP_OP_SEND_DOCUMENT) ||
       ippGetStatusCode(response) >= IPP_STATUS_ERROR_BAD_REQUEST) {
     return;

@@ -149,6 +149,9 @@ class ipp_server : private ipp_request_policy {
   /// Creates a PAPPL printer for `printer`. Null after logging on failure.
   pappl_printer_t* create_printer(const Json::Value& printer);
 
+  /// Ends (cancelled, aborted-by-system, with a message) the jobs of `printer` that wait for a document.
+  static void end_jobs_without_document(pappl_printer_t* printer);
+
   /// Withdraws `printer` now and deletes it once no job of it is in flight.
   void withdraw(const std::string& uuid, pappl_printer_t* printer);
 

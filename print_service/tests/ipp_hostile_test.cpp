@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -484,6 +486,63 @@ TEST_F(IppHostile, ADocumentDeclaredTooLargeIsRefusedAtOnce) {
     EXPECT_NE(log.find(c.needs), std::string::npos) << "got no \"" << c.needs << "\" in the log";
   }
   EXPECT_TRUE(printer_answers());
+}
+
+// A stop with devices in the middle of things: a job whose Send-Document never comes, a request sent in
+// part, a document being uploaded, a device watching notifications. PAPPL 1.3.1 waited a minute for the
+// job without a document and freed its system under client threads still serving connections; the stop
+// now ends those jobs and connections and waits for the threads, and the service ends cleanly.
+TEST_F(IppHostile, AStopEndsJobsWaitingForADocumentAndTheConnectionsStillOpen) {
+  const int waiting = create_job();
+  ASSERT_GT(waiting, 0);
+
+  // A device that waits for notifications is answered at once, told when to ask again.
+  request_bytes subscribe(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, printer_uri());
+  subscribe.group(IPP_TAG_SUBSCRIPTION).value(IPP_TAG_KEYWORD, "notify-pull-method", "ippget");
+  subscribe.value(IPP_TAG_KEYWORD, "notify-events", "printer-state-changed");
+  raw_connection watcher(service_->ipp_port());
+  ASSERT_TRUE(watcher.connected());
+  ASSERT_TRUE(watcher.send(http_post(printer_uri(), subscribe.with_document())));
+  int http_status = 0;
+  ipp_response subscribed = watcher.receive(http_status);
+  ASSERT_TRUE(subscribed);
+  const int subscription = ippGetInteger(find_attribute(subscribed.get(), "notify-subscription-id"), 0);
+  ASSERT_GT(subscription, 0) << status_message(subscribed.get());
+  request_bytes notifications(IPP_OP_GET_NOTIFICATIONS, printer_uri());
+  notifications.integer("notify-subscription-ids", subscription).boolean("notify-wait", true);
+  ASSERT_TRUE(watcher.send(http_post(printer_uri(), notifications.with_document())));
+  ipp_response notified = watcher.receive(http_status);
+  ASSERT_TRUE(notified) << "Get-Notifications was not answered";
+  EXPECT_LT(ippGetStatusCode(notified.get()), IPP_STATUS_ERROR_BAD_REQUEST) << status_message(notified.get());
+  EXPECT_GT(ippGetInteger(find_attribute(notified.get(), "notify-get-interval"), 0), 0);
+  ASSERT_TRUE(watcher.send(http_post(printer_uri(), notifications.with_document())));  // waits no more either
+
+  // Half a request, and a document of 100 KB of which 10 KB came.
+  raw_connection half(service_->ipp_port());
+  ASSERT_TRUE(half.connected());
+  const std::string request = http_post(printer_uri(), pdf_request(IPP_OP_PRINT_JOB).with_document());
+  ASSERT_TRUE(half.send(request.substr(0, request.size() / 2)));
+  raw_connection uploading(service_->ipp_port());
+  ASSERT_TRUE(uploading.connected());
+  std::string pdf = one_page_pdf();
+  pdf.resize(10000, ' ');
+  ASSERT_TRUE(uploading.send(
+      http_post(printer_uri(), pdf_request(IPP_OP_PRINT_JOB, "uploading").with_document(pdf), 100000)));
+  ASSERT_TRUE(printer_answers());  // the service has read what was sent
+
+  console_.reset();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
+  std::cout << "stop took "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                   .count()
+            << " ms\n";
+  const std::string log = read_file(service_->log_file());
+  EXPECT_NE(log.find("IPP job " + std::to_string(waiting) + " ended without its document"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("did not end"), std::string::npos) << log;
+  EXPECT_TRUE(half.closed_by_peer());
+  EXPECT_TRUE(uploading.closed_by_peer());
 }
 
 }  // namespace
