@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "spooler/document_stream.h"
 #include "spooler/render_budget.h"
@@ -19,6 +20,12 @@ PopplerDocument* as_document(void* p) {
 // soft masks and transparency groups into images at the print document's unit, one pixel a point, whatever
 // the fallback resolution: a page of more square points than the budget holds pixels cannot be drawn
 // within it at all.
+// The reason for stopping after `pages` pages that took more memory than the budget.
+std::string memory_over_budget(const char* doing, int32_t first, int32_t last) {
+  return std::string(doing) + " pages " + std::to_string(first) + " to " + std::to_string(last) +
+         " took more than " + std::to_string(render_budget_bytes >> 20) + " MiB of memory";
+}
+
 std::string page_over_budget(int32_t number, double width, double height) {
   if (!(width > 0) || !(height > 0)) return "page " + std::to_string(number) + " has no size";
   if (fits_render_budget(width, height)) return {};
@@ -66,6 +73,7 @@ std::pair<int32_t, int32_t> pdf_document::pageRange(int32_t first, int32_t last)
 
 std::string pdf_document::rangeOverBudget(int32_t first, int32_t last) const {
   const auto [from, to] = pageRange(first, last);
+  const memory_watch memory;
   for (int32_t number = from; number <= to; ++number) {
     PopplerPage* page = poppler_document_get_page(as_document(document_), number - 1);
     if (!page) return {};
@@ -74,20 +82,27 @@ std::string pdf_document::rangeOverBudget(int32_t first, int32_t last) const {
     g_object_unref(page);
     std::string reason = page_over_budget(number, width, height);
     if (!reason.empty()) return reason;
+    // Poppler keeps what it read of each page reached until the document closes.
+    if (memory.exceeded()) return memory_over_budget("laying out", from, number);
   }
   return {};
 }
 
-bool pdf_document::render(document_stream& out, int32_t first, int32_t last) const {
+bool pdf_document::render(document_stream& out, int32_t first, int32_t last, std::string* refusal) const {
   const auto [from, to] = pageRange(first, last);
   if (from > to) return false;
+  const memory_watch memory;
+  const auto refuse = [refusal](std::string reason) {
+    if (refusal) *refusal = std::move(reason);
+    return false;
+  };
   for (int32_t number = from; number <= to; ++number) {
     PopplerPage* page = poppler_document_get_page(as_document(document_), number - 1);
     if (!page) return false;
     double width = 0, height = 0;
     poppler_page_get_size(page, &width, &height);
-    const bool fits = page_over_budget(number, width, height).empty();
-    cairo_t* context = fits ? out.beginPage(width, height) : nullptr;
+    std::string reason = page_over_budget(number, width, height);
+    cairo_t* context = reason.empty() ? out.beginPage(width, height) : nullptr;
     if (context) {
       // What cairo must draw as an image is drawn at a resolution at which the page fits in the budget.
       out.setFallbackResolution(budget_resolution(width, height, fallback_resolution));
@@ -96,7 +111,10 @@ bool pdf_document::render(document_stream& out, int32_t first, int32_t last) con
       cairo_restore(context);
     }
     g_object_unref(page);
+    if (!reason.empty()) return refuse(std::move(reason));
     if (!context || !out.endPage()) return false;
+    // The print document keeps the fonts of every page until it is finished, poppler its page records.
+    if (memory.exceeded()) return refuse(memory_over_budget("rendering", from, number));
   }
   return true;
 }

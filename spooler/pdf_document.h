@@ -33,14 +33,18 @@ class pdf_document {
   /// (render_budget.h): the reason for the first page whose area in square points is larger than the budget
   /// in pixels (poppler draws a page's soft masks and transparency groups at one pixel a point), e.g.
   /// "page 3 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, more than an A3 page
-  /// at 600 dpi (7016 x 9921)". Empty when every page fits, or when the range holds no page.
+  /// at 600 dpi (7016 x 9921)"; or, when reaching the pages makes the process's resident memory grow by
+  /// more than the budget's bytes (see `memory_watch`), "laying out pages 1 to 612 took more than 265 MiB
+  /// of memory". Empty when every page fits, or when the range holds no page.
   std::string rangeOverBudget(int32_t first, int32_t last) const;
 
   /// Renders pages `first` to `last` (from 1, inclusive) into `out`, each on a page of its own size, one
   /// page at a time with nothing kept from one page to the next. 0 for `first` means from the first page, 0
   /// for `last` to the last page. Returns false when the range holds no page of the document, a page is
-  /// over the render budget (see `rangeOverBudget`; nothing of it is drawn) or the document stream failed.
-  bool render(document_stream& out, int32_t first, int32_t last) const;
+  /// over the render budget (see `rangeOverBudget`; nothing of it is drawn), rendering made the resident
+  /// memory grow by more than the budget's bytes, or the document stream failed; for the budget, `refusal`
+  /// (when given) is set to the reason.
+  bool render(document_stream& out, int32_t first, int32_t last, std::string* refusal = nullptr) const;
 
  private:
   /// The pages from `first` to `last` as `render` takes them: (from, to), with from > to when there are none.

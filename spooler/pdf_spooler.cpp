@@ -28,7 +28,13 @@ bool PDFSpooler::setup() {
 
 bool PDFSpooler::render(document_stream& out, const device_page&) {
   for (int32_t copy = 0; copy < renderCopies_; ++copy) {
-    if (!document_.render(out, firstPage_, lastPage_)) {
+    std::string refusal;
+    if (!document_.render(out, firstPage_, lastPage_, &refusal)) {
+      // The CUPS job exists by now; the caller cancels it.
+      if (!refusal.empty()) {
+        refuse(refusal);
+        return false;
+      }
       QV_LOG(log_error, "Unable to render pages %d to %d of '%s' (%d pages)", firstPage_, lastPage_,
              path_.c_str(), document_.pageCount());
       return false;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace quorvane {
 
 bool fits_render_budget(double width, double height) {
@@ -32,6 +34,21 @@ double budget_resolution(double width, double height, double wanted) {
   const auto pixels = [&](double side) { return std::ceil(side * resolution / 72.0); };
   while (resolution > 0 && !fits_render_budget(pixels(width), pixels(height))) resolution *= 0.9999;
   return resolution;
+}
+
+memory_watch::memory_watch() : start_(resident_bytes()) {}
+
+bool memory_watch::exceeded() const {
+  return resident_bytes() - start_ > render_budget_bytes;
+}
+
+int64_t memory_watch::resident_bytes() {
+  FILE* statm = std::fopen("/proc/self/statm", "re");
+  if (!statm) return 0;
+  long long size = 0, resident = 0;
+  const bool read = std::fscanf(statm, "%lld %lld", &size, &resident) == 2;
+  std::fclose(statm);
+  return read ? resident * static_cast<int64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 }  // namespace quorvane

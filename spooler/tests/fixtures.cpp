@@ -31,6 +31,33 @@ bool make_pdf(const std::string& path, int pages, double width, double height) {
   return ok;
 }
 
+bool make_pdf_sharing_resources(const std::string& path, int pages, int entries) {
+  // Objects 1 catalog, 2 page tree, 3 resources, 4 empty contents, 5... the pages.
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "", "",
+                                      "<< /Length 0 >>\nstream\n\nendstream"};
+  std::string kids, states;
+  for (int n = 0; n < entries; ++n) states += "/G" + std::to_string(n) + " << /CA 1 >> ";
+  objects[2] = "<< /ExtGState << " + states + ">> >>";
+  for (int n = 0; n < pages; ++n) {
+    kids += std::to_string(5 + n) + " 0 R ";
+    objects.push_back(
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources 3 0 R /Contents 4 0 R >>");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+  std::string pdf = "%PDF-1.4\n";
+  std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t n = 0; n < objects.size(); ++n) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+    xref += entry;
+    pdf += std::to_string(n + 1) + " 0 obj\n" + objects[n] + "\nendobj\n";
+  }
+  const size_t start = pdf.size();
+  pdf += xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(start) + "\n%%EOF\n";
+  return write_file(path, pdf);
+}
+
 bool make_png(const std::string& path, int width, int height, uint32_t rgb) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   cairo_t* cr = cairo_create(surface);

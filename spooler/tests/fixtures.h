@@ -20,6 +20,11 @@ bool make_png(const std::string& path, int width, int height, uint32_t rgb);
 /// Writes a baseline JPEG of `width` x `height` pixels filled with the colour 0xRRGGBB; false on failure.
 bool make_jpeg(const std::string& path, int width, int height, uint32_t rgb);
 
+/// Writes a PDF of `pages` empty A4 pages that all refer to one resource dictionary of `entries` graphics
+/// states: small on disk, but poppler reads the dictionary again for every page it reaches and keeps each
+/// copy; false on failure.
+bool make_pdf_sharing_resources(const std::string& path, int pages, int entries);
+
 /// Writes a small JPEG (16 x 16 pixels of data) whose frame header claims `width` x `height` pixels (each
 /// at most 65535); false on failure.
 bool make_jpeg_claiming(const std::string& path, int width, int height);

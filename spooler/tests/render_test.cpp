@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -380,6 +381,35 @@ TEST(pdf_document, refuses_a_page_of_more_square_points_than_the_budget_holds_pi
   memory_pdf all;
   EXPECT_FALSE(document.render(all.stream, 0, 0));
   EXPECT_EQ(all.stream.pageCount(), 1) << "stopped at the page over the budget";
+}
+
+TEST(pdf_document, stops_a_document_whose_pages_take_more_memory_than_the_budget_to_lay_out) {
+  temp_folder dir;
+  // 1,000 pages sharing a dictionary of 5,000 entries: under 100 KiB on disk, about a gigabyte of page
+  // records in poppler if it were laid out to the end.
+  ASSERT_TRUE(test::make_pdf_sharing_resources(dir.file("shared.pdf"), 1000, 5000));
+  pdf_document document;
+  std::string error;
+  ASSERT_EQ(document.load(dir.file("shared.pdf"), error), 0) << error;
+  ASSERT_EQ(document.pageCount(), 1000);
+  const int64_t before = memory_watch::resident_bytes();
+  const std::string reason = document.rangeOverBudget(0, 0);
+  const int64_t grown = memory_watch::resident_bytes() - before;
+  static const std::regex want(R"(laying out pages 1 to ([0-9]+) took more than 265 MiB of memory)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(reason, m, want)) << "got '" << reason << "'";
+  EXPECT_LT(std::stoi(m[1]), 1000) << "stopped before the last page";
+  EXPECT_LT(grown, render_budget_bytes + (int64_t{64} << 20)) << "grew by " << (grown >> 20) << " MiB";
+
+  // A small document of the same kind is laid out and rendered.
+  ASSERT_TRUE(test::make_pdf_sharing_resources(dir.file("few.pdf"), 20, 5000));
+  pdf_document few;
+  ASSERT_EQ(few.load(dir.file("few.pdf"), error), 0) << error;
+  EXPECT_EQ(few.rangeOverBudget(0, 0), "");
+  memory_pdf out;
+  std::string refusal;
+  EXPECT_TRUE(few.render(out.stream, 0, 0, &refusal)) << refusal;
+  EXPECT_EQ(out.stream.pageCount(), 20);
 }
 
 TEST(budget_resolution, lowers_the_fallback_resolution_until_the_page_fits) {
