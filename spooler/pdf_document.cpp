@@ -23,7 +23,7 @@ PopplerDocument* as_document(void* p) {
 // The reason for stopping after `pages` pages that took more memory than the budget.
 std::string memory_over_budget(const char* doing, int32_t first, int32_t last) {
   return std::string(doing) + " pages " + std::to_string(first) + " to " + std::to_string(last) +
-         " took more than " + std::to_string(render_budget_bytes >> 20) + " MiB of memory";
+         " took more than " + std::to_string((render_budget_bytes + (1 << 19)) >> 20) + " MiB of memory";
 }
 
 std::string page_over_budget(int32_t number, double width, double height) {

@@ -34,7 +34,7 @@ class pdf_document {
   /// in pixels (poppler draws a page's soft masks and transparency groups at one pixel a point), e.g.
   /// "page 3 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, more than an A3 page
   /// at 600 dpi (7016 x 9921)"; or, when reaching the pages makes the process's resident memory grow by
-  /// more than the budget's bytes (see `memory_watch`), "laying out pages 1 to 612 took more than 265 MiB
+  /// more than the budget's bytes (see `memory_watch`), "laying out pages 1 to 612 took more than 266 MiB
   /// of memory". Empty when every page fits, or when the range holds no page.
   std::string rangeOverBudget(int32_t first, int32_t last) const;
 
