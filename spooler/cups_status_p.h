@@ -14,7 +14,8 @@ namespace quorvane {
 ///    errno values used for file failures, which are all below 0x0400;
 ///  - otherwise (a failure that libcups did not record as an IPP error) `unrecorded`: -1 unless the caller
 ///    knows better (a destination that cupsGetNamedDest did not find is 1030, client-error-not-found).
-/// Failures of our own libraries (poppler, cairo, the image library) are -1; file failures are errno.
+/// Failures of our own libraries (poppler, cairo, the image library) are -1, and so are the jobs the console
+/// refuses (over the render budget, more than 999 copies); file failures are errno.
 inline int32_t cups_failure_status(int32_t unrecorded = -1) {
   const ipp_status_t status = cupsLastError();
   if (status >= IPP_STATUS_ERROR_BAD_REQUEST) return static_cast<int32_t>(status);
