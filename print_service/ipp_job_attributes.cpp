@@ -198,6 +198,31 @@ bool imported_collection_fits(ipp_attribute_t* attr, const collection_rule& rule
   return true;
 }
 
+// The integer attributes of a job that PAPPL uses as they come, with the values they may take.
+struct integer_rule {
+  const char* name;
+  int first;
+  int last;
+};
+constexpr integer_rule job_integers[] = {
+    {"copies", 1, max_copies},
+};
+
+// Whether `attr`, which `rule` names, is one integer in its range; false with `reason` otherwise.
+bool integer_fits(ipp_attribute_t* attr, const integer_rule& rule, std::string& reason) {
+  if (ippGetValueTag(attr) != IPP_TAG_INTEGER || ippGetCount(attr) != 1) {
+    reason = "it is not one integer";
+    return false;
+  }
+  const int value = ippGetInteger(attr, 0);
+  if (value < rule.first || value > rule.last) {
+    reason = std::to_string(value) + " is not from " + std::to_string(rule.first) + " to " +
+             std::to_string(rule.last);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ipp_attribute_t* find_unsafe_job_attribute(ipp_t* request, std::string& reason) {
@@ -216,6 +241,9 @@ ipp_attribute_t* find_unsafe_job_attribute(ipp_t* request, std::string& reason) 
     }
     for (const collection_rule& rule : imported_collections) {
       if (same_name(name, rule.name) && !imported_collection_fits(attr, rule, reason)) return attr;
+    }
+    for (const integer_rule& rule : job_integers) {
+      if (same_name(name, rule.name) && !integer_fits(attr, rule, reason)) return attr;
     }
   }
   return nullptr;

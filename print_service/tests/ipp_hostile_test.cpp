@@ -19,6 +19,13 @@
 namespace quorvane::print_service::testing {
 namespace {
 
+struct malformed_case {
+  const char* label;
+  std::function<void(request_bytes&)> attributes;  // written after the operation attributes
+  const char* refused;                             // the attribute returned as unsupported
+  const char* reason;                              // part of the status-message
+};
+
 class IppHostile : public ipp_console_test {
  protected:
   // Sends `message` on a new connection and waits for the answer, answering prints meanwhile (a raster
@@ -77,6 +84,26 @@ class IppHostile : public ipp_console_test {
     return http_post(printer_uri(), request.with_document(one_page_pdf()));
   }
 
+  // Sends Print-Job (with a PDF), Validate-Job and Create-Job with the attributes of `c`, and expects each
+  // refused with client-error-attributes-or-values-not-supported, the attribute and the reason, no job made.
+  void expect_refused_by_job_creation(const malformed_case& c) {
+    for (ipp_op_t op : {IPP_OP_PRINT_JOB, IPP_OP_VALIDATE_JOB, IPP_OP_CREATE_JOB}) {
+      SCOPED_TRACE(std::string(c.label) + ", " + ippOpString(op));
+      request_bytes request = pdf_request(op);
+      c.attributes(request);
+      ipp_response answer = exchange(
+          http_post(printer_uri(), request.with_document(op == IPP_OP_PRINT_JOB ? one_page_pdf() : "")));
+      ASSERT_TRUE(answer) << "the service gave no answer";
+      EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
+          << ippErrorString(ippGetStatusCode(answer.get())) << ": " << status_message(answer.get());
+      EXPECT_NE(find_attribute(answer.get(), c.refused, IPP_TAG_UNSUPPORTED_GROUP), nullptr)
+          << "got no " << c.refused << " in the unsupported attributes";
+      EXPECT_NE(status_message(answer.get()).find(c.reason), std::string::npos)
+          << "got \"" << status_message(answer.get()) << "\", want a message with \"" << c.reason << "\"";
+      EXPECT_EQ(find_attribute(answer.get(), "job-id"), nullptr);
+    }
+  }
+
   // Cancels job `id`; its status.
   ipp_status_t cancel_job(int id) {
     request_bytes request(IPP_OP_CANCEL_JOB, printer_uri());
@@ -106,13 +133,6 @@ request_bytes& media_col_of_size(request_bytes& r, int x, int y) {
   if (y >= 0) r.member("y-dimension").integer("", y);
   return r.end_collection().end_collection();
 }
-
-struct malformed_case {
-  const char* label;
-  std::function<void(request_bytes&)> attributes;  // written after the operation attributes
-  const char* refused;                             // the attribute returned as unsupported
-  const char* reason;                              // part of the status-message
-};
 
 // Collections that PAPPL 1.3.1 imports into a job (its media import reads a null pointer for several of
 // these) are refused in the request hook, before PAPPL runs anything, whichever operation carries them.
@@ -205,24 +225,8 @@ TEST_F(IppHostile, MalformedCollectionsAreRefusedBeforePapplSeesThem) {
        },
        "finishings-col", "finishing-template is of type integer, not a keyword"},
   };
+  for (const malformed_case& c : cases) expect_refused_by_job_creation(c);
   const std::string pdf = one_page_pdf();
-  for (const malformed_case& c : cases) {
-    for (ipp_op_t op : {IPP_OP_PRINT_JOB, IPP_OP_VALIDATE_JOB, IPP_OP_CREATE_JOB}) {
-      SCOPED_TRACE(std::string(c.label) + ", " + ippOpString(op));
-      request_bytes request = pdf_request(op);
-      c.attributes(request);
-      ipp_response answer =
-          exchange(http_post(printer_uri(), request.with_document(op == IPP_OP_PRINT_JOB ? pdf : "")));
-      ASSERT_TRUE(answer) << "the service gave no answer";
-      EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
-          << ippErrorString(ippGetStatusCode(answer.get())) << ": " << status_message(answer.get());
-      EXPECT_NE(find_attribute(answer.get(), c.refused, IPP_TAG_UNSUPPORTED_GROUP), nullptr)
-          << "got no " << c.refused << " in the unsupported attributes";
-      EXPECT_NE(status_message(answer.get()).find(c.reason), std::string::npos)
-          << "got \"" << status_message(answer.get()) << "\", want a message with \"" << c.reason << "\"";
-      EXPECT_EQ(find_attribute(answer.get(), "job-id"), nullptr);
-    }
-  }
 
   // Send-Document adds its own job attributes to the job: the same check applies to them.
   const int id = create_job();
@@ -543,6 +547,59 @@ TEST_F(IppHostile, AStopEndsJobsWaitingForADocumentAndTheConnectionsStillOpen) {
   EXPECT_EQ(log.find("did not end"), std::string::npos) << log;
   EXPECT_TRUE(half.closed_by_peer());
   EXPECT_TRUE(uploading.closed_by_peer());
+}
+
+// The printers offer 1 to 999 copies, and a request for more (or for a "copies" that is no count) is refused
+// wherever it stands: PAPPL checks only the first "copies" of a job-creating request, so a second one in the
+// job group, or one in the job attributes of Send-Document, reached the job (2,000,000,000 copies made the
+// console print the document that many times).
+TEST_F(IppHostile, CopiesBeyond999AreRefusedWhereverTheyStand) {
+  observe();
+  answer_for = [](const model::job&) { return answer{0, 9, 1}; };
+  request_bytes attributes(IPP_OP_GET_PRINTER_ATTRIBUTES, printer_uri());
+  attributes.value(IPP_TAG_KEYWORD, "requested-attributes", "copies-supported");
+  ipp_response printer = exchange(http_post(printer_uri(), attributes.with_document()));
+  ASSERT_TRUE(printer);
+  int upper = 0;
+  EXPECT_EQ(ippGetRange(find_attribute(printer.get(), "copies-supported"), 0, &upper), 1);
+  EXPECT_EQ(upper, 999);
+
+  const malformed_case cases[] = {
+      {"2,000,000,000 copies", [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("copies", 2000000000); },
+       "copies", "2000000000 is not from 1 to 999"},
+      {"1 copy, then 2,000,000,000 in the job group",
+       [](request_bytes& r) { r.integer("copies", 1).group(IPP_TAG_JOB).integer("copies", 2000000000); },
+       "copies", "2000000000 is not from 1 to 999"},
+      {"1,000 copies", [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("copies", 1000); }, "copies",
+       "1000 is not from 1 to 999"},
+      {"0 copies", [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("copies", 0); }, "copies",
+       "0 is not from 1 to 999"},
+      {"copies as a keyword",
+       [](request_bytes& r) { r.group(IPP_TAG_JOB).value(IPP_TAG_KEYWORD, "copies", "many"); }, "copies",
+       "not one integer"},
+      {"Copies in capitals", [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("Copies", 5000); }, "Copies",
+       "5000 is not from 1 to 999"},
+  };
+  for (const malformed_case& c : cases) expect_refused_by_job_creation(c);
+  const std::string pdf = one_page_pdf();
+  const int id = create_job();
+  ASSERT_GT(id, 0);
+  ipp_response sent = exchange(
+      send_document(id, [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("copies", 2000000000); }));
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(ippGetStatusCode(sent.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
+      << status_message(sent.get());
+  EXPECT_EQ(cancel_job(id), IPP_STATUS_OK);
+  EXPECT_TRUE(console_->record().prints.empty());
+
+  // 999 copies are taken.
+  request_bytes most = pdf_request(IPP_OP_PRINT_JOB, "999 copies");
+  most.group(IPP_TAG_JOB).integer("copies", 999);
+  ipp_response printed = exchange(http_post(printer_uri(), most.with_document(pdf)));
+  ASSERT_TRUE(printed);
+  EXPECT_EQ(ippGetStatusCode(printed.get()), IPP_STATUS_OK) << status_message(printed.get());
+  ASSERT_TRUE(run_until([&] { return !console_->record().prints.empty(); }));
+  EXPECT_EQ(console_->record().prints[0].job->copies(), 999);
 }
 
 }  // namespace
