@@ -88,10 +88,12 @@ std::string pdf_document::rangeOverBudget(int32_t first, int32_t last) const {
   return {};
 }
 
-bool pdf_document::render(document_stream& out, int32_t first, int32_t last, std::string* refusal) const {
+bool pdf_document::render(document_stream& out, int32_t first, int32_t last, std::string* refusal,
+                          const memory_watch* watch) const {
   const auto [from, to] = pageRange(first, last);
   if (from > to) return false;
-  const memory_watch memory;
+  const memory_watch own;
+  const memory_watch& memory = watch ? *watch : own;
   const auto refuse = [refusal](std::string reason) {
     if (refusal) *refusal = std::move(reason);
     return false;

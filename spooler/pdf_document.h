@@ -8,6 +8,7 @@
 namespace quorvane {
 
 class document_stream;
+class memory_watch;
 
 /// One loaded PDF file.
 class pdf_document {
@@ -41,10 +42,12 @@ class pdf_document {
   /// Renders pages `first` to `last` (from 1, inclusive) into `out`, each on a page of its own size, one
   /// page at a time with nothing kept from one page to the next. 0 for `first` means from the first page, 0
   /// for `last` to the last page. Returns false when the range holds no page of the document, a page is
-  /// over the render budget (see `rangeOverBudget`; nothing of it is drawn), rendering made the resident
-  /// memory grow by more than the budget's bytes, or the document stream failed; for the budget, `refusal`
-  /// (when given) is set to the reason.
-  bool render(document_stream& out, int32_t first, int32_t last, std::string* refusal = nullptr) const;
+  /// over the render budget (see `rangeOverBudget`; nothing of it is drawn), the resident memory grew by
+  /// more than the budget's bytes since `watch` started (since the call without one), or the document
+  /// stream failed; for the budget, `refusal` (when given) is set to the reason. A print document that
+  /// holds several renderings (copies) passes one watch to all, since it keeps a record of every page.
+  bool render(document_stream& out, int32_t first, int32_t last, std::string* refusal = nullptr,
+              const memory_watch* watch = nullptr) const;
 
  private:
   /// The pages from `first` to `last` as `render` takes them: (from, to), with from > to when there are none.

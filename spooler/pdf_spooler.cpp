@@ -1,6 +1,7 @@
 #include "core/log.h"
 #include "spooler/cups_spooler.h"
 #include "spooler/document_stream.h"
+#include "spooler/render_budget.h"
 
 namespace quorvane {
 
@@ -27,9 +28,11 @@ bool PDFSpooler::setup() {
 }
 
 bool PDFSpooler::render(document_stream& out, const device_page&) {
+  // One watch for every copy: the print document keeps a record of each page it holds.
+  const memory_watch memory;
   for (int32_t copy = 0; copy < renderCopies_; ++copy) {
     std::string refusal;
-    if (!document_.render(out, firstPage_, lastPage_, &refusal)) {
+    if (!document_.render(out, firstPage_, lastPage_, &refusal, &memory)) {
       // The CUPS job exists by now; the caller cancels it.
       if (!refusal.empty()) {
         refuse(refusal);

@@ -410,6 +410,14 @@ TEST(pdf_document, stops_a_document_whose_pages_take_more_memory_than_the_budget
   std::string refusal;
   EXPECT_TRUE(few.render(out.stream, 0, 0, &refusal)) << refusal;
   EXPECT_EQ(out.stream.pageCount(), 20);
+
+  // A watch handed in counts from its own start: copies of one print document share one.
+  const memory_watch print_document;
+  std::vector<char> earlier_copies(static_cast<size_t>(render_budget_bytes) + (size_t{16} << 20), 1);
+  memory_pdf again;
+  EXPECT_FALSE(few.render(again.stream, 0, 0, &refusal, &print_document));
+  EXPECT_EQ(refusal, "rendering pages 1 to 1 took more than 266 MiB of memory");
+  EXPECT_EQ(earlier_copies.back(), 1);
 }
 
 TEST(budget_resolution, lowers_the_fallback_resolution_until_the_page_fits) {
