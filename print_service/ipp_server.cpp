@@ -34,6 +34,9 @@ constexpr const char* driver_name = "fwd";
 // The seconds after which a device asks for notifications again (none is held waiting for events).
 constexpr int notify_get_interval = 5;
 
+// How often the device's thread looks whether a job that the job's thread stores has ended instead.
+constexpr auto job_end_poll = std::chrono::milliseconds(50);
+
 // How long a stop waits for PAPPL's client threads once their connections are shut down.
 constexpr auto client_end_limit = std::chrono::seconds(5);
 
@@ -188,6 +191,9 @@ struct ipp_server::shared_state {
   std::map<job_key, std::shared_ptr<waiting_job>>
       waiters;                                 // jobs in the service's queue, until PAPPL ends them
   std::map<std::string, Json::Value> records;  // offered printer records by uuid
+  // Jobs whose document the device's thread reads while it answers the device: their job thread waits
+  // before it touches the job, so PAPPL cannot end the job and free its file name meanwhile.
+  std::set<job_key> answering;
   poll_runloop* loop = nullptr;
   ipp_job_queue* queue = nullptr;
 };
@@ -833,8 +839,10 @@ bool ipp_server::hand_off(pappl_job_t* job, const pappl_pr_options_t& options, c
 
 bool ipp_server::print_file(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   ipp_server* self = active_server;
+  if (!self) return false;
+  self->wait_while_answering(job);
   const char* file = papplJobGetFilename(job);
-  if (!self || !file) return false;
+  if (!file) return false;
   if (const std::string problem = document_problem(file, "application/pdf"); !problem.empty()) {
     papplJobSetMessage(job, "Unable to print: %s.", problem.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
@@ -845,6 +853,7 @@ bool ipp_server::print_file(pappl_job_t* job, pappl_pr_options_t* options, pappl
 
 bool ipp_server::filter_image(pappl_job_t* job, pappl_device_t*, void* context) {
   auto* self = static_cast<ipp_server*>(context);
+  self->wait_while_answering(job);
   const char* file = papplJobGetFilename(job);
   const char* format = papplJobGetFormat(job);
   if (!file || !format) return false;
@@ -1158,23 +1167,54 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response) {
     set_raster_abort_message(job, raster_problem());
     return;
   }
-  // Raster documents were handed over while they were read; a job already ended needs nothing.
-  const char* file = papplJobGetFilename(job);
+  // Raster documents were handed over while they were read; other formats end on the job's thread.
   const char* format = papplJobGetFormat(job);
-  if (!file || !format || papplJobIsCanceled(job) || papplJobGetState(job) >= IPP_JSTATE_CANCELED) return;
-  const std::string type = format;
+  const std::string type = format ? format : "";
   if (type != "application/pdf" && type != "image/jpeg" && type != "image/png") return;
-  // A damaged document is not queued; the job's thread aborts the job with the reason.
-  if (!document_problem(file, type).empty()) return;
-  // As the job's thread makes them; the record takes colour only from colour printers.
-  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
-  if (!options) return;
-  const std::shared_ptr<waiting_job> waiter = queue_once(job, *options, file, type);
-  papplJobDeletePrintOptions(options);
+  const job_key key{printer, job_id};
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->answering.insert(key);
+  }
+  // From here the job's thread waits before our callbacks, the only way PAPPL runs a job of these formats:
+  // a job that has not started keeps its file while it is stored here. One that has started is the job
+  // thread's to store, and its file is not touched here (PAPPL may end the job and free the name any time).
+  std::shared_ptr<waiting_job> waiter;
+  const ipp_jstate_t state = papplJobGetState(job);
+  if (!papplJobIsCanceled(job) && (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_HELD)) {
+    const char* file = papplJobGetFilename(job);
+    // A damaged document is not queued; the job's thread aborts the job with the reason.
+    if (file && document_problem(file, type).empty()) {
+      // As the job's thread makes them; the record takes colour only from colour printers.
+      if (pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true)) {
+        waiter = queue_once(job, *options, file, type);
+        papplJobDeletePrintOptions(options);
+      }
+    }
+  }
 
   // The device hears that its job was accepted once the job is stored.
   std::unique_lock<std::mutex> lock(shared_->mutex);
-  shared_->changed.wait(lock, [&] { return !waiter || waiter->queued || shared_->stopping; });
+  if (waiter) shared_->changed.wait(lock, [&] { return waiter->queued || shared_->stopping; });
+  shared_->answering.erase(key);
+  shared_->changed.notify_all();
+  if (!waiter && state >= IPP_JSTATE_PROCESSING && state < IPP_JSTATE_CANCELED) {
+    // The job's thread stores it, unless the job ends first (a damaged document, a cancel).
+    for (;;) {
+      if (auto it = shared_->waiters.find(key); it != shared_->waiters.end() && it->second->queued) {
+        waiter = it->second;
+        break;
+      }
+      if (shared_->stopping) break;
+      lock.unlock();
+      const bool ended = papplJobGetState(job) >= IPP_JSTATE_CANCELED;
+      lock.lock();
+      if (ended) return;
+      shared_->changed.wait_for(lock, job_end_poll);
+    }
+  } else if (!waiter) {
+    return;
+  }
   if (!waiter || !waiter->queued) {
     set_ipp_response_status(response, IPP_STATUS_ERROR_SERVICE_UNAVAILABLE,
                             "The print service is stopping; send the job again later.");
@@ -1182,6 +1222,12 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response) {
     set_ipp_response_status(response, IPP_STATUS_ERROR_INTERNAL,
                             "Unable to queue the job: " + waiter->error + ".");
   }
+}
+
+void ipp_server::wait_while_answering(pappl_job_t* job) {
+  const job_key key{papplJobGetPrinter(job), papplJobGetID(job)};
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  shared_->changed.wait(lock, [&] { return shared_->stopping || !shared_->answering.count(key); });
 }
 
 }  // namespace quorvane::print_service

@@ -103,7 +103,8 @@ class ipp_server : private ipp_request_policy {
   bool document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) override;
   /// An unnamed file in the IPP spool for a raster document, which PAPPL reads without storing it.
   int document_copy(std::string_view head) override;
-  /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it.
+  /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it (or,
+  /// when the job's thread has it already, waits until that thread has queued it or the job has ended).
   void before_response(ipp_t* request, ipp_t* response) override;
 
   /// PAPPL's driver callback: fills the driver data of the printer being created.
@@ -129,6 +130,8 @@ class ipp_server : private ipp_request_policy {
   static bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                               unsigned page);
   static bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+  /// On a job's thread: waits while the device's thread stores `job` from its file (see before_response).
+  void wait_while_answering(pappl_job_t* job);
   /// Sets the message and reason of a raster job aborted for `problem` (see raster_problem; "" for a page
   /// PAPPL could not read).
   static void set_raster_abort_message(pappl_job_t* job, const std::string& problem);
