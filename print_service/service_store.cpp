@@ -171,78 +171,71 @@ sqlite3_stmt* service_store::prepare(const char* sql) {
   return statement;
 }
 
-std::vector<Json::Value> service_store::printers() {
+std::vector<Json::Value> service_store::json_rows(const char* sql) {
   std::vector<Json::Value> out;
-  statement_guard s{prepare("SELECT json FROM printer ORDER BY seq;")};
+  statement_guard s{prepare(sql)};
   if (!s.statement) return out;
   while (sqlite3_step(s.statement) == SQLITE_ROW) {
-    Json::Value printer;
-    if (parse_json(column_text(s.statement, 0), printer)) out.push_back(std::move(printer));
+    Json::Value record;
+    if (parse_json(column_text(s.statement, 0), record)) out.push_back(std::move(record));
   }
   return out;
 }
 
-std::optional<Json::Value> service_store::find_printer(const std::string& uuid) {
-  statement_guard s{prepare("SELECT json FROM printer WHERE uuid = ?1;")};
+std::optional<Json::Value> service_store::json_row(const char* sql, const std::string& key) {
+  statement_guard s{prepare(sql)};
   if (!s.statement) return std::nullopt;
-  bind_text(s.statement, 1, uuid);
+  bind_text(s.statement, 1, key);
   if (sqlite3_step(s.statement) != SQLITE_ROW) return std::nullopt;
-  Json::Value printer;
-  if (!parse_json(column_text(s.statement, 0), printer)) return std::nullopt;
-  return printer;
+  Json::Value record;
+  if (!parse_json(column_text(s.statement, 0), record)) return std::nullopt;
+  return record;
+}
+
+bool service_store::save_json(const char* sql, const char* kind, const std::string& key,
+                              const Json::Value& record) {
+  statement_guard s{prepare(sql)};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, key);
+  bind_text(s.statement, 2, compact_json(record));
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store %s '%s': %s", kind, key.c_str(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
+}
+
+std::vector<Json::Value> service_store::printers() {
+  return json_rows("SELECT json FROM printer ORDER BY seq;");
+}
+
+std::optional<Json::Value> service_store::find_printer(const std::string& uuid) {
+  return json_row("SELECT json FROM printer WHERE uuid = ?1;", uuid);
 }
 
 bool service_store::save_printer(const Json::Value& printer) {
   const Json::Value& uuid = printer["uuid"];
   if (!uuid.isString() || uuid.asString().empty()) return false;
   // An existing row keeps its place in the order.
-  statement_guard s{
-      prepare("INSERT INTO printer(uuid, json) VALUES(?1, ?2) "
-              "ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;")};
-  if (!s.statement) return false;
-  bind_text(s.statement, 1, uuid.asString());
-  bind_text(s.statement, 2, compact_json(printer));
-  if (sqlite3_step(s.statement) != SQLITE_DONE) {
-    QV_LOG(log_error, "Unable to store printer '%s': %s", uuid.asCString(), sqlite3_errmsg(db_));
-    return false;
-  }
-  return true;
+  return save_json(
+      "INSERT INTO printer(uuid, json) VALUES(?1, ?2) ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;",
+      "printer", uuid.asString(), printer);
 }
 
 std::vector<Json::Value> service_store::devices() {
-  std::vector<Json::Value> out;
-  statement_guard s{prepare("SELECT json FROM device ORDER BY seq;")};
-  if (!s.statement) return out;
-  while (sqlite3_step(s.statement) == SQLITE_ROW) {
-    Json::Value device;
-    if (parse_json(column_text(s.statement, 0), device)) out.push_back(std::move(device));
-  }
-  return out;
+  return json_rows("SELECT json FROM device ORDER BY seq;");
 }
 
 std::optional<Json::Value> service_store::find_device(const std::string& key) {
-  statement_guard s{prepare("SELECT json FROM device WHERE key = ?1;")};
-  if (!s.statement) return std::nullopt;
-  bind_text(s.statement, 1, key);
-  if (sqlite3_step(s.statement) != SQLITE_ROW) return std::nullopt;
-  Json::Value device;
-  if (!parse_json(column_text(s.statement, 0), device)) return std::nullopt;
-  return device;
+  return json_row("SELECT json FROM device WHERE key = ?1;", key);
 }
 
 bool service_store::save_device(const std::string& key, const Json::Value& device) {
   if (key.empty()) return false;
   unflushed_commits bookkeeping(db_);
-  statement_guard s{prepare(
-      "INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;")};
-  if (!s.statement) return false;
-  bind_text(s.statement, 1, key);
-  bind_text(s.statement, 2, compact_json(device));
-  if (sqlite3_step(s.statement) != SQLITE_DONE) {
-    QV_LOG(log_error, "Unable to store device '%s': %s", key.c_str(), sqlite3_errmsg(db_));
-    return false;
-  }
-  return true;
+  return save_json(
+      "INSERT INTO device(key, json) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET json = excluded.json;",
+      "device", key, device);
 }
 
 bool service_store::remove_printer(const std::string& uuid) {

@@ -138,6 +138,18 @@ class service_store {
   /// Prepares `sql`; null after logging on failure.
   sqlite3_stmt* prepare(const char* sql);
 
+  /// The records of the json column that `sql` (a SELECT without parameters) returns, in its order; a row
+  /// whose text is no JSON is left out.
+  std::vector<Json::Value> json_rows(const char* sql);
+
+  /// The record of the json column of the row that `sql` returns for `key` (its one parameter); none when
+  /// there is no such row or its text is no JSON.
+  std::optional<Json::Value> json_row(const char* sql, const std::string& key);
+
+  /// Runs `sql`, an insert or replace of `key` (parameter 1) with the JSON text of `record` (parameter 2).
+  /// Returns false after logging a failed write, which names the row as the `kind` `key`.
+  bool save_json(const char* sql, const char* kind, const std::string& key, const Json::Value& record);
+
   /// Reads the job row that `statement` stands on.
   static queued_job job_from_row(sqlite3_stmt* statement);
 
