@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "core/log.h"
 
@@ -128,7 +127,7 @@ cups_watch::~cups_watch() {
 }
 
 bool cups_watch::start(bool reachable) {
-  if (worker_.joinable()) {
+  if (worker_) {
     QV_LOG(log_error, "Unable to start the CUPS watch: it runs already");
     return false;
   }
@@ -137,13 +136,10 @@ bool cups_watch::start(bool reachable) {
     stop_requested_ = false;
   }
   reachable_at_start_ = reachable;
-  try {
-    worker_ = std::thread([this] { run(); });
-  } catch (const std::system_error& e) {
-    QV_LOG(log_error, "Unable to start the CUPS watch: %s", e.what());
-    return false;
-  }
-  return true;
+  worker_ = new thread;
+  if (worker_->start([this] { run(); })) return true;
+  worker_ = nullptr;
+  return false;
 }
 
 void cups_watch::stop() {
@@ -152,7 +148,8 @@ void cups_watch::stop() {
     stop_requested_ = true;
   }
   wake_.notify_all();
-  if (worker_.joinable()) worker_.join();
+  if (worker_) worker_->join();
+  worker_ = nullptr;
   // Reports already posted hold the listener weakly: with this reference gone they do nothing.
   on_queues_ = std::make_shared<listener>(*on_queues_);
 }

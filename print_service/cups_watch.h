@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "core/runloop.h"
+#include "core/thread.h"
 #include "print_service/cups_printers.h"
 
 namespace quorvane::print_service {
@@ -74,7 +74,7 @@ class cups_watch {
   runloop& loop_;
   std::shared_ptr<listener> on_queues_;  // posted reports hold it weakly, so none runs after `stop`
   cups_watch_timing timing_;
-  std::thread worker_;
+  smart_ptr<thread> worker_;  // while the worker runs or until it is joined
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_requested_ = false;  // under mutex_
