@@ -119,6 +119,21 @@ void cancel_subscription(http_t* http, int id) {
 
 }  // namespace
 
+// The worker's view of the scheduler.
+struct cups_watch::link_state {
+  http_t* http = nullptr;
+  int subscription = 0;
+  int stale_subscription = 0;  // the subscription held before an outage, given back once a new one exists
+  int next_event = 1;
+  bool polling = false;         // subscriptions were refused: the queues are read every poll interval
+  bool reachable = true;        // whether the scheduler answered last (an outage is logged once)
+  bool read_queues = true;      // something may have changed since the last reading
+  bool refusal_logged = false;  // the switch to polling is logged once
+  std::chrono::steady_clock::time_point next_renewal;
+  std::chrono::steady_clock::time_point next_poll;
+  std::chrono::steady_clock::time_point next_subscription_attempt;
+};
+
 cups_watch::cups_watch(runloop& loop, listener on_queues, cups_watch_timing timing)
     : loop_(loop), on_queues_(std::make_shared<listener>(std::move(on_queues))), timing_(timing) {}
 
@@ -154,6 +169,11 @@ void cups_watch::stop() {
   on_queues_ = std::make_shared<listener>(*on_queues_);
 }
 
+bool cups_watch::stop_requested() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_requested_;
+}
+
 bool cups_watch::pause_for(std::chrono::milliseconds pause) {
   std::unique_lock<std::mutex> lock(mutex_);
   return !wake_.wait_for(lock, pause, [this] { return stop_requested_; });
@@ -167,135 +187,126 @@ void cups_watch::report(bool reachable, std::vector<cups_queue> queues) {
 }
 
 void cups_watch::run() {
-  http_t* http = nullptr;
-  int subscription = 0;
-  int stale_subscription = 0;
-  int next_event = 1;
-  bool polling = false;
-  bool reachable = reachable_at_start_;
-  bool read_queues = true;
-  auto next_renewal = std::chrono::steady_clock::now();
-  auto next_poll = std::chrono::steady_clock::now();
-  auto next_subscription_attempt = std::chrono::steady_clock::now();
-  bool refusal_logged = false;
-  const auto renewal_period = std::chrono::seconds(std::max(timing_.lease_seconds / 2, 1));
-
-  // One line when the scheduler stops answering and one when it is back, however many attempts between.
-  const auto lost = [&](const char* cause) {
-    if (http) httpClose(http);
-    http = nullptr;
-    // A scheduler that restarts keeps its subscriptions; the old one is given back once a new one exists.
-    if (subscription) stale_subscription = subscription;
-    subscription = 0;
-    mode_ = cups_watch_mode::connecting;
-    if (reachable) {
-      QV_LOG(log_warning, "Unable to reach CUPS at '%s': %s; its queues are withdrawn until it answers again",
-             scheduler_name().c_str(), cause);
-      reachable = false;
-      report(false, {});
-    }
-  };
-
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stop_requested_) break;
-    }
-    if (!http) {
-      http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
-                          request_limit_ms, nullptr);
-      if (!http) {
-        // Connecting leaves the last IPP error as it was; errno tells why.
-        lost(strerror(errno));
-        if (!pause_for(timing_.retry_interval)) break;
-        continue;
-      }
-      httpSetTimeout(http, request_limit_ms / 1000.0, nullptr, nullptr);
-    }
-
-    if (!subscription && !polling) {
-      const exchange subscribed = create_subscription(http, timing_.lease_seconds, subscription);
-      if (subscribed == exchange::unanswered) {
-        lost(cupsLastErrorString());
-        if (!pause_for(timing_.retry_interval)) break;
-        continue;
-      }
-      if (subscribed == exchange::refused) {
-        if (!refusal_logged) {
-          QV_LOG(log_warning,
-                 "Unable to subscribe to CUPS printer events at '%s': %s; reading its queues every %lld ms "
-                 "instead",
-                 scheduler_name().c_str(), cupsLastErrorString(),
-                 static_cast<long long>(timing_.poll_interval.count()));
-          refusal_logged = true;
-        }
-        polling = true;
-        mode_ = cups_watch_mode::polling;
-        next_subscription_attempt = std::chrono::steady_clock::now() + subscription_retry_period;
-      } else {
-        QV_LOG(log_verbose, "Following CUPS at '%s' through subscription %d", scheduler_name().c_str(),
-               subscription);
-        mode_ = cups_watch_mode::subscription;
-        if (stale_subscription && stale_subscription != subscription)
-          cancel_subscription(http, stale_subscription);
-        stale_subscription = 0;
-        next_event = 1;
-        next_renewal = std::chrono::steady_clock::now() + renewal_period;
-      }
-      // Whatever changed while nobody was listening shows in a fresh reading.
-      read_queues = true;
-    }
-
-    const auto now = std::chrono::steady_clock::now();
-    if (subscription) {
-      bool changed = false;
-      const exchange fetched = fetch_events(http, subscription, next_event, changed);
-      if (fetched == exchange::unanswered) {
-        lost(cupsLastErrorString());
-        if (!pause_for(timing_.retry_interval)) break;
-        continue;
-      }
-      if (fetched == exchange::refused) {
-        QV_LOG(log_information, "CUPS subscription %d ended (%s); subscribing again", subscription,
-               cupsLastErrorString());
-        subscription = 0;
-        continue;
-      }
-      read_queues = read_queues || changed;
-      if (now >= next_renewal) {
-        if (renew_subscription(http, subscription, timing_.lease_seconds) == exchange::refused)
-          subscription = 0;
-        next_renewal = now + renewal_period;
-      }
-    } else if (polling && now >= next_poll) {
-      read_queues = true;
-      next_poll = now + timing_.poll_interval;
-      // A scheduler that refused (at its limit of subscriptions, say) may take one later.
-      if (now >= next_subscription_attempt) polling = false;
-    }
-
-    if (read_queues) {
-      bool listed = false;
-      std::vector<cups_queue> queues = list_cups_queues(listed, /*log_outcome=*/false);
-      if (!listed) {
-        lost(cupsLastErrorString());
-        if (!pause_for(timing_.retry_interval)) break;
-        continue;
-      }
-      if (!reachable) {
-        QV_LOG(log_information, "CUPS at '%s' answers again: %zu queue(s) offered", scheduler_name().c_str(),
-               queues.size());
-        reachable = true;
-      }
-      read_queues = false;
-      report(true, std::move(queues));
-    }
-    if (!pause_for(polling ? timing_.poll_interval : timing_.fetch_interval)) break;
+  link_state link;
+  link.reachable = reachable_at_start_;
+  while (!stop_requested()) {
+    const turn ended = take_turn(link);
+    if (ended == turn::resubscribe) continue;
+    const std::chrono::milliseconds pause = ended == turn::lost ? timing_.retry_interval
+                                            : link.polling      ? timing_.poll_interval
+                                                                : timing_.fetch_interval;
+    if (!pause_for(pause)) break;
   }
-
-  if (http && subscription) cancel_subscription(http, subscription);
-  if (http) httpClose(http);
+  if (link.http && link.subscription) cancel_subscription(link.http, link.subscription);
+  if (link.http) httpClose(link.http);
   mode_ = cups_watch_mode::connecting;
+}
+
+cups_watch::turn cups_watch::take_turn(link_state& link) {
+  // Connecting leaves the last IPP error as it was; errno tells why.
+  if (!link.http && !connect(link)) return lose(link, strerror(errno));
+  if (!link.subscription && !link.polling && !subscribe(link)) return lose(link, cupsLastErrorString());
+  const auto now = std::chrono::steady_clock::now();
+  if (link.subscription) {
+    if (const turn followed = follow_events(link, now); followed != turn::settled) return followed;
+  } else if (link.polling && now >= link.next_poll) {
+    link.read_queues = true;
+    link.next_poll = now + timing_.poll_interval;
+    // A scheduler that refused (at its limit of subscriptions, say) may take one later.
+    if (now >= link.next_subscription_attempt) link.polling = false;
+  }
+  if (link.read_queues && !read_and_report(link)) return lose(link, cupsLastErrorString());
+  return turn::settled;
+}
+
+bool cups_watch::connect(link_state& link) {
+  link.http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
+                           request_limit_ms, nullptr);
+  if (!link.http) return false;
+  httpSetTimeout(link.http, request_limit_ms / 1000.0, nullptr, nullptr);
+  return true;
+}
+
+bool cups_watch::subscribe(link_state& link) {
+  const exchange subscribed = create_subscription(link.http, timing_.lease_seconds, link.subscription);
+  if (subscribed == exchange::unanswered) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (subscribed == exchange::refused) {
+    if (!link.refusal_logged) {
+      QV_LOG(
+          log_warning,
+          "Unable to subscribe to CUPS printer events at '%s': %s; reading its queues every %lld ms instead",
+          scheduler_name().c_str(), cupsLastErrorString(),
+          static_cast<long long>(timing_.poll_interval.count()));
+      link.refusal_logged = true;
+    }
+    link.polling = true;
+    mode_ = cups_watch_mode::polling;
+    link.next_subscription_attempt = now + subscription_retry_period;
+  } else {
+    QV_LOG(log_verbose, "Following CUPS at '%s' through subscription %d", scheduler_name().c_str(),
+           link.subscription);
+    mode_ = cups_watch_mode::subscription;
+    // A scheduler that restarts keeps its subscriptions: the one held before is given back now.
+    if (link.stale_subscription && link.stale_subscription != link.subscription)
+      cancel_subscription(link.http, link.stale_subscription);
+    link.stale_subscription = 0;
+    link.next_event = 1;
+    link.next_renewal = now + renewal_period();
+  }
+  // Whatever changed while nobody was listening shows in a fresh reading.
+  link.read_queues = true;
+  return true;
+}
+
+cups_watch::turn cups_watch::follow_events(link_state& link, std::chrono::steady_clock::time_point now) {
+  bool changed = false;
+  const exchange fetched = fetch_events(link.http, link.subscription, link.next_event, changed);
+  if (fetched == exchange::unanswered) return lose(link, cupsLastErrorString());
+  if (fetched == exchange::refused) {
+    QV_LOG(log_information, "CUPS subscription %d ended (%s); subscribing again", link.subscription,
+           cupsLastErrorString());
+    link.subscription = 0;
+    return turn::resubscribe;
+  }
+  link.read_queues = link.read_queues || changed;
+  if (now >= link.next_renewal) {
+    if (renew_subscription(link.http, link.subscription, timing_.lease_seconds) == exchange::refused)
+      link.subscription = 0;
+    link.next_renewal = now + renewal_period();
+  }
+  return turn::settled;
+}
+
+bool cups_watch::read_and_report(link_state& link) {
+  bool listed = false;
+  std::vector<cups_queue> queues = list_cups_queues(listed, /*log_outcome=*/false);
+  if (!listed) return false;
+  if (!link.reachable) {
+    QV_LOG(log_information, "CUPS at '%s' answers again: %zu queue(s) offered", scheduler_name().c_str(),
+           queues.size());
+    link.reachable = true;
+  }
+  link.read_queues = false;
+  report(true, std::move(queues));
+  return true;
+}
+
+cups_watch::turn cups_watch::lose(link_state& link, const char* cause) {
+  if (link.http) httpClose(link.http);
+  link.http = nullptr;
+  // A scheduler that restarts keeps its subscriptions; the old one is given back once a new one exists.
+  if (link.subscription) link.stale_subscription = link.subscription;
+  link.subscription = 0;
+  mode_ = cups_watch_mode::connecting;
+  // One line when the scheduler stops answering and one when it is back, however many attempts between.
+  if (link.reachable) {
+    QV_LOG(log_warning, "Unable to reach CUPS at '%s': %s; its queues are withdrawn until it answers again",
+           scheduler_name().c_str(), cause);
+    link.reachable = false;
+    report(false, {});
+  }
+  return turn::lost;
 }
 
 }  // namespace quorvane::print_service

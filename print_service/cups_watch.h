@@ -3,6 +3,7 @@
 // the queues again and hands them to the run loop. Nothing here blocks the run loop's thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -62,8 +63,49 @@ class cups_watch {
   cups_watch_mode mode() const { return mode_.load(); }
 
  private:
-  /// The worker's body: subscribe, fetch notifications, read queues, until asked to stop.
+  /// What the worker knows of the scheduler (its connection, subscription and timers); only the worker's
+  /// thread touches it.
+  struct link_state;
+
+  /// How one turn of the worker ended.
+  enum class turn {
+    settled,      // the scheduler answered: wait for the next fetch or poll
+    resubscribe,  // the subscription is gone: subscribe again at once
+    lost,         // the scheduler did not answer: try again after the retry interval
+  };
+
+  /// The worker's body: turns until asked to stop, then gives the subscription back.
   void run();
+
+  /// One turn: connect, subscribe (or poll), fetch the events, and read and report the queues when something
+  /// changed.
+  turn take_turn(link_state& link);
+
+  /// Connects to the scheduler. Returns false when it cannot be reached.
+  bool connect(link_state& link);
+
+  /// Asks for a subscription; a refusal switches to polling (logged once). Returns false when the scheduler
+  /// did not answer.
+  bool subscribe(link_state& link);
+
+  /// Fetches the subscription's events and renews its lease when due: `turn::settled`, `turn::resubscribe`
+  /// when the subscription is gone, `turn::lost` (through `lose`) when the scheduler did not answer.
+  turn follow_events(link_state& link, std::chrono::steady_clock::time_point now);
+
+  /// Reads the queues and reports them. Returns false when the scheduler did not answer.
+  bool read_and_report(link_state& link);
+
+  /// Closes the connection after the scheduler stopped answering; `cause` is logged and the queues are
+  /// withdrawn, once per outage. Returns `turn::lost`.
+  turn lose(link_state& link, const char* cause);
+
+  /// How long a subscription runs before its lease is renewed: half the lease, at least a second.
+  std::chrono::seconds renewal_period() const {
+    return std::chrono::seconds(std::max(timing_.lease_seconds / 2, 1));
+  }
+
+  /// Whether `stop` was called.
+  bool stop_requested();
 
   /// Waits `pause` or until `stop` is called. Returns false when asked to stop.
   bool pause_for(std::chrono::milliseconds pause);
