@@ -66,24 +66,19 @@ bool proxy::save() {
 }
 
 void proxy::setHost(const wide_string& value) {
-  host_ = value;
-  dirty_ = true;
+  model::detail::assign(host_, value, dirty_);
 }
 void proxy::setBypass(const wide_string& value) {
-  bypass_ = value;
-  dirty_ = true;
+  model::detail::assign(bypass_, value, dirty_);
 }
 void proxy::setPort(uint16_t value) {
-  port_ = value;
-  dirty_ = true;
+  model::detail::assign(port_, value, dirty_);
 }
 void proxy::setUser(const wide_string& value) {
-  user_ = value;
-  dirty_ = true;
+  model::detail::assign(user_, value, dirty_);
 }
 void proxy::setPassword(const wide_string& value) {
-  password_ = value;
-  dirty_ = true;
+  model::detail::assign(password_, value, dirty_);
 }
 
 }  // namespace quorvane::network

@@ -59,15 +59,15 @@ class proxy final : public model::object, public database::object {
   /// The password for the proxy, in plain text.
   const wide_string& password() const { return password_; }
 
-  /// Sets the proxy's host and marks the record dirty.
+  /// Sets the proxy's host; marks the record dirty when it changes.
   void setHost(const wide_string& value);
-  /// Sets the bypass list and marks the record dirty.
+  /// Sets the bypass list; marks the record dirty when it changes.
   void setBypass(const wide_string& value);
-  /// Sets the port and marks the record dirty.
+  /// Sets the port; marks the record dirty when it changes.
   void setPort(uint16_t value);
-  /// Sets the user name and marks the record dirty.
+  /// Sets the user name; marks the record dirty when it changes.
   void setUser(const wide_string& value);
-  /// Sets the password and marks the record dirty.
+  /// Sets the password; marks the record dirty when it changes.
   void setPassword(const wide_string& value);
 
   /// The text of the `uri` column: scheme, "://", host, ":" and port.

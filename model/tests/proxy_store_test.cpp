@@ -105,6 +105,41 @@ TEST_F(Store, StoredProxyWithUnreadableJsonHasDefaults) {
   EXPECT_TRUE(p->host().empty());
 }
 
+// As with jobs and printers, a setter that stores the value the record holds leaves it clean, so a stored
+// proxy whose settings are applied again is not written again.
+TEST(ProxySetters, MarkDirtyOnlyOnChange) {
+  const struct {
+    const char* name;
+    void (*change)(proxy&);
+  } unchanged[] = {
+      {"same host", [](proxy& p) { p.setHost(wide_string()); }},
+      {"same bypass", [](proxy& p) { p.setBypass(wide_string()); }},
+      {"same port", [](proxy& p) { p.setPort(80); }},
+      {"same user", [](proxy& p) { p.setUser(wide_string()); }},
+      {"same password", [](proxy& p) { p.setPassword(wide_string()); }},
+  };
+  proxy same{uri(vendor_endpoint)};
+  for (const auto& c : unchanged) {
+    c.change(same);
+    EXPECT_FALSE(same.dirty()) << c.name;
+  }
+  const struct {
+    const char* name;
+    void (*change)(proxy&);
+  } changed[] = {
+      {"host", [](proxy& p) { p.setHost(wide_string::from_narrow("proxy.example")); }},
+      {"bypass", [](proxy& p) { p.setBypass(wide_string::from_narrow("localhost")); }},
+      {"port", [](proxy& p) { p.setPort(3128); }},
+      {"user", [](proxy& p) { p.setUser(wide_string::from_narrow("alice")); }},
+      {"password", [](proxy& p) { p.setPassword(wide_string::from_narrow("secret")); }},
+  };
+  for (const auto& c : changed) {
+    proxy p{uri(vendor_endpoint)};
+    c.change(p);
+    EXPECT_TRUE(p.dirty()) << c.name;
+  }
+}
+
 TEST_F(Store, EditedStoredProxyIsWrittenBackOnReleaseAndRemoved) {
   ASSERT_TRUE(make_counted<proxy>(uri(vendor_endpoint))->save());
   {
