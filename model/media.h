@@ -21,6 +21,18 @@ struct media_margins {
   friend bool operator==(const media_margins&, const media_margins&) = default;
 };
 
+/// A paper size as a print system lists it (libcups's `cups_size_t`): its name, and its size and margins in
+/// hundredths of a millimetre.
+struct paper_size {
+  std::string name = {};  // PWG self-describing name, "iso_a4_210x297mm"
+  int32_t width = 0;
+  int32_t length = 0;
+  int32_t left = 0;
+  int32_t bottom = 0;
+  int32_t right = 0;
+  int32_t top = 0;
+};
+
 /// One paper size with its margins; travels inside printer and job JSON, never in a table of its own.
 class media final : public object {
  public:

@@ -40,10 +40,15 @@ void read_supported(http_t* http, cups_dest_t* dest, cups_queue& queue) {
     if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &size)) continue;
     // Borderless and tray variants repeat a size; the first listing wins.
     const bool seen = std::any_of(queue.media.begin(), queue.media.end(),
-                                  [&](const cups_media_size& m) { return m.name == size.media; });
+                                  [&](const model::paper_size& m) { return m.name == size.media; });
     if (seen) continue;
-    queue.media.push_back(
-        {size.media, size.width, size.length, size.left, size.top, size.right, size.bottom});
+    queue.media.push_back({.name = size.media,
+                           .width = size.width,
+                           .length = size.length,
+                           .left = size.left,
+                           .bottom = size.bottom,
+                           .right = size.right,
+                           .top = size.top});
   }
   cupsFreeDestInfo(info);
 }
@@ -101,10 +106,10 @@ Json::Value printer_from_queue(const cups_queue& queue, const std::string& uuid)
   p->setFormats(queue.formats);
   model::media_list media;
   int32_t type = 0;
-  for (const cups_media_size& size : queue.media) {
+  for (const model::paper_size& size : queue.media) {
     const pwg_media_t* known = pwgMediaForPWG(size.name.c_str());
     auto m = make_counted<model::media>(size.name, known && known->ppd ? known->ppd : size.name, /*klass=*/0,
-                                        type++, size.width, size.height);
+                                        type++, size.width, size.length);
     m->addMargins({"", size.left, size.top, size.right, size.bottom});
     media.push_back(std::move(m));
   }

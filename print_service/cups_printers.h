@@ -9,18 +9,9 @@
 
 #include <json/json.h>
 
-namespace quorvane::print_service {
+#include "model/media.h"
 
-/// One paper size that a queue supports, in hundredths of a millimetre.
-struct cups_media_size {
-  std::string name;  // PWG self-describing name, "iso_a4_210x297mm"
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
-};
+namespace quorvane::print_service {
 
 /// What the service needs to know of one CUPS queue.
 struct cups_queue {
@@ -31,7 +22,7 @@ struct cups_queue {
   int32_t state = 3;           // "printer-state": 3 idle, 4 processing, 5 stopped
   int32_t type = 0;            // "printer-type" bits (CUPS_PRINTER_COLOR, CUPS_PRINTER_DUPLEX, ...)
   std::vector<std::string> formats;
-  std::vector<cups_media_size> media;
+  std::vector<model::paper_size> media;
 };
 
 /// The queue described by the options of `dest` (formats and media are left empty).

@@ -125,7 +125,7 @@ print_settings print_settings_for(const model::printer& printer, const model::jo
   return settings;
 }
 
-std::optional<device_page> page_geometry(const paper_size& size, bool landscape) {
+std::optional<device_page> page_geometry(const model::paper_size& size, bool landscape) {
   if (size.width <= 0 || size.length <= 0) return std::nullopt;
   device_page page;
   page.width = size.width * points_per_hundredth_mm;
@@ -198,12 +198,13 @@ void CupsSpooler::print() {
   device_page page;
   cups_size_t size{};
   if (find_paper(session, media_, size)) {
-    const paper_size paper{.width = size.width,
-                           .length = size.length,
-                           .left = size.left,
-                           .bottom = size.bottom,
-                           .right = size.right,
-                           .top = size.top};
+    const model::paper_size paper{.name = size.media,
+                                  .width = size.width,
+                                  .length = size.length,
+                                  .left = size.left,
+                                  .bottom = size.bottom,
+                                  .right = size.right,
+                                  .top = size.top};
     if (const std::optional<device_page> laid_out = page_geometry(paper, settings.landscape)) {
       options.add("media", size.media);
       page = *laid_out;

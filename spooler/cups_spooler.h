@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/job.h"
+#include "model/media.h"
 #include "model/printer.h"
 #include "spooler/pdf_document.h"
 
@@ -57,21 +58,11 @@ struct print_settings {
 print_settings print_settings_for(const model::printer& printer, const model::job& job, int32_t orientation,
                                   const std::string& owner);
 
-/// A paper size as CUPS describes it: size and margins in hundredths of a millimetre.
-struct paper_size {
-  int32_t width = 0;
-  int32_t length = 0;
-  int32_t left = 0;
-  int32_t bottom = 0;
-  int32_t right = 0;
-  int32_t top = 0;
-};
-
 /// The page that a document is laid out on for `size`, in points: turned when `landscape` (its width and
 /// height swap and the margins turn with it). A printable width that margins leave at zero or below is the
 /// page's whole width. Nothing when the size has no width or no length (the document is laid out on the
 /// default page and CUPS chooses the paper).
-std::optional<device_page> page_geometry(const paper_size& size, bool landscape);
+std::optional<device_page> page_geometry(const model::paper_size& size, bool landscape);
 
 /// Prints one job on the CUPS destination named by the printer's `name`, on a worker thread: the job options
 /// from the printer's features and the job's wishes, a CUPS job owned by the remote user, and the document

@@ -45,8 +45,14 @@ TEST(CupsPrinters, DestinationOptionsBecomeThePrinter) {
   cups_queue queue = queue_from_dest(dest);
   cupsFreeOptions(dest.num_options, dest.options);
   queue.formats = {"application/pdf", "image/jpeg"};
-  queue.media = {{"iso_a4_210x297mm", 21000, 29700, 318, 423, 318, 423},
-                 {"na_letter_8.5x11in", 21590, 27940, 0, 0, 0, 0}};
+  queue.media = {{.name = "iso_a4_210x297mm",
+                  .width = 21000,
+                  .length = 29700,
+                  .left = 318,
+                  .bottom = 423,
+                  .right = 318,
+                  .top = 423},
+                 {.name = "na_letter_8.5x11in", .width = 21590, .length = 27940}};
 
   const Json::Value p = printer_from_queue(queue, "0f3c");
   EXPECT_EQ(p["uuid"].asString(), "0f3c");
@@ -83,8 +89,14 @@ TEST(CupsPrinters, AQueueBecomesThisExactPrinterJson) {
   queue.state = 5;
   queue.type = CUPS_PRINTER_COLOR | CUPS_PRINTER_DUPLEX;
   queue.formats = {"image/jpeg"};
-  queue.media = {{"na_index-4x6_4x6in", 10160, 15240, 0, 0, 0, 0},
-                 {"acme-label", 5000, 6000, 100, 200, 300, 400}};
+  queue.media = {{.name = "na_index-4x6_4x6in", .width = 10160, .length = 15240},
+                 {.name = "acme-label",
+                  .width = 5000,
+                  .length = 6000,
+                  .left = 100,
+                  .bottom = 400,
+                  .right = 300,
+                  .top = 200}};
   Json::Value want;
   ASSERT_TRUE(Json::Reader().parse(R"({
     "uuid": "u-1", "owner": "", "name": "photo", "displayName": "Photo Printer", "location": "B\u00fcro 2",

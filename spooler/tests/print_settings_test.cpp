@@ -110,7 +110,7 @@ TEST(print_settings_for, turns_the_printers_features_and_the_jobs_wishes_into_jo
 TEST(page_geometry, lays_the_page_out_on_the_papers_size_and_margins_in_points) {
   struct page_case {
     const char* name;
-    paper_size paper;  // hundredths of a millimetre
+    model::paper_size paper;  // hundredths of a millimetre
     bool landscape;
     double width, height, left, top, printable_width;  // points
   } cases[] = {
@@ -183,7 +183,7 @@ TEST(page_geometry, lays_the_page_out_on_the_papers_size_and_margins_in_points) 
 TEST(page_geometry, leaves_a_paper_without_width_or_length_to_the_default_page) {
   struct unusable_case {
     const char* name;
-    paper_size paper;
+    model::paper_size paper;
   } cases[] = {
       {"nothing known", {}},
       {"no width", {.width = 0, .length = 29700}},
