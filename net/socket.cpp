@@ -20,15 +20,16 @@ namespace quorvane {
 
 namespace detail {
 
-std::string hardware_address_in_arp_table(std::string_view table, std::string_view ipv4_text) {
+std::vector<neighbour> neighbours_in_arp_table(std::string_view table) {
   // Rows read "IP address  HW type  Flags  HW address  Mask  Device" after one heading line.
+  std::vector<neighbour> out;
   std::istringstream rows{std::string(table)};
   std::string row;
   std::getline(rows, row);
   while (std::getline(rows, row)) {
     std::istringstream fields(row);
     std::string address, type, flags, hardware;
-    if (!(fields >> address >> type >> flags >> hardware) || address != ipv4_text) continue;
+    if (!(fields >> address >> type >> flags >> hardware)) continue;
     unsigned bytes[6];
     char tail = 0;
     if (std::sscanf(hardware.c_str(), "%x:%x:%x:%x:%x:%x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
@@ -40,21 +41,42 @@ std::string hardware_address_in_arp_table(std::string_view table, std::string_vi
     char text[18];
     std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0] & 0xff, bytes[1] & 0xff,
                   bytes[2] & 0xff, bytes[3] & 0xff, bytes[4] & 0xff, bytes[5] & 0xff);
-    return text;
+    out.push_back({std::move(address), text});
+  }
+  return out;
+}
+
+std::string hardware_address_in_arp_table(std::string_view table, std::string_view ipv4_text) {
+  for (neighbour& n : neighbours_in_arp_table(table)) {
+    if (n.address == ipv4_text) return std::move(n.hardware);
   }
   return {};
 }
 
 }  // namespace detail
 
-std::string hardware_address_of(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN];
-  if (address.sin_family != AF_INET || !inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) return {};
+std::vector<neighbour> neighbour_table() {
   std::ifstream file("/proc/net/arp");
   if (!file) return {};
   std::ostringstream table;
   table << file.rdbuf();
-  return detail::hardware_address_in_arp_table(table.str(), text);
+  return detail::neighbours_in_arp_table(table.str());
+}
+
+std::string hardware_address_of(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN];
+  if (address.sin_family != AF_INET || !inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) return {};
+  for (neighbour& n : neighbour_table()) {
+    if (n.address == text) return std::move(n.hardware);
+  }
+  return {};
+}
+
+std::string hardware_address_of(const std::string& ipv4_text) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (inet_pton(AF_INET, ipv4_text.c_str(), &address.sin_addr) != 1) return {};
+  return hardware_address_of(address);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/ref_counted.h"
 
@@ -126,10 +127,23 @@ int listen_backlog();
 /// Returns null when binding or listening fails (logged).
 smart_ptr<socket> listen_on_loopback(uint16_t port);
 
+/// One complete row of the kernel's neighbour table: an IPv4 address and the hardware address it has.
+struct neighbour {
+  std::string address;   // "192.168.1.7"
+  std::string hardware;  // "DE:AD:BE:EF:00:01"
+};
+
+/// The complete rows of the kernel's neighbour table (/proc/net/arp), in its order: a neighbour whose
+/// hardware address is not known yet is left out. Empty when the table cannot be read.
+std::vector<neighbour> neighbour_table();
+
 /// Looks `address` up in the kernel's neighbour table (/proc/net/arp). Returns its hardware address as
 /// "AA:BB:CC:DD:EE:FF", or "" when the table cannot be read or has no complete entry for it (a loopback
 /// address, a host behind a router, a neighbour not yet resolved).
 std::string hardware_address_of(const sockaddr_in& address);
+
+/// `hardware_address_of` for an IPv4 address written as text ("192.168.1.7"); "" when it is none.
+std::string hardware_address_of(const std::string& ipv4_text);
 
 /// Connects `s` to 127.0.0.1 at `port`. Returns `s->connect`'s result: 0, or -1 (logged).
 int32_t connect_to_loopback(socket& s, uint16_t port);

@@ -1,7 +1,5 @@
 #include "print_service/job_delivery.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include "core/log.h"
 #include "core/os.h"
 #include "model/values.h"
+#include "net/socket.h"
 #include "print_service/local_service.h"
 #include "print_service/spool.h"
 
@@ -43,11 +42,7 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   const int32_t flags =
       attributes["filenameGenerationFlags"].isInt() ? attributes["filenameGenerationFlags"].asInt() : 0;
   // The device is known by its hardware address when the neighbour table has it.
-  sockaddr_in device{};
-  device.sin_family = AF_INET;
-  const std::string device_hardware = inet_pton(AF_INET, address.c_str(), &device.sin_addr) == 1
-                                          ? hardware_address_of(device)
-                                          : std::string();
+  const std::string device_hardware = hardware_address_of(address);
   // A document that would fill the disk is refused before a byte is written.
   struct stat info {};
   const uint64_t size = stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : 0;

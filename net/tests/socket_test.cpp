@@ -7,11 +7,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -83,21 +80,6 @@ TEST(Socket, NeighbourTableLookup) {
   EXPECT_EQ(detail::hardware_address_in_arp_table(table.substr(0, table.find('\n') + 1), "192.168.1.7"), "");
 }
 
-// The first complete row of this machine's neighbour table, as (IPv4 text, hardware text); empty when none.
-std::pair<std::string, std::string> first_neighbour() {
-  std::ifstream file("/proc/net/arp");
-  std::string row;
-  std::getline(file, row);
-  while (std::getline(file, row)) {
-    std::istringstream fields(row);
-    std::string address, type, flags, hardware;
-    if (fields >> address >> type >> flags >> hardware && hardware != "00:00:00:00:00:00") {
-      return {address, hardware};
-    }
-  }
-  return {};
-}
-
 sockaddr_in ipv4(const std::string& text) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -108,12 +90,13 @@ sockaddr_in ipv4(const std::string& text) {
 TEST(Socket, HardwareAddressOfLooksTheSystemsNeighbourTableUp) {
   EXPECT_EQ(hardware_address_of(ipv4("127.0.0.1")), "") << "loopback has no neighbour entry";
   EXPECT_EQ(hardware_address_of(sockaddr_in{}), "") << "an address of no family";
-  const auto [address, hardware] = first_neighbour();
-  if (address.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
-  std::string want = hardware;
-  for (char& c : want) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::vector<neighbour> neighbours = neighbour_table();
+  if (neighbours.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
+  const auto& [address, want] = neighbours.front();
   const std::string got = hardware_address_of(ipv4(address));
   EXPECT_EQ(got, want) << address << ": got " << got << ", want " << want;
+  EXPECT_EQ(hardware_address_of(address), want) << address << " as text";
+  EXPECT_EQ(hardware_address_of(std::string("not an address")), "");
 }
 
 TEST(Socket, SendOfNothingReturnsZeroEvenWhenClosed) {

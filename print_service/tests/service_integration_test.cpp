@@ -18,7 +18,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -336,22 +335,10 @@ TEST_F(ServiceSession, PrintIsAnsweredThroughTheCompletionAndSubmitWaitReportsIt
   EXPECT_EQ(read_file(root_.path() + "/failing.out"), "status 2, state 8, job id 0\n");
 }
 
-// The IPv4 address of the first complete row of this machine's neighbour table; empty when none.
-std::string first_neighbour_address() {
-  std::ifstream file("/proc/net/arp");
-  std::string row;
-  std::getline(file, row);
-  while (std::getline(file, row)) {
-    std::istringstream fields(row);
-    std::string address, type, flags, hardware;
-    if (fields >> address >> type >> flags >> hardware && hardware != "00:00:00:00:00:00") return address;
-  }
-  return {};
-}
-
 TEST_F(ServiceSession, AJobsDeviceIdIsTheHardwareAddressTheNeighbourTableGives) {
-  const std::string neighbour = first_neighbour_address();
-  if (neighbour.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
+  const std::vector<quorvane::neighbour> neighbours = neighbour_table();
+  if (neighbours.empty()) GTEST_SKIP() << "this machine's neighbour table has no complete entry";
+  const std::string neighbour = neighbours.front().address;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   ASSERT_EQ(inet_pton(AF_INET, neighbour.c_str(), &address.sin_addr), 1) << neighbour;
