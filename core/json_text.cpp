@@ -33,6 +33,12 @@ std::string string_member(const Json::Value& object, const char* name) {
   return member && member->isString() ? member->asString() : std::string();
 }
 
+int32_t int_member(const Json::Value& object, const char* name, int32_t fallback) {
+  if (!object.isObject()) return fallback;
+  const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+  return member && member->isInt() ? member->asInt() : fallback;
+}
+
 bool has_nul_text(const Json::Value& object, const char* name) {
   if (!object.isObject()) return false;
   const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));

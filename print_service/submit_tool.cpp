@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/files.h"
+#include "core/json_text.h"
 #include "net/jsonrpc_connection.h"
 #include "net/peer_account.h"
 #include "net/poll_runloop.h"
@@ -44,13 +45,6 @@ std::optional<Json::Value> call_and_wait(poll_runloop& loop, jsonrpc::connection
   loop.run_until([&] { return answer.has_value(); }, timeout);
   *done = true;  // a late answer (after a timeout) is not for this caller any more
   return answer;
-}
-
-// Member `name` of `object` as a 32-bit integer, or `fallback` when it is missing or not one.
-int32_t int_member(const Json::Value& object, const char* name, int32_t fallback) {
-  if (!object.isObject()) return fallback;
-  const Json::Value& value = object[name];
-  return value.isInt() ? value.asInt() : fallback;
 }
 
 }  // namespace

@@ -81,5 +81,38 @@ TEST(JsonText, AStringMemberIsTheTextOfThatMemberOrEmpty) {
   EXPECT_EQ(string_member(Json::Value("office"), "name"), "");
 }
 
+TEST(JsonText, AnIntMemberIsThatMembersIntegerOrTheFallback) {
+  Json::Value object(Json::objectValue);
+  object["state"] = 9;
+  object["negative"] = -2;
+  object["text"] = "9";
+  object["large"] = Json::Int64{1} << 40;
+  object["fraction"] = 1.5;
+  Json::Value list(Json::arrayValue);
+  list.append(9);
+  const Json::Value text("office");
+  const struct {
+    const char* name;
+    const Json::Value& value;
+    const char* member;
+    int32_t want;
+  } cases[] = {
+      {"an integer", object, "state", 9},
+      {"a negative integer", object, "negative", -2},
+      {"text", object, "text", -1},
+      {"beyond 32 bits", object, "large", -1},
+      {"a fraction", object, "fraction", -1},
+      {"missing", object, "missing", -1},
+      // Values whose const operator[] would throw.
+      {"a list", list, "state", -1},
+      {"text instead of an object", text, "state", -1},
+  };
+  for (const auto& c : cases) {
+    const int32_t got = int_member(c.value, c.member, /*fallback=*/-1);
+    EXPECT_EQ(got, c.want) << c.name << ": got " << got << ", want " << c.want;
+  }
+  EXPECT_EQ(int_member(object, "missing"), 0) << "the fallback by default";
+}
+
 }  // namespace
 }  // namespace quorvane
