@@ -310,11 +310,7 @@ void local_service::send_device_list(const smart_ptr<jsonrpc::connection>& c) {
   Json::Value devices(Json::arrayValue);
   for (Json::Value& d : store_.devices()) devices.append(std::move(d));
   if (devices.empty()) return;
-  Json::Value notification(Json::objectValue);
-  notification["jsonrpc"] = "2.0";
-  notification["method"] = "devicesWereUpdated";
-  notification["params"].append(devices);
-  write_to(c, notification);
+  write_to(c, jsonrpc::notification("devicesWereUpdated", jsonrpc::one_param(std::move(devices))));
 }
 
 void local_service::session_closed(jsonrpc::connection* c) {
