@@ -162,7 +162,7 @@ bool connection::fail_send(int error) {
 
 bool connection::watch_on(runloop& loop) {
   watched_on_ = &loop;
-  return loop.watch(smart_ptr<socket>(this), /*mask=*/4, &connection::on_ready, this);
+  return loop.watch(smart_ptr<socket>(this), /*mask=*/event_readable, &connection::on_ready, this);
 }
 
 void connection::on_ready(smart_ptr<socket> s, int32_t event, void* context) {

@@ -130,7 +130,7 @@ bool local_service::start(const serve_options& options) {
 
   listener_ = listen_on_loopback(static_cast<uint16_t>(options.port));
   if (!listener_) return false;
-  loop_.watch(listener_, /*mask=*/4, &local_service::on_listener_readable, this);
+  loop_.watch(listener_, /*mask=*/event_readable, &local_service::on_listener_readable, this);
   // With --port 0 the system picks the port; the file tells tools and tests which one.
   if (!write_private_file(options.data_folder + "/service.port", std::to_string(port()) + "\n")) {
     QV_LOG(log_warning, "Unable to write file '%s/service.port': %s", options.data_folder.c_str(),
@@ -230,7 +230,7 @@ void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* con
       continue;
     }
     peer->set_delegate(self);
-    self->loop_.watch(peer, /*mask=*/4, &local_service::on_first_bytes, self);
+    self->loop_.watch(peer, /*mask=*/event_readable, &local_service::on_first_bytes, self);
     QV_LOG(log_verbose, "Accepted '%s'", peer->peer_address_text().c_str());
   }
 }

@@ -127,7 +127,7 @@ struct greeter {
     smart_ptr<socket> peer = listener->accept();
     if (!peer) return;
     peer->set_delegate(&responder);
-    main_runloop()->watch(peer, 4, &greeter::on_first_bytes, nullptr);
+    main_runloop()->watch(peer, event_readable, &greeter::on_first_bytes, nullptr);
   }
   static void on_first_bytes(smart_ptr<socket> peer, int32_t, void*) {
     offer_outcome outcome = manager::shared().offer(peer, [](smart_ptr<connection>) { ++closes; });
@@ -158,7 +158,7 @@ class Offer : public main_loop_fixture {
   void connect_client() {
     listener_ = listen_on_loopback(0);
     ASSERT_TRUE(listener_);
-    loop_.watch(listener_, 4, &greeter::on_accept, nullptr);
+    loop_.watch(listener_, event_readable, &greeter::on_accept, nullptr);
     client_ = smart_ptr<socket>(new socket);
     ASSERT_EQ(connect_to_loopback(*client_, static_cast<uint16_t>(listener_->local_port())), 0);
   }

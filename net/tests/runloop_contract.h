@@ -131,7 +131,7 @@ TYPED_TEST_P(RunloopContract, WatchCallsTheHandlerWithEventFourAndTheContext) {
   socket_pair pair;
   ASSERT_TRUE(pair.near);
   int context = 0;
-  EXPECT_TRUE(loop.watch(pair.near, 4, &recording_handler<1>, &context));
+  EXPECT_TRUE(loop.watch(pair.near, event_readable, &recording_handler<1>, &context));
   EXPECT_NE(fcntl(pair.near->handle(), F_GETFL) & O_NONBLOCK, 0) << "a watched socket must be non-blocking";
   pair.poke();
   ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
@@ -170,8 +170,8 @@ TYPED_TEST_P(RunloopContract, WatchTwiceKeepsOneEntryAndTheSecondHandlerWins) {
   ASSERT_TRUE(pair.near);
   const int32_t unwatched_count = pair.near->reference_count();
   int first = 0, second = 0;
-  loop.watch(pair.near, 4, &recording_handler<1>, &first);
-  loop.watch(pair.near, 4, &recording_handler<2>, &second);
+  loop.watch(pair.near, event_readable, &recording_handler<1>, &first);
+  loop.watch(pair.near, event_readable, &recording_handler<2>, &second);
   EXPECT_EQ(pair.near->reference_count(), unwatched_count + 1) << "the loop holds one reference per entry";
   pair.poke();
   ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
@@ -194,8 +194,8 @@ TYPED_TEST_P(RunloopContract, AnotherObjectWithTheSameHandleIsTheSameEntry) {
   ASSERT_TRUE(pair.near);
   smart_ptr<socket> alias(new socket(pair.near->handle()));
   int first = 0, second = 0;
-  loop.watch(pair.near, 4, &recording_handler<1>, &first);
-  loop.watch(alias, 4, &recording_handler<2>, &second);
+  loop.watch(pair.near, event_readable, &recording_handler<1>, &first);
+  loop.watch(alias, event_readable, &recording_handler<2>, &second);
   EXPECT_EQ(alias->reference_count(), 1) << "the alias must not get an entry of its own";
   pair.poke();
   ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
@@ -240,8 +240,8 @@ TYPED_TEST_P(RunloopContract, ANotificationForASocketUnwatchedInTheSameRoundIsIg
     watching->unwatch(pairs[1 - self]->near);
   };
   int ids[2] = {0, 1};
-  loop.watch(one.near, 4, unwatch_other, &ids[0]);
-  loop.watch(two.near, 4, unwatch_other, &ids[1]);
+  loop.watch(one.near, event_readable, unwatch_other, &ids[0]);
+  loop.watch(two.near, event_readable, unwatch_other, &ids[1]);
   one.poke();
   two.poke();
   ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
@@ -255,7 +255,7 @@ TYPED_TEST_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAndNeverReported)
   runloop& loop = this->env_.loop();
   smart_ptr<socket> closed(new socket);
   closed->close();
-  EXPECT_TRUE(loop.watch(closed, 4, &recording_handler<1>, nullptr));
+  EXPECT_TRUE(loop.watch(closed, event_readable, &recording_handler<1>, nullptr));
   EXPECT_EQ(closed->reference_count(), 2);
   this->env_.spin_for(20);
   EXPECT_TRUE(this->seen_.empty());
@@ -270,10 +270,10 @@ TYPED_TEST_P(RunloopContract, ASocketWatchedWhileClosedIsReportedOnceReopenedAnd
   smart_ptr<socket> s(new socket);
   s->close();
   int first = 0, second = 0;
-  loop.watch(s, 4, &recording_handler<1>, &first);
+  loop.watch(s, event_readable, &recording_handler<1>, &first);
   // The same object, now with a new handle: its entry is kept and must follow the handle.
   ASSERT_EQ(connect_to_loopback(*s, static_cast<uint16_t>(listener->local_port())), 0);
-  loop.watch(s, 4, &recording_handler<2>, &second);
+  loop.watch(s, event_readable, &recording_handler<2>, &second);
   EXPECT_NE(fcntl(s->handle(), F_GETFL) & O_NONBLOCK, 0) << "the new handle must be non-blocking too";
   smart_ptr<socket> peer = listener->accept();
   ASSERT_TRUE(peer);
@@ -290,7 +290,7 @@ TYPED_TEST_P(RunloopContract, WritabilityIsReportedOnlyWhileWanted) {
   ASSERT_TRUE(pair.near && other.near);
   loop.want_writable(other.near.get(), true);  // not watched: nothing happens
   int context = 0;
-  loop.watch(pair.near, 4, &recording_handler<1>, &context);
+  loop.watch(pair.near, event_readable, &recording_handler<1>, &context);
   this->env_.spin_for(20);
   EXPECT_TRUE(this->seen_.empty()) << "writability was reported without being asked for";
 

@@ -116,7 +116,7 @@ void on_first_bytes(smart_ptr<socket> s, int32_t, void* context) {
 void on_accept(smart_ptr<socket> listener, int32_t, void* context) {
   while (smart_ptr<socket> peer = listener->accept()) {
     peer->set_delegate(static_cast<service_end*>(context));
-    main_runloop()->watch(peer, 4, on_first_bytes, context);
+    main_runloop()->watch(peer, event_readable, on_first_bytes, context);
   }
 }
 
@@ -131,7 +131,7 @@ void BM_PrintRoundTripOnLoopback(benchmark::State& state) {
     state.SkipWithError("no loopback listener");
     return;
   }
-  loop.watch(listener, 4, on_accept, &service);
+  loop.watch(listener, event_readable, on_accept, &service);
   smart_ptr<server_stub> stub(new server_stub(&console));
   // The console speaks first, as it does on every connection; the service adopts the socket then.
   const bool connected = connect_to_loopback(*stub, static_cast<uint16_t>(listener->local_port())) == 0;
