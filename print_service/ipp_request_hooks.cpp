@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cups/raster.h>
+#include <pappl/pappl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
@@ -352,6 +354,53 @@ extern "C" void httpClose(http_t* http) {
     if (connections.erase(http) && !this_client_thread && http) --live_clients;
   }
   next(http);
+}
+
+// PAPPL 1.3.1 starts a job's thread (_papplJobProcess) from _papplPrinterCheckJobs, which the device's
+// thread calls after it stored a document and a job's thread calls when it ends; the job is marked as
+// processing only once its new thread runs, so the two calls can start two threads for one job, which then
+// both process it and both end it (a use after free of its file name, fuzz finding F3). Every job thread
+// starts here instead: it runs the job only while the job is pending and no other thread runs it.
+namespace {
+
+struct job_thread_start {
+  void* (*routine)(void*);
+  void* job;
+};
+
+std::mutex job_threads_mutex;
+std::set<void*> running_jobs;  // jobs a job thread processes
+
+void* run_job_once(void* argument) {
+  const job_thread_start start = *static_cast<job_thread_start*>(argument);
+  delete static_cast<job_thread_start*>(argument);
+  auto* job = static_cast<pappl_job_t*>(start.job);
+  {
+    std::lock_guard<std::mutex> lock(job_threads_mutex);
+    // Only a job's own thread moves it on from pending, and that thread is in the set while it runs.
+    if (running_jobs.count(job) || papplJobGetState(job) != IPP_JSTATE_PENDING) return nullptr;
+    running_jobs.insert(job);
+  }
+  void* result = start.routine(job);
+  std::lock_guard<std::mutex> lock(job_threads_mutex);
+  running_jobs.erase(job);
+  return result;
+}
+
+}  // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
+                              void* argument) {
+  using create_function = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  static const auto next = next_definition<create_function>("pthread_create");
+  static void* const job_process = dlsym(RTLD_DEFAULT, "_papplJobProcess");
+  if (!job_process || reinterpret_cast<void*>(routine) != job_process) {
+    return next(thread, attributes, routine, argument);
+  }
+  auto* start = new job_thread_start{routine, argument};
+  const int error = next(thread, attributes, &run_job_once, start);
+  if (error != 0) delete start;
+  return error;
 }
 
 // PAPPL makes each listener with httpAddrListen: a socket the service made for that family and port is
