@@ -183,6 +183,15 @@ void CupsSpooler::print() {
     QV_LOG(log_error, "setup() failed");
     return;
   }
+  const print_settings settings = print_settings_for(*printer_, *job_, orientation_, owner_);
+  renderCopies_ = settings.render_copies;
+  // Without the printer's copy feature every copy is rendered into the document CUPS spools.
+  if (const int64_t pages = int64_t{renderCopies_} * pageCount(); pages > max_rendered_pages) {
+    refuse(std::to_string(renderCopies_) + " copies of " + std::to_string(pageCount()) + " pages are " +
+           std::to_string(pages) + " pages to render, at most " + std::to_string(max_rendered_pages) +
+           " go into one print document");
+    return;
+  }
   const std::string& name = printerName_;
   cups_session session;
   if (const int32_t status = open_destination(session, name); status != 0) {
@@ -190,8 +199,6 @@ void CupsSpooler::print() {
     return;
   }
 
-  const print_settings settings = print_settings_for(*printer_, *job_, orientation_, owner_);
-  renderCopies_ = settings.render_copies;
   job_options options;
   for (const job_option& option : settings.options) options.add(option.name.c_str(), option.value);
   // The job's media is a PWG name; a destination that does not offer it prints on its default paper.

@@ -21,6 +21,11 @@ class image_library;
 /// of it would still waste a ream of paper where the person meant a few.
 constexpr int32_t max_copies = 999;
 
+/// The most pages the console renders into the document of one CUPS job (the copies it renders itself
+/// times the pages printed): 10,000 pages of a document 10 times. Beyond that a job would keep a worker busy
+/// for hours and fill CUPS's spool with gigabytes; a printer with the copy feature makes its copies itself.
+constexpr int64_t max_rendered_pages = 100000;
+
 /// The page of the destination's paper that the print document is laid out on, in points.
 struct device_page {
   double width = 612;
@@ -80,9 +85,10 @@ class CupsSpooler {
 
   /// Runs every step; returns nothing: the outcome is in status, jobState and platformJobId. Everything
   /// opened on the way (connection, destination, job options, surfaces) is released before it returns. A
-  /// job asking for more than `max_copies` copies, or whose document is over the render budget
-  /// (render_budget.h), is refused before the destination is opened: status -1, job state 8, and the log
-  /// line "Unable to print 'TITLE': REASON".
+  /// job asking for more than `max_copies` copies, whose document is over the render budget
+  /// (render_budget.h), or whose rendered copies would hold more than `max_rendered_pages` pages, is refused
+  /// before the destination is opened: status -1, job state 8, and the log line "Unable to print 'TITLE':
+  /// REASON".
   void print();
 
   /// 0 or the error code of the failed step.
@@ -105,6 +111,8 @@ class CupsSpooler {
   virtual bool setup() = 0;
   /// Draws the document `renderCopies` times into `out`, whose paper is `page`; false on failure.
   virtual bool render(document_stream& out, const device_page& page) = 0;
+  /// The pages one rendering of the document draws, once `setup` succeeded.
+  virtual int64_t pageCount() const = 0;
 
   /// Sets the outcome of a failure: `status`, job state 8, no job id.
   void fail(int32_t status);
@@ -142,6 +150,7 @@ class PDFSpooler final : public CupsSpooler {
  protected:
   bool setup() override;
   bool render(document_stream& out, const device_page& page) override;
+  int64_t pageCount() const override;
 
  private:
   pdf_document document_;
@@ -161,6 +170,7 @@ class IMGSpooler final : public CupsSpooler {
  protected:
   bool setup() override;
   bool render(document_stream& out, const device_page& page) override;
+  int64_t pageCount() const override;
 
  private:
   image_library& library_;

@@ -52,6 +52,10 @@ bool IMGSpooler::setup() {
   return true;
 }
 
+int64_t IMGSpooler::pageCount() const {
+  return library_.pageCount(document_);
+}
+
 bool IMGSpooler::render(document_stream& out, const device_page& page) {
   const double resolution = render_resolution(page.printable_width, library_.pageWidth(document_));
   if (!(resolution > 0)) {

@@ -71,6 +71,11 @@ std::pair<int32_t, int32_t> pdf_document::pageRange(int32_t first, int32_t last)
   return {first > 0 ? first : 1, last > 0 ? std::min(last, count) : count};
 }
 
+int32_t pdf_document::rangePageCount(int32_t first, int32_t last) const {
+  const auto [from, to] = pageRange(first, last);
+  return from > to ? 0 : to - from + 1;
+}
+
 std::string pdf_document::rangeOverBudget(int32_t first, int32_t last) const {
   const auto [from, to] = pageRange(first, last);
   const memory_watch memory;

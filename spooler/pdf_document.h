@@ -26,6 +26,9 @@ class pdf_document {
   /// The number of pages (0 when nothing is loaded).
   int32_t pageCount() const;
 
+  /// The number of pages from `first` to `last` as `render` takes them; 0 when the range holds none.
+  int32_t rangePageCount(int32_t first, int32_t last) const;
+
   /// The resolution at which the print document draws as an image what PDF cannot express (cairo's
   /// fallback images), in dots per inch; lowered for a page that would not fit in the render budget at it.
   static constexpr double fallback_resolution = 300;

@@ -27,6 +27,10 @@ bool PDFSpooler::setup() {
   return true;
 }
 
+int64_t PDFSpooler::pageCount() const {
+  return document_.rangePageCount(firstPage_, lastPage_);
+}
+
 bool PDFSpooler::render(document_stream& out, const device_page&) {
   // One watch for every copy: the print document keeps a record of each page it holds.
   const memory_watch memory;

@@ -307,6 +307,7 @@ TEST_F(cups_print, refuses_documents_over_the_render_budget_and_too_many_copies_
   ASSERT_TRUE(test::make_pdf(dir.file("huge-page.pdf"), 1, 14400, 14400));
   ASSERT_TRUE(test::make_pdf(dir.file("one.pdf"), 1));
   ASSERT_TRUE(test::make_pdf_sharing_resources(dir.file("shared.pdf"), 1000, 5000));
+  ASSERT_TRUE(test::make_pdf(dir.file("101.pdf"), 101, 200, 200));
   const std::string a3 = "more than an A3 page at 600 dpi (7016 x 9921)";
   struct {
     const char* name;
@@ -326,6 +327,8 @@ TEST_F(cups_print, refuses_documents_over_the_render_budget_and_too_many_copies_
        "2000000000 copies asked for, at most 999 are printed"},
       {"1,000 copies made by the printer", "one.pdf", "application/pdf", 1000, 9,
        "1000 copies asked for, at most 999 are printed"},
+      {"999 copies of 101 pages rendered by the console", "101.pdf", "application/pdf", 999, 8,
+       "999 copies of 101 pages are 100899 pages to render, at most 100000 go into one print document"},
       {"a PDF whose page records take a gigabyte in poppler", "shared.pdf", "application/pdf", 1, 9,
        "laying out pages 1 to ..."},
   };
