@@ -355,6 +355,12 @@ void ipp_server::stop() {
   const bool clients_ended = wait_for_ipp_clients(client_end_limit);
   set_ipp_request_policy(nullptr);
   if (clients_ended) {
+    // PAPPL closes a printer's device when a job ends with no other job active, and not when the other
+    // jobs end without running (cancelled at the stop): a device still open is closed before the printer
+    // is freed.
+    for (const auto& [uuid, offered] : printers_) {
+      if (papplPrinterOpenDevice(offered.printer)) papplPrinterCloseDevice(offered.printer);
+    }
     papplSystemDelete(system_);
   } else {
     QV_LOG(log_error, "IPP connections did not end; PAPPL's system is left in memory");
