@@ -22,13 +22,18 @@ workspace_posix& workspace_posix::instance() {
   return the_workspace;
 }
 
-std::string local_data_folder() {
-  std::string base = environment("XDG_DATA_HOME");
-  if (!base.empty() && base.front() == '/') return base;
+std::string home_folder() {
   std::string home = environment("HOME");
   if (home.empty()) {
     if (const passwd* account = getpwuid(getuid())) home = account->pw_dir ? account->pw_dir : "";
   }
+  return home;
+}
+
+std::string local_data_folder() {
+  std::string base = environment("XDG_DATA_HOME");
+  if (!base.empty() && base.front() == '/') return base;
+  const std::string home = home_folder();
   if (home.empty()) return {};
   return home + "/.local/share";
 }

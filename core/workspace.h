@@ -40,6 +40,10 @@ class workspace_posix final : public workspace {
   wide_string data_folder_;
 };
 
+/// The account's home folder: $HOME, else the home directory of the account's password entry. Empty when
+/// neither names one.
+std::string home_folder();
+
 /// The per-user local application-data folder: $XDG_DATA_HOME if absolute, else $HOME/.local/share
 /// (the account's home directory when HOME is unset). Empty when none can be found.
 std::string local_data_folder();

@@ -25,11 +25,12 @@ class spooler : public component {
   /// `base` followed by "-" and the whole seconds since the system started, at most 259 characters.
   virtual wide_string makeFileName(const wide_string& base) = 0;
 
-  /// Delivers `job` as `printer` says (a job opened without a printer's folder is opened as a copy in the
-  /// spool folder, since the service removes its file once answered); calls `completion` exactly once on the
-  /// run loop's thread with (status, job state, platform job id): before returning, except for work that runs
-  /// on a worker (a CUPS print, or waiting for the desktop's opener), whose completion is posted to the main
-  /// run loop.
+  /// Delivers `job` as `printer` says: kept in the printer's folder, or in the default folder when its folder
+  /// is "Default" and it neither opens nor prints (see document_folder.h); a job opened without a printer's
+  /// folder is opened as a copy in the spool folder, since the service removes its file once answered. Calls
+  /// `completion` exactly once on the run loop's thread with (status, job state, platform job id): before
+  /// returning, except for work that runs on a worker (a CUPS print, or waiting for the desktop's opener),
+  /// whose completion is posted to the main run loop.
   virtual void print(model::printer_ptr printer, model::job_ptr job, print_completion completion) = 0;
 
   /// Cancels and purges the CUPS job of `job` when `printer` prints on CUPS and the job has a CUPS id; calls

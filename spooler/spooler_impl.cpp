@@ -13,9 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "core/files.h"
 #include "core/log.h"
 #include "core/thread.h"
 #include "spooler/cups_spooler.h"
+#include "spooler/document_folder.h"
 #include "spooler/spooler_p.h"
 
 namespace quorvane {
@@ -224,8 +226,23 @@ wide_string spooler_impl::makeFileName(const wide_string& base) {
 
 void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_completion completion) {
   std::string path = job->filename().narrow();
-  const std::string directory = printer->directory().narrow();
-  if (!directory.empty()) {
+  if (keeps_documents(*printer)) {
+    // A printer whose folder is "Default" keeps its documents in the default folder, made on first use;
+    // without one a document that is neither opened nor printed would be lost.
+    const std::string directory = document_folder_of(*printer);
+    if (directory.empty()) {
+      QV_LOG(log_error, "Unable to keep job '%s': there is no home folder for the default folder",
+             path.c_str());
+      completion(ENOENT, model::job_state_aborted, 0);
+      return;
+    }
+    if (printer->directory().empty() && !make_folders(directory)) {
+      const int32_t error = errno;
+      QV_LOG(log_error, "Unable to create folder '%s': %s (%d)", directory.c_str(), std::strerror(error),
+             error);
+      completion(error, model::job_state_aborted, 0);
+      return;
+    }
     std::string copy;
     if (const int32_t error = copy_into_folder(path, directory, copy); error != 0) {
       QV_LOG(log_error, "Unable to copy job '%s' into folder '%s': %s (%d)", path.c_str(), directory.c_str(),

@@ -21,6 +21,7 @@
 
 #include "delivery.h"
 #include "fixtures.h"
+#include "spooler/document_folder.h"
 #include "spooler/spooler_impl.h"
 #include "spooler/spooler_p.h"
 #include "test_support/scoped_environment.h"
@@ -162,17 +163,117 @@ TEST(spooler_copy, delivers_the_same_name_three_times_without_overwriting) {
   }
 }
 
-TEST(spooler_copy, answers_at_once_for_actions_other_than_open_and_print) {
-  temp_folder received;
-  ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
-  spooler_impl spooler;
-  for (int32_t action : {0, 3, -1}) {
-    outcome o;
-    spooler.print(make_printer(action), make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
-    EXPECT_EQ(o.calls, 1) << "action " << action;
-    EXPECT_EQ(o.text(), "(0, 9, 0)") << "action " << action;
+// ---- the default folder (a printer whose folder is "Default")
+
+// A private home folder with its own configuration folder, for the default folder's lookup.
+class default_folder_home {
+  temp_folder root_;  // first: the members below are made from its path
+
+ public:
+  const std::string home = root_.path() + "/home";
+  const std::string config = root_.path() + "/config";
+  default_folder_home() {
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(config);
   }
-  EXPECT_TRUE(test::exists(received.file("doc.pdf"))) << "without a folder the file stays";
+  // Writes the user's folder list.
+  void user_dirs(const std::string& text) const {
+    ASSERT_TRUE(test::write_file(config + "/user-dirs.dirs", text));
+  }
+  scoped_env home_env{"HOME", home};
+  scoped_env config_env{"XDG_CONFIG_HOME", config};
+};
+
+TEST(default_folder, is_quorvane_in_the_users_download_folder) {
+  struct folder_case {
+    const char* name;
+    const char* user_dirs;  // nullptr: no file
+    std::string want;       // under the home folder
+  };
+  const folder_case cases[] = {
+      // No folder list, or none for downloads: ~/Downloads.
+      {"no_file", nullptr, "/Downloads/Quorvane"},
+      {"no_download_entry", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n", "/Downloads/Quorvane"},
+      {"commented_out", "# XDG_DOWNLOAD_DIR=\"$HOME/Other\"\n", "/Downloads/Quorvane"},
+      {"unquoted_is_not_read", "XDG_DOWNLOAD_DIR=$HOME/Other\n", "/Downloads/Quorvane"},
+      // The user's own download folder.
+      {"relative_to_home", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n",
+       "/Téléchargements/Quorvane"},
+      {"indented_with_trailing_slash", "  XDG_DOWNLOAD_DIR=\"$HOME/In/\"\n", "/In/Quorvane"},
+      {"escaped_quote", "XDG_DOWNLOAD_DIR=\"$HOME/a \\\"b\\\"\"\n", "/a \"b\"/Quorvane"},
+      {"last_one_wins", "XDG_DOWNLOAD_DIR=\"$HOME/first\"\nXDG_DOWNLOAD_DIR=\"$HOME/second\"\n",
+       "/second/Quorvane"},
+      {"the_home_folder_itself", "XDG_DOWNLOAD_DIR=\"$HOME\"\n", "/Quorvane"},
+  };
+  for (const folder_case& c : cases) {
+    default_folder_home h;
+    if (c.user_dirs) h.user_dirs(c.user_dirs);
+    EXPECT_EQ(default_document_folder(), h.home + c.want) << c.name;
+  }
+  // An absolute folder stands as it is.
+  default_folder_home h;
+  h.user_dirs("XDG_DOWNLOAD_DIR=\"/srv/incoming\"\n");
+  EXPECT_EQ(default_document_folder(), "/srv/incoming/Quorvane");
+}
+
+TEST(default_folder, is_where_a_printer_without_a_folder_keeps_what_it_neither_opens_nor_prints) {
+  default_folder_home h;
+  struct keep_case {
+    int32_t action;
+    const char* directory;
+    std::string want;
+  };
+  const keep_case cases[] = {
+      {model::action_none, "", h.home + "/Downloads/Quorvane"},
+      {3, "", h.home + "/Downloads/Quorvane"},
+      {-1, "", h.home + "/Downloads/Quorvane"},
+      {model::action_none, "/srv/in", "/srv/in"},
+      {model::action_open, "/srv/in", "/srv/in"},
+      {model::action_open, "", ""},
+      {model::action_print, "", ""},
+  };
+  for (const keep_case& c : cases) {
+    const model::printer_ptr p = make_printer(c.action, c.directory);
+    EXPECT_EQ(document_folder_of(*p), c.want) << "action " << c.action << " folder '" << c.directory << "'";
+    EXPECT_EQ(keeps_documents(*p), !c.want.empty()) << "action " << c.action;
+  }
+}
+
+TEST(spooler_copy, keeps_the_document_of_a_printer_without_a_folder_in_the_default_folder) {
+  default_folder_home h;
+  h.user_dirs("XDG_DOWNLOAD_DIR=\"$HOME/Received\"\n");
+  const std::string folder = h.home + "/Received/Quorvane";
+  temp_folder received;
+  spooler_impl spooler;
+  // "Nothing", and actions this console does not know, with the folder "Default": made on first use.
+  const std::pair<int32_t, const char*> deliveries[] = {
+      {0, "doc.pdf"}, {3, "doc (0).pdf"}, {-1, "doc (1).pdf"}};
+  for (const auto& [action, want] : deliveries) {
+    const std::string file = received.file("doc.pdf");
+    ASSERT_TRUE(test::write_file(file, "%PDF " + std::to_string(action)));
+    model::job_ptr job = make_job(file, "application/pdf");
+    outcome o;
+    spooler.print(make_printer(action), job, recorder(o));
+    ASSERT_EQ(o.calls, 1) << "action " << action;
+    EXPECT_EQ(o.text(), "(0, 9, 0)") << "action " << action;
+    EXPECT_FALSE(test::exists(file)) << "action " << action << ": the received file was moved";
+    EXPECT_EQ(test::read_file(folder + "/" + want), "%PDF " + std::to_string(action)) << want;
+    EXPECT_EQ(job->filename().narrow(), folder + "/" + want) << "the job names the kept file";
+  }
+}
+
+TEST(spooler_copy, fails_the_job_and_keeps_the_received_file_when_the_default_folder_cannot_be_made) {
+  default_folder_home h;
+  ASSERT_TRUE(test::write_file(h.home + "/Downloads", "a file where the folder would be"));
+  temp_folder received;
+  const std::string file = received.file("doc.pdf");
+  ASSERT_TRUE(test::write_file(file, "%PDF"));
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_none), make_job(file, "application/pdf"), recorder(o));
+  ASSERT_EQ(o.calls, 1);
+  EXPECT_EQ(o.text(), "(" + std::to_string(ENOTDIR) + ", 8, 0)");
+  EXPECT_TRUE(test::exists(file)) << "nothing was kept, so the received file stays";
 }
 
 TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {

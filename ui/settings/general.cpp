@@ -1,5 +1,6 @@
 #include "ui/settings/general.h"
 
+#include "spooler/document_folder.h"
 #include "ui/session/printer_rows.h"
 
 namespace quorvane {
@@ -34,6 +35,14 @@ const action_row& row_of(int32_t action) {
   return action_rows[0];
 }
 
+/// The folder as shown: the printer's own, or "Default" with the default folder where the documents go there.
+std::string folder_text(const std::string& folder, int32_t action) {
+  if (!folder.empty()) return folder;
+  if (!keeps_documents(folder, action)) return default_text;
+  const std::string folder_used = default_document_folder();
+  return folder_used.empty() ? default_text : std::string(default_text) + " (" + folder_used + ")";
+}
+
 }  // namespace
 
 action_icon icon_for_action(int32_t action, const std::string& application) {
@@ -47,7 +56,7 @@ general_view view_of(const model::printer& p) {
   view.prefix = display_name_prefix(p.displayName());
   view.name = p.displayName().substr(view.prefix.size());
   view.location = p.location().narrow();
-  view.folder = p.directory().empty() ? default_text : p.directory().narrow();
+  view.folder = folder_text(p.directory().narrow(), p.action());
   const std::string param = p.actionParam().narrow();
   view.action_label = row_of(p.action()).label;
   switch (p.action()) {
@@ -94,7 +103,7 @@ void general_edit::choose_application(const std::string& path) {
 }
 
 std::string general_edit::folder_caption() const {
-  return folder_.empty() ? default_text : folder_;
+  return folder_text(folder_, action_);
 }
 
 std::string general_edit::action_caption() const {

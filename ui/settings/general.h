@@ -30,7 +30,7 @@ struct general_view {
   std::string prefix;  ///< the display name's hidden prefix, kept on rename
   std::string name;    ///< the display name as shown
   std::string location;
-  std::string folder;        ///< the folder, or "Default"
+  std::string folder;        ///< the folder, or "Default" (with the default folder where documents go there)
   std::string action_label;  ///< "Action:", "Open With:" or "Print:"
   std::string action_value;  ///< "-", the application (or "Default"), or the print parameter
   action_icon icon;
@@ -66,7 +66,8 @@ class general_edit {
   /// An application picked with "Other..." (only while the action is 1; an empty path changes nothing).
   void choose_application(const std::string& path);
 
-  /// The folder chooser's caption: the folder or "Default".
+  /// The folder chooser's caption: the folder, or "Default" followed by the default folder in brackets while
+  /// the working action keeps documents there ("Nothing").
   std::string folder_caption() const;
   /// The action chooser's caption: "Nothing" or "Open With" ("Print" while locked).
   std::string action_caption() const;

@@ -55,19 +55,26 @@ TEST(GeneralView, TextsAndIconFollowTheActionTable) {
     std::string label;
     std::string value;
     action_icon icon;
+    std::string folder;
   };
+  // A printer that neither opens nor prints keeps its documents in the default folder, and says which.
+  const temp_folder home;
+  const testing_support::scoped_environment home_env("HOME", home.path());
+  const testing_support::scoped_environment config_env("XDG_CONFIG_HOME", home.path() + "/config");
+  const std::string kept = "Default (" + home.path() + "/Downloads/Quorvane)";
   const view_case cases[] = {
-      {"Nothing", 0, "", "Action:", "-", {action_icon::quorvane, ""}},
-      {"NothingIgnoresParam", 0, "/usr/bin/gimp", "Action:", "-", {action_icon::quorvane, ""}},
-      {"DefaultApplication", 1, "", "Open With:", "Default", {action_icon::pc, ""}},
+      {"Nothing", 0, "", "Action:", "-", {action_icon::quorvane, ""}, kept},
+      {"NothingIgnoresParam", 0, "/usr/bin/gimp", "Action:", "-", {action_icon::quorvane, ""}, kept},
+      {"DefaultApplication", 1, "", "Open With:", "Default", {action_icon::pc, ""}, "Default"},
       {"ChosenApplication",
        1,
        "/usr/bin/gimp",
        "Open With:",
        "/usr/bin/gimp",
-       {action_icon::application, "/usr/bin/gimp"}},
-      {"Print", 2, "Office Laser", "Print:", "Office Laser", {action_icon::quorvane, ""}},
-      {"PrintWithoutParam", 2, "", "Print:", "", {action_icon::quorvane, ""}},
+       {action_icon::application, "/usr/bin/gimp"},
+       "Default"},
+      {"Print", 2, "Office Laser", "Print:", "Office Laser", {action_icon::quorvane, ""}, "Default"},
+      {"PrintWithoutParam", 2, "", "Print:", "", {action_icon::quorvane, ""}, "Default"},
   };
   for (const view_case& c : cases) {
     model::printer p;
@@ -80,7 +87,7 @@ TEST(GeneralView, TextsAndIconFollowTheActionTable) {
     EXPECT_EQ(view.icon, c.icon) << c.name;
     EXPECT_EQ(view.name, "Office") << c.name;
     EXPECT_EQ(view.prefix, pc_prefix) << c.name;
-    EXPECT_EQ(view.folder, "Default") << c.name;
+    EXPECT_EQ(view.folder, c.folder) << c.name;
   }
 }
 
@@ -146,8 +153,17 @@ TEST(GeneralEdit, ChoicesAndTheirCaptions) {
   edit.choose_folder("");  // a cancelled chooser
   EXPECT_EQ(edit.folder(), "/home/me/In");
 
-  // "Nothing" after an application clears it; "Open With" then starts from the default application.
+  // "Nothing" after an application clears it; "Open With" then starts from the default application. With
+  // "Nothing" the folder "Default" names the default folder the documents will go to.
+  const temp_folder home;
+  const testing_support::scoped_environment home_env("HOME", home.path());
+  const testing_support::scoped_environment config_env("XDG_CONFIG_HOME", home.path() + "/config");
+  edit.choose_default_folder();
+  EXPECT_EQ(edit.folder_caption(), "Default");
   edit.choose_action(model::action_none);
+  EXPECT_EQ(edit.folder_caption(), "Default (" + home.path() + "/Downloads/Quorvane)");
+  EXPECT_EQ(edit.folder(), "") << "the printer's folder stays \"Default\"";
+  edit.choose_folder("/home/me/In");
   EXPECT_EQ(edit.application(), "");
   EXPECT_FALSE(edit.application_shown());
   EXPECT_EQ(edit.action_caption(), "Nothing");

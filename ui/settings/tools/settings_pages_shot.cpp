@@ -1,5 +1,6 @@
 // Shows the settings pages with a sample printer for screenshots: `settings_pages_shot general-view`,
-// `general-edit` or `security-add-user` (the security page with the "Add User" dialog open). The window
+// `general-edit`, `general-kept` (a printer with the action "Nothing", whose documents go to the default
+// folder) or `security-add-user` (the security page with the "Add User" dialog open). The window
 // stays until it is closed or killed.
 #include <QApplication>
 #include <QPushButton>
@@ -19,7 +20,7 @@ namespace {
 
 using namespace quorvane;
 
-smart_ptr<model::printer> sample_printer() {
+smart_ptr<model::printer> sample_printer(int32_t action) {
   auto p = make_counted<model::printer>();
   p->setUuid(new_uuid());
   p->setDisplayName(
@@ -27,7 +28,7 @@ smart_ptr<model::printer> sample_printer() {
       "Open On My PC @ " +
       host_name().narrow());
   p->setLocation(wide_string::from_narrow("Quorvane @ " + host_name().narrow()));
-  p->setAction(model::action_open);
+  p->setAction(action);
   p->setFeature(model::printer_feature::color, model::feature_offered | model::feature_on);
   p->setFeature(model::printer_feature::duplex, model::feature_offered);
   p->setFeature(model::printer_feature::landscape, model::feature_offered | model::feature_on);
@@ -83,7 +84,9 @@ int main(int argc, char** argv) {
   general->set_button_host(&window);
   security->set_button_host(&window);
 
-  const smart_ptr<model::printer> printer = sample_printer();
+  // "general-kept": a printer that keeps its documents in the default folder (action "Nothing").
+  const bool kept = std::strcmp(mode, "general-kept") == 0;
+  const smart_ptr<model::printer> printer = sample_printer(kept ? model::action_none : model::action_open);
   general->set_active(true);
   general->show_printer(printer);
   security->show_printer(printer);
