@@ -46,6 +46,100 @@ constexpr std::chrono::milliseconds close_quiet{1000};
 // How much document data may be read between two looks at the spool's free space.
 constexpr uint64_t document_check_interval = uint64_t{1} << 20;
 
+// How deep collections of a device's request may nest while libcups reads it (the request hook refuses
+// more than 8 levels once it is read; this bound keeps the reading itself within a thread's stack).
+constexpr int max_read_nesting = 32;
+
+// Follows the bytes of an IPP request as they are read, for how deep its collections nest: the 8-byte
+// header, then tags, each value with a 2-byte name length and name and a 2-byte value length and value
+// (begCollection opens a level, endCollection, or end-of-attributes inside a collection, closes one), up to
+// end-of-attributes, after which the document follows.
+class ipp_nesting_watch {
+ public:
+  // Takes the next `size` bytes; false once collections nest deeper than max_read_nesting.
+  bool follow(const unsigned char* bytes, size_t size) {
+    for (size_t i = 0; i < size && step_ != step::done;) {
+      if (step_ == step::name || step_ == step::value) {
+        const size_t skipped = std::min(left_, size - i);
+        i += skipped;
+        left_ -= skipped;
+        if (left_ == 0 && step_ == step::name) start_number(step::value_length);
+        if (left_ == 0 && step_ == step::value && !value_read()) return false;
+        continue;
+      }
+      const unsigned char byte = bytes[i++];
+      if (step_ == step::tag) {
+        if (byte == IPP_TAG_EXTENSION) {
+          start_number(step::extension, 4);
+        } else {
+          tag_read(byte);
+        }
+        continue;
+      }
+      number_ = (number_ << 8) | byte;
+      if (--left_ > 0) continue;
+      switch (step_) {
+        case step::header:
+          step_ = step::tag;
+          break;
+        case step::extension:
+          tag_read(number_);
+          break;
+        case step::name_length:
+          left_ = number_;
+          if (left_ > 0) {
+            step_ = step::name;
+          } else {
+            start_number(step::value_length);
+          }
+          break;
+        case step::value_length:
+          left_ = number_;
+          step_ = step::value;
+          if (left_ == 0 && !value_read()) return false;
+          break;
+        default:
+          break;
+      }
+    }
+    return true;
+  }
+
+ private:
+  enum class step { header, tag, extension, name_length, name, value_length, value, done };
+
+  void start_number(step next, size_t bytes = 2) {
+    step_ = next;
+    left_ = bytes;
+    number_ = 0;
+  }
+  void tag_read(uint32_t tag) {
+    tag_ = tag;
+    if (tag == IPP_TAG_END) {
+      // Inside a collection libcups takes it as the collection's end.
+      if (depth_ > 0) {
+        --depth_;
+      } else {
+        step_ = step::done;
+      }
+    } else if (tag >= IPP_TAG_UNSUPPORTED_VALUE) {
+      start_number(step::name_length);
+    }  // a group tag: the next tag follows
+  }
+  bool value_read() {
+    step_ = step::tag;
+    if (tag_ == IPP_TAG_BEGIN_COLLECTION && ++depth_ > max_read_nesting) return false;
+    if (tag_ == IPP_TAG_END_COLLECTION && depth_ > 0) --depth_;
+    return true;
+  }
+
+  step step_ = step::header;
+  size_t left_ = 8;
+  uint32_t number_ = 0;
+  uint32_t tag_ = 0;
+  int depth_ = 0;
+};
+
 // What the calling thread serves: the request PAPPL read last and the response it builds for it.
 struct served_request {
   http_t* http = nullptr;     // the connection the request came from
@@ -64,6 +158,7 @@ struct served_request {
   int copy = -1;
   bool copy_failed = false;
   std::string raster_problem;  // why the raster reader stopped before the document's end
+  ipp_nesting_watch nesting;   // the request being read
   // A request answered before its body was read: the body is not read, and the connection is closed once
   // the answer is out.
   bool drop_body = false;
@@ -71,6 +166,24 @@ struct served_request {
 };
 
 thread_local served_request served;
+
+// The bytes of the request libcups reads from a device, as libcups reads it from httpRead2 (the service's
+// own, below: no document is being read yet), followed for the nesting of its collections.
+ssize_t read_device_request(void* context, ipp_uchar_t* buffer, size_t length) {
+  auto* http = static_cast<http_t*>(context);
+  if (httpGetState(http) == HTTP_STATE_WAITING) return 0;
+  size_t total = 0;
+  while (total < length) {
+    const ssize_t bytes = httpRead2(http, reinterpret_cast<char*>(buffer) + total, length - total);
+    if (bytes <= 0) {
+      if (total == 0 && bytes < 0) return -1;
+      break;
+    }
+    total += static_cast<size_t>(bytes);
+  }
+  if (!served.nesting.follow(buffer, total)) return -1;
+  return static_cast<ssize_t>(total);
+}
 
 // The connections PAPPL accepted and has not closed, and how many of its client threads (one per accepted
 // connection) have not ended. PAPPL 1.3.1 neither ends nor waits for them when it stops; its system must
@@ -189,9 +302,24 @@ void set_ipp_response_status(ipp_t* response, ipp_status_t status, const std::st
 using namespace quorvane::print_service;
 
 // PAPPL reads each request with ippRead on the connection's thread: the thread notes the connection.
+// libcups reads each collection of a request with a recursive call of its reader (about a kilobyte of stack
+// each): a request of 110 KB nesting 10,000 collections overran a client thread's stack. A request of a
+// device is read through this callback, which follows the bytes it passes and fails the read once
+// collections nest deeper than max_read_nesting; PAPPL answers 400 Bad Request and closes the connection.
 extern "C" ipp_state_t ippRead(http_t* http, ipp_t* ipp) {
   static const auto next = next_definition<ipp_state_t (*)(http_t*, ipp_t*)>("ippRead");
-  const ipp_state_t state = next(http, ipp);
+  bool accepted = false;
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    accepted = http && connections.count(http);
+  }
+  ipp_state_t state;
+  if (accepted) {
+    if (ippGetState(ipp) == IPP_STATE_IDLE) served.nesting = ipp_nesting_watch{};
+    state = ippReadIO(http, &read_device_request, httpGetBlocking(http), nullptr, ipp);
+  } else {
+    state = next(http, ipp);
+  }
   served.http = http;
   served.read = ipp;
   return state;

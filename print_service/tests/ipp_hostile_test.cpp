@@ -602,5 +602,28 @@ TEST_F(IppHostile, CopiesBeyond999AreRefusedWhereverTheyStand) {
   EXPECT_EQ(console_->record().prints[0].job->copies(), 999);
 }
 
+// libcups reads nested collections by recursion, a kilobyte of stack a level: a request of 110 KB nesting
+// 10,000 collections stopped the service. Nesting is bounded while the request is read (a request nesting
+// too deep is answered 400 Bad Request), and the request hook refuses more than 8 levels once it is read.
+TEST_F(IppHostile, DeeplyNestedCollectionsAreRefusedWhileTheRequestIsRead) {
+  for (int depth : {20, 10000, 100000}) {
+    SCOPED_TRACE(depth);
+    request_bytes request = pdf_request(IPP_OP_VALIDATE_JOB);
+    request.group(IPP_TAG_JOB).begin_collection("client-info");
+    for (int i = 0; i < depth; ++i) request.member("nested").begin_collection("");
+    for (int i = 0; i <= depth; ++i) request.end_collection();
+    int http_status = 0;
+    ipp_response answer = exchange(http_post(printer_uri(), request.with_document()), &http_status);
+    if (depth == 20) {
+      ASSERT_TRUE(answer);
+      EXPECT_EQ(ippGetStatusCode(answer.get()), IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES)
+          << status_message(answer.get());
+    } else {
+      EXPECT_EQ(http_status, HTTP_STATUS_BAD_REQUEST);
+    }
+    EXPECT_TRUE(printer_answers());
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::print_service::testing
