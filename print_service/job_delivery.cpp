@@ -13,7 +13,6 @@
 #include "core/os.h"
 #include "model/values.h"
 #include "net/socket.h"
-#include "print_service/local_service.h"
 #include "print_service/spool.h"
 
 namespace quorvane::print_service {

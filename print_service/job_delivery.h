@@ -12,12 +12,11 @@
 
 #include "net/jsonrpc_connection.h"
 #include "print_service/ipp_server.h"
+#include "print_service/service_context.h"
 #include "print_service/service_error.h"
 #include "print_service/service_store.h"
 
 namespace quorvane::print_service {
-
-class local_service;
 
 /// How often a job is handed to a console that then closes without answering before it ends aborted, with
 /// status `jsonrpc::status_connection_closed` (the service ending while the job is out does not count).
@@ -39,11 +38,11 @@ struct job_submission {
   Json::Value settings;       // job members that replace the defaults (an IPP job's options), or null
 };
 
-/// The job queue of one `local_service`, delivered one job at a time to the oldest observing session.
+/// The job queue of one service, delivered one job at a time to the oldest observing session.
 class job_delivery {
  public:
   /// The queue of `service`, which outlives it.
-  explicit job_delivery(local_service& service) : service_(service) {}
+  explicit job_delivery(service_context& service) : service_(service) {}
 
   /// Not copyable: pending calls point at this object.
   job_delivery(const job_delivery&) = delete;
@@ -127,7 +126,7 @@ class job_delivery {
   /// its own copy or has printed it) and the history is cut to its bounds.
   void end_stored(const queued_job& job);
 
-  local_service& service_;
+  service_context& service_;
   std::string spool_folder_;
   history_bounds history_;
   std::optional<int64_t> job_out_;  // the job handed out and not yet answered

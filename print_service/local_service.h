@@ -18,6 +18,7 @@
 #include "print_service/cups_printers.h"
 #include "print_service/cups_watch.h"
 #include "print_service/job_delivery.h"
+#include "print_service/service_context.h"
 #include "print_service/service_error.h"
 #include "print_service/service_methods.h"
 #include "print_service/service_options.h"
@@ -25,14 +26,10 @@
 
 namespace quorvane::print_service {
 
-/// One connected console or submit tool.
-struct session {
-  smart_ptr<jsonrpc::connection> connection;
-  bool observing = false;  // set by "observe": the session hears of printer changes and is handed jobs
-};
-
 /// The service on one run loop. Every member runs on that loop's thread.
-class local_service final : public jsonrpc::connection::delegate, public ipp_job_queue {
+class local_service final : public jsonrpc::connection::delegate,
+                            public ipp_job_queue,
+                            public service_context {
  public:
   /// A service that will run on `loop` (which must be the main run loop while the service runs).
   explicit local_service(poll_runloop& loop);
@@ -59,19 +56,19 @@ class local_service final : public jsonrpc::connection::delegate, public ipp_job
   /// The number of connected sessions.
   size_t session_count() const { return sessions_.size(); }
 
-  // What the methods and the job delivery use.
+  // What the methods and the job queue use (see `service_context`).
 
   /// The run loop the service runs on.
-  poll_runloop& loop() { return loop_; }
+  poll_runloop& loop() override { return loop_; }
 
   /// The service's durable state.
-  service_store& store() { return store_; }
+  service_store& store() override { return store_; }
 
   /// Whether the service is closing its sessions (no job goes out any more).
-  bool stopping() const { return stopping_; }
+  bool stopping() const override { return stopping_; }
 
   /// The oldest observing session, or null.
-  session* first_observer();
+  session* first_observer() override;
 
   /// Writes `message` to `c`. Returns false when `c` was already closed or is closed now because the write
   /// failed (its session then ends and a job it held goes back to the queue).
@@ -81,16 +78,16 @@ class local_service final : public jsonrpc::connection::delegate, public ipp_job
   /// does when the frame did not go out whole. Returns false when `c` is closed (then `callback` has heard
   /// of the close unless `c` was closed before).
   bool call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value& request,
-               jsonrpc::result_callback callback);
+               jsonrpc::result_callback callback) override;
 
   /// Sends a list notification (`method` [records]) to every observing session.
-  void notify_observers(const char* method, const Json::Value& records);
+  void notify_observers(const char* method, const Json::Value& records) override;
 
   /// Sends "printersWereUpdated" [[every offered printer]] to `c`.
-  void send_printer_list(const smart_ptr<jsonrpc::connection>& c);
+  void send_printer_list(const smart_ptr<jsonrpc::connection>& c) override;
 
   /// Sends "devicesWereUpdated" [[every device that printed]] to `c`; nothing when none has.
-  void send_device_list(const smart_ptr<jsonrpc::connection>& c);
+  void send_device_list(const smart_ptr<jsonrpc::connection>& c) override;
 
   /// Queues a job that a device sent over IPP (see `ipp_job_queue`); the device becomes a device record.
   int64_t queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
@@ -100,14 +97,14 @@ class local_service final : public jsonrpc::connection::delegate, public ipp_job
   bool cancel_queued_job(int64_t id) override;
 
   /// The printers the service offers now (stored ones, less CUPS queues that are gone).
-  std::vector<Json::Value> offered_printers();
+  std::vector<Json::Value> offered_printers() override;
 
   /// The offered printer with `uuid` (ASCII case ignored); none when it is not stored or is a CUPS queue
   /// that is gone.
-  std::optional<Json::Value> offered_printer(const std::string& uuid);
+  std::optional<Json::Value> offered_printer(const std::string& uuid) override;
 
   /// Whether `uuid` is a CUPS queue held back only because CUPS does not answer (its jobs wait).
-  bool printer_withdrawn(const std::string& uuid) const;
+  bool printer_withdrawn(const std::string& uuid) const override;
 
   /// Takes a reading of the CUPS queues: new queues are stored and offered, what CUPS says of known ones is
   /// refreshed, and observers hear "printersWereUpdated" for each printer that changed or is offered again

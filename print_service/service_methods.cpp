@@ -12,7 +12,6 @@
 #include "core/log.h"
 #include "net/peer_account.h"
 #include "print_service/job_delivery.h"
-#include "print_service/local_service.h"
 
 namespace quorvane::print_service {
 namespace {

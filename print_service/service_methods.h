@@ -10,13 +10,12 @@
 #include <json/json.h>
 
 #include "net/jsonrpc_connection.h"
+#include "print_service/service_context.h"
 #include "print_service/service_error.h"
 
 namespace quorvane::print_service {
 
 class job_delivery;
-class local_service;
-struct session;
 
 /// One request as its method handler sees it.
 struct method_call {
@@ -68,7 +67,8 @@ class method_outcome {
 class service_methods {
  public:
   /// Methods of `service` queuing jobs in `delivery`; both outlive this object.
-  service_methods(local_service& service, job_delivery& delivery) : service_(service), delivery_(delivery) {}
+  service_methods(service_context& service, job_delivery& delivery)
+      : service_(service), delivery_(delivery) {}
 
   /// Runs the handler of `method`; `error_method_not_found` when there is none.
   method_outcome dispatch(const std::string& method, const method_call& call);
@@ -107,7 +107,7 @@ class service_methods {
   /// The offered printer whose uuid or name is `key`; sets `why` when none or several match.
   std::optional<Json::Value> find_offered_printer(const std::string& key, service_failure& why);
 
-  local_service& service_;
+  service_context& service_;
   job_delivery& delivery_;
 };
 

@@ -1,0 +1,65 @@
+// What the job queue and the console's methods need of the service that holds them: its run loop, its store,
+// the consoles' sessions and the printers it offers. `local_service` implements it; the queue and the
+// methods know only this, so the arrows run one way: the service holds them, they use this.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+#include "core/runloop.h"
+#include "net/jsonrpc_connection.h"
+#include "print_service/service_store.h"
+
+namespace quorvane::print_service {
+
+/// One connected console or submit tool.
+struct session {
+  smart_ptr<jsonrpc::connection> connection;
+  bool observing = false;  // set by "observe": the session hears of printer changes and is handed jobs
+};
+
+/// The service as its job queue and its methods use it. Every call comes on the service's run loop thread.
+class service_context {
+ public:
+  virtual ~service_context() = default;
+
+  /// The run loop the service runs on.
+  virtual runloop& loop() = 0;
+
+  /// The service's durable state.
+  virtual service_store& store() = 0;
+
+  /// Whether the service is closing its sessions (no job goes out any more).
+  virtual bool stopping() const = 0;
+
+  /// The oldest observing session, or null.
+  virtual session* first_observer() = 0;
+
+  /// Sends the call `request` to `c`; `callback` hears the answer, or the close. Returns false when `c` is
+  /// closed (then `callback` has heard of the close unless `c` was closed before).
+  virtual bool call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value& request,
+                       jsonrpc::result_callback callback) = 0;
+
+  /// Sends a list notification (`method` [records]) to every observing session.
+  virtual void notify_observers(const char* method, const Json::Value& records) = 0;
+
+  /// Sends "printersWereUpdated" [[every offered printer]] to `c`.
+  virtual void send_printer_list(const smart_ptr<jsonrpc::connection>& c) = 0;
+
+  /// Sends "devicesWereUpdated" [[every device that printed]] to `c`; nothing when none has.
+  virtual void send_device_list(const smart_ptr<jsonrpc::connection>& c) = 0;
+
+  /// The printers the service offers now.
+  virtual std::vector<Json::Value> offered_printers() = 0;
+
+  /// The offered printer with `uuid` (ASCII case ignored); none when it is not offered.
+  virtual std::optional<Json::Value> offered_printer(const std::string& uuid) = 0;
+
+  /// Whether `uuid` is a printer held back only for a while (its jobs wait rather than fail).
+  virtual bool printer_withdrawn(const std::string& uuid) const = 0;
+};
+
+}  // namespace quorvane::print_service
