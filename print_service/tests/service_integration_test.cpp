@@ -26,6 +26,7 @@
 #include "net/socket.h"
 #include "net/tests/other_account.h"
 #include "print_service/service_error.h"
+#include "service_fixture.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -48,33 +49,18 @@ Json::Value watch_job(poll_runloop& loop, console_peer& console, const Json::Val
   return outcome;
 }
 
-class ServiceSession : public ::testing::Test {
+class ServiceSession : public service_test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(root_.path().empty());
-    ASSERT_TRUE(loop_.valid());
-    set_main_runloop(&loop_);
+    service_test::SetUp();
+    if (HasFatalFailure()) return;
     data_ = root_.path() + "/data";
-    service_ = std::make_unique<service_process>(data_, no_cups);
-    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+    start_service(data_, no_cups);
   }
   void TearDown() override {
     consoles_.clear();
     tools_.clear();
-    EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
-    set_main_runloop(nullptr);
-    if (HasFailure()) std::cerr << "--- service log\n" << read_file(service_->log_file());
-  }
-
-  // Runs the loop until `done` or the event bound has passed; in short rounds, because some conditions (a
-  // child process ending) do not wake the loop.
-  bool run_until(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + event_bound;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      loop_.run_until(done, 10ms);
-    }
-    return true;
+    service_test::TearDown();
   }
 
   // A barrier on `console`'s connection (see console_peer::settle).
@@ -202,16 +188,7 @@ class ServiceSession : public ::testing::Test {
     return count;
   }
 
-  std::string document(const std::string& name, const std::string& content) {
-    const std::string path = root_.path() + "/" + name;
-    EXPECT_TRUE(write_file(path, content));
-    return path;
-  }
-
-  temporary_folder root_;
   std::string data_;
-  poll_runloop loop_;
-  std::unique_ptr<service_process> service_;
   std::vector<std::unique_ptr<child_process>> tools_;
   std::vector<std::unique_ptr<console_peer>> consoles_;
 };
