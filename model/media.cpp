@@ -1,5 +1,6 @@
 #include "model/media.h"
 
+#include "model/document_formats.h"
 #include "model/json_p.h"
 
 namespace quorvane::model {
@@ -64,9 +65,14 @@ void media::readJSON(const Json::Value& in) {
 }
 
 const std::vector<std::string>& default_formats() {
-  static const std::vector<std::string> formats = {
-      "application/octet-stream", "application/pdf", "image/jpeg", "image/png",
-      "image/pwg-raster",         "image/urf"};
+  // What a new printer accepts: every format devices may send.
+  static const std::vector<std::string> formats = [] {
+    std::vector<std::string> out;
+    for (const document_format& format : document_formats) {
+      if (format.from_devices) out.emplace_back(format.mime_type);
+    }
+    return out;
+  }();
   return formats;
 }
 

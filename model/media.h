@@ -100,7 +100,8 @@ class media final : public object {
 using media_ptr = smart_ptr<media>;
 using media_list = std::vector<media_ptr>;
 
-/// The six MIME types a new printer accepts, built on first use.
+/// The MIME types a new printer accepts (every format of `document_formats` that devices may send), built on
+/// first use.
 const std::vector<std::string>& default_formats();
 
 /// The number of built-in paper sizes (11), building the table on first use.

@@ -16,21 +16,10 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/os.h"
+#include "model/document_formats.h"
 
 namespace quorvane::print_service {
 namespace {
-
-struct signature {
-  std::string_view magic;
-  const char* format;
-};
-
-// Leading bytes of the formats the console can print itself.
-constexpr signature signatures[] = {
-    {"%PDF-", "application/pdf"},
-    {"\xFF\xD8\xFF", "image/jpeg"},
-    {"\x89PNG\r\n\x1A\n", "image/png"},
-};
 
 std::string sanitized(std::string_view part) {
   std::string out(part);
@@ -61,10 +50,9 @@ std::string parent_folder(const std::string& path) {
 }  // namespace
 
 std::string detect_format(std::string_view head) {
-  for (const signature& s : signatures) {
-    if (head.substr(0, s.magic.size()) == s.magic) return s.format;
-  }
-  return "application/octet-stream";
+  // Only the formats the console prints itself: a raster document is no document it could be handed.
+  const model::document_format* format = model::document_format_of(head);
+  return format && model::is_handed_over(*format) ? format->mime_type : "application/octet-stream";
 }
 
 std::string detect_file_format(const std::string& path) {
