@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -430,21 +431,13 @@ extern "C" size_t ippLength(ipp_t* ipp) {
   return next(ipp);
 }
 
-// PAPPL waits for a connection's next request with httpWait. After an answer given before its request's
-// body was read, the connection ends instead: the answer is flushed, the service's side shut, and what the
+namespace {
+
+// Ends the service's side of `http` after what it wrote: the answer is flushed, the side shut, and what the
 // device still sends is read and dropped until it closes its side, is quiet for a moment or a few seconds
-// have passed, so that the close does not reset the connection before the device has read the answer.
-extern "C" int httpWait(http_t* http, int msec) {
-  static const auto next = next_definition<int (*)(http_t*, int)>("httpWait");
-  // A client thread waits for its connection's first request with httpWait: from here on its end is
-  // counted (libcups's own reads call httpWait too, on any thread, for connections PAPPL did not accept).
-  if (!this_client_thread && http) {
-    std::lock_guard<std::mutex> lock(connections_mutex);
-    if (connections.count(http)) this_client_thread.emplace();
-  }
-  if (!served.close_after_answer || !http || http != served.http) return next(http, msec);
-  served.close_after_answer = false;
-  served.drop_body = false;
+// have passed, so that closing with unread data does not reset the connection before the device has read
+// the answer.
+void close_gently(http_t* http) {
   httpFlushWrite(http);
   const int fd = httpGetFd(http);
   shutdown(fd, SHUT_WR);
@@ -458,6 +451,24 @@ extern "C" int httpWait(http_t* http, int msec) {
     if (poll(&p, 1, static_cast<int>(std::min(left, close_quiet).count())) <= 0) break;
     if (recv(fd, dropped, sizeof(dropped), 0) <= 0) break;
   }
+}
+
+}  // namespace
+
+// PAPPL waits for a connection's next request with httpWait. After an answer given before its request's
+// body was read, the connection ends instead, gently.
+extern "C" int httpWait(http_t* http, int msec) {
+  static const auto next = next_definition<int (*)(http_t*, int)>("httpWait");
+  // A client thread waits for its connection's first request with httpWait: from here on its end is
+  // counted (libcups's own reads call httpWait too, on any thread, for connections PAPPL did not accept).
+  if (!this_client_thread && http) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    if (connections.count(http)) this_client_thread.emplace();
+  }
+  if (!served.close_after_answer || !http || http != served.http) return next(http, msec);
+  served.close_after_answer = false;
+  served.drop_body = false;
+  close_gently(http);
   return 0;
 }
 
@@ -473,14 +484,19 @@ extern "C" http_t* httpAcceptConnection(int fd, int blocking) {
   return http;
 }
 
-// PAPPL closes a connection with httpClose when its client thread ends (or could not be started).
+// PAPPL closes a connection with httpClose when its client thread ends (or could not be started). One it
+// closes with bytes of the device unread (a request it could not read, answered 400) is closed gently.
 extern "C" void httpClose(http_t* http) {
   static const auto next = next_definition<void (*)(http_t*)>("httpClose");
+  bool accepted = false;
   {
     std::lock_guard<std::mutex> lock(connections_mutex);
+    accepted = connections.erase(http) > 0;
     // A connection whose client thread never started is counted out here.
-    if (connections.erase(http) && !this_client_thread && http) --live_clients;
+    if (accepted && !this_client_thread && http) --live_clients;
   }
+  int unread = 0;
+  if (accepted && ioctl(httpGetFd(http), FIONREAD, &unread) == 0 && unread > 0) close_gently(http);
   next(http);
 }
 

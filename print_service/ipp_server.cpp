@@ -1090,6 +1090,7 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
     message = "Jobs are not held: they go to the console as they arrive.";
     return IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES;
   }
+  if (op == IPP_OP_CANCEL_JOB) wait_for_answer_of(request);
   if (!creates && op != IPP_OP_SEND_DOCUMENT) return IPP_STATUS_OK;
   // PAPPL imports a job's collections without looking at their shape; Send-Document adds its own job
   // attributes to the job unchecked.
@@ -1228,6 +1229,34 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response) {
     set_ipp_response_status(response, IPP_STATUS_ERROR_INTERNAL,
                             "Unable to queue the job: " + waiter->error + ".");
   }
+}
+
+void ipp_server::wait_for_answer_of(ipp_t* request) {
+  // The job is named by job-uri, or by printer-uri and job-id.
+  const char* uri = ippGetString(ippFindAttribute(request, "job-uri", IPP_TAG_URI), 0, nullptr);
+  int job_id = 0;
+  if (!uri) {
+    uri = ippGetString(ippFindAttribute(request, "printer-uri", IPP_TAG_URI), 0, nullptr);
+    job_id = ippGetInteger(ippFindAttribute(request, "job-id", IPP_TAG_INTEGER), 0);
+  }
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (!uri || httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof(scheme), user, sizeof(user), host,
+                              sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK) {
+    return;
+  }
+  if (job_id == 0) {
+    // A job URI ends in /<job id>.
+    char* slash = std::strrchr(resource, '/');
+    if (!slash || slash == resource) return;
+    job_id = std::atoi(slash + 1);
+    *slash = '\0';
+  }
+  pappl_printer_t* printer = papplSystemFindPrinter(system_, resource, 0, nullptr);
+  if (!printer || job_id <= 0) return;
+  const job_key key{printer, job_id};
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  shared_->changed.wait(lock, [&] { return shared_->stopping || !shared_->answering.count(key); });
 }
 
 void ipp_server::wait_while_answering(pappl_job_t* job) {

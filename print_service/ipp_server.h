@@ -130,6 +130,9 @@ class ipp_server : private ipp_request_policy {
   static bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                               unsigned page);
   static bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+  /// Before a Cancel-Job (`request`) runs: waits while another device's thread stores that job from its
+  /// file, which PAPPL removes when it cancels a job that has not started.
+  void wait_for_answer_of(ipp_t* request);
   /// On a job's thread: waits while the device's thread stores `job` from its file (see before_response).
   void wait_while_answering(pappl_job_t* job);
   /// Sets the message and reason of a raster job aborted for `problem` (see raster_problem; "" for a page
