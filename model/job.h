@@ -82,6 +82,10 @@ class job final : public object, public database::object {
   int32_t state() const { return state_; }
   /// Path of the document file the service received.
   const wide_string& filename() const { return filename_; }
+  /// Why the console's delivery of the job failed, as the spooler found it (a value of `delivery_failure`,
+  /// spooler/delivery_failure.h; 0 when it did not fail or said no more than its status). Held in memory
+  /// only: neither the JSON nor the table carries it.
+  int32_t deliveryFailure() const { return deliveryFailure_; }
   /// The service's creation time, carried unchanged.
   int64_t timeAtCreation() const { return timeAtCreation_; }
 
@@ -125,6 +129,8 @@ class job final : public object, public database::object {
   void setFilename(const wide_string& value);
   /// Sets the creation time.
   void setTimeAtCreation(int64_t value);
+  /// Sets why the delivery failed (the record stays clean: the value is not stored).
+  void setDeliveryFailure(int32_t value) { deliveryFailure_ = value; }
 
  private:
   std::string deviceAddress_;
@@ -146,6 +152,7 @@ class job final : public object, public database::object {
   int32_t state_ = job_state_processing;
   wide_string filename_;
   int64_t timeAtCreation_ = 0;
+  int32_t deliveryFailure_ = 0;
 };
 
 using job_ptr = smart_ptr<job>;

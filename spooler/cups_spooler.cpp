@@ -158,25 +158,33 @@ CupsSpooler::~CupsSpooler() = default;
 
 void CupsSpooler::updateJob() {
   job_->setOrientation(orientation_);
+  job_->setDeliveryFailure(static_cast<int32_t>(failure_));
 }
 
-void CupsSpooler::fail(int32_t status) {
+void CupsSpooler::fail(int32_t status, delivery_failure why) {
   status_ = status;
+  // The first reason stands: a refused render is followed by the cancel of its CUPS job.
+  if (why != delivery_failure::none) {
+    failure_ = why;
+  } else if (failure_ == delivery_failure::none) {
+    failure_ = cups_failure_of(status);
+  }
   jobState_ = model::job_state_aborted;
   platformJobId_ = 0;
 }
 
-void CupsSpooler::refuse(const std::string& reason) {
+void CupsSpooler::refuse(const std::string& reason, delivery_failure why) {
   QV_LOG(log_error, "Unable to print '%s': %s", title_.c_str(), reason.c_str());
-  fail(-1);
+  fail(-1, why);
 }
 
 void CupsSpooler::print() {
   // Checked before anything else: without the printer's copy feature the document itself is rendered once
   // for each copy, and with it CUPS would be asked for them.
   if (const int32_t copies = job_->copies(); copies > max_copies) {
-    refuse(std::to_string(copies) + " copies asked for, at most " + std::to_string(max_copies) +
-           " are printed");
+    refuse(
+        std::to_string(copies) + " copies asked for, at most " + std::to_string(max_copies) + " are printed",
+        delivery_failure::too_many_copies);
     return;
   }
   if (!setup()) {
@@ -188,8 +196,9 @@ void CupsSpooler::print() {
   // Without the printer's copy feature every copy is rendered into the document CUPS spools.
   if (const int64_t pages = int64_t{renderCopies_} * pageCount(); pages > max_rendered_pages) {
     refuse(std::to_string(renderCopies_) + " copies of " + std::to_string(pageCount()) + " pages are " +
-           std::to_string(pages) + " pages to render, at most " + std::to_string(max_rendered_pages) +
-           " go into one print document");
+               std::to_string(pages) + " pages to render, at most " + std::to_string(max_rendered_pages) +
+               " go into one print document",
+           delivery_failure::too_many_pages);
     return;
   }
   const std::string& name = printerName_;

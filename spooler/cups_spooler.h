@@ -9,6 +9,7 @@
 #include "model/job.h"
 #include "model/media.h"
 #include "model/printer.h"
+#include "spooler/delivery_failure.h"
 #include "spooler/pdf_document.h"
 
 namespace quorvane {
@@ -102,7 +103,8 @@ class CupsSpooler {
   /// The orientation printed: the job's, or the one an image's shape chose (3 portrait, 4 landscape).
   int32_t orientation() const { return orientation_; }
 
-  /// Writes what printing decided back into the job record (the orientation, with change tracking). Call on
+  /// Writes what printing decided back into the job record (the orientation, with change tracking, and why a
+  /// failure failed). Call on
   /// the thread that owns the records, once `print` has returned.
   void updateJob();
 
@@ -114,12 +116,14 @@ class CupsSpooler {
   /// The pages one rendering of the document draws, once `setup` succeeded.
   virtual int64_t pageCount() const = 0;
 
-  /// Sets the outcome of a failure: `status`, job state 8, no job id.
-  void fail(int32_t status);
+  /// Sets the outcome of a failure: `status`, job state 8, no job id; and why, for the job record: `why`,
+  /// else the reason a failure before this one gave, else what `status` says (`cups_failure_of`).
+  void fail(int32_t status, delivery_failure why = delivery_failure::none);
 
   /// Refuses the job for `reason` (what is wrong with it, e.g. "the image is 65535 x 65535 pixels, ..."):
-  /// logs "Unable to print 'TITLE': REASON" and fails with -1.
-  void refuse(const std::string& reason);
+  /// logs "Unable to print 'TITLE': REASON" and fails with -1 for `why` (by default a document over the
+  /// render budget).
+  void refuse(const std::string& reason, delivery_failure why = delivery_failure::document_too_large);
 
   model::printer_ptr printer_;
   model::job_ptr job_;
@@ -137,6 +141,7 @@ class CupsSpooler {
 
  private:
   int32_t status_ = 0;
+  delivery_failure failure_ = delivery_failure::none;
   int32_t jobState_ = model::job_state_pending;
   int32_t platformJobId_ = 0;
 };

@@ -33,7 +33,7 @@ bool IMGSpooler::setup() {
     }
     QV_LOG(log_error, "Unable to load image from file '%s': %s", path.c_str(),
            library_.lastError(document_).c_str());
-    fail(-1);
+    fail(-1, delivery_failure::document_unreadable);
     return false;
   }
   const int32_t width = library_.imageWidth(document_);

@@ -13,7 +13,7 @@ bool PDFSpooler::setup() {
   std::string error;
   if (document_.load(path, error) != 0) {
     QV_LOG(log_error, "Unable to load PDF document '%s': %s", path.c_str(), error.c_str());
-    fail(-1);
+    fail(-1, delivery_failure::document_unreadable);
     return false;
   }
   // 0 means no limit at that end.

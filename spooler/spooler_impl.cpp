@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/thread.h"
 #include "spooler/cups_spooler.h"
+#include "spooler/delivery_failure.h"
 #include "spooler/document_folder.h"
 #include "spooler/spooler_p.h"
 
@@ -69,6 +70,27 @@ bool grant_group(acl_t* acl, gid_t group) {
   acl_add_perm(permissions, ACL_WRITE);
   acl_add_perm(permissions, ACL_EXECUTE);
   return acl_set_permset(entry, permissions) == 0 && acl_calc_mask(acl) == 0;
+}
+
+// Why copying the received `file` into a folder failed with `error`: the document when it cannot be read or
+// is not a regular file, else what the errno says of the folder.
+delivery_failure copy_failure_of(const std::string& file, int32_t error) {
+  if (error == EINVAL || error == EISDIR || access(file.c_str(), R_OK) != 0)
+    return delivery_failure::document_unreadable;
+  return folder_failure_of(error);
+}
+
+// Why opening a document with `application` ("" for the desktop's opener) failed.
+delivery_failure open_failure_of(const std::string& application) {
+  if (application.empty()) return delivery_failure::no_application_for_document;
+  // A bare name was looked for on PATH by the failed start; a path that names a file names an application
+  // that is there but does not start (not executable, a bad interpreter line, a file of another system).
+  struct stat info {};
+  if (application.find('/') == std::string::npos || stat(application.c_str(), &info) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return delivery_failure::application_missing;
+  }
+  return delivery_failure::application_not_starting;
 }
 
 }  // namespace
@@ -225,6 +247,16 @@ wide_string spooler_impl::makeFileName(const wide_string& base) {
 }
 
 void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_completion completion) {
+  // Every failure is told once, here, in the words of the reason table; the record keeps why.
+  completion = [printer, job, completion = std::move(completion)](int32_t status, int32_t state, int32_t id) {
+    if (status != 0) {
+      const delivery_failure why = failure_of(*job, status);
+      job->setDeliveryFailure(static_cast<int32_t>(why));
+      QV_LOG(log_error, "Unable to deliver job '%s' to printer '%s': %s", job->name().narrow().c_str(),
+             printer->name().narrow().c_str(), reason_sentence(why));
+    }
+    completion(status, state, id);
+  };
   std::string path = job->filename().narrow();
   if (keeps_documents(*printer)) {
     // A printer whose folder is "Default" keeps its documents in the default folder, made on first use;
@@ -233,6 +265,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     if (directory.empty()) {
       QV_LOG(log_error, "Unable to keep job '%s': there is no home folder for the default folder",
              path.c_str());
+      job->setDeliveryFailure(static_cast<int32_t>(delivery_failure::folder_missing));
       completion(ENOENT, model::job_state_aborted, 0);
       return;
     }
@@ -240,6 +273,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
       const int32_t error = errno;
       QV_LOG(log_error, "Unable to create folder '%s': %s (%d)", directory.c_str(), std::strerror(error),
              error);
+      job->setDeliveryFailure(static_cast<int32_t>(folder_failure_of(error)));
       completion(error, model::job_state_aborted, 0);
       return;
     }
@@ -247,6 +281,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     if (const int32_t error = copy_into_folder(path, directory, copy); error != 0) {
       QV_LOG(log_error, "Unable to copy job '%s' into folder '%s': %s (%d)", path.c_str(), directory.c_str(),
              std::strerror(error), error);
+      job->setDeliveryFailure(static_cast<int32_t>(copy_failure_of(path, error)));
       completion(error, model::job_state_aborted, 0);
       return;
     }
@@ -258,6 +293,10 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     // a desktop opener hands the file to) may read it only later: it gets a copy of its own.
     std::string copy;
     if (const int32_t error = copyIntoSpoolFolder(path, copy); error != 0) {
+      // The spool folder is the console's own: a failure there is not the printer's folder's.
+      const delivery_failure why = copy_failure_of(path, error);
+      job->setDeliveryFailure(static_cast<int32_t>(
+          why == delivery_failure::document_unreadable ? why : delivery_failure::unknown));
       completion(error, model::job_state_aborted, 0);
       return;
     }
@@ -271,7 +310,13 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
   }
 
   if (printer->action() == model::action_open) {
-    open_with_application(printer->actionParam().narrow(), path, main_runloop(), std::move(completion));
+    const std::string application = printer->actionParam().narrow();
+    auto opened = [job, application, completion = std::move(completion)](int32_t status, int32_t state,
+                                                                         int32_t id) {
+      if (status != 0) job->setDeliveryFailure(static_cast<int32_t>(open_failure_of(application)));
+      completion(status, state, id);
+    };
+    open_with_application(application, path, main_runloop(), std::move(opened));
     return;
   }
   if (printer->action() != model::action_print) {
@@ -287,6 +332,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     printing = std::make_shared<IMGSpooler>(images_, printer, job);
   } else {
     QV_LOG(log_error, "Unsupported format: %s", format.c_str());
+    job->setDeliveryFailure(static_cast<int32_t>(delivery_failure::format_not_printable));
     completion(-1, model::job_state_aborted, 0);
     return;
   }

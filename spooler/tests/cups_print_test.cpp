@@ -12,6 +12,7 @@
 
 #include "delivery.h"
 #include "fixtures.h"
+#include "spooler/delivery_failure.h"
 #include "spooler/spooler_impl.h"
 #include "test_support/log_capture.h"
 
@@ -316,21 +317,24 @@ TEST_F(cups_print, refuses_documents_over_the_render_budget_and_too_many_copies_
     int32_t copies;
     int32_t copy_feature;  // 9: the printer makes the copies, 8: the document is rendered once for each
     std::string reason;    // ending in "...": the line starts with it
+    delivery_failure why;
   } cases[] = {
       {"a JPEG claiming 65535 x 65535", "bomb.jpg", "image/jpeg", 1, 9,
-       "the image is 65535 x 65535 pixels, " + a3},
+       "the image is 65535 x 65535 pixels, " + a3, delivery_failure::document_too_large},
       {"a PNG claiming 30000 x 30000", "bomb.png", "image/png", 1, 9,
-       "the image is 30000 x 30000 pixels, " + a3},
+       "the image is 30000 x 30000 pixels, " + a3, delivery_failure::document_too_large},
       {"a PDF page of 200 x 200 inches", "huge-page.pdf", "application/pdf", 1, 9,
-       "page 1 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, " + a3},
+       "page 1 measures 200 x 200 inches, drawn at 72 dpi as 14400 x 14400 pixels, " + a3,
+       delivery_failure::document_too_large},
       {"2,000,000,000 copies rendered by the console", "one.pdf", "application/pdf", 2000000000, 8,
-       "2000000000 copies asked for, at most 999 are printed"},
+       "2000000000 copies asked for, at most 999 are printed", delivery_failure::too_many_copies},
       {"1,000 copies made by the printer", "one.pdf", "application/pdf", 1000, 9,
-       "1000 copies asked for, at most 999 are printed"},
+       "1000 copies asked for, at most 999 are printed", delivery_failure::too_many_copies},
       {"999 copies of 101 pages rendered by the console", "101.pdf", "application/pdf", 999, 8,
-       "999 copies of 101 pages are 100899 pages to render, at most 100000 go into one print document"},
+       "999 copies of 101 pages are 100899 pages to render, at most 100000 go into one print document",
+       delivery_failure::too_many_pages},
       {"a PDF whose page records take a gigabyte in poppler", "shared.pdf", "application/pdf", 1, 9,
-       "laying out pages 1 to ..."},
+       "laying out pages 1 to ...", delivery_failure::document_too_large},
   };
   const std::string user = "budget" + std::to_string(getpid());
   for (const auto& c : cases) {
@@ -341,6 +345,7 @@ TEST_F(cups_print, refuses_documents_over_the_render_budget_and_too_many_copies_
     const outcome o = print(printer(1, 1, 1, c.copy_feature), j);
     const std::vector<std::string> lines = log.messages_starting("Unable to print '");
     EXPECT_EQ(o.text(), "(-1, 8, 0)") << c.name;
+    EXPECT_EQ(failure_of(*j, o.status), c.why) << c.name;
     ASSERT_EQ(lines.size(), 1u) << c.name;
     std::string want = "Unable to print '" + j->name().narrow() + "': " + c.reason;
     if (want.size() > 3 && want.compare(want.size() - 3, 3, "...") == 0) {
@@ -374,8 +379,10 @@ TEST_F(cups_print, reports_a_queue_that_does_not_exist_as_client_error_not_found
   for (const std::string& name : {"quorvane-no-such-queue-" + std::to_string(getpid()), std::string()}) {
     model::printer_ptr p = printer(1, 1, 1, 1);
     p->setName(wide_string::from_narrow(name));
-    const outcome o = print(p, job(dir.file("one.pdf"), "application/pdf", "qv_no_queue"));
+    model::job_ptr j = job(dir.file("one.pdf"), "application/pdf", "qv_no_queue");
+    const outcome o = print(p, j);
     EXPECT_EQ(o.text(), "(1030, 8, 0)") << "'" << name << "': IPP client-error-not-found";
+    EXPECT_EQ(failure_of(*j, o.status), delivery_failure::printer_gone) << "'" << name << "'";
   }
 }
 

@@ -21,9 +21,11 @@
 
 #include "delivery.h"
 #include "fixtures.h"
+#include "spooler/delivery_failure.h"
 #include "spooler/document_folder.h"
 #include "spooler/spooler_impl.h"
 #include "spooler/spooler_p.h"
+#include "test_support/log_capture.h"
 #include "test_support/scoped_environment.h"
 
 namespace quorvane {
@@ -274,6 +276,54 @@ TEST(spooler_copy, fails_the_job_and_keeps_the_received_file_when_the_default_fo
   ASSERT_EQ(o.calls, 1);
   EXPECT_EQ(o.text(), "(" + std::to_string(ENOTDIR) + ", 8, 0)");
   EXPECT_TRUE(test::exists(file)) << "nothing was kept, so the received file stays";
+}
+
+TEST(spooler_copy, tells_why_a_document_could_not_be_kept_in_the_words_of_the_reason_table) {
+  temp_folder received, full;
+  // Every name a document of this name may take is taken.
+  ASSERT_TRUE(test::write_file(full.file("doc.pdf"), "old"));
+  for (int n = 0; n < 100; ++n)
+    ASSERT_TRUE(test::write_file(full.file("doc (" + std::to_string(n) + ").pdf"), "old"));
+  const std::string gone = received.path() + "/unplugged/disk";
+  struct keep_case {
+    const char* name;
+    std::string folder;
+    std::string file;
+    delivery_failure want;
+  };
+  const keep_case cases[] = {
+      {"folder gone", gone, "doc.pdf", delivery_failure::folder_missing},
+      {"every name taken", full.path(), "doc.pdf", delivery_failure::folder_names_taken},
+      {"received file gone", full.path(), "missing.pdf", delivery_failure::document_unreadable},
+  };
+  spooler_impl spooler;
+  for (const keep_case& c : cases) {
+    ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
+    model::job_ptr job = make_job(received.file(c.file), "application/pdf", "Report");
+    outcome o;
+    testing_support::log_capture log;
+    spooler.print(make_printer(model::action_none, c.folder, "", "inbox"), job, recorder(o));
+    EXPECT_EQ(o.state, model::job_state_aborted) << c.name;
+    EXPECT_EQ(failure_of(*job, o.status), c.want) << c.name << ": status " << o.status;
+    EXPECT_EQ(log.messages_starting("Unable to deliver"),
+              std::vector<std::string>{std::string("Unable to deliver job 'Report' to printer 'inbox': ") +
+                                       reason_sentence(c.want)})
+        << c.name;
+  }
+}
+
+TEST(spooler_copy, tells_that_the_printers_folder_is_not_writable) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into any folder";
+  temp_folder received, folder;
+  ASSERT_EQ(chmod(folder.path().c_str(), 0555), 0);
+  ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
+  model::job_ptr job = make_job(received.file("doc.pdf"), "application/pdf");
+  spooler_impl spooler;
+  outcome o;
+  spooler.print(make_printer(model::action_none, folder.path()), job, recorder(o));
+  EXPECT_EQ(o.text(), "(" + std::to_string(EACCES) + ", 8, 0)");
+  EXPECT_EQ(failure_of(*job, o.status), delivery_failure::folder_not_writable);
+  chmod(folder.path().c_str(), 0755);
 }
 
 TEST(spooler_copy, names_the_next_candidate_of_a_name_without_a_dot) {
@@ -565,11 +615,22 @@ TEST_F(spooler_open, reports_minus_one_for_an_application_that_cannot_be_started
   temp_folder received, bin;
   ASSERT_TRUE(test::write_file(bin.file("not-executable"), "#!/bin/sh\n"));
   ASSERT_TRUE(test::write_file(received.file("doc.pdf"), "%PDF"));
-  for (const std::string& app : {bin.file("does-not-exist"), bin.file("not-executable"), bin.path()}) {
+  const std::pair<std::string, delivery_failure> apps[] = {
+      {bin.file("does-not-exist"), delivery_failure::application_missing},
+      {"quorvane-no-such-program", delivery_failure::application_missing},
+      {bin.file("not-executable"), delivery_failure::application_not_starting},
+      {bin.path(), delivery_failure::application_missing}};
+  for (const auto& [app, why] : apps) {
     outcome o;
-    spooler_.print(make_printer(model::action_open, "", app),
-                   make_job(received.file("doc.pdf"), "application/pdf"), recorder(o));
+    model::job_ptr job = make_job(received.file("doc.pdf"), "application/pdf", "Holiday");
+    testing_support::log_capture log;
+    spooler_.print(make_printer(model::action_open, "", app, "viewer"), job, recorder(o));
     EXPECT_EQ(o.text(), "(-1, 9, 0)") << app;
+    EXPECT_EQ(failure_of(*job, o.status), why) << app;
+    EXPECT_EQ(log.messages_starting("Unable to deliver"),
+              std::vector<std::string>{std::string("Unable to deliver job 'Holiday' to printer 'viewer': ") +
+                                       reason_sentence(why)})
+        << app;
   }
   EXPECT_TRUE(spooled().empty()) << "a copy that nothing opens is removed at once";
 }
@@ -628,10 +689,11 @@ TEST_F(spooler_desktop_open, reports_minus_one_when_the_desktop_has_no_applicati
   temp_folder received;
   ASSERT_TRUE(test::write_file(received.file("data.qvunknown"), std::string("\x01\x02\x03\x04 binary", 11)));
   outcome o;
-  spooler_.print(make_printer(model::action_open),
-                 make_job(received.file("data.qvunknown"), "application/octet-stream"), recorder(o));
+  model::job_ptr job = make_job(received.file("data.qvunknown"), "application/octet-stream");
+  spooler_.print(make_printer(model::action_open), job, recorder(o));
   ASSERT_TRUE(wait_for(o, 30));
   EXPECT_EQ(o.text(), "(-1, 9, 0)");
+  EXPECT_EQ(failure_of(*job, o.status), delivery_failure::no_application_for_document);
   EXPECT_FALSE(test::exists(opened_));
   EXPECT_TRUE(spooled().empty()) << "a copy that nothing opens is removed at once";
 }
@@ -647,10 +709,11 @@ TEST_F(spooler_print, refuses_formats_other_than_pdf_jpeg_and_png_exactly) {
   for (const char* format :
        {"image/pwg-raster", "application/octet-stream", "application/PDF", "image/JPEG", ""}) {
     outcome o;
-    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"),
-                  make_job(received.file("doc.pdf"), format), recorder(o));
+    model::job_ptr job = make_job(received.file("doc.pdf"), format);
+    spooler.print(make_printer(model::action_print, "", "", "quorvane-no-such-queue"), job, recorder(o));
     EXPECT_EQ(o.calls, 1) << format;
     EXPECT_EQ(o.text(), "(-1, 8, 0)") << format;
+    EXPECT_EQ(failure_of(*job, o.status), delivery_failure::format_not_printable) << format;
   }
 }
 
@@ -677,6 +740,7 @@ TEST_F(spooler_print, fails_a_document_that_cannot_be_read_before_opening_the_pr
     ASSERT_TRUE(wait_for(o)) << c.file;
     EXPECT_EQ(o.calls, 1) << c.file;
     EXPECT_EQ(o.text(), "(-1, 8, 0)") << c.file;
+    EXPECT_EQ(failure_of(*job, o.status), delivery_failure::document_unreadable) << c.file;
     EXPECT_EQ(job->reference_count(), 1) << c.file << ": the print path is released with the job's end";
   }
 }

@@ -1,5 +1,11 @@
 #include "ui/settings/general.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include "spooler/document_folder.h"
 #include "ui/session/printer_rows.h"
 
@@ -84,8 +90,27 @@ void general_edit::choose_default_folder() {
   if (!folder_and_action_locked()) folder_.clear();
 }
 
-void general_edit::choose_folder(const std::string& path) {
-  if (!folder_and_action_locked() && !path.empty()) folder_ = path;
+std::string general_edit::choose_folder(const std::string& path) {
+  if (folder_and_action_locked() || path.empty()) return {};
+  // Tried as the console will write: a file of this user's made in the folder itself (and removed), since
+  // permission bits alone do not say it for root, a read-only disk or a system folder such as /sys.
+  struct stat info {};
+  std::string cause;
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    cause = "it does not exist or is not a folder";
+  } else {
+    std::string probe = path + "/.quorvane-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+      cause = errno == EROFS ? "it is on a disk that cannot be written to" : "you may not create files in it";
+    } else {
+      close(fd);
+      unlink(probe.c_str());
+    }
+  }
+  if (!cause.empty()) return "Unable to use folder '" + path + "': " + cause + ". Choose another folder.";
+  folder_ = path;
+  return {};
 }
 
 void general_edit::choose_action(int32_t action) {

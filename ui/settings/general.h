@@ -56,8 +56,11 @@ class general_edit {
 
   /// "Default" in the folder chooser.
   void choose_default_folder();
-  /// A folder picked with "Other..." (an empty path, a cancelled chooser, changes nothing).
-  void choose_folder(const std::string& path);
+  /// A folder picked with "Other..." (an empty path, a cancelled chooser, changes nothing). A folder that
+  /// documents cannot be saved in (missing, not a folder, read-only for the user or on a read-only disk) is
+  /// refused and the working folder stays. Returns "" when the folder was taken or nothing changed, else the
+  /// message that says why it was refused ("Unable to use folder '...': ...").
+  std::string choose_folder(const std::string& path);
   /// "Nothing" (0) or "Open With" (1) in the action chooser; both clear the application. Other values, and
   /// any choice while locked, change nothing.
   void choose_action(int32_t action);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <array>
@@ -81,6 +82,10 @@ std::optional<std::string> ask_folder(QWidget* parent, const std::string& start)
   return dialog.path().toStdString();
 }
 
+void warn(QWidget* parent, const std::string& message) {
+  QMessageBox::warning(parent, QStringLiteral("Quorvane"), QString::fromStdString(message));
+}
+
 std::optional<std::string> ask_application(QWidget* parent) {
   MyFileDialog dialog(parent);
   if (dialog.exec() != QDialog::Accepted || dialog.path().isEmpty()) return std::nullopt;
@@ -94,6 +99,7 @@ CGeneralSettings::CGeneralSettings(QWidget* parent, const image_loader& images)
       quorvane_icon_(icon_image(images, "IDI_QUORVANE")),
       pc_icon_(icon_image(images, "IDI_PC")),
       choose_folder_(ask_folder),
+      tell_refusal_(warn),
       choose_application_(ask_application) {
   const dialog_units units = dialog_units::from_dialog_font();
   layout_ =
@@ -205,8 +211,10 @@ void CGeneralSettings::run_command(int command) {
       break;
     case command_other_folder:
       if (edit_.folder_and_action_locked()) return;
-      if (std::optional<std::string> chosen = choose_folder_(this, edit_.folder()))
-        edit_.choose_folder(*chosen);
+      if (std::optional<std::string> chosen = choose_folder_(this, edit_.folder())) {
+        if (const std::string refusal = edit_.choose_folder(*chosen); !refusal.empty())
+          tell_refusal_(this, refusal);
+      }
       break;
     case command_nothing:
       edit_.choose_action(model::action_none);

@@ -24,6 +24,8 @@ class CAttributeList;
 using folder_chooser = std::function<std::optional<std::string>(QWidget* parent, const std::string& start)>;
 /// Asks the user for an application's program file; nullopt when cancelled.
 using application_chooser = std::function<std::optional<std::string>(QWidget* parent)>;
+/// Tells the user why a choice was refused, and waits until it was read.
+using refusal_notice = std::function<void(QWidget* parent, const std::string& message)>;
 
 /// The general settings page.
 class CGeneralSettings final : public QWidget {
@@ -71,6 +73,8 @@ class CGeneralSettings final : public QWidget {
   void set_button_host(QWidget* host) { button_host_ = host; }
   /// Replaces the folder chooser ("Other..." of the folder button).
   void set_folder_chooser(folder_chooser chooser) { choose_folder_ = std::move(chooser); }
+  /// Replaces what tells the user that a choice was refused (a warning box).
+  void set_refusal_notice(refusal_notice notice) { tell_refusal_ = std::move(notice); }
   /// Replaces the application chooser ("Other..." of the application button).
   void set_application_chooser(application_chooser chooser) { choose_application_ = std::move(chooser); }
 
@@ -123,6 +127,7 @@ class CGeneralSettings final : public QWidget {
   update_printer_function send_;
   QPointer<QWidget> button_host_;
   folder_chooser choose_folder_;
+  refusal_notice tell_refusal_;
   application_chooser choose_application_;
   general_edit edit_;
   std::string prefix_;

@@ -2,6 +2,7 @@
 // the local accounts and the icon of a chosen application.
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -148,10 +149,13 @@ TEST(GeneralEdit, ChoicesAndTheirCaptions) {
   EXPECT_EQ(edit.application_caption(), "gimp");
   EXPECT_EQ(edit.icon(), (action_icon{action_icon::application, "/usr/bin/gimp"}));
 
-  edit.choose_folder("/home/me/In");
-  EXPECT_EQ(edit.folder_caption(), "/home/me/In");
-  edit.choose_folder("");  // a cancelled chooser
-  EXPECT_EQ(edit.folder(), "/home/me/In");
+  const temp_folder chosen;
+  const std::string in = chosen.path() + "/In";
+  fs::create_directories(in);
+  EXPECT_EQ(edit.choose_folder(in), "");
+  EXPECT_EQ(edit.folder_caption(), in);
+  EXPECT_EQ(edit.choose_folder(""), "");  // a cancelled chooser
+  EXPECT_EQ(edit.folder(), in);
 
   // "Nothing" after an application clears it; "Open With" then starts from the default application. With
   // "Nothing" the folder "Default" names the default folder the documents will go to.
@@ -163,7 +167,7 @@ TEST(GeneralEdit, ChoicesAndTheirCaptions) {
   edit.choose_action(model::action_none);
   EXPECT_EQ(edit.folder_caption(), "Default (" + home.path() + "/Downloads/Quorvane)");
   EXPECT_EQ(edit.folder(), "") << "the printer's folder stays \"Default\"";
-  edit.choose_folder("/home/me/In");
+  edit.choose_folder(in);
   EXPECT_EQ(edit.application(), "");
   EXPECT_FALSE(edit.application_shown());
   EXPECT_EQ(edit.action_caption(), "Nothing");
@@ -179,7 +183,49 @@ TEST(GeneralEdit, ChoicesAndTheirCaptions) {
   edit.apply(*p, "", "", "", {});
   EXPECT_EQ(p->action(), 1);
   EXPECT_EQ(p->actionParam().narrow(), "");
-  EXPECT_EQ(p->directory().narrow(), "/home/me/In");
+  EXPECT_EQ(p->directory().narrow(), in);
+}
+
+TEST(GeneralEdit, AFolderThatCannotTakeDocumentsIsRefusedWithItsReason) {
+  const temp_folder chosen;
+  const std::string file = chosen.write("file", "not a folder");
+  struct refusal_case {
+    const char* name;
+    std::string path;
+    std::string cause;
+  };
+  const refusal_case cases[] = {
+      {"missing", chosen.path() + "/gone", "it does not exist or is not a folder"},
+      {"a file", file, "it does not exist or is not a folder"},
+      // Refused even to root.
+      {"a system folder", "/sys", "you may not create files in it"},
+  };
+  for (const refusal_case& c : cases) {
+    general_edit edit;
+    edit.choose_action(model::action_none);
+    EXPECT_EQ(edit.choose_folder(c.path),
+              "Unable to use folder '" + c.path + "': " + c.cause + ". Choose another folder.")
+        << c.name;
+    EXPECT_EQ(edit.folder(), "") << c.name << ": the working folder stays";
+  }
+  // A folder that takes documents is taken, and the trial leaves nothing behind.
+  general_edit edit;
+  EXPECT_EQ(edit.choose_folder(chosen.path()), "");
+  EXPECT_EQ(edit.folder(), chosen.path());
+  EXPECT_EQ(std::distance(fs::directory_iterator(chosen.path()), {}), 1) << "only the file written above";
+}
+
+TEST(GeneralEdit, AReadOnlyFolderIsRefused) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into any folder";
+  const temp_folder chosen;
+  const std::string locked = chosen.path() + "/locked";
+  fs::create_directories(locked);
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+  general_edit edit;
+  EXPECT_EQ(edit.choose_folder(locked),
+            "Unable to use folder '" + locked + "': you may not create files in it. Choose another folder.");
+  EXPECT_EQ(edit.folder(), "");
+  chmod(locked.c_str(), 0755);
 }
 
 // ---- access list

@@ -158,12 +158,23 @@ TEST_F(SettingsPagesTest, ChoosersChangeTheWorkingValuesAndNothingClearsTheAppli
   EXPECT_NE(folder->menu(), nullptr) << "opens its menu on press";
   EXPECT_EQ(folder->menu()->actions().size(), 3);  // Default, separator, Other...
 
-  folder_answer_ = "/srv/incoming";
+  const testing_support::temporary_folder incoming;
+  folder_answer_ = incoming.path();
   folder->menu()->findChild<QAction*>("command32810")->trigger();
-  EXPECT_EQ(folder->toolTip(), "/srv/incoming");
+  EXPECT_EQ(folder->toolTip(), QString::fromStdString(incoming.path()));
   folder_answer_.reset();  // cancelled
   general_.run_command(CGeneralSettings::command_other_folder);
-  EXPECT_EQ(general_.edits().folder(), "/srv/incoming");
+  EXPECT_EQ(general_.edits().folder(), incoming.path());
+  // A folder that cannot take documents is refused with a word to the user.
+  std::vector<std::string> refusals;
+  general_.set_refusal_notice([&](QWidget*, const std::string& message) { refusals.push_back(message); });
+  folder_answer_ = incoming.path() + "/gone";
+  general_.run_command(CGeneralSettings::command_other_folder);
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(refusals[0], "Unable to use folder '" + *folder_answer_ +
+                             "': it does not exist or is not a folder. Choose another folder.");
+  EXPECT_EQ(general_.edits().folder(), incoming.path());
+  EXPECT_EQ(folder->toolTip(), QString::fromStdString(incoming.path()));
 
   action->menu()->findChild<QAction*>("command32814")->trigger();  // Nothing
   EXPECT_EQ(action->text(), "Nothing");
@@ -179,7 +190,7 @@ TEST_F(SettingsPagesTest, ChoosersChangeTheWorkingValuesAndNothingClearsTheAppli
   EXPECT_EQ(application->text(), "Default");
 
   general_.apply_edit();
-  EXPECT_EQ(p->directory().narrow(), "/srv/incoming");
+  EXPECT_EQ(p->directory().narrow(), incoming.path());
   EXPECT_EQ(p->action(), model::action_open);
   EXPECT_EQ(p->actionParam().narrow(), "");
   // The folder and action texts stay until the service reports the printer back.

@@ -1,7 +1,7 @@
 // Shows the settings pages with a sample printer for screenshots: `settings_pages_shot general-view`,
-// `general-edit`, `general-kept` (a printer with the action "Nothing", whose documents go to the default
-// folder) or `security-add-user` (the security page with the "Add User" dialog open). The window
-// stays until it is closed or killed.
+// `general-edit`, `general-kept`, `general-refused` (a read-only folder refused in edit mode) (a printer with
+// the action "Nothing", whose documents go to the default folder) or `security-add-user` (the security page
+// with the "Add User" dialog open). The window stays until it is closed or killed.
 #include <QApplication>
 #include <QPushButton>
 #include <QTabWidget>
@@ -101,6 +101,16 @@ int main(int argc, char** argv) {
     set_page_button_visible(&window, button_edit, false);
     set_page_button_visible(&window, button_save, true);
     set_page_button_visible(&window, button_cancel, true);
+  } else if (std::strcmp(mode, "general-refused") == 0) {
+    // A read-only folder picked with "Other...": the page refuses it with a warning.
+    general->begin_edit();
+    set_page_button_visible(&window, button_edit, false);
+    set_page_button_visible(&window, button_save, true);
+    set_page_button_visible(&window, button_cancel, true);
+    general->set_folder_chooser(
+        [](QWidget*, const std::string&) { return std::optional<std::string>("/sys"); });
+    QTimer::singleShot(0, general,
+                       [general] { general->run_command(CGeneralSettings::command_other_folder); });
   } else if (std::strcmp(mode, "security-add-user") == 0) {
     holder->setCurrentIndex(1);
     auto* dialog = new CEditACL(&window);
