@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "print_service/raster_to_pdf.h"
+#include "print_service/documents/raster_to_pdf.h"
 
 namespace {
 

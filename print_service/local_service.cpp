@@ -21,8 +21,8 @@
 #include "net/jsonrpc_manager.h"
 #include "net/peer_account.h"
 #include "net/socket.h"
-#include "print_service/cups_printers.h"
-#include "print_service/spool.h"
+#include "print_service/cups/cups_printers.h"
+#include "print_service/store/spool.h"
 
 namespace quorvane::print_service {
 namespace {

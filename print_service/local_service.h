@@ -15,14 +15,14 @@
 
 #include "net/jsonrpc_connection.h"
 #include "net/poll_runloop.h"
-#include "print_service/cups_printers.h"
-#include "print_service/cups_watch.h"
-#include "print_service/job_delivery.h"
+#include "print_service/cups/cups_printers.h"
+#include "print_service/cups/cups_watch.h"
+#include "print_service/job_queue.h"
 #include "print_service/service_context.h"
 #include "print_service/service_error.h"
 #include "print_service/service_methods.h"
 #include "print_service/service_options.h"
-#include "print_service/service_store.h"
+#include "print_service/store/service_store.h"
 
 namespace quorvane::print_service {
 

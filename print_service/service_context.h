@@ -11,7 +11,7 @@
 
 #include "core/runloop.h"
 #include "net/jsonrpc_connection.h"
-#include "print_service/service_store.h"
+#include "print_service/store/service_store.h"
 
 namespace quorvane::print_service {
 

@@ -11,7 +11,7 @@
 #include "core/json_text.h"
 #include "core/log.h"
 #include "net/peer_account.h"
-#include "print_service/job_delivery.h"
+#include "print_service/job_queue.h"
 
 namespace quorvane::print_service {
 namespace {

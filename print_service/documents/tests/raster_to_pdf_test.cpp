@@ -1,7 +1,7 @@
 // The raster to PDF conversion against CUPS's own raster reader: each document is read by libcups and
 // converted by the service, the PDF is rendered by poppler at the raster's resolution, and every pixel
 // must be the one libcups read.
-#include "print_service/raster_to_pdf.h"
+#include "print_service/documents/raster_to_pdf.h"
 
 #include <cups/raster.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "print_service/spool.h"
+#include "print_service/store/spool.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // The CUPS watch against a real scheduler of the test's own (stopped and started at will, or refusing
 // subscriptions), changed with the real lpadmin, cupsdisable and cupsenable.
-#include "print_service/cups_watch.h"
+#include "print_service/cups/cups_watch.h"
 
 #include <cups/cups.h>
 
@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "net/poll_runloop.h"
-#include "print_service/cups_printers.h"
+#include "print_service/cups/cups_printers.h"
 #include "private_cupsd.h"
 #include "service_process.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "print_service/service_store.h"
+#include "print_service/store/service_store.h"
 #include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service {

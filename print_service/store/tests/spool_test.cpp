@@ -9,7 +9,7 @@
 
 #include "core/files.h"
 #include "core/os.h"
-#include "print_service/spool.h"
+#include "print_service/store/spool.h"
 #include "test_support/temporary_folder.h"
 
 namespace quorvane::print_service {

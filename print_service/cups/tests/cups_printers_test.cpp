@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "print_service/cups_printers.h"
+#include "print_service/cups/cups_printers.h"
 
 namespace quorvane::print_service {
 namespace {

@@ -1,4 +1,4 @@
-#include "print_service/raster_to_pdf.h"
+#include "print_service/documents/raster_to_pdf.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -15,7 +15,7 @@
 #include <zlib.h>
 
 #include "core/files.h"
-#include "print_service/raster_format_p.h"
+#include "print_service/documents/raster_format_p.h"
 
 namespace quorvane::print_service {
 namespace {

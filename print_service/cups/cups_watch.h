@@ -14,7 +14,7 @@
 
 #include "core/runloop.h"
 #include "core/thread.h"
-#include "print_service/cups_printers.h"
+#include "print_service/cups/cups_printers.h"
 
 namespace quorvane::print_service {
 

@@ -1,4 +1,4 @@
-#include "print_service/ipp_job_attributes.h"
+#include "print_service/ipp/ipp_job_attributes.h"
 
 #include <strings.h>
 

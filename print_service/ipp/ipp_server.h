@@ -17,7 +17,7 @@
 #include <json/json.h>
 
 #include "net/poll_runloop.h"
-#include "print_service/ipp_request_hooks.h"
+#include "print_service/ipp/ipp_request_hooks.h"
 
 namespace quorvane::print_service {
 

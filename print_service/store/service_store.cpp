@@ -1,4 +1,4 @@
-#include "print_service/service_store.h"
+#include "print_service/store/service_store.h"
 
 #include <algorithm>
 

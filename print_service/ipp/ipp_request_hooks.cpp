@@ -1,4 +1,4 @@
-#include "print_service/ipp_request_hooks.h"
+#include "print_service/ipp/ipp_request_hooks.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "core/files.h"
-#include "print_service/raster_format_p.h"
+#include "print_service/documents/raster_format_p.h"
 
 namespace quorvane::print_service {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "print_service/raster_to_pdf.h"
+#include "print_service/documents/raster_to_pdf.h"
 
 namespace quorvane::print_service::raster_format {
 

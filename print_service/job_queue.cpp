@@ -1,4 +1,4 @@
-#include "print_service/job_delivery.h"
+#include "print_service/job_queue.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include "core/os.h"
 #include "model/values.h"
 #include "net/socket.h"
-#include "print_service/spool.h"
+#include "print_service/store/spool.h"
 
 namespace quorvane::print_service {
 namespace {

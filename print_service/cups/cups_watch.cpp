@@ -1,4 +1,4 @@
-#include "print_service/cups_watch.h"
+#include "print_service/cups/cups_watch.h"
 
 #include <cups/cups.h>
 

@@ -11,10 +11,10 @@
 #include <json/json.h>
 
 #include "net/jsonrpc_connection.h"
-#include "print_service/ipp_server.h"
+#include "print_service/ipp/ipp_server.h"
 #include "print_service/service_context.h"
 #include "print_service/service_error.h"
-#include "print_service/service_store.h"
+#include "print_service/store/service_store.h"
 
 namespace quorvane::print_service {
 

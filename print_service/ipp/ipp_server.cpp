@@ -1,4 +1,4 @@
-#include "print_service/ipp_server.h"
+#include "print_service/ipp/ipp_server.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,10 +18,10 @@
 #include "core/json_text.h"
 #include "core/log.h"
 #include "model/values.h"
-#include "print_service/ipp_client_address.h"
-#include "print_service/ipp_job_attributes.h"
-#include "print_service/raster_to_pdf.h"
-#include "print_service/spool.h"
+#include "print_service/documents/raster_to_pdf.h"
+#include "print_service/ipp/ipp_client_address.h"
+#include "print_service/ipp/ipp_job_attributes.h"
+#include "print_service/store/spool.h"
 
 namespace quorvane::print_service {
 

@@ -1,4 +1,4 @@
-#include "print_service/cups_printers.h"
+#include "print_service/cups/cups_printers.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // the connection's address with httpGetAddress on the connection's own thread. This program defines that
 // function, so the dynamic linker binds PAPPL's calls to it; it notes the address for the calling thread
 // and returns what the libcups function returns.
-#include "print_service/ipp_client_address.h"
+#include "print_service/ipp/ipp_client_address.h"
 
 #include <cups/cups.h>
 #include <dlfcn.h>
