@@ -25,7 +25,45 @@ std::string login_name() {
 
 }  // namespace
 
-std::optional<int64_t> job_delivery::queue(const job_submission& submission, service_failure& why) {
+Json::Value job_queue::job_record(const job_submission& submission, const job_identity& identity) {
+  const std::string& file = submission.file;
+  Json::Value job(Json::objectValue);
+  job["uuid"] = identity.uuid;
+  job["deviceAddress"] = identity.device_address;
+  job["deviceID"] = identity.device_hardware;
+  job["printerID"] = submission.printer["uuid"].asString();
+  job["platformID"] = 0;
+  job["name"] = submission.title.empty() ? file.substr(file.rfind('/') + 1) : submission.title;
+  job["user"] = identity.user;
+  job["format"] = identity.format;
+  job["printQuality"] = 4;
+  job["firstPage"] = 0;
+  job["lastPage"] = 0;
+  job["isColor"] = true;
+  job["orientation"] = model::orientation_portrait;
+  job["duplex"] = model::duplex_none;
+  job["copies"] = submission.copies;
+  job["fitToPage"] = true;
+  job["state"] = model::job_state_pending;
+  job["filename"] = identity.spooled;
+  job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
+  // A device's job brings its own options, and its address as PAPPL gave it.
+  if (const device_job* device = submission.device) {
+    job["deviceAddress"] = device->device_address;
+    job["printQuality"] = device->print_quality;
+    job["firstPage"] = device->first_page;
+    job["lastPage"] = device->last_page;
+    job["isColor"] = device->is_color;
+    job["orientation"] = device->orientation;
+    job["duplex"] = device->duplex;
+    job["fitToPage"] = device->fit_to_page;
+    job["media"] = device->media;
+    job["timeAtCreation"] = static_cast<Json::Int64>(device->time_at_creation);
+  }
+  return job;
+}
+
+std::optional<int64_t> job_queue::queue(const job_submission& submission, service_failure& why) {
   const std::string& file = submission.file;
   std::string format = submission.format;
   if (format.empty()) format = detect_file_format(file);
@@ -62,30 +100,7 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   }
 
   const std::string printer_uuid = submission.printer["uuid"].asString();
-  Json::Value job(Json::objectValue);
-  job["uuid"] = job_uuid;
-  job["deviceAddress"] = address;
-  job["deviceID"] = device_hardware;
-  job["printerID"] = printer_uuid;
-  job["platformID"] = 0;
-  job["name"] = submission.title.empty() ? file.substr(file.rfind('/') + 1) : submission.title;
-  job["user"] = user;
-  job["format"] = format;
-  job["printQuality"] = 4;
-  job["firstPage"] = 0;
-  job["lastPage"] = 0;
-  job["isColor"] = true;
-  job["orientation"] = model::orientation_portrait;
-  job["duplex"] = model::duplex_none;
-  job["copies"] = submission.copies;
-  job["fitToPage"] = true;
-  job["state"] = model::job_state_pending;
-  job["filename"] = spooled;
-  job["timeAtCreation"] = static_cast<Json::Int64>(time(nullptr));
-  if (submission.settings.isObject()) {
-    for (const std::string& name : submission.settings.getMemberNames())
-      job[name] = submission.settings[name];
-  }
+  const Json::Value job = job_record(submission, {job_uuid, spooled, format, user, address, device_hardware});
   const int64_t job_id = service_.store().add_job(printer_uuid, job);
   if (job_id == 0) {
     unlink(spooled.c_str());
@@ -100,11 +115,11 @@ std::optional<int64_t> job_delivery::queue(const job_submission& submission, ser
   return job_id;
 }
 
-void job_delivery::on_end(int64_t job_id, job_end_function on_end) {
+void job_queue::on_end(int64_t job_id, job_end_function on_end) {
   end_functions_[job_id] = std::move(on_end);
 }
 
-bool job_delivery::cancel_waiting(int64_t job_id) {
+bool job_queue::cancel_waiting(int64_t job_id) {
   if ((job_out_ && *job_out_ == job_id) || !pending_.count(job_id)) return false;
   QV_LOG(log_information, "Job %lld cancelled by its device before a console had it",
          static_cast<long long>(job_id));
@@ -112,11 +127,11 @@ bool job_delivery::cancel_waiting(int64_t job_id) {
   return true;
 }
 
-void job_delivery::schedule() {
+void job_queue::schedule() {
   service_.loop().post([this] { deliver_next_job(); });
 }
 
-Json::Value job_delivery::job_status(const queued_job& job) {
+Json::Value job_queue::job_status(const queued_job& job) {
   Json::Value status(Json::objectValue);
   status["job"] = static_cast<Json::Int64>(job.id);
   status["finished"] = job.finished;
@@ -127,22 +142,22 @@ Json::Value job_delivery::job_status(const queued_job& job) {
   return status;
 }
 
-Json::Value job_delivery::watch_result(const queued_job& job) {
+Json::Value job_queue::watch_result(const queued_job& job) {
   Json::Value result = jsonrpc::status_result(jsonrpc::status_ok);
   result.append(job_status(job));
   return result;
 }
 
-void job_delivery::wait_for_end(int64_t job_id, const jsonrpc::connection* c, Json::Value request_id,
-                                jsonrpc::reply_function reply) {
+void job_queue::wait_for_end(int64_t job_id, const jsonrpc::connection* c, Json::Value request_id,
+                             jsonrpc::reply_function reply) {
   waiters_.emplace(job_id, waiter{c, std::move(request_id), std::move(reply)});
 }
 
-void job_delivery::connection_closed(const jsonrpc::connection* c) {
+void job_queue::connection_closed(const jsonrpc::connection* c) {
   std::erase_if(waiters_, [c](const auto& entry) { return entry.second.connection == c; });
 }
 
-void job_delivery::deliver_next_job() {
+void job_queue::deliver_next_job() {
   if (service_.stopping() || job_out_) return;
   session* target = service_.first_observer();
   if (!target) return;
@@ -200,7 +215,7 @@ void job_delivery::deliver_next_job() {
   }
 }
 
-void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response) {
+void job_queue::print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response) {
   if (!job_out_ || *job_out_ != job_id || job_out_to_ != c) return;
   job_out_.reset();
   job_out_to_ = nullptr;
@@ -249,7 +264,7 @@ void job_delivery::print_answered(int64_t job_id, const jsonrpc::connection* c, 
   if (!service_.stopping()) schedule();
 }
 
-void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
+void job_queue::finish_job(int64_t job_id, int32_t status, int32_t state, int32_t platform_id) {
   const model::job_state_entry* named = model::find_value(model::job_states, state);
   QV_LOG(log_information, "Job %lld ended: status %d, state %d (%s), job id %d",
          static_cast<long long>(job_id), status, state, named ? named->name : "unknown", platform_id);
@@ -280,7 +295,7 @@ void job_delivery::finish_job(int64_t job_id, int32_t status, int32_t state, int
   for (waiter& w : told) w.reply(jsonrpc::result_reply(w.request_id, watch_result(*job)));
 }
 
-void job_delivery::record_kept_ends() {
+void job_queue::record_kept_ends() {
   std::vector<queued_job> written;
   std::erase_if(kept_ends_, [&](const auto& entry) {
     const queued_job& job = entry.second;
@@ -291,7 +306,7 @@ void job_delivery::record_kept_ends() {
   for (const queued_job& job : written) end_stored(job);
 }
 
-void job_delivery::end_stored(const queued_job& job) {
+void job_queue::end_stored(const queued_job& job) {
   // Until the end is stored the job may still go out again, and its document with it.
   if (!job.uuid.empty() && remove_job_spool(spool_folder_, job.uuid)) {
     QV_LOG(log_verbose, "Spooled documents of job %lld deleted", static_cast<long long>(job.id));
@@ -299,12 +314,12 @@ void job_delivery::end_stored(const queued_job& job) {
   prune_history();
 }
 
-void job_delivery::load_queue(const std::vector<queued_job>& unfinished) {
+void job_queue::load_queue(const std::vector<queued_job>& unfinished) {
   pending_.clear();
   for (const queued_job& job : unfinished) pending_[job.id] = pending_job{job.printer_uuid, job.attempts};
 }
 
-void job_delivery::prune_history() {
+void job_queue::prune_history() {
   const int64_t forgotten = service_.store().prune_history(history_, time(nullptr));
   if (forgotten > 0) {
     QV_LOG(log_verbose, "%lld ended job(s) beyond the history's bounds forgotten",
@@ -313,7 +328,7 @@ void job_delivery::prune_history() {
   }
 }
 
-std::optional<queued_job> job_delivery::find_job(int64_t id) {
+std::optional<queued_job> job_queue::find_job(int64_t id) {
   if (const auto kept = kept_ends_.find(id); kept != kept_ends_.end()) return kept->second;
   return service_.store().find_job(id);
 }

@@ -11,7 +11,7 @@
 #include <json/json.h>
 
 #include "net/jsonrpc_connection.h"
-#include "print_service/ipp/ipp_server.h"
+#include "print_service/ipp/ipp_job_queue.h"
 #include "print_service/service_context.h"
 #include "print_service/service_error.h"
 #include "print_service/store/service_store.h"
@@ -34,19 +34,19 @@ struct job_submission {
   std::string format;  // empty: from the document's first bytes
   std::string title;   // empty: the document's base name
   int32_t copies = 1;
-  std::string document_name;  // what the spooled copy is named from; empty: the file's base name
-  Json::Value settings;       // job members that replace the defaults (an IPP job's options), or null
+  std::string document_name;           // what the spooled copy is named from; empty: the file's base name
+  const device_job* device = nullptr;  // a device's job: its options replace the defaults
 };
 
 /// The job queue of one service, delivered one job at a time to the oldest observing session.
-class job_delivery {
+class job_queue {
  public:
   /// The queue of `service`, which outlives it.
-  explicit job_delivery(service_context& service) : service_(service) {}
+  explicit job_queue(service_context& service) : service_(service) {}
 
   /// Not copyable: pending calls point at this object.
-  job_delivery(const job_delivery&) = delete;
-  job_delivery& operator=(const job_delivery&) = delete;
+  job_queue(const job_queue&) = delete;
+  job_queue& operator=(const job_queue&) = delete;
 
   /// Sets the folder documents are spooled into (one sub-folder per job).
   void set_spool_folder(std::string folder) { spool_folder_ = std::move(folder); }
@@ -111,6 +111,19 @@ class job_delivery {
     Json::Value request_id;
     jsonrpc::reply_function reply;
   };
+
+  /// What the queue gave a job before its record is written.
+  struct job_identity {
+    std::string uuid;
+    std::string spooled;  // the spooled copy of its document
+    std::string format;
+    std::string user;
+    std::string device_address;
+    std::string device_hardware;
+  };
+
+  /// The record stored for `submission`: the defaults of a submitted job, a device's options over them.
+  static Json::Value job_record(const job_submission& submission, const job_identity& identity);
 
   /// The answer (or the close) for the job handed out with "print".
   void print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response);

@@ -1,4 +1,5 @@
 #include "print_service/local_service.h"
+#include "print_service/ipp/ipp_server.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -84,7 +85,7 @@ bool local_service::start(const serve_options& options) {
     return false;
   }
   if (!store_.open(options.data_folder + "/service.db")) return false;
-  delivery_.set_spool_folder(options.data_folder + "/spool");
+  jobs_.set_spool_folder(options.data_folder + "/spool");
 
   // The stored log level is the user's choice from the console; an explicit --log-level wins.
   Json::Value defaults(Json::objectValue);
@@ -98,12 +99,12 @@ bool local_service::start(const serve_options& options) {
   // Documents of jobs that ended while the last run was ending, or whose end it could not store and that
   // were ended since, are not needed any more.
   const std::vector<queued_job> unfinished = store_.unfinished_jobs();
-  delivery_.load_queue(unfinished);
+  jobs_.load_queue(unfinished);
   std::set<std::string> queued_uuids;
   for (const queued_job& job : unfinished) queued_uuids.insert(job.uuid);
   clean_spool(options.data_folder + "/spool", queued_uuids);
-  delivery_.set_history_bounds({options.keep_jobs, int64_t{options.keep_days} * 24 * 3600});
-  delivery_.prune_history();
+  jobs_.set_history_bounds({options.keep_jobs, int64_t{options.keep_days} * 24 * 3600});
+  jobs_.prune_history();
 
   bool reachable = false;
   const std::vector<cups_queue> queues = list_cups_queues(reachable);
@@ -136,7 +137,7 @@ bool local_service::start(const serve_options& options) {
     QV_LOG(log_warning, "Unable to write file '%s/service.port': %s", options.data_folder.c_str(),
            strerror(errno));
   }
-  const size_t queued = delivery_.queued_count();
+  const size_t queued = jobs_.queued_count();
   QV_LOG(log_information, "Print service listening on 127.0.0.1:%d, data in '%s', %zu job(s) queued", port(),
          options.data_folder.c_str(), queued);
   return true;
@@ -196,7 +197,7 @@ void local_service::apply_cups_queues(bool reachable, const std::vector<cups_que
   if (!updated.empty()) {
     notify_observers("printersWereUpdated", updated);
     // Jobs held back while CUPS did not answer may go out now.
-    delivery_.schedule();
+    jobs_.schedule();
   }
 }
 
@@ -314,7 +315,7 @@ void local_service::send_device_list(const smart_ptr<jsonrpc::connection>& c) {
 }
 
 void local_service::session_closed(jsonrpc::connection* c) {
-  delivery_.connection_closed(c);
+  jobs_.connection_closed(c);
   const auto it = std::find_if(sessions_.begin(), sessions_.end(),
                                [c](const session& s) { return s.connection.get() == c; });
   if (it == sessions_.end()) return;

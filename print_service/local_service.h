@@ -1,6 +1,6 @@
 // The local print service: its life cycle, the consoles' sessions on 127.0.0.1, the printers it offers and
 // the observers it tells of changes. The methods it answers are in service_methods.h; the job queue and its
-// delivery to an observing console in job_delivery.h.
+// delivery to an observing console in job_queue.h.
 #pragma once
 
 #include <chrono>
@@ -17,6 +17,7 @@
 #include "net/poll_runloop.h"
 #include "print_service/cups/cups_printers.h"
 #include "print_service/cups/cups_watch.h"
+#include "print_service/ipp/ipp_job_queue.h"
 #include "print_service/job_queue.h"
 #include "print_service/service_context.h"
 #include "print_service/service_error.h"
@@ -25,6 +26,8 @@
 #include "print_service/store/service_store.h"
 
 namespace quorvane::print_service {
+
+class ipp_server;
 
 /// The service on one run loop. Every member runs on that loop's thread.
 class local_service final : public jsonrpc::connection::delegate,
@@ -90,8 +93,8 @@ class local_service final : public jsonrpc::connection::delegate,
   void send_device_list(const smart_ptr<jsonrpc::connection>& c) override;
 
   /// Queues a job that a device sent over IPP (see `ipp_job_queue`); the device becomes a device record.
-  int64_t queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
-                        job_end_function on_end, std::string& error) override;
+  int64_t queue_ipp_job(const device_job& job, const std::string& document, job_end_function on_end,
+                        std::string& error) override;
 
   /// Ends the job `id` cancelled unless a console has it (see `ipp_job_queue`).
   bool cancel_queued_job(int64_t id) override;
@@ -141,8 +144,8 @@ class local_service final : public jsonrpc::connection::delegate,
 
   poll_runloop& loop_;
   service_store store_;
-  job_delivery delivery_{*this};
-  service_methods methods_{*this, delivery_};
+  job_queue jobs_{*this};
+  service_methods methods_{*this, jobs_};
   smart_ptr<socket> listener_;
   std::vector<session> sessions_;           // oldest first
   std::set<std::string> gone_queue_uuids_;  // CUPS queues not offered now (gone, or CUPS unreachable)

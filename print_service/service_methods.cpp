@@ -170,7 +170,7 @@ method_outcome service_methods::observe(const method_call& call) {
   return method_outcome::status(0).then([this, c] {
     service_.send_printer_list(c);
     service_.send_device_list(c);
-    delivery_.deliver_next_job();
+    jobs_.deliver_next_job();
   });
 }
 
@@ -262,7 +262,7 @@ method_outcome service_methods::submit_job(const method_call& call) {
   submission.title = string_member(request, "name");
   submission.copies = request.isMember("copies") ? request["copies"].asInt() : 1;
 
-  const std::optional<int64_t> job_id = delivery_.queue(submission, why);
+  const std::optional<int64_t> job_id = jobs_.queue(submission, why);
   if (!job_id) return method_outcome::failure(std::move(why));
   Json::Value result = status_result(0);
   result.append(static_cast<Json::Int64>(*job_id));
@@ -274,13 +274,13 @@ method_outcome service_methods::watch_job(const method_call& call) {
   // isIntegral also holds for 2^63 and above (and 1e19), which no signed 64-bit id can be.
   if (!id_param.isInt64() || !id_param.isIntegral())
     return method_outcome::failure(error_invalid_params, "watchJob expects [job id]");
-  const std::optional<queued_job> job = delivery_.find_job(id_param.asInt64());
+  const std::optional<queued_job> job = jobs_.find_job(id_param.asInt64());
   if (!job) {
     return method_outcome::failure(
         error_unknown_job, "Unable to find job '" + std::to_string(id_param.asInt64()) + "': no such job");
   }
-  if (job->finished || call.id.isNull()) return method_outcome::success(job_delivery::watch_result(*job));
-  delivery_.wait_for_end(job->id, call.connection.get(), call.id, call.reply);
+  if (job->finished || call.id.isNull()) return method_outcome::success(job_queue::watch_result(*job));
+  jobs_.wait_for_end(job->id, call.connection.get(), call.id, call.reply);
   return method_outcome::later();
 }
 

@@ -15,7 +15,7 @@
 
 namespace quorvane::print_service {
 
-class job_delivery;
+class job_queue;
 
 /// One request as its method handler sees it.
 struct method_call {
@@ -67,8 +67,7 @@ class method_outcome {
 class service_methods {
  public:
   /// Methods of `service` queuing jobs in `delivery`; both outlive this object.
-  service_methods(service_context& service, job_delivery& delivery)
-      : service_(service), delivery_(delivery) {}
+  service_methods(service_context& service, job_queue& jobs) : service_(service), jobs_(jobs) {}
 
   /// Runs the handler of `method`; `error_method_not_found` when there is none.
   method_outcome dispatch(const std::string& method, const method_call& call);
@@ -108,7 +107,7 @@ class service_methods {
   std::optional<Json::Value> find_offered_printer(const std::string& key, service_failure& why);
 
   service_context& service_;
-  job_delivery& delivery_;
+  job_queue& jobs_;
 };
 
 }  // namespace quorvane::print_service

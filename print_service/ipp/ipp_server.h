@@ -17,29 +17,10 @@
 #include <json/json.h>
 
 #include "net/poll_runloop.h"
+#include "print_service/ipp/ipp_job_queue.h"
 #include "print_service/ipp/ipp_request_hooks.h"
 
 namespace quorvane::print_service {
-
-/// The end of a queued job: the console's status, its job state and its platform job id.
-using job_end_function = std::function<void(int32_t status, int32_t state, int32_t platform_id)>;
-
-/// The job queue as the IPP side sees it. Every call comes on the main run loop's thread.
-class ipp_job_queue {
- public:
-  virtual ~ipp_job_queue() = default;
-
-  /// Copies `document` into the spool and queues `job` (a job record without "uuid", "filename" and
-  /// "deviceID", which the queue fills) for the printer with `printer_uuid`, as a submitted job is queued.
-  /// `on_end` is called on the run loop's thread once the job has ended. Returns the job's id, or 0 after
-  /// setting `error` to the cause (the printer is unknown, the document cannot be spooled or stored).
-  virtual int64_t queue_ipp_job(const std::string& printer_uuid, Json::Value job, const std::string& document,
-                                job_end_function on_end, std::string& error) = 0;
-
-  /// The device cancelled the job `id`. When no console has it, the job ends cancelled (its end function is
-  /// called) and no console is ever asked; returns true then. False when a console has it already.
-  virtual bool cancel_queued_job(int64_t id) = 0;
-};
 
 /// How the IPP side listens.
 struct ipp_listen_options {
@@ -149,8 +130,8 @@ class ipp_server : private ipp_request_policy {
   bool hand_off(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& file,
                 const std::string& format);
 
-  /// The job record of `job` from its options (everything but the queue's own members).
-  Json::Value job_record(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& format);
+  /// The job of `job` from its options, as the queue takes it.
+  device_job job_record(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& format);
 
   /// Creates a PAPPL printer for `printer`. Null after logging on failure.
   pappl_printer_t* create_printer(const Json::Value& printer);

@@ -109,8 +109,8 @@ void ipp_server::event_callback(pappl_system_t*, pappl_printer_t* printer, pappl
   shared->loop->post([queue, id] { queue->cancel_queued_job(id); });
 }
 
-Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& options,
-                                   const std::string& format) {
+device_job ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& options,
+                                  const std::string& format) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const std::string printer_uuid = papplPrinterGetName(printer);
   Json::Value printer_record;
@@ -124,16 +124,15 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
       address = it->second;
     }
   }
-  Json::Value record(Json::objectValue);
-  record["deviceAddress"] = address;
-  record["printerID"] = printer_uuid;
-  record["platformID"] = 0;
+  device_job record;
+  record.device_address = address;
+  record.printer_uuid = printer_uuid;
   const char* name = papplJobGetName(job);
-  record["name"] = name && *name ? name : "untitled";
+  record.name = name && *name ? name : "untitled";
   const char* user = papplJobGetUsername(job);
-  record["user"] = user && *user ? user : "anonymous";
-  record["format"] = format;
-  record["printQuality"] =
+  record.user = user && *user ? user : "anonymous";
+  record.format = format;
+  record.print_quality =
       options.print_quality ? static_cast<int>(options.print_quality) : static_cast<int>(IPP_QUALITY_NORMAL);
   // The first range of page-ranges as the device sent it (PAPPL's options clamp it to the pages it
   // counted); 0 and 0 print every page.
@@ -142,18 +141,18 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
       ranges && ippGetValueTag(ranges) == IPP_TAG_RANGE) {
     first_page = ippGetRange(ranges, 0, &last_page);
   }
-  record["firstPage"] = first_page;
-  record["lastPage"] = last_page;
+  record.first_page = first_page;
+  record.last_page = last_page;
   const bool color_printer = (int_member(printer_record, "color") & model::feature_on) != 0;
-  record["isColor"] =
+  record.is_color =
       color_printer && (options.print_color_mode & (PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_AUTO)) != 0;
-  record["orientation"] = options.orientation_requested ? static_cast<int>(options.orientation_requested)
-                                                        : static_cast<int>(IPP_ORIENT_PORTRAIT);
-  record["duplex"] = options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 1
-                     : options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 2
-                                                                         : 0;
-  record["copies"] = options.copies > 0 ? options.copies : 1;
-  record["fitToPage"] =
+  record.orientation = options.orientation_requested ? static_cast<int>(options.orientation_requested)
+                                                     : static_cast<int>(IPP_ORIENT_PORTRAIT);
+  record.duplex = options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 1
+                  : options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 2
+                                                                      : 0;
+  record.copies = options.copies > 0 ? options.copies : 1;
+  record.fit_to_page =
       (options.print_scaling & (PAPPL_SCALING_AUTO | PAPPL_SCALING_AUTO_FIT | PAPPL_SCALING_FIT)) != 0;
 
   // The media as the printer describes it (display name, margins), with the size the job asked for.
@@ -175,8 +174,8 @@ Json::Value ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& o
     media["margins"].append(margin);
   }
   media["enabled"] = true;
-  record["media"] = media;
-  record["timeAtCreation"] = static_cast<Json::Int64>(papplJobGetTimeCreated(job));
+  record.media = std::move(media);
+  record.time_at_creation = static_cast<int64_t>(papplJobGetTimeCreated(job));
   return record;
 }
 
@@ -192,8 +191,7 @@ std::shared_ptr<ipp_server::waiting_job> ipp_server::queue_once(pappl_job_t* job
     if (auto it = shared->waiters.find(key); it != shared->waiters.end()) return it->second;
     if (shared->stopping) return nullptr;
   }
-  const std::string printer_uuid = papplPrinterGetName(printer);
-  Json::Value record = job_record(job, options, format);
+  device_job record = job_record(job, options, format);
   auto waiter = std::make_shared<waiting_job>();
   {
     std::lock_guard<std::mutex> lock(shared->mutex);
@@ -204,7 +202,7 @@ std::shared_ptr<ipp_server::waiting_job> ipp_server::queue_once(pappl_job_t* job
   }
   ipp_job_queue* queue = &queue_;
   // The queue lives on the run loop's thread; the end arrives there too and is passed to the waiting threads.
-  loop_.post([queue, shared, waiter, printer_uuid, record, file]() mutable {
+  loop_.post([queue, shared, waiter, record = std::move(record), file]() mutable {
     job_end_function on_end = [shared, waiter](int32_t status, int32_t state, int32_t platform_id) {
       {
         std::lock_guard<std::mutex> lock(shared->mutex);
@@ -216,7 +214,7 @@ std::shared_ptr<ipp_server::waiting_job> ipp_server::queue_once(pappl_job_t* job
       shared->changed.notify_all();
     };
     std::string error;
-    const int64_t id = queue->queue_ipp_job(printer_uuid, std::move(record), file, std::move(on_end), error);
+    const int64_t id = queue->queue_ipp_job(record, file, std::move(on_end), error);
     {
       std::lock_guard<std::mutex> lock(shared->mutex);
       waiter->queued = true;
