@@ -69,6 +69,11 @@ local_service::~local_service() {
     loop_.unwatch(listener_);
     listener_->close();
   }
+  // A peer that connected but has not spoken yet must not reach this object through the run loop later.
+  for (const smart_ptr<socket>& s : unread_) {
+    loop_.unwatch(s);
+    s->close();
+  }
 }
 
 int32_t local_service::port() const {
@@ -231,6 +236,7 @@ void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* con
       continue;
     }
     peer->set_delegate(self);
+    self->unread_.push_back(peer);
     self->loop_.watch(peer, /*mask=*/event_readable, &local_service::on_first_bytes, self);
     QV_LOG(log_verbose, "Accepted '%s'", peer->peer_address_text().c_str());
   }
@@ -241,6 +247,9 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
   const std::string peer = s->peer_address_text();
   jsonrpc::offer_outcome outcome = jsonrpc::manager::shared().offer(
       s, [self](smart_ptr<jsonrpc::connection> c) { self->session_closed(c.get()); });
+  if (outcome.result != jsonrpc::offer_result::waiting) {
+    std::erase_if(self->unread_, [&](const smart_ptr<socket>& unread) { return unread.get() == s.get(); });
+  }
   switch (outcome.result) {
     case jsonrpc::offer_result::waiting:
       return;

@@ -148,6 +148,7 @@ class local_service final : public jsonrpc::connection::delegate,
   service_methods methods_{*this, jobs_};
   smart_ptr<socket> listener_;
   std::vector<session> sessions_;           // oldest first
+  std::vector<smart_ptr<socket>> unread_;   // accepted, not read yet (their handler's context is this)
   std::set<std::string> gone_queue_uuids_;  // CUPS queues not offered now (gone, or CUPS unreachable)
   bool cups_reachable_ = true;
   std::unique_ptr<cups_watch> cups_watch_;

@@ -1,0 +1,55 @@
+// The service object on a run loop that outlives it, as a program that starts the service again on the same
+// loop (the fuzz targets do) has it.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <memory>
+
+#include "net/poll_runloop.h"
+#include "net/socket.h"
+#include "print_service/local_service.h"
+#include "test_support/event_bound.h"
+#include "test_support/scoped_environment.h"
+#include "test_support/temporary_folder.h"
+
+namespace quorvane::print_service {
+namespace {
+
+using namespace quorvane::testing_support;
+
+// A peer that connected but had not sent a byte when the service ended: nothing of the service is left
+// watched, so the peer's first bytes cannot reach the service that is gone.
+TEST(LocalService, APeerThatHasNotSpokenIsDroppedWithTheService) {
+  const scoped_environment no_cups("CUPS_SERVER", "/nonexistent/quorvane-test/cups.sock");
+  const scoped_environment no_bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quorvane-test/bus");
+  temporary_folder root;
+  ASSERT_FALSE(root.path().empty());
+  poll_runloop loop;
+  set_main_runloop(&loop);
+  const size_t watched_before = loop.watched_count();
+  serve_options options;
+  options.port = 0;
+  options.data_folder = root.path() + "/data";
+  options.ipp_port = 0;
+  options.ipp_loopback_only = true;
+  options.dnssd = false;
+  auto service = std::make_unique<local_service>(loop);
+  ASSERT_TRUE(service->start(options));
+  const size_t watched_running = loop.watched_count();
+
+  smart_ptr<socket> peer(new socket());
+  ASSERT_EQ(connect_to_loopback(*peer, static_cast<uint16_t>(service->port())), 0);
+  ASSERT_TRUE(loop.run_until([&] { return loop.watched_count() > watched_running; }, event_bound))
+      << "the service did not accept the peer";
+
+  service.reset();
+  EXPECT_EQ(loop.watched_count(), watched_before) << "the service left sockets watched after it ended";
+  // The peer speaks now: its bytes must meet a closed socket, not the old service's handler.
+  const char hello[] = "30:{\"id\":1,\"method\":\"attributes\"},";
+  EXPECT_GT(peer->send(hello, sizeof(hello) - 1, 0), 0);
+  loop.run_until([] { return false; }, std::chrono::milliseconds(100));
+  set_main_runloop(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvane::print_service
