@@ -18,6 +18,7 @@
 #include "core/files.h"
 #include "core/json_text.h"
 #include "core/log.h"
+#include "model/document_formats.h"
 #include "model/values.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
@@ -186,8 +187,10 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
   static pappl_pr_driver_t drivers[] = {{driver_name, "Quorvane", nullptr, nullptr}};
   papplSystemSetPrinterDrivers(system_, 1, drivers, nullptr, nullptr, &ipp_server::driver_callback, this);
   // JPEG and PNG reach the console as sent: a filter to the driver's format wins over PAPPL's own.
-  papplSystemAddMIMEFilter(system_, "image/jpeg", "application/pdf", &ipp_server::filter_image, this);
-  papplSystemAddMIMEFilter(system_, "image/png", "application/pdf", &ipp_server::filter_image, this);
+  for (const model::document_format& format : model::document_formats) {
+    if (model::is_handed_over(format) && std::string_view(format.mime_type) != "application/pdf")
+      papplSystemAddMIMEFilter(system_, format.mime_type, "application/pdf", &ipp_server::filter_image, this);
+  }
   papplSystemSetEventCallback(system_, &ipp_server::event_callback, shared_.get());
   // PAPPL's run loop sleeps up to 30 s between its timers; a timer every second bounds how late it sees a
   // shutdown.

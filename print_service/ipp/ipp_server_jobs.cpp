@@ -19,6 +19,7 @@
 #include "core/files.h"
 #include "core/json_text.h"
 #include "core/log.h"
+#include "model/document_formats.h"
 #include "model/values.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
@@ -68,11 +69,9 @@ std::string document_problem(const std::string& path, const std::string& format)
   in.read(tail.data(), tail_size);
   if (detect_format(head) != format) return "the document is not " + format;
   // A document cut short (a client that went away, a damaged file) lacks its end marker.
-  if (format == "application/pdf" && tail.find("%%EOF") == std::string::npos)
-    return "the PDF document is cut short";
-  if (format == "image/jpeg" && tail.find("\xff\xd9") == std::string::npos)
-    return "the JPEG image is cut short";
-  if (format == "image/png" && tail.find("IEND") == std::string::npos) return "the PNG image is cut short";
+  const model::document_format* known = model::find_document_format(format);
+  if (known && !known->end_marker.empty() && tail.find(known->end_marker) == std::string::npos)
+    return std::string("the ") + known->noun + " is cut short";
   return {};
 }
 
@@ -437,11 +436,9 @@ bool ipp_server::raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, p
 }
 
 int ipp_server::document_copy(std::string_view head) {
-  // Only raster documents are read by PAPPL without being stored: PWG raster, in either byte order, and
-  // Apple raster.
-  const bool raster =
-      head.substr(0, 4) == "RaS2" || head.substr(0, 4) == "2SaR" || head.substr(0, 4) == "UNIR";
-  if (!raster) return -1;
+  // Only raster documents are read by PAPPL without being stored: the formats the service converts.
+  const model::document_format* format = model::document_format_of(head);
+  if (!format || !format->converted) return -1;
   int fd = open(spool_folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
     // A file system without unnamed files: a named one, unlinked at once.

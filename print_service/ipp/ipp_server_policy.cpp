@@ -19,6 +19,7 @@
 #include "core/files.h"
 #include "core/json_text.h"
 #include "core/log.h"
+#include "model/document_formats.h"
 #include "model/values.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
@@ -37,11 +38,6 @@ constexpr int notify_get_interval = 5;
 
 // How often the device's thread looks whether a job that the job's thread stores has ended instead.
 constexpr auto job_end_poll = std::chrono::milliseconds(50);
-
-// The formats the printers take (PAPPL lists octet-stream too: such data is typed from its first bytes).
-constexpr const char* accepted_formats[] = {
-    "application/octet-stream", "application/pdf", "image/jpeg", "image/png",
-    "image/pwg-raster",         "image/urf"};
 
 // The name of the operation `op` for the log and the device ("0xffff" for one IPP does not define): a
 // device may send any 16-bit number, which ipp_op_t cannot hold, so operations are kept as integers.
@@ -134,8 +130,8 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
   if (ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO)) {
     const char* value = ippGetString(format, 0, nullptr);
     const std::string text = value ? value : "";
-    if (std::none_of(std::begin(accepted_formats), std::end(accepted_formats),
-                     [&](const char* accepted) { return text == accepted; })) {
+    const model::document_format* known = model::find_document_format(text);
+    if (!known || !known->from_devices) {
       unsupported = format;
       message = "Unsupported document-format '" + text +
                 "': the printers take PDF, JPEG, PNG, PWG raster and Apple raster (URF).";
@@ -206,7 +202,9 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response) {
   // Raster documents were handed over while they were read; other formats end on the job's thread.
   const char* format = papplJobGetFormat(job);
   const std::string type = format ? format : "";
-  if (type != "application/pdf" && type != "image/jpeg" && type != "image/png") return;
+  if (const model::document_format* known = model::find_document_format(type);
+      !known || !model::is_handed_over(*known))
+    return;
   const job_key key{printer, job_id};
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
