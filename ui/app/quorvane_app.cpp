@@ -13,6 +13,7 @@
 #include "ui/base/qt_runloop.h"
 #include "ui/main/main_window.h"
 #include "ui/preferences/preferences_dlg.h"
+#include "ui/session/desktop_notifications.h"
 #include "ui/updates/update_check_dlg.h"
 
 namespace quorvane {
@@ -50,9 +51,25 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   window_ = std::make_unique<CQuorvaneDlg>(service_port());
   tray_ = std::make_unique<CSystemTray>(window_->windowIcon());
   connect_commands();
+  window_->session().on_arrival(
+      [this](const model::printer& p, const model::job& j, int32_t status) { notify_arrival(p, j, status); });
   window_->start(read_preference(start_minimized_preference) != 0);
   if (asks_for_help(arguments)) open_help(window_.get());
   return start_outcome::running;
+}
+
+void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::job& job, int32_t status) {
+  if (!notifications_) {
+    notifications_ = std::make_unique<desktop_notifications>(QDBusConnection::sessionBus());
+    notifications_->set_fallback([this](const std::string& title, const std::string& body, bool failed) {
+      if (tray_)
+        tray_->icon().showMessage(QString::fromStdString(title), QString::fromStdString(body),
+                                  failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    });
+  }
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  notifications_->announce(printer, job, status, now);
 }
 
 void CQuorvaneApp::connect_commands() {

@@ -7,12 +7,15 @@
 
 #include <memory>
 
+#include "model/job.h"
+#include "model/printer.h"
 #include "ui/app/single_instance.h"
 
 namespace quorvane {
 
 class CQuorvaneDlg;
 class CSystemTray;
+class desktop_notifications;
 class qt_runloop;
 
 /// Starts and ends the console (needs a QApplication).
@@ -52,9 +55,13 @@ class CQuorvaneApp final : public QObject {
  private:
   /// Connects the menu bar's and the icon's commands.
   void connect_commands();
+  /// Tells the desktop of a delivered job, unless the preference "NotifyArrivals" is off.
+  void notify_arrival(const model::printer& printer, const model::job& job, int32_t status);
 
   single_instance instance_;
   std::unique_ptr<qt_runloop> loop_;
+  // Made at the first arrival: a console that receives nothing does not load the bus.
+  std::unique_ptr<desktop_notifications> notifications_;
   std::unique_ptr<CQuorvaneDlg> window_;
   std::unique_ptr<CSystemTray> tray_;
   QStringList forwarded_;

@@ -16,6 +16,8 @@ struct preference_value {
 inline constexpr preference_value start_minimized_preference{"StartMinimized", 0};
 /// Non-zero: the stored proxy settings are used as they are; 0: the system's proxy configuration decides.
 inline constexpr preference_value configure_proxy_manually_preference{"ConfigureProxyManually", 0};
+/// Non-zero: every document that arrives (or fails to) is told in a desktop notification.
+inline constexpr preference_value notify_arrivals_preference{"NotifyArrivals", 1};
 /// Non-zero: the first connection creates the default printers when the database holds none.
 inline constexpr preference_value setup_printers_preference{"SetupPrinters", 1};
 

@@ -1,4 +1,4 @@
-// The General page of the preferences: start hidden in the notification area.
+// The General page of the preferences: start hidden in the notification area, notify arrivals.
 #pragma once
 
 #include <QWidget>
@@ -7,13 +7,14 @@
 
 namespace quorvane {
 
-/// "Start Minimized", written to the preference "StartMinimized" at every click.
+/// "Start Minimized" and "Show a notification when a document arrives", each written to its preference
+/// ("StartMinimized", "NotifyArrivals") at every click.
 class CPreferencesGeneral : public QWidget {
   Q_OBJECT
 
  public:
-  /// Control id of the check box.
-  enum : int { id_start_minimized = 1033 };
+  /// Control ids of the check boxes.
+  enum : int { id_start_minimized = 1033, id_notify_arrivals = 1034 };
 
   /// The page, its check box ticked as stored.
   explicit CPreferencesGeneral(QWidget* parent = nullptr);

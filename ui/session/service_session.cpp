@@ -164,7 +164,20 @@ void service_session::printersWereRemoved(std::list<smart_ptr<model::printer>>& 
 
 void service_session::print(smart_ptr<model::printer>& printer, smart_ptr<model::job>& job,
                             print_completion completion) {
-  delivered_->print(printer, job, std::move(completion), deliver_);
+  if (!arrival_handler_) {
+    delivered_->print(printer, job, std::move(completion), deliver_);
+    return;
+  }
+  // The handler is told of what was really delivered, after the answer went to the service.
+  auto deliver_and_tell = [deliver = deliver_, tell = arrival_handler_](
+                              model::printer_ptr p, model::job_ptr j, print_completion done) {
+    auto told = [p, j, tell, done = std::move(done)](int32_t status, int32_t state, int32_t id) {
+      done(status, state, id);
+      tell(*p, *j, status);
+    };
+    deliver(p, j, std::move(told));
+  };
+  delivered_->print(printer, job, std::move(completion), deliver_and_tell);
 }
 
 }  // namespace quorvane

@@ -77,6 +77,11 @@ class service_session final : public server::delegate {
   void set_print_function(print_function deliver) { deliver_ = std::move(deliver); }
   /// Called with true on entering the connected view, false on entering the connecting view.
   void on_view_changed(std::function<void(bool connected)> handler) { view_handler_ = std::move(handler); }
+  /// Called once a job this console delivered (not one answered from the record of delivered jobs) has its
+  /// outcome, after the service was answered: with the printer, the job and the status.
+  void on_arrival(std::function<void(const model::printer&, const model::job&, int32_t status)> handler) {
+    arrival_handler_ = std::move(handler);
+  }
 
   /// The JSON-RPC client of the service.
   server_stub& stub();
@@ -115,6 +120,7 @@ class service_session final : public server::delegate {
   print_function deliver_;
   smart_ptr<delivered_jobs> delivered_ = make_counted<delivered_jobs>();
   std::function<void(bool)> view_handler_;
+  std::function<void(const model::printer&, const model::job&, int32_t status)> arrival_handler_;
   int32_t filename_flags_ = 0;
   bool connecting_ = true;
   bool in_attempt_ = false;

@@ -145,19 +145,37 @@ TEST_F(Preferences, EscapeClosesAModalRun) {
   EXPECT_TRUE(modal);
 }
 
-TEST_F(Preferences, StartMinimizedIsWrittenAtTheClick) {
-  QSettings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"))
-      .setValue(QStringLiteral("Preferences/StartMinimized"), 0);
-  auto dialog = open();
-  auto* box = control<QCheckBox>(dialog->general(), CPreferencesGeneral::id_start_minimized);
-  EXPECT_FALSE(box->isChecked());
-  tick(box);
-  EXPECT_EQ(read_preference(start_minimized_preference), 1) << "written before the dialog closes";
-  tick(box);
-  EXPECT_EQ(read_preference(start_minimized_preference), 0);
-  write_preference(start_minimized_preference, 1);
-  auto again = open();
-  EXPECT_TRUE(control<QCheckBox>(again->general(), CPreferencesGeneral::id_start_minimized)->isChecked());
+TEST_F(Preferences, GeneralCheckBoxesAreWrittenAtTheClick) {
+  struct box_case {
+    int id;
+    const preference_value& preference;
+    const char* key;
+    bool ticked_when_absent;
+  };
+  const box_case cases[] = {
+      {CPreferencesGeneral::id_start_minimized, start_minimized_preference, "Preferences/StartMinimized",
+       false},
+      {CPreferencesGeneral::id_notify_arrivals, notify_arrivals_preference, "Preferences/NotifyArrivals",
+       true},
+  };
+  for (const box_case& c : cases) {
+    QSettings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"))
+        .remove(QString::fromUtf8(c.key));
+    auto dialog = open();
+    auto* box = control<QCheckBox>(dialog->general(), c.id);
+    EXPECT_EQ(box->isChecked(), c.ticked_when_absent) << c.key;
+    tick(box);
+    EXPECT_EQ(read_preference(c.preference), c.ticked_when_absent ? 0 : 1) << c.key << ": written at once";
+    EXPECT_EQ(QSettings(QStringLiteral("Tessaly Software"), QStringLiteral("Quorvane"))
+                  .value(QString::fromUtf8(c.key)),
+              c.ticked_when_absent ? 0 : 1)
+        << c.key;
+    tick(box);
+    EXPECT_EQ(read_preference(c.preference), c.ticked_when_absent ? 1 : 0) << c.key;
+    write_preference(c.preference, c.ticked_when_absent ? 0 : 1);
+    auto again = open();
+    EXPECT_EQ(control<QCheckBox>(again->general(), c.id)->isChecked(), !c.ticked_when_absent) << c.key;
+  }
 }
 
 TEST_F(Preferences, NetworkFieldsShowTheSystemsAnswerAndAreEditableOnlyByHand) {

@@ -179,6 +179,11 @@ TEST_F(ServiceSession, AJobSentAgainIsAnsweredAsBeforeAndDeliveredOnce) {
     done(0, model::job_state_completed, 41 + deliveries);
   };
   session->set_print_function(deliver);
+  // The arrival is told once, for the delivery that happened.
+  std::vector<std::string> arrivals;
+  session->on_arrival([&](const model::printer& p, const model::job& j, int32_t status) {
+    arrivals.push_back(p.uuid() + " " + j.filename().narrow() + " " + std::to_string(status));
+  });
   session->start();
   answer_session_start(Json::Value(Json::objectValue));
   auto send_print = [&](int id) {
@@ -197,9 +202,11 @@ TEST_F(ServiceSession, AJobSentAgainIsAnsweredAsBeforeAndDeliveredOnce) {
   EXPECT_EQ(send_print(12), R"({"id":12,"result":[0,9,42]})");
 
   peer.drop();
+  EXPECT_EQ(arrivals, std::vector<std::string>{"p-1 /tmp/job.pdf 0"});
   ASSERT_TRUE(peer.wait_for_connections(2));
   answer_session_start(Json::Value(Json::objectValue));
   EXPECT_EQ(send_print(1), R"({"id":1,"result":[0,9,42]})") << "the recorded answer, on the new connection";
+  EXPECT_EQ(arrivals.size(), 1u) << "a job answered from the record arrives no second time";
 
   // A console started again, on the same data.
   session = std::make_unique<service_session>(list, peer.port());
