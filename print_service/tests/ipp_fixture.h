@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console_peer.h"
+#include "service_fixture.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -76,17 +77,15 @@ using answer = std::tuple<int32_t, int32_t, int32_t>;
 
 /// The service, started with HOME in the test's folder, and a console that authenticated and stored
 /// `printer_`.
-class ipp_console_test : public ::testing::Test {
+class ipp_console_test : public service_test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(root_.path().empty());
-    ASSERT_TRUE(loop_.valid());
-    set_main_runloop(&loop_);
+    service_test::SetUp();
+    if (HasFatalFailure()) return;
     home_ = root_.path() + "/home";
     ASSERT_EQ(mkdir(home_.c_str(), 0700), 0);
-    service_ = std::make_unique<service_process>(root_.path() + "/data",
-                                                 std::vector<std::string>{no_cups, "HOME=" + home_});
-    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+    start_service(root_.path() + "/data", {no_cups, "HOME=" + home_});
+    if (HasFatalFailure()) return;
     ASSERT_GT(service_->ipp_port(), 0);
     console_ = std::make_unique<console_peer>();
     ASSERT_EQ(console_->connect(service_->port()), 0);
@@ -96,30 +95,27 @@ class ipp_console_test : public ::testing::Test {
   }
   void TearDown() override {
     console_.reset();
-    if (service_) {
-      EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly";
-    }
-    set_main_runloop(nullptr);
-    if (HasFailure() && service_) std::cerr << "--- service log\n" << read_file(service_->log_file());
+    service_test::TearDown();
   }
 
   /// Runs the loop until `done` or `limit` has passed, answering every "print" with `answer_for`.
   bool run_until(const std::function<bool()>& done,
                  std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      loop_.run_until([&] { return done() || answered_ < console_->record().prints.size(); },
-                      std::chrono::milliseconds(10));
-      auto& prints = console_->record().prints;
-      while (answer_for && answered_ < prints.size()) {
-        // The spooled document goes once the job has ended: what the console received is read first.
-        delivered_.push_back(read_file(prints[answered_].job->filename().narrow()));
-        auto [status, state, platform_id] = answer_for(*prints[answered_].job);
-        prints[answered_++].completion(status, state, platform_id);
-      }
+    return service_test::run_until(done, limit);
+  }
+
+  /// A "print" waits for its answer.
+  bool round_wanted() override { return console_ && answered_ < console_->record().prints.size(); }
+
+  /// Answers every "print" that arrived with `answer_for`.
+  void between_rounds() override {
+    auto& prints = console_->record().prints;
+    while (answer_for && answered_ < prints.size()) {
+      // The spooled document goes once the job has ended: what the console received is read first.
+      delivered_.push_back(read_file(prints[answered_].job->filename().narrow()));
+      auto [status, state, platform_id] = answer_for(*prints[answered_].job);
+      prints[answered_++].completion(status, state, platform_id);
     }
-    return true;
   }
 
   /// Sends "observe" [true] and waits for its answer.
@@ -147,17 +143,7 @@ class ipp_console_test : public ::testing::Test {
            (std::isdigit(static_cast<unsigned char>(name[0])) ? "_" : "") + name;
   }
 
-  /// Writes `content` to the file `name` in the test's folder; its path.
-  std::string document(const std::string& name, const std::string& content) {
-    const std::string path = root_.path() + "/" + name;
-    EXPECT_TRUE(write_file(path, content));
-    return path;
-  }
-
-  temporary_folder root_;
   std::string home_;
-  poll_runloop loop_;
-  std::unique_ptr<service_process> service_;
   std::unique_ptr<console_peer> console_;
   const std::string printer_uuid_ = "5e1f0a52-8c44-4f7e-9b1c-2d3e4f506172";
   const Json::Value printer_ = console_printer_json(printer_uuid_);
