@@ -53,12 +53,36 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
   connect_commands();
   window_->session().on_arrival(
       [this](const model::printer& p, const model::job& j, int32_t status) { notify_arrival(p, j, status); });
+  window_->session().on_view_changed([this](bool connected) {
+    tray_status_.set_connected(connected);
+    show_tooltip();
+  });
+  tooltip_timer_.setInterval(30000);
+  connect(&tooltip_timer_, &QTimer::timeout, this, [this] { show_tooltip(); });
+  tooltip_timer_.start();
+  show_tooltip();
   window_->start(read_preference(start_minimized_preference) != 0);
   if (asks_for_help(arguments)) open_help(window_.get());
   return start_outcome::running;
 }
 
+namespace {
+
+// The steady clock in milliseconds, as the notices and the tooltip count time.
+std::chrono::milliseconds steady_now() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
+}  // namespace
+
+void CQuorvaneApp::show_tooltip() {
+  if (tray_) tray_->icon().setToolTip(QString::fromStdString(tray_status_.tooltip(steady_now())));
+}
+
 void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::job& job, int32_t status) {
+  tray_status_.arrived(arrival_of(printer, job, status), steady_now());
+  show_tooltip();
   if (!notifications_) {
     notifications_ = std::make_unique<desktop_notifications>(QDBusConnection::sessionBus());
     notifications_->set_fallback([this](const std::string& title, const std::string& body, bool failed) {
@@ -67,9 +91,7 @@ void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::jo
                                   failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
     });
   }
-  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  notifications_->announce(printer, job, status, now);
+  notifications_->announce(printer, job, status, steady_now());
 }
 
 void CQuorvaneApp::connect_commands() {

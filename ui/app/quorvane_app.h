@@ -4,12 +4,14 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
 #include "model/job.h"
 #include "model/printer.h"
 #include "ui/app/single_instance.h"
+#include "ui/session/tray_status.h"
 
 namespace quorvane {
 
@@ -62,6 +64,11 @@ class CQuorvaneApp final : public QObject {
   std::unique_ptr<qt_runloop> loop_;
   // Made at the first arrival: a console that receives nothing does not load the bus.
   std::unique_ptr<desktop_notifications> notifications_;
+  // What the tray icon's tooltip says, shown again every 30 s so that "2 minutes ago" stays true.
+  tray_status tray_status_;
+  QTimer tooltip_timer_;
+  /// Shows the tooltip for now.
+  void show_tooltip();
   std::unique_ptr<CQuorvaneDlg> window_;
   std::unique_ptr<CSystemTray> tray_;
   QStringList forwarded_;

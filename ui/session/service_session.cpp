@@ -69,7 +69,7 @@ void service_session::start() {
 void service_session::enter_connecting() {
   connecting_ = true;
   list_.enter_connecting();
-  if (view_handler_) view_handler_(false);
+  for (const auto& handler : view_handlers_) handler(false);
   // A close reported while an attempt runs (the connect could not be watched) retries from the timer.
   if (in_attempt_) {
     retry_timer_.start(connect_retry_ms);
@@ -125,7 +125,7 @@ void service_session::make_ready() {
   connecting_ = false;
   retry_timer_.stop();
   list_.enter_connected();
-  if (view_handler_) view_handler_(true);
+  for (const auto& handler : view_handlers_) handler(true);
 
   if (read_preference(setup_printers_preference) != 0) {
     if (!database::open_cursor<model::printer>().current()) create_default_printers();

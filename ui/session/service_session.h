@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <vector>
 
 #include <json/value.h>
 
@@ -75,8 +76,11 @@ class service_session final : public server::delegate {
   /// before, by this console or an earlier run of it, is answered from the record of delivered jobs
   /// without reaching it.
   void set_print_function(print_function deliver) { deliver_ = std::move(deliver); }
-  /// Called with true on entering the connected view, false on entering the connecting view.
-  void on_view_changed(std::function<void(bool connected)> handler) { view_handler_ = std::move(handler); }
+  /// Adds a handler called with true on entering the connected view, false on entering the connecting view
+  /// (the window and the tray icon each have one).
+  void on_view_changed(std::function<void(bool connected)> handler) {
+    view_handlers_.push_back(std::move(handler));
+  }
   /// Called once a job this console delivered (not one answered from the record of delivered jobs) has its
   /// outcome, after the service was answered: with the printer, the job and the status.
   void on_arrival(std::function<void(const model::printer&, const model::job&, int32_t status)> handler) {
@@ -119,7 +123,7 @@ class service_session final : public server::delegate {
   QTimer retry_timer_;
   print_function deliver_;
   smart_ptr<delivered_jobs> delivered_ = make_counted<delivered_jobs>();
-  std::function<void(bool)> view_handler_;
+  std::vector<std::function<void(bool)>> view_handlers_;
   std::function<void(const model::printer&, const model::job&, int32_t status)> arrival_handler_;
   int32_t filename_flags_ = 0;
   bool connecting_ = true;
