@@ -3,7 +3,8 @@
 // HOME) receives it and does what each printer says: "Open On My PC" opens it with the desktop's
 // associated application (a program of the test's own, registered as the default for PDF through the XDG
 // mime associations the desktop's opener reads), "Send To Dropbox" (no action) leaves it in its folder, and
-// a CUPS queue (the virtual IPP printer of the CUPS test environment) prints it.
+// a CUPS queue (the virtual IPP printer of the CUPS test environment) prints it. With a notification daemon
+// (dunst on an Xvfb and a session bus of the test's own) the arrival is told on the desktop.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,9 +83,11 @@ class ConsoleEndToEnd : public ::testing::Test {
                     "DISPLAY=:9999",
                     "WAYLAND_DISPLAY=",
                     "QT_QPA_PLATFORM=offscreen"};
+    start_notification_daemon();
     service_ = std::make_unique<service_process>(root + "/service", environment_);
     ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
     std::vector<std::string> console_environment = environment_;
+    if (!bus_address_.empty()) console_environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address_);
     console_environment.push_back("QUORVANE_SERVICE_PORT=" + std::to_string(service_->port()));
     ASSERT_TRUE(console_.spawn({QUORVANE_PROGRAM}, console_environment, root + "/console.log"));
     find_printers();
@@ -92,6 +95,9 @@ class ConsoleEndToEnd : public ::testing::Test {
 
   void TearDown() override {
     if (console_.signal(SIGTERM) && !console_.wait(10000)) console_.kill_now();
+    for (child_process* p : {&dunst_, &bus_daemon_, &xvfb_}) {
+      if (p->signal(SIGTERM) && !p->wait(5000)) p->kill_now();
+    }
     if (service_) {
       EXPECT_EQ(service_->stop(), 0);
     }
@@ -133,6 +139,51 @@ class ConsoleEndToEnd : public ::testing::Test {
                          << uuids_.size() << " of 3)";
     }
     set_main_runloop(nullptr);
+  }
+
+  // A notification daemon (dunst) on an X server and a session bus of the test's own, for the console's
+  // notices; where one of them does not start, `notices_skipped_` says why and the notices go unchecked.
+  void start_notification_daemon() {
+    const std::string& root = root_.path();
+    for (const char* program :
+         {"/usr/bin/Xvfb", "/usr/bin/dbus-daemon", "/usr/bin/dunst", "/usr/bin/dunstctl"}) {
+      if (access(program, X_OK) != 0) {
+        notices_skipped_ = std::string(program) + " is not installed";
+        return;
+      }
+    }
+    const std::string display_file = root + "/xvfb-display", address_file = root + "/bus-address";
+    if (!xvfb_.spawn({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24"}, {}, display_file) ||
+        !wait_for([&] { return read_file(display_file).find('\n') != std::string::npos; }, 10s)) {
+      notices_skipped_ = "Xvfb does not start";
+      return;
+    }
+    const std::string display = ":" + read_file(display_file).substr(0, read_file(display_file).find('\n'));
+    if (!bus_daemon_.spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address"}, {},
+                           address_file) ||
+        !wait_for([&] { return read_file(address_file).find('\n') != std::string::npos; }, 10s)) {
+      notices_skipped_ = "dbus-daemon does not start";
+      return;
+    }
+    bus_address_ = read_file(address_file).substr(0, read_file(address_file).find('\n'));
+    notice_environment_ = {"DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=" + bus_address_,
+                           "HOME=" + root + "/home", "XDG_CONFIG_HOME=" + root + "/config"};
+    if (!dunst_.spawn({"/usr/bin/dunst", "-config", "/dev/null"}, notice_environment_, root + "/dunst.log") ||
+        !wait_for([&] { return dunstctl({"is-paused"}).find("false") != std::string::npos; }, 10s)) {
+      notices_skipped_ = "dunst does not start: " + read_file(root + "/dunst.log");
+      bus_address_.clear();
+    }
+  }
+
+  // dunstctl's output for `arguments`.
+  std::string dunstctl(const std::vector<std::string>& arguments) {
+    const std::string output = root_.path() + "/dunstctl.txt";
+    unlink(output.c_str());
+    child_process tool;
+    std::vector<std::string> argv{"/usr/bin/dunstctl"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    if (!tool.spawn(argv, notice_environment_, output) || !tool.wait(10000)) return {};
+    return read_file(output);
   }
 
   std::string printer_uri(const std::string& key) const {
@@ -190,6 +241,9 @@ class ConsoleEndToEnd : public ::testing::Test {
   std::map<std::string, std::string> uuids_;  // "open_on_my_pc", "send_to_dropbox", "cups"
   std::map<std::string, int> actions_;
   std::string viewer_copy_;
+  child_process xvfb_, bus_daemon_, dunst_;
+  std::string bus_address_, notices_skipped_;
+  std::vector<std::string> notice_environment_;
 };
 
 TEST_F(ConsoleEndToEnd, ADevicesPdfIsOpenedKeptInAFolderOrPrintedAsTheConsolesPrinterSays) {
@@ -206,6 +260,21 @@ TEST_F(ConsoleEndToEnd, ADevicesPdfIsOpenedKeptInAFolderOrPrintedAsTheConsolesPr
   ASSERT_TRUE(wait_for([&] { return access(viewer_copy_.c_str(), F_OK) == 0; }, 30s))
       << "the viewer was not started";
   EXPECT_EQ(read_file(viewer_copy_), one_page_pdf());
+  // The arrival is told on the desktop: the document's name, who sent it and on which printer.
+  if (notices_skipped_.empty()) {
+    const std::string title = "\"Opened " + tag + "\"";
+    EXPECT_TRUE(wait_for(
+        [&] {
+          dunstctl({"close-all"});
+          return dunstctl({"history"}).find(title) != std::string::npos;
+        },
+        30s))
+        << "no notice of the arrival in dunst's history: " << dunstctl({"history"});
+    const std::string history = dunstctl({"history"});
+    EXPECT_NE(history.find(" on Open On My PC"), std::string::npos) << history;
+  } else {
+    std::cerr << "notices not checked: " << notices_skipped_ << "\n";
+  }
 
   // Send To Dropbox: the document stays in the printer's folder, under the job's name.
   ASSERT_EQ(print("send_to_dropbox", pdf, "Kept " + tag, report), 0) << report;
