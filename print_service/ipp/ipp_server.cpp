@@ -118,28 +118,7 @@ ipp_server::~ipp_server() {
   stop();
 }
 
-bool ipp_server::start(const ipp_listen_options& options, const std::string& state_folder,
-                       int32_t log_level) {
-  // Registered before the system exists, the one scheme keeps PAPPL's file, socket and USB devices out.
-  static const bool scheme_added = [] {
-    papplDeviceAddScheme(device_scheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, device_open, device_close,
-                         device_read, device_write, device_status, nullptr);
-    return true;
-  }();
-  (void)scheme_added;
-
-  // libcups makes the self-signed certificate of ipps at the first TLS connection, in the data folder.
-  set_ipp_credentials_folder(state_folder + "/tls");
-  spool_folder_ = state_folder + "/ipp-spool";
-  if (!make_folders(spool_folder_)) {
-    QV_LOG(log_error, "Unable to create IPP spool folder '%s': %s", spool_folder_.c_str(), strerror(errno));
-    return false;
-  }
-  // PAPPL's information level logs every connection; it comes with our verbose level only.
-  const pappl_loglevel_t level = log_level <= 0   ? PAPPL_LOGLEVEL_FATAL
-                                 : log_level == 1 ? PAPPL_LOGLEVEL_ERROR
-                                 : log_level < 10 ? PAPPL_LOGLEVEL_WARN
-                                                  : PAPPL_LOGLEVEL_INFO;
+bool ipp_server::create_listening_system(const ipp_listen_options& options, pappl_loglevel_t level) {
   // PAPPL's own choice for port 0 is the first free port counting up from 8000 + uid % 1000, which another
   // program may take between its test and its bind. The kernel chooses on sockets made here instead, and
   // PAPPL's listeners take them.
@@ -177,6 +156,32 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
   if (!listening_ipv6) {
     QV_LOG(log_warning, "Unable to listen for IPP on %s: %s; IPv4 only", ipv6, strerror(errno));
   }
+  return true;
+}
+
+bool ipp_server::start(const ipp_listen_options& options, const std::string& state_folder,
+                       int32_t log_level) {
+  // Registered before the system exists, the one scheme keeps PAPPL's file, socket and USB devices out.
+  static const bool scheme_added = [] {
+    papplDeviceAddScheme(device_scheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, device_open, device_close,
+                         device_read, device_write, device_status, nullptr);
+    return true;
+  }();
+  (void)scheme_added;
+
+  // libcups makes the self-signed certificate of ipps at the first TLS connection, in the data folder.
+  set_ipp_credentials_folder(state_folder + "/tls");
+  spool_folder_ = state_folder + "/ipp-spool";
+  if (!make_folders(spool_folder_)) {
+    QV_LOG(log_error, "Unable to create IPP spool folder '%s': %s", spool_folder_.c_str(), strerror(errno));
+    return false;
+  }
+  // PAPPL's information level logs every connection; it comes with our verbose level only.
+  const pappl_loglevel_t level = log_level <= 0   ? PAPPL_LOGLEVEL_FATAL
+                                 : log_level == 1 ? PAPPL_LOGLEVEL_ERROR
+                                 : log_level < 10 ? PAPPL_LOGLEVEL_WARN
+                                                  : PAPPL_LOGLEVEL_INFO;
+  if (!create_listening_system(options, level)) return false;
   // PAPPL 1.3.1 rotates its log once it passes the maximum size and logs while holding its log lock when
   // it does: every thread that logs then waits for ever. The log is our standard error: no rotation.
   papplSystemSetMaxLogSize(system_, 0);
@@ -204,7 +209,8 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
   for (int i = 0; i < 200 && !papplSystemIsRunning(system_); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  QV_LOG(log_information, "IPP printers on %s and %s port %d%s", ipv4, ipv6, port_,
+  QV_LOG(log_information, "IPP printers on %s and %s port %d%s",
+         options.loopback_only ? "127.0.0.1" : "0.0.0.0", options.loopback_only ? "[::1]" : "[::]", port_,
          dnssd_ ? "" : ", not advertised (--no-dnssd)");
   return true;
 }

@@ -76,6 +76,10 @@ class ipp_server : private ipp_request_policy {
   struct raster_job;
   using job_key = std::pair<const void*, int>;  // (PAPPL printer, job id)
 
+  /// Creates the PAPPL system (`system_`) listening on `options`' port (one the kernel chooses for 0), on
+  /// IPv4 and, where it can, IPv6. False after logging the cause.
+  bool create_listening_system(const ipp_listen_options& options, pappl_loglevel_t level);
+
   /// Refuses administrative operations, held jobs, unsupported formats and documents declared larger than
   /// the spool can take.
   ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,

@@ -39,46 +39,8 @@ const char* interned(const std::string& text) {
   return names.insert(text).first->c_str();
 }
 
-}  // namespace
-
-namespace ipp_detail {
-
-std::vector<Json::Value> enabled_media(const Json::Value& printer) {
-  std::vector<Json::Value> media;
-  if (!printer["media"].isArray()) return media;
-  for (const Json::Value& m : printer["media"]) {
-    if (m.isObject() && m["enabled"].isBool() && m["enabled"].asBool() && !string_member(m, "name").empty()) {
-      media.push_back(m);
-    }
-  }
-  return media;
-}
-
-}  // namespace ipp_detail
-
-bool ipp_server::driver_callback(pappl_system_t*, const char*, const char*, const char*,
-                                 pappl_pr_driver_data_t* data, ipp_t**, void* context) {
-  auto* self = static_cast<ipp_server*>(context);
-  if (!self->creating_) return false;
-  fill_driver_data(*self->creating_, *data);
-  return true;
-}
-
-void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_data_t& data) {
-  data.printfile_cb = &ipp_server::print_file;
-  data.rstartjob_cb = &ipp_server::raster_start_job;
-  data.rstartpage_cb = &ipp_server::raster_start_page;
-  data.rwriteline_cb = &ipp_server::raster_write_line;
-  data.rendpage_cb = &ipp_server::raster_end_page;
-  data.rendjob_cb = &ipp_server::raster_end_job;
-  data.format = "application/pdf";
-
-  std::string make_and_model = string_member(printer, "make");
-  const std::string model = string_member(printer, "model");
-  if (!model.empty()) make_and_model += (make_and_model.empty() ? "" : " ") + model;
-  if (make_and_model.empty()) make_and_model = "Quorvane";
-  std::snprintf(data.make_and_model, sizeof(data.make_and_model), "%s", make_and_model.c_str());
-
+// Colour, sides, resolution and the job defaults of `printer`.
+void fill_capabilities(const Json::Value& printer, pappl_pr_driver_data_t& data) {
   const bool color = (int_member(printer, "color") & model::feature_on) != 0;
   const bool duplex = (int_member(printer, "duplex") & model::feature_on) != 0;
   data.kind = static_cast<pappl_kind_t>(PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO);
@@ -105,7 +67,10 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   data.quality_default = IPP_QUALITY_NORMAL;
   data.scaling_default = PAPPL_SCALING_AUTO;
   data.orient_default = IPP_ORIENT_NONE;
+}
 
+// The media of `printer`, the default one with its margins, and the one source and type.
+void fill_media(const Json::Value& printer, pappl_pr_driver_data_t& data) {
   // The enabled media, in their order; the first is the default. PAPPL has one margin pair per printer: the
   // default's margins, and borderless sizes when any size has no margin.
   std::vector<Json::Value> media = enabled_media(printer);
@@ -160,6 +125,50 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   data.type[0] = "stationery";
   data.media_default = col;
   data.media_ready[0] = col;
+}
+
+}  // namespace
+
+namespace ipp_detail {
+
+std::vector<Json::Value> enabled_media(const Json::Value& printer) {
+  std::vector<Json::Value> media;
+  if (!printer["media"].isArray()) return media;
+  for (const Json::Value& m : printer["media"]) {
+    if (m.isObject() && m["enabled"].isBool() && m["enabled"].asBool() && !string_member(m, "name").empty()) {
+      media.push_back(m);
+    }
+  }
+  return media;
+}
+
+}  // namespace ipp_detail
+
+bool ipp_server::driver_callback(pappl_system_t*, const char*, const char*, const char*,
+                                 pappl_pr_driver_data_t* data, ipp_t**, void* context) {
+  auto* self = static_cast<ipp_server*>(context);
+  if (!self->creating_) return false;
+  fill_driver_data(*self->creating_, *data);
+  return true;
+}
+
+void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_data_t& data) {
+  data.printfile_cb = &ipp_server::print_file;
+  data.rstartjob_cb = &ipp_server::raster_start_job;
+  data.rstartpage_cb = &ipp_server::raster_start_page;
+  data.rwriteline_cb = &ipp_server::raster_write_line;
+  data.rendpage_cb = &ipp_server::raster_end_page;
+  data.rendjob_cb = &ipp_server::raster_end_job;
+  data.format = "application/pdf";
+
+  std::string make_and_model = string_member(printer, "make");
+  const std::string model = string_member(printer, "model");
+  if (!model.empty()) make_and_model += (make_and_model.empty() ? "" : " ") + model;
+  if (make_and_model.empty()) make_and_model = "Quorvane";
+  std::snprintf(data.make_and_model, sizeof(data.make_and_model), "%s", make_and_model.c_str());
+
+  fill_capabilities(printer, data);
+  fill_media(printer, data);
 }
 
 }  // namespace quorvane::print_service
