@@ -15,7 +15,7 @@
 #include <zlib.h>
 
 #include "core/files.h"
-#include "print_service/documents/raster_format_p.h"
+#include "print_service/documents/raster_format.h"
 
 namespace quorvane::print_service {
 namespace {

@@ -13,34 +13,6 @@
 
 namespace quorvane::print_service {
 
-/// The colour spaces of raster pages, numbered as in the PWG raster header.
-enum class raster_color_space : uint32_t {
-  gray = 0,    // additive grey, 0 is black
-  rgb = 1,     // device RGB
-  black = 3,   // subtractive grey, 0 is white
-  sgray = 18,  // sGray
-  srgb = 19,   // sRGB
-  adobe_rgb = 20,
-};
-
-/// One raster page's layout, as its header gives it.
-struct raster_page_layout {
-  uint32_t width = 0;   // pixels
-  uint32_t height = 0;  // lines
-  uint32_t x_dpi = 0;
-  uint32_t y_dpi = 0;
-  uint32_t bits_per_pixel = 0;
-  uint32_t bits_per_color = 0;
-  uint32_t bytes_per_line = 0;
-  uint32_t color_order = 0;  // 0: chunked (the pixel's colours together)
-  uint32_t color_space = 0;  // raster_color_space
-  uint32_t colors = 0;       // colours per pixel
-};
-
-/// Why pages of `layout` cannot be converted, or "" when they can: 8-bit grey (sgray_8, black_8) and
-/// 24-bit RGB (srgb_8, adobe-rgb_8), chunked, with a size up to 100 inches and 65,535 pixels a side.
-std::string raster_layout_problem(const raster_page_layout& layout);
-
 /// Receives the PDF's bytes in order, a block at a time; false stops the conversion (the output cannot
 /// take them).
 using pdf_sink = std::function<bool(std::string_view bytes)>;

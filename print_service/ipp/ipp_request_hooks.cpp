@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "core/files.h"
-#include "print_service/documents/raster_format_p.h"
+#include "print_service/documents/raster_format.h"
 
 namespace quorvane::print_service {
 namespace {

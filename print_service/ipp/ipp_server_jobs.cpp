@@ -21,6 +21,7 @@
 #include "core/log.h"
 #include "model/document_formats.h"
 #include "model/values.h"
+#include "print_service/documents/raster_format.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
 #include "print_service/ipp/ipp_job_attributes.h"

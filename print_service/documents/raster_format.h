@@ -1,6 +1,6 @@
 // The coding that PWG raster and Apple raster (URF) share, read from any source of bytes: the PDF
 // converter reads a document in memory, the service's reader of PAPPL's raster stream reads the device's
-// connection.
+// connection. Also the pages' layouts and colour spaces, and which layouts are converted.
 //
 // A source has `bool need(size_t n)` (makes the next n bytes available; false when fewer remain),
 // `const unsigned char* data()` (the next byte) and `void skip(size_t n)` (consumes n available bytes).
@@ -12,9 +12,37 @@
 #include <cstring>
 #include <string>
 
-#include "print_service/documents/raster_to_pdf.h"
+namespace quorvane::print_service {
 
-namespace quorvane::print_service::raster_format {
+/// The colour spaces of raster pages, numbered as in the PWG raster header.
+enum class raster_color_space : uint32_t {
+  gray = 0,    // additive grey, 0 is black
+  rgb = 1,     // device RGB
+  black = 3,   // subtractive grey, 0 is white
+  sgray = 18,  // sGray
+  srgb = 19,   // sRGB
+  adobe_rgb = 20,
+};
+
+/// One raster page's layout, as its header gives it.
+struct raster_page_layout {
+  uint32_t width = 0;   // pixels
+  uint32_t height = 0;  // lines
+  uint32_t x_dpi = 0;
+  uint32_t y_dpi = 0;
+  uint32_t bits_per_pixel = 0;
+  uint32_t bits_per_color = 0;
+  uint32_t bytes_per_line = 0;
+  uint32_t color_order = 0;  // 0: chunked (the pixel's colours together)
+  uint32_t color_space = 0;  // raster_color_space
+  uint32_t colors = 0;       // colours per pixel
+};
+
+/// Why pages of `layout` cannot be converted, or "" when they can: 8-bit grey (sgray_8, black_8) and
+/// 24-bit RGB (srgb_8, adobe-rgb_8), chunked, with a size up to 100 inches and 65,535 pixels a side.
+std::string raster_layout_problem(const raster_page_layout& layout);
+
+namespace raster_format {
 
 // PWG raster: "RaS2" (big-endian; "2SaR" little-endian), then per page a header with the fields of CUPS's
 // version 2 page header, each a 32-bit word at these offsets, and the page's lines.
@@ -221,4 +249,5 @@ bool read_line(Source& source, const raster_page_layout& layout, uint32_t& copie
   return true;
 }
 
-}  // namespace quorvane::print_service::raster_format
+}  // namespace raster_format
+}  // namespace quorvane::print_service
