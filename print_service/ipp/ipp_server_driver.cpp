@@ -87,9 +87,9 @@ void fill_media(const Json::Value& printer, pappl_pr_driver_data_t& data) {
     if (data.num_media >= PAPPL_MAX_MEDIA) break;
     data.media[data.num_media++] = interned(string_member(m, "name"));
     const Json::Value& margins = m["margins"];
-    if (margins.isArray() && !margins.empty() && int_member(margins[0], "left") == 0 &&
-        int_member(margins[0], "top") == 0 && int_member(margins[0], "right") == 0 &&
-        int_member(margins[0], "bottom") == 0) {
+    if (margins.isArray() && !margins.empty() && margins[0].isObject() &&
+        int_member(margins[0], "left") == 0 && int_member(margins[0], "top") == 0 &&
+        int_member(margins[0], "right") == 0 && int_member(margins[0], "bottom") == 0) {
       data.borderless = true;
     }
   }
@@ -97,7 +97,8 @@ void fill_media(const Json::Value& printer, pappl_pr_driver_data_t& data) {
   const Json::Value& margins = first["margins"];
   const Json::Value margin =
       margins.isArray() && !margins.empty() ? margins[0] : Json::Value(Json::objectValue);
-  const bool has_margins = margin.isMember("left");
+  // Margins that are no object (no console writes such a record) count as none: the defaults apply.
+  const bool has_margins = margin.isObject() && margin.isMember("left");
   data.left_right = has_margins ? std::max(int_member(margin, "left"), int_member(margin, "right")) : 635;
   data.bottom_top = has_margins ? std::max(int_member(margin, "top"), int_member(margin, "bottom")) : 635;
   if (data.left_right == 0 && data.bottom_top == 0 && media.size() > 1) {

@@ -885,6 +885,56 @@ TEST_F(ServiceSession, PathsAndUuidsWithANulByteAreRefused) {
   EXPECT_EQ(console.record().updated.size(), 2u) << "a printer with a cut path was stored";
 }
 
+// A printer is offered over IPP from its record as stored: margins that are no objects (a record no
+// console writes, but any peer of the account may send) leave the printer with the default margins, and the
+// service goes on.
+TEST_F(ServiceSession, AnOfferedPrinterWhoseMarginsAreNoObjectsTakesTheDefaults) {
+  console_peer& console = new_console();
+  open_session(console);
+  const struct {
+    const char* name;
+    Json::Value margins;
+  } cases[] = {
+      {"a number",
+       [] {
+         Json::Value v(Json::arrayValue);
+         v.append(5);
+         return v;
+       }()},
+      {"text",
+       [] {
+         Json::Value v(Json::arrayValue);
+         v.append("wide");
+         return v;
+       }()},
+      {"a list",
+       [] {
+         Json::Value v(Json::arrayValue);
+         v.append(Json::Value(Json::arrayValue));
+         return v;
+       }()},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    Json::Value printer(Json::objectValue);
+    printer["uuid"] = "7c2e4a10-1b3d-4f5a-9e8c-00000000000" + std::to_string(n++);
+    printer["name"] = "odd";
+    printer["enabled"] = true;
+    printer["exists"] = true;
+    Json::Value medium(Json::objectValue);
+    medium["name"] = "iso_a4_210x297mm";
+    medium["width"] = 21000;
+    medium["height"] = 29700;
+    medium["enabled"] = true;
+    medium["margins"] = c.margins;
+    printer["media"].append(medium);
+    const Json::Value outcome = call(console, "updatePrinter", jsonrpc::one_param(printer));
+    EXPECT_EQ(outcome["result"][0].asInt(), 0) << c.name << ": got " << compact_json(outcome);
+    ASSERT_TRUE(settle(console)) << c.name << ": the service no longer answers";
+    EXPECT_FALSE(service_->process().finished()) << c.name << ": the service ended";
+  }
+}
+
 TEST_F(ServiceSession, ListensOnTheLoopbackAddressOnly) {
   // Every 127.x address reaches this machine, but a socket bound to 127.0.0.1 alone answers no other.
   for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
