@@ -35,6 +35,10 @@ inline constexpr job_state_entry job_states[] = {
     {job_state_aborted, "aborted"}, {job_state_completed, "completed"},
 };
 
+/// The most copies one job may ask for: the print service advertises copies-supported 1 to 999 and refuses
+/// more, and the console refuses more where it prints. A count that large is a slip or an attack.
+inline constexpr int32_t max_copies = 999;
+
 /// The four feature words of a printer.
 enum class printer_feature { color, landscape, duplex, copy };
 

@@ -181,10 +181,10 @@ void CupsSpooler::refuse(const std::string& reason, delivery_failure why) {
 void CupsSpooler::print() {
   // Checked before anything else: without the printer's copy feature the document itself is rendered once
   // for each copy, and with it CUPS would be asked for them.
-  if (const int32_t copies = job_->copies(); copies > max_copies) {
-    refuse(
-        std::to_string(copies) + " copies asked for, at most " + std::to_string(max_copies) + " are printed",
-        delivery_failure::too_many_copies);
+  if (const int32_t copies = job_->copies(); copies > model::max_copies) {
+    refuse(std::to_string(copies) + " copies asked for, at most " + std::to_string(model::max_copies) +
+               " are printed",
+           delivery_failure::too_many_copies);
     return;
   }
   if (!setup()) {

@@ -9,6 +9,7 @@
 #include "model/job.h"
 #include "model/media.h"
 #include "model/printer.h"
+#include "model/values.h"
 #include "spooler/delivery_failure.h"
 #include "spooler/pdf_document.h"
 
@@ -16,11 +17,6 @@ namespace quorvane {
 
 class document_stream;
 class image_library;
-
-/// The most copies the console prints of one job, as the print service advertises them. A job asking for
-/// more is refused rather than cut down: a count that large is a slip or an attack, and printing 999 copies
-/// of it would still waste a ream of paper where the person meant a few.
-constexpr int32_t max_copies = 999;
 
 /// The most pages the console renders into the document of one CUPS job (the copies it renders itself
 /// times the pages printed): 10,000 pages of a document 10 times. Beyond that a job would keep a worker busy
@@ -86,7 +82,7 @@ class CupsSpooler {
 
   /// Runs every step; returns nothing: the outcome is in status, jobState and platformJobId. Everything
   /// opened on the way (connection, destination, job options, surfaces) is released before it returns. A
-  /// job asking for more than `max_copies` copies, whose document is over the render budget
+  /// job asking for more than `model::max_copies` copies, whose document is over the render budget
   /// (render_budget.h), or whose rendered copies would hold more than `max_rendered_pages` pages, is refused
   /// before the destination is opened: status -1, job state 8, and the log line "Unable to print 'TITLE':
   /// REASON".

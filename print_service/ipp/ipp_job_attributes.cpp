@@ -205,7 +205,7 @@ struct integer_rule {
   int last;
 };
 constexpr integer_rule job_integers[] = {
-    {"copies", 1, max_copies},
+    {"copies", 1, model::max_copies},
 };
 
 // Whether `attr`, which `rule` names, is one integer in its range; false with `reason` otherwise.

@@ -9,19 +9,18 @@
 
 #include <string>
 
-namespace quorvane::print_service {
+#include "model/values.h"
 
-/// The most copies a job may ask for: PAPPL advertises copies-supported 1-999 (1-1 for raster, which it
-/// cannot repeat) and checks the first "copies" of Print-Job, Validate-Job and Create-Job against it, but
-/// not a second one in another group nor the job attributes of Send-Document.
-constexpr int max_copies = 999;
+namespace quorvane::print_service {
 
 /// The first attribute of `request` (any group) that PAPPL must not see: a collection with a member
 /// without a value, a repeated member or nesting deeper than IPP needs, a "media-col" or "finishings-col"
 /// whose members PAPPL reads with another type or value than it can take, or a "copies" that is not one
-/// integer from 1 to max_copies. Null when there is none; otherwise `reason` says what is wrong, for the
-/// device ("the member media-size has no value"). Names are compared without regard to case, as libcups
-/// finds them.
+/// integer from 1 to model::max_copies (PAPPL advertises copies-supported 1-999, 1-1 for raster,
+/// and checks the first "copies" of Print-Job, Validate-Job and Create-Job, but not a second one in another
+/// group nor the job attributes of Send-Document). Null when there is none; otherwise `reason` says what is
+/// wrong, for the device ("the member media-size has no value"). Names are compared without regard to case,
+/// as libcups finds them.
 ipp_attribute_t* find_unsafe_job_attribute(ipp_t* request, std::string& reason);
 
 }  // namespace quorvane::print_service
