@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/log.h"
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 
 namespace {
 

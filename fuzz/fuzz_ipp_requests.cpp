@@ -29,7 +29,7 @@
 #include "model/printer.h"
 #include "model/values.h"
 #include "net/poll_runloop.h"
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 

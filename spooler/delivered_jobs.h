@@ -15,7 +15,7 @@
 #include "core/ref_counted.h"
 #include "model/job.h"
 #include "model/printer.h"
-#include "service/print_completion.h"
+#include "service_link/print_completion.h"
 
 namespace quorvane {
 

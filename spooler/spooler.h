@@ -9,7 +9,7 @@
 #include "core/os.h"
 #include "model/job.h"
 #include "model/printer.h"
-#include "service/print_completion.h"
+#include "service_link/print_completion.h"
 
 namespace quorvane {
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "core/runloop.h"
-#include "service/print_completion.h"
+#include "service_link/print_completion.h"
 
 namespace quorvane {
 

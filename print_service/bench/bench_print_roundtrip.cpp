@@ -19,7 +19,7 @@
 #include "net/jsonrpc_connection.h"
 #include "net/jsonrpc_manager.h"
 #include "net/poll_runloop.h"
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 
 namespace quorvane {
 namespace {

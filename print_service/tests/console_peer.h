@@ -13,7 +13,7 @@
 #include "model/printer.h"
 #include "net/jsonrpc_message.h"
 #include "net/poll_runloop.h"
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {

@@ -10,7 +10,7 @@
 #include "model/job.h"
 #include "model/printer.h"
 #include "net/poll_runloop.h"
-#include "service/print_completion.h"
+#include "service_link/print_completion.h"
 
 namespace quorvane::test {
 

@@ -30,7 +30,7 @@
 #include <map>
 #include <memory>
 
-#include "service/server.h"
+#include "service_link/server.h"
 #include "ui/layout/dialog_layout.h"
 #include "ui/session/printer_list_controller.h"
 #include "ui/session/printer_rows.h"

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "model/proxy.h"
-#include "service/server.h"
+#include "service_link/server.h"
 
 namespace quorvane {
 

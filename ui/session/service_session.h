@@ -11,7 +11,7 @@
 
 #include <json/value.h>
 
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 #include "spooler/delivered_jobs.h"
 #include "ui/session/printer_list_controller.h"
 

@@ -12,7 +12,7 @@
 
 #include "database/database.h"
 #include "model/manager.h"
-#include "service/server.h"
+#include "service_link/server.h"
 #include "ui/test_support/console_test_env.h"
 
 namespace quorvane::testing_support {

@@ -7,7 +7,7 @@
 #include <json/value.h>
 
 #include "net/jsonrpc_connection.h"
-#include "service/server.h"
+#include "service_link/server.h"
 
 namespace quorvane {
 

@@ -13,7 +13,7 @@
 #include "model/device.h"
 #include "model/job.h"
 #include "model/printer.h"
-#include "service/print_completion.h"
+#include "service_link/print_completion.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "service/server_stub.h"
+#include "service_link/server_stub.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
