@@ -198,20 +198,26 @@ bool imported_collection_fits(ipp_attribute_t* attr, const collection_rule& rule
   return true;
 }
 
-// The integer attributes of a job that PAPPL uses as they come, with the values they may take.
+// The integer and enum attributes of a job that PAPPL uses as they come, with the values they may take. PAPPL
+// copies print-quality and orientation-requested into enumerations unchecked, so a value outside them would
+// reach the job's print options.
 struct integer_rule {
   const char* name;
+  ipp_tag_t tag;
   int first;
   int last;
 };
 constexpr integer_rule job_integers[] = {
-    {"copies", 1, model::max_copies},
+    {"copies", IPP_TAG_INTEGER, 1, model::max_copies},
+    {"print-quality", IPP_TAG_ENUM, IPP_QUALITY_DRAFT, IPP_QUALITY_HIGH},
+    {"orientation-requested", IPP_TAG_ENUM, IPP_ORIENT_PORTRAIT, IPP_ORIENT_NONE},
 };
 
-// Whether `attr`, which `rule` names, is one integer in its range; false with `reason` otherwise.
+// Whether `attr`, which `rule` names, is one value of the rule's tag in its range; false with `reason`
+// otherwise.
 bool integer_fits(ipp_attribute_t* attr, const integer_rule& rule, std::string& reason) {
-  if (ippGetValueTag(attr) != IPP_TAG_INTEGER || ippGetCount(attr) != 1) {
-    reason = "it is not one integer";
+  if (ippGetValueTag(attr) != rule.tag || ippGetCount(attr) != 1) {
+    reason = rule.tag == IPP_TAG_ENUM ? "it is not one enum" : "it is not one integer";
     return false;
   }
   const int value = ippGetInteger(attr, 0);

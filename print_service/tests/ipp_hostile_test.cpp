@@ -553,7 +553,7 @@ TEST_F(IppHostile, AStopEndsJobsWaitingForADocumentAndTheConnectionsStillOpen) {
 // wherever it stands: PAPPL checks only the first "copies" of a job-creating request, so a second one in the
 // job group, or one in the job attributes of Send-Document, reached the job (2,000,000,000 copies made the
 // console print the document that many times).
-TEST_F(IppHostile, CopiesBeyond999AreRefusedWhereverTheyStand) {
+TEST_F(IppHostile, CopiesBeyond999AndEnumsOutOfRangeAreRefusedWhereverTheyStand) {
   observe();
   answer_for = [](const model::job&) { return answer{0, 9, 1}; };
   request_bytes attributes(IPP_OP_GET_PRINTER_ATTRIBUTES, printer_uri());
@@ -579,6 +579,16 @@ TEST_F(IppHostile, CopiesBeyond999AreRefusedWhereverTheyStand) {
        "not one integer"},
       {"Copies in capitals", [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("Copies", 5000); }, "Copies",
        "5000 is not from 1 to 999"},
+      // PAPPL copies these two into enumerations unchecked.
+      {"print-quality 5963781",
+       [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("print-quality", 5963781, IPP_TAG_ENUM); },
+       "print-quality", "5963781 is not from 3 to 5"},
+      {"print-quality as an integer",
+       [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("print-quality", 4); }, "print-quality",
+       "not one enum"},
+      {"orientation-requested 0",
+       [](request_bytes& r) { r.group(IPP_TAG_JOB).integer("orientation-requested", 0, IPP_TAG_ENUM); },
+       "orientation-requested", "0 is not from 3 to 7"},
   };
   for (const malformed_case& c : cases) expect_refused_by_job_creation(c);
   const std::string pdf = one_page_pdf();
