@@ -60,8 +60,8 @@ class ipp_server : private ipp_request_policy {
   /// threads. Does nothing the second time.
   void stop();
 
-  /// The DNS-SD service name of a printer: its display name without a leading private-use character (the
-  /// console's own printers begin with one), else its name.
+  /// The DNS-SD service name of a printer: the name a phone shows (`model::phone_name`, the same as the
+  /// console's "Phones and Tablets" window shows), at most 63 bytes.
   static std::string service_name(const Json::Value& printer);
 
   /// Whether the IPP side offers `printer` (its "enabled" and "exists" are true and it has a uuid).

@@ -18,6 +18,7 @@
 #include "core/files.h"
 #include "core/json_text.h"
 #include "core/log.h"
+#include "model/phone_names.h"
 #include "model/values.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
@@ -40,15 +41,8 @@ bool ipp_server::is_offered(const Json::Value& printer) {
 }
 
 std::string ipp_server::service_name(const Json::Value& printer) {
-  std::string name = string_member(printer, "displayName");
-  // U+E000 to U+F8FF, the private-use characters, take three bytes beginning 0xEE or 0xEF 0x80-0xA3.
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(name[i]); };
-  if (name.size() >= 3 && (byte(0) == 0xee || (byte(0) == 0xef && byte(1) <= 0xa3))) name.erase(0, 3);
-  const size_t first = name.find_first_not_of(' ');
-  name = first == std::string::npos ? std::string() : name.substr(first);
-  if (name.empty()) name = string_member(printer, "name");
-  if (name.empty()) name = string_member(printer, "uuid");
-  return name.substr(0, 63);  // the longest DNS-SD instance name
+  return model::phone_name(string_member(printer, "displayName"), string_member(printer, "name"),
+                           string_member(printer, "uuid"));
 }
 
 void ipp_server::end_jobs_without_document(pappl_printer_t* printer) {

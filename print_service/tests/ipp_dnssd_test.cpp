@@ -9,6 +9,7 @@
 #include <map>
 
 #include "console_peer.h"
+#include "model/phone_names.h"
 #include "service_process.h"
 
 namespace quorvane::print_service::testing {
@@ -120,6 +121,30 @@ TEST_F(DnssdAdvertising, AnEnabledPrinterIsFoundWithTheKeysPhonesReadAndADisable
            output.find(name) == std::string::npos;
   });
   EXPECT_TRUE(gone) << "still advertised after it was disabled: " << output;
+}
+
+// A display name longer than DNS-SD's 63 bytes is advertised under the name the console's window shows, cut
+// after a whole word (it was cut at byte 63, inside a word and possibly inside a character).
+TEST_F(DnssdAdvertising, ALongNameIsAdvertisedCutAfterAWholeWord) {
+  const std::string tag = "qvtest" + std::to_string(getpid());
+  const std::string display = "Farbdrucker im B\xc3\xbcro " + tag + " zweiter Stock neben der K\xc3\xbc" +
+                              "che und dem Besprechungsraum";
+  Json::Value printer(Json::objectValue);
+  printer["uuid"] = "c0ffee00-5678-4abc-8def-" + std::to_string(100000000000 + getpid());
+  printer["name"] = "farbdrucker";
+  printer["displayName"] = "\xee\x80\x8c" + display;
+  printer["enabled"] = true;
+  printer["exists"] = true;
+  update_printer(printer);
+
+  const std::string want = model::phone_name(printer["displayName"].asString(), "", "");
+  ASSERT_LE(want.size(), 63u);
+  ASSERT_LT(want.size(), display.size());
+  std::string output;
+  EXPECT_TRUE(until_deadline([&] {
+    return ippfind({"--name", "^" + want + "$", "--print-name"}, 3, output) == 0;
+  })) << "want '"
+      << want << "', found: " << output;
 }
 
 }  // namespace
