@@ -55,6 +55,7 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
       [this](const model::printer& p, const model::job& j, int32_t status) { notify_arrival(p, j, status); });
   window_->session().on_view_changed([this](bool connected) {
     tray_status_.set_connected(connected);
+    tray_->set_connected(connected);
     show_tooltip();
   });
   tooltip_timer_.setInterval(30000);

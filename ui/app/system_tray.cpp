@@ -1,5 +1,10 @@
 #include "ui/app/system_tray.h"
 
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+
 #include "ui/main/main_window.h"
 
 namespace quorvane {
@@ -23,7 +28,34 @@ constexpr tray_item tray_menu[] = {
 
 }  // namespace
 
-CSystemTray::CSystemTray(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon) {
+QImage disconnected_picture(const QImage& picture) {
+  QImage grey = picture.convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < grey.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(grey.scanLine(y));
+    for (int x = 0; x < grey.width(); ++x) {
+      // Lightened halfway to white, so that the grey icon reads as inactive beside the others.
+      const int level = (qGray(line[x]) + 255) / 2;
+      line[x] = qRgba(level, level, level, qAlpha(line[x]));
+    }
+  }
+  QPainter painter(&grey);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal side = grey.width() * 0.45;
+  const QRectF dot(grey.width() - side, grey.height() - side, side, side);
+  painter.setPen(QPen(Qt::white, std::max<qreal>(1, side / 8)));
+  painter.setBrush(QColor(200, 30, 30));
+  painter.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
+  return grey;
+}
+
+CSystemTray::CSystemTray(const QIcon& icon, QObject* parent) : QObject(parent), connected_icon_(icon) {
+  // Each size the icon has gets its grey twin; a tray asks for the size it draws.
+  QList<QSize> sizes = icon.availableSizes();
+  if (sizes.isEmpty()) sizes = {QSize(48, 48)};
+  for (const QSize& size : sizes) {
+    disconnected_icon_.addPixmap(QPixmap::fromImage(disconnected_picture(icon.pixmap(size).toImage())));
+  }
+  icon_.setIcon(disconnected_icon_);
   menu_.setObjectName(QStringLiteral("trayMenu"));
   for (const tray_item& item : tray_menu) {
     if (!item.text) {
@@ -48,6 +80,11 @@ CSystemTray::CSystemTray(const QIcon& icon, QObject* parent) : QObject(parent), 
     if (reason == QSystemTrayIcon::DoubleClick && double_click_) double_click_();
   });
   icon_.show();
+}
+
+void CSystemTray::set_connected(bool connected) {
+  connected_ = connected;
+  icon_.setIcon(connected ? connected_icon_ : disconnected_icon_);
 }
 
 void CSystemTray::set_command_handler(int command, std::function<void()> handler) {

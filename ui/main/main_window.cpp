@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -18,6 +19,7 @@
 #include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/main/settings_pages.h"
+#include "ui/session/service_hint.h"
 #include "ui/settings/general_page.h"
 #include "ui/settings/security_page.h"
 
@@ -77,7 +79,8 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   page_holder_->setObjectName(QStringLiteral("pageHolder"));
   page_holder_->setGeometry(control(control_page_placeholder)->geometry());
   // The connecting view's controls lie above the list and the pages.
-  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress}) {
+  for (int id : {control_background, control_connecting_picture, control_connecting_text, control_progress,
+                 control_connecting_hint}) {
     control(id)->raise();
   }
 
@@ -107,6 +110,16 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   make_pages();
 
   session_.on_view_changed([this](bool connected) { apply_view(connected); });
+  // A service that does not answer for a while is most likely not running: the view says how to start it,
+  // and keeps trying.
+  // The command can be copied from the view.
+  layout_.find<QLabel>(control_connecting_hint)->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  session_.on_attempt_failed([this](int failed) {
+    const QString hint = service_hint(failed, find_service_install(), session_.port());
+    auto* label = layout_.find<QLabel>(control_connecting_hint);
+    label->setText(hint);
+    label->setVisible(connecting_view_ && !hint.isEmpty());
+  });
   // The console mostly sits idle in the notification area: what the service's notifications needed for a
   // moment (messages, parsed copies, the database's work) goes back to the system after each batch.
   connect(&rows_, &QAbstractItemModel::rowsInserted, this, &CQuorvaneDlg::release_memory_when_idle);
@@ -253,6 +266,8 @@ void CQuorvaneDlg::apply_view(bool connected) {
     control(id)->setVisible(!connected);
   }
   control(control_page_placeholder)->setVisible(false);
+  // The hint comes back with the next failed attempts, not with the view.
+  control(control_connecting_hint)->setVisible(false);
   list_view_->setVisible(connected);
   page_holder_->setVisible(connected);
   auto* progress = layout_.find<QProgressBar>(control_progress);

@@ -23,6 +23,7 @@ constexpr dialog_control controls[] = {
     {control_connecting_text, k::text, "connectingText", "Connecting to Quorvane Service...", 234, 172, 117,
      8, s::center | s::no_wrap},
     {control_progress, k::marquee, "progress", "", 219, 188, 141, 14},
+    {control_connecting_hint, k::text, "connectingHint", "", 142, 210, 301, 24, s::center | s::hidden},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ enum main_window_control : int {
   control_background = 1034,
   control_connecting_picture = 1035,
   control_connecting_text = 1038,
+  control_connecting_hint = 1039,
 };
 
 /// The client area's size in dialog units.
@@ -23,7 +24,8 @@ inline constexpr int main_window_width_du = 585;
 inline constexpr int main_window_height_du = 350;
 
 /// The main window's controls, bottom of the stacking order first: the connecting view's panel lies under
-/// its picture, caption and activity bar. The printer list (1003) and the panel (1034) are custom rows.
+/// its picture, caption, activity bar and the hint shown once the service has not answered a few times. The
+/// printer list (1003) and the panel (1034) are custom rows.
 std::span<const dialog_control> main_window_controls();
 
 }  // namespace quorvane

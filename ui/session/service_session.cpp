@@ -89,9 +89,12 @@ void service_session::attempt() {
   in_attempt_ = false;
   if (result != 0) {
     retry_timer_.start(connect_retry_ms);
+    ++failed_attempts_;
+    if (attempt_failed_handler_) attempt_failed_handler_(failed_attempts_);
     return;
   }
   retry_timer_.stop();
+  failed_attempts_ = 0;
   const uint64_t generation = ++generation_;
   stub_->authenticate("", [this, generation](int32_t status) {
     if (!current(generation) || status != 0) return;

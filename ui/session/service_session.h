@@ -64,6 +64,8 @@ class service_session final : public server::delegate {
   void set_filename_flags(int32_t flags) { filename_flags_ = flags; }
   /// The port the session connects to.
   uint16_t port() const { return port_; }
+  /// The connection attempts that failed since the last one that connected (or since the start).
+  int failed_attempts() const { return failed_attempts_; }
 
   /// Sends "updatePrinter"; `done` (may be empty) hears the status.
   void updatePrinter(model::printer_ptr printer, server::status_callback done = {});
@@ -80,6 +82,10 @@ class service_session final : public server::delegate {
   /// (the window and the tray icon each have one).
   void on_view_changed(std::function<void(bool connected)> handler) {
     view_handlers_.push_back(std::move(handler));
+  }
+  /// Called after every failed connection attempt with the number of attempts that failed in a row.
+  void on_attempt_failed(std::function<void(int failed_attempts)> handler) {
+    attempt_failed_handler_ = std::move(handler);
   }
   /// Called once a job this console delivered (not one answered from the record of delivered jobs) has its
   /// outcome, after the service was answered: with the printer, the job and the status.
@@ -125,6 +131,8 @@ class service_session final : public server::delegate {
   smart_ptr<delivered_jobs> delivered_ = make_counted<delivered_jobs>();
   std::vector<std::function<void(bool)>> view_handlers_;
   std::function<void(const model::printer&, const model::job&, int32_t status)> arrival_handler_;
+  std::function<void(int)> attempt_failed_handler_;
+  int failed_attempts_ = 0;
   int32_t filename_flags_ = 0;
   bool connecting_ = true;
   bool in_attempt_ = false;

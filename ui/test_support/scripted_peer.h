@@ -151,4 +151,10 @@ class scripted_peer {
   std::vector<Json::Value> messages_;
 };
 
+/// A port of 127.0.0.1 that was free a moment ago and is closed now: a print service that is not running.
+inline uint16_t closed_port() {
+  scripted_peer probe;
+  return probe.port();
+}
+
 }  // namespace quorvane::testing

@@ -90,6 +90,45 @@ TEST(SystemTray, TheMenuHasItsItemsTheFirstAsDefaultAndADoubleClickOpens) {
   EXPECT_EQ(double_clicks, 1);
 }
 
+TEST(SystemTray, ThePictureSaysWhetherThePrintServiceIsConnected) {
+  const QIcon console_icon(QStringLiteral(":/images/IDI_QUORVANE.png"));
+  const QImage original = console_icon.pixmap(48, 48).toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_FALSE(original.isNull());
+  auto picture = [](const CSystemTray& tray) {
+    return const_cast<CSystemTray&>(tray).icon().icon().pixmap(48, 48).toImage().convertToFormat(
+        QImage::Format_ARGB32);
+  };
+
+  CSystemTray tray(console_icon);
+  EXPECT_FALSE(tray.connected()) << "the console starts before its service answers";
+  const QImage down = picture(tray);
+  // Compared as the icon hands it out: a pixmap premultiplies the alpha.
+  EXPECT_EQ(
+      down,
+      QPixmap::fromImage(disconnected_picture(original)).toImage().convertToFormat(QImage::Format_ARGB32));
+  tray.set_connected(true);
+  EXPECT_EQ(picture(tray), original) << "connected: the console's own icon";
+  tray.set_connected(false);
+  EXPECT_EQ(picture(tray), down);
+
+  // Outside the mark every pixel is grey and keeps the icon's shape (its alpha); the mark is red.
+  int coloured_in_original = 0;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 48; ++x) {
+      const QRgb was = original.pixel(x, y), now = down.pixel(x, y);
+      if (qRed(was) != qGreen(was) || qGreen(was) != qBlue(was)) ++coloured_in_original;
+      if (x >= 24 && y >= 24) continue;
+      ASSERT_EQ(qAlpha(now), qAlpha(was)) << x << "," << y;
+      ASSERT_TRUE(qRed(now) == qGreen(now) && qGreen(now) == qBlue(now)) << x << "," << y << " is not grey";
+    }
+  }
+  EXPECT_GT(coloured_in_original, 0) << "a grey icon would not show the change";
+  const QRgb mark = down.pixel(48 - 11, 48 - 11);
+  EXPECT_GT(qRed(mark), 150);
+  EXPECT_LT(qGreen(mark), 80);
+  EXPECT_EQ(qAlpha(mark), 255);
+}
+
 TEST(AboutBox, ItsControlsSitWhereTheTableSaysAndOkCloses) {
   CAboutDlg about;
   const dialog_units units = dialog_units::from_dialog_font();

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "test_support/runloop_guard.h"
 #include "ui/base/qt_runloop.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/lists/printer_list.h"
@@ -130,6 +131,42 @@ TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls)
   ASSERT_TRUE(QTest::qWaitFor([&] { return window->connecting_view(); }, testing::console_bound_ms));
   EXPECT_TRUE(shown(control_background));
   EXPECT_TRUE(shown_buttons().empty());
+}
+
+TEST(MainWindowDown, AfterThreeFailedAttemptsTheConnectingViewSaysTheServiceIsNotRunningAndKeepsTrying) {
+  testing::console_test_env env;
+  qt_runloop loop;
+  const testing_support::runloop_guard main_loop(loop);
+  const uint16_t port = testing::closed_port();
+  {
+    CQuorvaneDlg window(port);
+    window.start(false);
+    auto* hint = static_cast<QLabel*>(window.control(control_connecting_hint));
+    window.session().attempt();
+    EXPECT_FALSE(hint->isVisibleTo(&window)) << "two failures may be a slow start";
+    window.session().attempt();
+    EXPECT_TRUE(hint->isVisibleTo(&window));
+    EXPECT_TRUE(hint->text().startsWith("The print service is not running. Start it with:\n"))
+        << hint->text().toStdString();
+    EXPECT_TRUE(hint->text().contains("quorvane-service")) << hint->text().toStdString();
+    // The view stays as it was, its marquee running, with the next attempt armed.
+    EXPECT_TRUE(window.connecting_view());
+    EXPECT_TRUE(window.control(control_connecting_text)->isVisibleTo(&window));
+    EXPECT_EQ(static_cast<QProgressBar*>(window.control(control_progress))->maximum(), 0);
+    EXPECT_TRUE(window.session().retry_pending());
+    EXPECT_GE(hint->y(), window.control(control_progress)->geometry().bottom()) << "under the marquee";
+
+    // The service comes: the connected view has no hint, and a later drop starts counting anew.
+    testing::scripted_peer service(port);
+    if (service.port() != port) GTEST_SKIP() << "another program took port " << port << " meanwhile";
+    window.session().attempt();
+    ASSERT_TRUE(service.answer_session_start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.connecting_view(); }, testing::console_bound_ms));
+    EXPECT_FALSE(hint->isVisibleTo(&window));
+    service.drop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.connecting_view(); }, testing::console_bound_ms));
+    EXPECT_FALSE(hint->isVisibleTo(&window)) << "a connection that just closed is no stopped service yet";
+  }
 }
 
 TEST_F(MainWindow, WithTheSettingsPagesInstalledTheWindowStillDecidesWhichButtonsShow) {

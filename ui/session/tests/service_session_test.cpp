@@ -287,25 +287,42 @@ TEST(ServiceSessionPort, TheEnvironmentOverridesPort6631) {
   }
 }
 
-TEST(ServiceSessionDown, AFailedAttemptArmsTimerOneAt3000Ms) {
+// A session whose service is not running: nothing listens on its port.
+class ServiceSessionDown : public ::testing::Test {
+ protected:
   testing::console_test_env env;
   qt_runloop loop;
-  const testing_support::runloop_guard main_loop(loop);
-  uint16_t port = 0;
-  {
-    testing::scripted_peer probe;  // a port that was free a moment ago and is closed now
-    port = probe.port();
-  }
+  const testing_support::runloop_guard main_loop{loop};
+  const uint16_t port = testing::closed_port();
   printer_list_model rows;
   printer_list_controller list{rows, nullptr, {}, {}};
-  {
-    service_session session(list, port);
-    session.start();
-    EXPECT_TRUE(session.connecting());
-    EXPECT_TRUE(session.retry_pending());
-    EXPECT_EQ(session.retry_interval_ms(), 3000);
-    EXPECT_FALSE(session.stub().connected());
-  }
+  service_session session{list, port};
+};
+
+TEST_F(ServiceSessionDown, AFailedAttemptArmsTimerOneAt3000Ms) {
+  session.start();
+  EXPECT_TRUE(session.connecting());
+  EXPECT_TRUE(session.retry_pending());
+  EXPECT_EQ(session.retry_interval_ms(), 3000);
+  EXPECT_FALSE(session.stub().connected());
+}
+
+TEST_F(ServiceSessionDown, FailedAttemptsAreCountedInARowAndAConnectStartsTheCountAgain) {
+  std::vector<int> told;
+  session.on_attempt_failed([&](int failed) { told.push_back(failed); });
+  session.start();
+  session.attempt();
+  session.attempt();
+  EXPECT_EQ(told, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(session.failed_attempts(), 3);
+  EXPECT_TRUE(session.retry_pending()) << "the session keeps trying";
+
+  // The service comes up on that port: the next attempt connects and the count starts again.
+  testing::scripted_peer service(port);
+  if (service.port() != port) GTEST_SKIP() << "another program took port " << port << " meanwhile";
+  session.attempt();
+  EXPECT_EQ(session.failed_attempts(), 0);
+  EXPECT_EQ(told.size(), 3u);
 }
 
 }  // namespace

@@ -118,13 +118,8 @@ unsigned environment_number(const char* name, unsigned fallback) {
   return value > 0 ? static_cast<unsigned>(value) : fallback;
 }
 
-uint16_t free_port() {
-  testing::scripted_peer probe;
-  return probe.port();
-}
-
 TEST_F(SessionWithService, ConnectsOnceTheServiceStartsAndTheFirstRunsPrintersComeBackFromIt) {
-  const uint16_t port = free_port();
+  const uint16_t port = testing::closed_port();
   open_session(port);
   EXPECT_TRUE(session->connecting()) << "the service is not running yet";
   EXPECT_TRUE(session->retry_pending());
