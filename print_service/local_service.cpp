@@ -128,6 +128,7 @@ bool local_service::start(const serve_options& options) {
   ipp_options.dnssd = options.dnssd;
   ipp_ = std::make_unique<ipp_server>(loop_, *this);
   if (!ipp_->start(ipp_options, options.data_folder, log_level_threshold())) return false;
+  ipp_reach_ = ipp_reach{ipp_->port(), options.ipp_loopback_only, options.dnssd};
   if (std::FILE* f = std::fopen((options.data_folder + "/ipp.port").c_str(), "w")) {
     std::fprintf(f, "%d\n", ipp_->port());
     std::fclose(f);
@@ -215,6 +216,10 @@ std::vector<Json::Value> local_service::offered_printers() {
 
 bool local_service::printer_withdrawn(const std::string& uuid) const {
   return !cups_reachable_ && gone_queue_uuids_.count(uuid) > 0;
+}
+
+ipp_reach local_service::ipp_listening() const {
+  return ipp_reach_;
 }
 
 std::optional<Json::Value> local_service::offered_printer(const std::string& uuid) {

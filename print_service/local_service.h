@@ -109,6 +109,9 @@ class local_service final : public jsonrpc::connection::delegate,
   /// Whether `uuid` is a CUPS queue held back only because CUPS does not answer (its jobs wait).
   bool printer_withdrawn(const std::string& uuid) const override;
 
+  /// The IPP side's port (0 before it started) and how it listens.
+  ipp_reach ipp_listening() const override;
+
   /// Takes a reading of the CUPS queues: new queues are stored and offered, what CUPS says of known ones is
   /// refreshed, and observers hear "printersWereUpdated" for each printer that changed or is offered again
   /// and "printersWereRemoved" for each queue that is gone. An unreachable CUPS (`reachable` false)
@@ -154,6 +157,7 @@ class local_service final : public jsonrpc::connection::delegate,
   std::unique_ptr<cups_watch> cups_watch_;
   bool stopping_ = false;
   std::unique_ptr<ipp_server> ipp_;
+  ipp_reach ipp_reach_;  // how the IPP side was asked to listen; its port once started
 };
 
 /// Why `folder` cannot hold the service's state: it is missing or not a folder, belongs to another account

@@ -21,6 +21,13 @@ struct session {
   bool observing = false;  // set by "observe": the session hears of printer changes and is handed jobs
 };
 
+/// How devices reach the service's IPP printers, as the console's "attributes" tell it.
+struct ipp_reach {
+  int32_t port = 0;            // 0: the IPP side is not running
+  bool loopback_only = false;  // --ipp-listen loopback
+  bool dnssd = false;          // the printers are advertised (no --no-dnssd)
+};
+
 /// The service as its job queue and its methods use it. Every call comes on the service's run loop thread.
 class service_context {
  public:
@@ -60,6 +67,9 @@ class service_context {
 
   /// Whether `uuid` is a printer held back only for a while (its jobs wait rather than fail).
   virtual bool printer_withdrawn(const std::string& uuid) const = 0;
+
+  /// The IPP side's port and how it listens.
+  virtual ipp_reach ipp_listening() const = 0;
 };
 
 }  // namespace quorvane::print_service

@@ -138,8 +138,14 @@ method_outcome service_methods::attributes(const method_call&) {
   defaults["printMode"] = 0;
   defaults["logLevel"] = log_level_threshold();
   defaults["filenameGenerationFlags"] = 0;
+  Json::Value attributes = service_.store().attributes(defaults);
+  // How phones reach the printers, for the console's "Phones and Tablets" window; never stored.
+  const ipp_reach ipp = service_.ipp_listening();
+  attributes["ippPort"] = ipp.port;
+  attributes["ippListen"] = ipp.loopback_only ? "loopback" : "all";
+  attributes["ippDnssd"] = ipp.dnssd;
   Json::Value result = status_result(0);
-  result.append(service_.store().attributes(defaults));
+  result.append(std::move(attributes));
   return method_outcome::success(std::move(result));
 }
 

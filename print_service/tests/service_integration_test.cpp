@@ -210,6 +210,11 @@ TEST_F(ServiceSession, AnswersTheConsoleRequestsAndKeepsAttributes) {
   EXPECT_EQ(attributes->value["printMode"].asInt(), 1);
   EXPECT_EQ(attributes->value["filenameGenerationFlags"].asInt(), 5);
   EXPECT_TRUE(attributes->value["logLevel"].isInt());
+  // How phones reach the printers: this run's IPP port, loopback only and not advertised.
+  EXPECT_EQ(attributes->value["ippPort"].asInt(), service_->ipp_port());
+  EXPECT_GT(attributes->value["ippPort"].asInt(), 0);
+  EXPECT_EQ(attributes->value["ippListen"].asString(), "loopback");
+  EXPECT_EQ(attributes->value["ippDnssd"], Json::Value(false));
 
   // An unknown method gets the JSON-RPC error code as its status.
   Json::Value unknown(Json::objectValue);
