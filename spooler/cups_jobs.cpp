@@ -1,4 +1,4 @@
-// Removing a CUPS job, and the owner of the jobs we create.
+// Removing a CUPS job.
 #include <cups/cups.h>
 
 #include "core/log.h"
@@ -6,10 +6,6 @@
 #include "spooler/spooler_p.h"
 
 namespace quorvane {
-
-std::string cups_owner_name(const std::string& user) {
-  return user == "guest" ? std::string("Guest") : user;
-}
 
 int32_t purge_cups_job(const std::string& printer, int32_t job_id, const std::string& user) {
   cups_dest_t* dest =

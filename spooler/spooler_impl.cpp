@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/json_text.h"
 #include "core/log.h"
 #include "core/thread.h"
-#include "spooler/cups_spooler.h"
 #include "spooler/delivery_failure.h"
 #include "spooler/document_folder.h"
+#include "spooler/print_helper.h"
 #include "spooler/spooler_p.h"
 
 namespace quorvane {
@@ -94,6 +95,10 @@ delivery_failure open_failure_of(const std::string& application) {
 }
 
 }  // namespace
+
+std::string cups_owner_name(const std::string& user) {
+  return user == "guest" ? std::string("Guest") : user;
+}
 
 spooler& spooler::shared() {
   return initialized(spooler_impl::instance());
@@ -180,10 +185,6 @@ bool spooler_impl::applyPermissions(const std::string& folder) {
 
 int32_t spooler_impl::applicationWillInitialize() {
   if (status_ == 0) return 0;
-  if (images_.missing()) {
-    QV_LOG(log_error, "Unable to load the image library");
-    return status_;
-  }
   // The temporary folder, else the system's shared one for lasting temporary files.
   std::string base = environment("TMPDIR");
   if (base.empty() || base.front() != '/') base = "/tmp";
@@ -324,13 +325,7 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     return;
   }
 
-  const std::string format = job->format().narrow();
-  std::shared_ptr<CupsSpooler> printing;
-  if (format == "application/pdf") {
-    printing = std::make_shared<PDFSpooler>(printer, job);
-  } else if (format == "image/jpeg" || format == "image/png") {
-    printing = std::make_shared<IMGSpooler>(images_, printer, job);
-  } else {
+  if (const std::string format = job->format().narrow(); !printable_format(format)) {
     QV_LOG(log_error, "Unsupported format: %s", format.c_str());
     job->setDeliveryFailure(static_cast<int32_t>(delivery_failure::format_not_printable));
     completion(-1, model::job_state_aborted, 0);
@@ -342,16 +337,26 @@ void spooler_impl::print(model::printer_ptr printer, model::job_ptr job, print_c
     completion(-1, model::job_state_aborted, 0);
     return;
   }
-  // The worker only uses the print path through a plain pointer and writes no record; the job record is
-  // updated, and the print path (with its printer and job references) released, on the loop's thread.
-  CupsSpooler* worker_view = printing.get();
-  auto report = [printing = std::move(printing), completion]() mutable {
-    printing->updateJob();
-    completion(printing->status(), printing->jobState(), printing->platformJobId());
-    printing.reset();
+  // The helper prints on a copy of the records made here; the worker only waits for it, and the record is
+  // updated from its reply on the loop's thread. A helper that cannot run or ends without a reply (a
+  // renderer that crashed on the document) fails the job and leaves the console running.
+  auto request = std::make_shared<const Json::Value>(print_request(*printer, *job, log_level_threshold()));
+  auto outcome = std::make_shared<print_outcome>();
+  outcome->orientation = job->orientation();
+  outcome->delivery_failure = static_cast<int32_t>(delivery_failure::unknown);
+  auto work = [request, outcome] {
+    Json::Value reply;
+    if (run_print_helper(print_helper_path(), "print", *request, reply) &&
+        !read_outcome_reply(reply, *outcome)) {
+      QV_LOG(log_error, "Unable to read the print helper's answer: %s", compact_json(reply).c_str());
+    }
   };
-  if (!run_in_background(
-          *loop, [worker_view] { worker_view->print(); }, std::move(report))) {
+  auto report = [job, outcome, completion]() {
+    job->setOrientation(outcome->orientation);
+    job->setDeliveryFailure(outcome->delivery_failure);
+    completion(outcome->status, outcome->state, outcome->platform_id);
+  };
+  if (!run_in_background(*loop, std::move(work), std::move(report))) {
     completion(-1, model::job_state_aborted, 0);
   }
 }
@@ -368,8 +373,15 @@ void spooler_impl::deleteJob(model::printer_ptr printer, model::job_ptr job, del
     return;
   }
   auto outcome = std::make_shared<int32_t>(0);
-  auto work = [outcome, name = printer->name().narrow(), id = job->platformID(),
-               user = cups_owner_name(job->user().narrow())] { *outcome = purge_cups_job(name, id, user); };
+  auto request = std::make_shared<const Json::Value>(
+      purge_request(printer->name().narrow(), job->platformID(), cups_owner_name(job->user().narrow()),
+                    log_level_threshold()));
+  auto work = [outcome, request] {
+    Json::Value reply;
+    *outcome = run_print_helper(print_helper_path(), "purge", *request, reply)
+                   ? int_member(reply, "status", -1)
+                   : -1;
+  };
   auto report = [outcome, done]() { done(*outcome); };
   if (!run_in_background(*loop, std::move(work), std::move(report))) done(-1);
 }

@@ -1,15 +1,15 @@
-// The spooler on POSIX systems: a spool folder under the temporary folder, CUPS for printing.
+// The spooler on POSIX systems: a spool folder under the temporary folder, CUPS (through the print helper)
+// for printing.
 #pragma once
 
 #include <chrono>
 #include <string>
 
-#include "spooler/image_library.h"
 #include "spooler/spooler.h"
 
 namespace quorvane {
 
-/// The spooler component with the image library it owns.
+/// The spooler component.
 class spooler_impl final : public spooler {
  public:
   /// How long a copy made for an application to open stays in the spool folder. The application, or the
@@ -43,9 +43,6 @@ class spooler_impl final : public spooler {
   /// EINVAL for a FIFO or device), logged, with no partial copy left.
   int32_t copyIntoSpoolFolder(const std::string& file, std::string& copy);
 
-  /// The image library shared by the image jobs.
-  image_library& imageLibrary() { return images_; }
-
   /// Gives the group "users" rwx on `folder`, in its access ACL and its default (inherited) ACL. A folder of
   /// another account is left alone and accepted when we may write into it. Returns false, logged, on
   /// failure; a file system without ACLs counts as success (with a warning). Our own folder also gets the
@@ -53,7 +50,6 @@ class spooler_impl final : public spooler {
   static bool applyPermissions(const std::string& folder);
 
  private:
-  image_library images_;
   wide_string spoolFolder_;
 };
 

@@ -48,7 +48,7 @@ expected=(
   share/doc/quorvane/copyright
 )
 if [ "$with_console" = 1 ]; then
-  expected+=(bin/quorvane share/quorvane/help/index.html share/icons/hicolor/scalable/apps/quorvane.svg)
+  expected+=(bin/quorvane libexec/quorvane/quorvane-print share/quorvane/help/index.html share/icons/hicolor/scalable/apps/quorvane.svg)
   for size in 16 22 24 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/quorvane.png"); done
 fi
 missing=()
