@@ -29,6 +29,32 @@ struct delivery_answer {
   bool operator==(const delivery_answer&) const = default;
 };
 
+/// What the console keeps of one delivered job, for the list of the documents that came lately.
+struct delivered_document {
+  std::string uuid;
+  int64_t delivered = 0;  ///< when its answer was recorded, in seconds since 1970
+  std::string document;   ///< the job's name
+  std::string user;       ///< the sending user
+  std::string device;     ///< the device's name, else its address
+  std::string printer;    ///< the printer's display name (with its hidden mark, as stored)
+  int32_t action = 0;     ///< the printer's action at the time (model::action_*)
+  std::string
+      action_param;     ///< its application (action_open), or the CUPS queue it printed on (action_print)
+  std::string file;     ///< where the delivery left the document; empty when it kept none
+  std::string format;   ///< the document's MIME type
+  int32_t status = 0;   ///< the delivery's status: 0 delivered, else failed
+  int32_t failure = 0;  ///< why it failed (a delivery_failure value); 0 when it did not
+
+  /// Equal when every member is.
+  bool operator==(const delivered_document&) const = default;
+};
+
+/// What the delivery of `job` on `printer` that ended with `status` leaves to keep (the time is left at 0):
+/// the file is the job's file after the delivery when it succeeded and the printer keeps its documents or
+/// opens them (the copy it opened); a print keeps none.
+delivered_document delivered_document_of(const model::printer& printer, const model::job& job,
+                                         int32_t status);
+
 /// The jobs delivered lately, by job uuid, in the table "delivered_job" of the console's database.
 ///
 /// Kept: the newest `capacity` records (1,000 by default), none older than `keep_seconds` (30 days by
@@ -59,6 +85,15 @@ class delivered_jobs final : public ref_counted_object {
   /// Stores `answer` for `uuid` (replacing an earlier one) and removes the records beyond the capacity or
   /// the keeping time; false when the record could not be written.
   bool record(const std::string& uuid, const delivery_answer& answer);
+  /// `record` that also keeps what `document` says of the job (its uuid is the record's).
+  bool record(const delivered_document& document, const delivery_answer& answer);
+  /// The records that still keep their document and were not taken off the list, newest first, within
+  /// the keeping time; empty on a database error. The time of each is the record's.
+  std::vector<delivered_document> listed_documents();
+  /// Takes the record of `uuid` off the list of documents; the record itself stays, so that a repeat of the
+  /// job is still answered without a second delivery. False when no listed record has that uuid or the
+  /// database refuses.
+  bool unlist(const std::string& uuid);
   /// The number of records stored (expired ones included until the next `record`); -1 on a database error.
   int64_t count();
 
@@ -72,8 +107,11 @@ class delivered_jobs final : public ref_counted_object {
  private:
   /// Creates the table when it is not there yet; false when the database refuses.
   bool ensure_table();
-  /// Records the answer of the delivery of `uuid` and tells every completion waiting for it.
-  void finish(const std::string& uuid, const delivery_answer& answer);
+  /// Records the answer of the delivery of `uuid`, with what `document` (may be null) says of the job, and
+  /// tells every completion waiting for it.
+  void finish(const std::string& uuid, const delivery_answer& answer, const delivered_document* document);
+  /// Writes the record of `uuid` with the document's details (null: none); false when not written.
+  bool write(const std::string& uuid, const delivery_answer& answer, const delivered_document* document);
 
   size_t capacity_;
   int64_t keep_seconds_;
