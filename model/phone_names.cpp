@@ -45,13 +45,22 @@ std::string shortened(const std::string& name) {
   return cut.empty() ? utf8_prefix(name, dnssd_name_limit) : cut;
 }
 
-}  // namespace
-
-std::string phone_name(std::string_view display_name, std::string_view name, std::string_view uuid) {
+// The display name without its hidden prefix, else `name`, else `uuid`.
+std::string chosen_name(std::string_view display_name, std::string_view name, std::string_view uuid) {
   std::string chosen = without_hidden_prefix(display_name);
   if (chosen.empty()) chosen = std::string(name);
   if (chosen.empty()) chosen = std::string(uuid);
-  return shortened(chosen);
+  return chosen;
+}
+
+}  // namespace
+
+std::string phone_name(std::string_view display_name, std::string_view name, std::string_view uuid) {
+  return shortened(chosen_name(display_name, name, uuid));
+}
+
+std::string phone_description(std::string_view display_name, std::string_view name, std::string_view uuid) {
+  return utf8_prefix(chosen_name(display_name, name, uuid), description_limit);
 }
 
 std::string printer_path(std::string_view uuid) {

@@ -18,6 +18,13 @@ inline constexpr size_t dnssd_name_limit = 63;
 /// name without such a break is cut at the last whole character that fits.
 std::string phone_name(std::string_view display_name, std::string_view name, std::string_view uuid);
 
+/// The description a phone shows for a printer (printer-info): the name `phone_name` starts from, not
+/// shortened to a DNS-SD name, at most `description_limit` bytes (never cut inside a UTF-8 character).
+std::string phone_description(std::string_view display_name, std::string_view name, std::string_view uuid);
+
+/// The longest printer-info IPP allows, in bytes (text(127)).
+inline constexpr size_t description_limit = 127;
+
 /// The last segment of a printer's IPP resource and web page: its uuid, with "_" before a uuid that begins
 /// with a digit (as PAPPL names it).
 std::string printer_path(std::string_view uuid);

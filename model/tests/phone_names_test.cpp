@@ -64,6 +64,24 @@ TEST(PhoneNames, EveryCutFitsAndStaysWholeCharacters) {
   }
 }
 
+TEST(PhoneNames, TheDescriptionIsTheWholeNameUpToPrinterInfosLimit) {
+  const std::string long_name = repeated("Drucker f\xC3\xBCr ", 12);  // 156 bytes
+  const struct {
+    const char* name;
+    std::string display, want;
+  } cases[] = {
+      {"longer than a DNS-SD name, not shortened", "\xEE\x80\x81" + long_name.substr(0, 100),
+       long_name.substr(0, 100)},
+      // 127 would cut the second byte of the 10th "ü" in two.
+      {"cut at 127 bytes, not inside a character", long_name, long_name.substr(0, 126)},
+      {"no display name: the record's name", "", "office"},
+  };
+  for (const auto& c : cases) {
+    const std::string got = phone_description(c.display, "office", "u");
+    EXPECT_EQ(got, c.want) << c.name << ": got '" << got << "', want '" << c.want << "'";
+  }
+}
+
 TEST(PhoneNames, AddressesOfAPrinter) {
   const struct {
     const char* name;

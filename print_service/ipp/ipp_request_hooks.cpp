@@ -419,7 +419,7 @@ extern "C" size_t ippLength(ipp_t* ipp) {
       httpSetKeepAlive(served.http, HTTP_KEEPALIVE_OFF);
       served.close_after_answer = true;
     }
-    policy->before_response(served.request, ipp);
+    policy->before_response(served.request, ipp, served.http);
     served.request = nullptr;
     served.response = nullptr;
     served.document = false;

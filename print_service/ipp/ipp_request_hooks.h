@@ -47,9 +47,9 @@ class ipp_request_policy {
   /// take_document_copy took it first.
   virtual int document_copy(std::string_view head) = 0;
 
-  /// PAPPL has run `request` and `response` is complete; the device receives it once this returns. The
-  /// policy may change the response's status.
-  virtual void before_response(ipp_t* request, ipp_t* response) = 0;
+  /// PAPPL has run `request` (read from `http`) and `response` is complete; the device receives it once
+  /// this returns. The policy may change the response's status and attributes.
+  virtual void before_response(ipp_t* request, ipp_t* response, http_t* http) = 0;
 };
 
 /// Makes `policy` decide about the requests PAPPL serves from now on; null: none (requests run as PAPPL

@@ -64,6 +64,9 @@ class ipp_server : private ipp_request_policy {
   /// console's "Phones and Tablets" window shows), at most 63 bytes.
   static std::string service_name(const Json::Value& printer);
 
+  /// What devices read as printer-info: `model::phone_description`, at most 127 bytes.
+  static std::string printer_info(const Json::Value& printer);
+
   /// Whether the IPP side offers `printer` (its "enabled" and "exists" are true and it has a uuid).
   static bool is_offered(const Json::Value& printer);
 
@@ -88,9 +91,12 @@ class ipp_server : private ipp_request_policy {
   bool document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) override;
   /// An unnamed file in the IPP spool for a raster document, which PAPPL reads without storing it.
   int document_copy(std::string_view head) override;
-  /// Queues the job that a successful Print-Job or Send-Document made before the device hears of it (or,
-  /// when the job's thread has it already, waits until that thread has queued it or the job has ended).
-  void before_response(ipp_t* request, ipp_t* response) override;
+  /// Corrects what PAPPL says of the printers (see complete_printer_response), and queues the job that a
+  /// successful Print-Job or Send-Document made before the device hears of it (or, when the job's thread
+  /// has it already, waits until that thread has queued it or the job has ended).
+  void before_response(ipp_t* request, ipp_t* response, http_t* http) override;
+  /// PAPPL's identify callback: a printer without a device of its own shows the message in the log.
+  static void identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char* message);
 
   /// PAPPL's driver callback: fills the driver data of the printer being created.
   static bool driver_callback(pappl_system_t* system, const char* driver_name, const char* device_uri,

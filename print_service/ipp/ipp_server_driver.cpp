@@ -22,6 +22,7 @@
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
 #include "print_service/ipp/ipp_job_attributes.h"
+#include "print_service/ipp/ipp_printer_description.h"
 #include "print_service/ipp/ipp_server_p.h"
 #include "print_service/store/spool.h"
 
@@ -66,7 +67,11 @@ void fill_capabilities(const Json::Value& printer, pappl_pr_driver_data_t& data)
   data.x_default = data.y_default = 300;
   data.quality_default = IPP_QUALITY_NORMAL;
   data.scaling_default = PAPPL_SCALING_AUTO;
-  data.orient_default = IPP_ORIENT_NONE;
+  // IPP Everywhere wants a real orientation as the default; a job that names none is still recorded
+  // without one (see job_record), so the console turns each page as its content asks.
+  data.orient_default = IPP_ORIENT_PORTRAIT;
+  data.identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data.identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
 }
 
 // The media of `printer`, the default one with its margins, and the one source and type.
@@ -146,11 +151,18 @@ std::vector<Json::Value> enabled_media(const Json::Value& printer) {
 }  // namespace ipp_detail
 
 bool ipp_server::driver_callback(pappl_system_t*, const char*, const char*, const char*,
-                                 pappl_pr_driver_data_t* data, ipp_t**, void* context) {
+                                 pappl_pr_driver_data_t* data, ipp_t** attributes, void* context) {
   auto* self = static_cast<ipp_server*>(context);
   if (!self->creating_) return false;
   fill_driver_data(*self->creating_, *data);
+  *attributes = virtual_printer_attributes();  // PAPPL deletes it
   return true;
+}
+
+void ipp_server::identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+  const char* name = papplPrinterGetName(printer);
+  QV_LOG(log_information, "IPP printer '%s' asked to identify itself%s%s", name ? name : "",
+         message && *message ? ": " : "", message && *message ? message : "");
 }
 
 void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_data_t& data) {
@@ -160,12 +172,16 @@ void ipp_server::fill_driver_data(const Json::Value& printer, pappl_pr_driver_da
   data.rwriteline_cb = &ipp_server::raster_write_line;
   data.rendpage_cb = &ipp_server::raster_end_page;
   data.rendjob_cb = &ipp_server::raster_end_job;
+  // Identify-Printer shows its message where a printer without a panel can: in the log.
+  data.identify_cb = &ipp_server::identify;
   data.format = "application/pdf";
 
   std::string make_and_model = string_member(printer, "make");
   const std::string model = string_member(printer, "model");
   if (!model.empty()) make_and_model += (make_and_model.empty() ? "" : " ") + model;
   if (make_and_model.empty()) make_and_model = "Quorvane";
+  // PAPPL makes the printer's IEEE 1284 device ID of it, whose fields end at a semicolon.
+  std::replace(make_and_model.begin(), make_and_model.end(), ';', ',');
   std::snprintf(data.make_and_model, sizeof(data.make_and_model), "%s", make_and_model.c_str());
 
   fill_capabilities(printer, data);

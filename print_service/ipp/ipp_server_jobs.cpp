@@ -146,8 +146,11 @@ device_job ipp_server::job_record(pappl_job_t* job, const pappl_pr_options_t& op
   const bool color_printer = (int_member(printer_record, "color") & model::feature_on) != 0;
   record.is_color =
       color_printer && (options.print_color_mode & (PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_AUTO)) != 0;
-  record.orientation = options.orientation_requested ? static_cast<int>(options.orientation_requested)
-                                                     : static_cast<int>(IPP_ORIENT_PORTRAIT);
+  // PAPPL fills in the printer's default (portrait) for a job that names no orientation: such a job keeps
+  // "none", and the console turns its pages as their content asks.
+  record.orientation = !papplJobGetAttribute(job, "orientation-requested") ? static_cast<int>(IPP_ORIENT_NONE)
+                       : options.orientation_requested ? static_cast<int>(options.orientation_requested)
+                                                       : static_cast<int>(IPP_ORIENT_PORTRAIT);
   record.duplex = options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? 1
                   : options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? 2
                                                                       : 0;

@@ -24,6 +24,7 @@
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
 #include "print_service/ipp/ipp_job_attributes.h"
+#include "print_service/ipp/ipp_printer_description.h"
 #include "print_service/ipp/ipp_server_p.h"
 #include "print_service/store/spool.h"
 
@@ -168,8 +169,19 @@ bool ipp_server::document_room(http_t* http, uint64_t bytes, ipp_status_t& statu
   return false;
 }
 
-void ipp_server::before_response(ipp_t* request, ipp_t* response) {
+void ipp_server::before_response(ipp_t* request, ipp_t* response, http_t* http) {
   const int op = ippGetOperation(request);
+  if (ippGetStatusCode(response) < IPP_STATUS_ERROR_BAD_REQUEST) {
+    const auto names_of = [this](std::string_view uuid) -> std::optional<printer_names> {
+      std::lock_guard<std::mutex> lock(shared_->mutex);
+      const auto found = shared_->records.find(std::string(uuid));
+      if (found == shared_->records.end()) return std::nullopt;
+      return printer_names{service_name(found->second), printer_info(found->second)};
+    };
+    // The system takes TLS on its port (PAPPL_SOPTIONS_NO_TLS is not set).
+    complete_printer_response(response, names_of, http && httpAddrLocalhost(httpGetAddress(http)),
+                              /*tls=*/true, papplSystemGetAuthService(system_) ? "basic" : "none");
+  }
   if (op == IPP_OP_GET_NOTIFICATIONS && ippGetStatusCode(response) < IPP_STATUS_ERROR_BAD_REQUEST &&
       !ippFindAttribute(response, "notify-get-interval", IPP_TAG_INTEGER)) {
     ippAddInteger(response, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-get-interval", notify_get_interval);

@@ -23,6 +23,7 @@
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
 #include "print_service/ipp/ipp_job_attributes.h"
+#include "print_service/ipp/ipp_printer_description.h"
 #include "print_service/ipp/ipp_server_p.h"
 #include "print_service/store/spool.h"
 
@@ -38,6 +39,11 @@ bool ipp_server::is_offered(const Json::Value& printer) {
   return printer.isObject() && !uuid.empty() && uuid.find('\0') == std::string::npos &&
          printer["enabled"].isBool() && printer["enabled"].asBool() &&
          (!printer.isMember("exists") || printer["exists"].asBool());
+}
+
+std::string ipp_server::printer_info(const Json::Value& printer) {
+  return model::phone_description(string_member(printer, "displayName"), string_member(printer, "name"),
+                                  string_member(printer, "uuid"));
 }
 
 std::string ipp_server::service_name(const Json::Value& printer) {
@@ -99,7 +105,10 @@ void ipp_server::offer(const std::vector<Json::Value>& printers) {
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
     fill_driver_data(*p, data);
-    if (!papplPrinterSetDriverData(printer, &data, nullptr)) {
+    ipp_t* attributes = virtual_printer_attributes();
+    const bool updated = papplPrinterSetDriverData(printer, &data, attributes);
+    ippDelete(attributes);
+    if (!updated) {
       QV_LOG(log_warning, "Unable to update IPP printer '%s'", uuid.c_str());
     }
     papplPrinterSetLocation(printer, string_member(*p, "location").c_str());
@@ -128,7 +137,9 @@ pappl_printer_t* ipp_server::create_printer(const Json::Value& printer) {
   creating_ = &printer;
   // The uuid as PAPPL's printer name gives a resource path and a printer-uuid that follow the printer's
   // own uuid across restarts.
-  pappl_printer_t* created = papplPrinterCreate(system_, id, uuid.c_str(), driver_name, "", uri.c_str());
+  // Without a device ID PAPPL makes one of the make and model and the formats the printer takes.
+  pappl_printer_t* created =
+      papplPrinterCreate(system_, id, uuid.c_str(), driver_name, /*device_id=*/nullptr, uri.c_str());
   creating_ = nullptr;
   if (!created) {
     QV_LOG(log_error, "Unable to offer printer '%s' over IPP: %s", uuid.c_str(), strerror(errno));
