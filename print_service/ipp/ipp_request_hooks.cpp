@@ -486,6 +486,9 @@ extern "C" http_t* httpAcceptConnection(int fd, int blocking) {
 
 // PAPPL closes a connection with httpClose when its client thread ends (or could not be started). One it
 // closes with bytes of the device unread (a request it could not read, answered 400) is closed gently.
+// libcups frees the decoder of a body sent with Content-Encoding gzip or deflate (some 72 KB) when the
+// body ends or when httpFlush gives the connection up, never in httpClose: a connection that ends in the
+// middle of such a body is given up here first, once no more bytes can come, or each one would be lost.
 extern "C" void httpClose(http_t* http) {
   static const auto next = next_definition<void (*)(http_t*)>("httpClose");
   bool accepted = false;
@@ -497,6 +500,10 @@ extern "C" void httpClose(http_t* http) {
   }
   int unread = 0;
   if (accepted && ioctl(httpGetFd(http), FIONREAD, &unread) == 0 && unread > 0) close_gently(http);
+  if (accepted && httpGetState(http) != HTTP_STATE_WAITING && httpGetFd(http) >= 0) {
+    shutdown(httpGetFd(http), SHUT_RDWR);
+    httpFlush(http);
+  }
   next(http);
 }
 
@@ -536,7 +543,14 @@ void* run_job_once(void* argument) {
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
                               void* argument) {
   using create_function = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-  static const auto next = next_definition<create_function>("pthread_create");
+  // A sanitizer linked into the program defines pthread_create too, to register every thread it must know
+  // (whose stacks its leak check scans): this definition replaces that one, so the threads go through the
+  // sanitizer's own entry where there is one, and to the C library's otherwise.
+  static const auto next = [] {
+    void* sanitizer = dlsym(RTLD_DEFAULT, "__interceptor_pthread_create");
+    return sanitizer ? reinterpret_cast<create_function>(sanitizer)
+                     : next_definition<create_function>("pthread_create");
+  }();
   static void* const job_process = dlsym(RTLD_DEFAULT, "_papplJobProcess");
   if (!job_process || reinterpret_cast<void*>(routine) != job_process) {
     return next(thread, attributes, routine, argument);

@@ -13,7 +13,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <vector>
 
 #include "core/files.h"
 #include "core/json_text.h"
@@ -35,10 +37,19 @@ namespace {
 // How long a stop waits for PAPPL's client threads once their connections are shut down.
 constexpr auto client_end_limit = std::chrono::seconds(5);
 
-bool device_open(pappl_device_t*, const char*, const char*) {
+// The devices PAPPL has open, with their URIs.
+std::mutex devices_mutex;
+std::multimap<std::string, pappl_device_t*> open_devices;
+
+bool device_open(pappl_device_t* device, const char* uri, const char*) {
+  std::lock_guard<std::mutex> lock(devices_mutex);
+  open_devices.emplace(uri ? uri : "", device);
   return true;
 }
-void device_close(pappl_device_t*) {}
+void device_close(pappl_device_t* device) {
+  std::lock_guard<std::mutex> lock(devices_mutex);
+  std::erase_if(open_devices, [device](const auto& entry) { return entry.second == device; });
+}
 ssize_t device_read(pappl_device_t*, void*, size_t) {
   return 0;
 }
@@ -107,6 +118,17 @@ int kernel_chosen_port(bool loopback, std::vector<int>& sockets) {
 }
 
 }  // namespace
+
+void ipp_detail::close_devices_left_open(const std::string& uri) {
+  std::vector<pappl_device_t*> left;
+  {
+    std::lock_guard<std::mutex> lock(devices_mutex);
+    auto [first, last] = open_devices.equal_range(uri);
+    for (auto it = first; it != last; ++it) left.push_back(it->second);
+    open_devices.erase(first, last);
+  }
+  for (pappl_device_t* device : left) papplDeviceClose(device);
+}
 
 ipp_server::ipp_server(poll_runloop& loop, ipp_job_queue& queue)
     : loop_(loop), queue_(queue), shared_(std::make_shared<shared_state>()) {
@@ -236,13 +258,8 @@ void ipp_server::stop() {
   const bool clients_ended = wait_for_ipp_clients(client_end_limit);
   set_ipp_request_policy(nullptr);
   if (clients_ended) {
-    // PAPPL closes a printer's device when a job ends with no other job active, and not when the other
-    // jobs end without running (cancelled at the stop): a device still open is closed before the printer
-    // is freed.
-    for (const auto& [uuid, offered] : printers_) {
-      if (papplPrinterOpenDevice(offered.printer)) papplPrinterCloseDevice(offered.printer);
-    }
     papplSystemDelete(system_);
+    for (const auto& [uuid, offered] : printers_) close_devices_left_open(device_uri(uuid));
   } else {
     QV_LOG(log_error, "IPP connections did not end; PAPPL's system is left in memory");
   }

@@ -20,6 +20,16 @@ namespace ipp_detail {
 inline constexpr const char* device_scheme = "x-fwd";
 inline constexpr const char* driver_name = "fwd";
 
+/// The device URI PAPPL is given for the printer of `uuid`.
+inline std::string device_uri(const std::string& uuid) {
+  return std::string(device_scheme) + "://printer/" + uuid;
+}
+
+/// Closes the devices of `uri` that PAPPL opened and left open. PAPPL keeps a printer's device open after a
+/// job while other jobs are active, and closes it neither when those jobs end without running (cancelled
+/// at a stop) nor when it deletes the printer; call this once the printer is deleted.
+void close_devices_left_open(const std::string& uri);
+
 // The server whose callbacks PAPPL calls; PAPPL's callbacks carry no context of ours.
 inline ipp_server* active_server = nullptr;
 

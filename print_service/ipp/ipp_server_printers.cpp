@@ -133,7 +133,7 @@ pappl_printer_t* ipp_server::create_printer(const Json::Value& printer) {
     };
     while (taken(id)) id = id % 1000000 + 1;
   }
-  const std::string uri = std::string(device_scheme) + "://printer/" + uuid;
+  const std::string uri = device_uri(uuid);
   creating_ = &printer;
   // The uuid as PAPPL's printer name gives a resource path and a printer-uuid that follow the printer's
   // own uuid across restarts.
@@ -191,6 +191,7 @@ void ipp_server::withdraw(const std::string& uuid, pappl_printer_t* printer) {
 
 void ipp_server::finish_withdrawal(const std::string& uuid, pappl_printer_t* printer) {
   papplPrinterDelete(printer);
+  close_devices_left_open(device_uri(uuid));
   withdrawing_.erase(uuid);
   // Posting this was the waiting thread's last step.
   if (auto it = withdrawals_.find(uuid); it != withdrawals_.end()) {
