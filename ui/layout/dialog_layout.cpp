@@ -4,16 +4,23 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
+
+#include <algorithm>
+#include <utility>
 
 #include "core/log.h"
 
@@ -21,13 +28,14 @@ namespace quorvane {
 namespace {
 
 QLabel* make_text(const dialog_control& row, QWidget* parent) {
-  auto* label = new QLabel(QString::fromUtf8(row.text), parent);
+  auto* label = row.style & control_style::elide ? new elided_label(QString::fromUtf8(row.text), parent)
+                                                 : new QLabel(QString::fromUtf8(row.text), parent);
   Qt::Alignment horizontal = Qt::AlignLeft;
   if (row.style & control_style::center) horizontal = Qt::AlignHCenter;
   if (row.style & control_style::right) horizontal = Qt::AlignRight;
   label->setAlignment(horizontal | Qt::AlignTop);
   // A static text wraps at word boundaries unless told otherwise; labels of one line stay one line.
-  label->setWordWrap(!(row.style & control_style::no_wrap));
+  label->setWordWrap(!(row.style & (control_style::no_wrap | control_style::elide)));
   label->setTextFormat(Qt::PlainText);
   return label;
 }
@@ -132,7 +140,29 @@ QWidget* make_standard(const dialog_control& row, QWidget* parent) {
   return nullptr;
 }
 
+// The position and size along one axis of a control at `start` and `size` in a dialog `extra` larger.
+std::pair<int, int> follow_axis(int start, int size, follow how, int extra) {
+  switch (how) {
+    case follow::fixed:
+      break;
+    case follow::grow:
+      return {start, std::max(0, size + extra)};
+    case follow::move:
+      return {start + extra, size};
+    case follow::centre:
+      // Halved toward minus infinity, so that growing by one pixel and shrinking by one mirror each other.
+      return {start + (extra >= 0 ? extra / 2 : -((1 - extra) / 2)), size};
+  }
+  return {start, size};
+}
+
 }  // namespace
+
+QRect anchored_rect(const QRect& design, control_anchor anchor, QSize extra) {
+  const auto [x, w] = follow_axis(design.x(), design.width(), anchor.horizontal, extra.width());
+  const auto [y, h] = follow_axis(design.y(), design.height(), anchor.vertical, extra.height());
+  return {x, y, w, h};
+}
 
 dialog_layout dialog_layout::build(QWidget* parent, std::span<const dialog_control> table,
                                    const dialog_units& units, const factory& make_custom) {
@@ -151,7 +181,9 @@ dialog_layout dialog_layout::build(QWidget* parent, std::span<const dialog_contr
     }
     if (row.name) widget->setObjectName(QString::fromUtf8(row.name));
     widget->setProperty("ctrlId", row.id);
-    widget->setGeometry(units.rect(row.x, row.y, row.w, row.h));
+    const QRect design = units.rect(row.x, row.y, row.w, row.h);
+    widget->setGeometry(design);
+    layout.placed_.push_back({widget, design, row.anchor});
     if (row.style & control_style::disabled) widget->setEnabled(false);
     if (row.style & control_style::hidden) widget->hide();
     layout.widgets_.emplace_back(widget);
@@ -160,9 +192,52 @@ dialog_layout dialog_layout::build(QWidget* parent, std::span<const dialog_contr
   return layout;
 }
 
+void dialog_layout::fit(QSize extra) const {
+  for (const placed& control : placed_) {
+    if (control.widget) control.widget->setGeometry(anchored_rect(control.design, control.anchor, extra));
+  }
+}
+
 QWidget* dialog_layout::control(int id) const {
   const auto it = by_id_.find(id);
   return it == by_id_.end() ? nullptr : it->second.data();
+}
+
+}  // namespace quorvane
+
+namespace quorvane {
+
+elided_label::elided_label(const QString& text, QWidget* parent) : QLabel(text, parent) {
+  setTextFormat(Qt::PlainText);
+}
+
+QString elided_label::shown_text() const {
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+}
+
+bool elided_label::is_elided() const {
+  return shown_text() != text();
+}
+
+void elided_label::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  style()->drawItemText(&painter, contentsRect(), int(alignment()) | Qt::TextSingleLine, palette(),
+                        isEnabled(), shown_text(), foregroundRole());
+}
+
+bool elided_label::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    // The tooltip is decided when asked, so that it follows the label's width as the window is resized.
+    auto* help = static_cast<QHelpEvent*>(event);
+    if (is_elided()) {
+      QToolTip::showText(help->globalPos(), text(), this);
+    } else {
+      QToolTip::hideText();
+      event->ignore();
+    }
+    return true;
+  }
+  return QLabel::event(event);
 }
 
 }  // namespace quorvane

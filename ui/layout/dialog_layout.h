@@ -2,6 +2,7 @@
 // style flags), turned into widgets by one builder; behaviour code then finds the controls by id.
 #pragma once
 
+#include <QLabel>
 #include <QPointer>
 #include <QWidget>
 
@@ -49,7 +50,27 @@ inline constexpr uint32_t disabled = 1u << 4;   ///< created disabled
 inline constexpr uint32_t hidden = 1u << 5;     ///< created hidden
 inline constexpr uint32_t no_wrap = 1u << 6;    ///< text: one line, not word-wrapped
 inline constexpr uint32_t border = 1u << 7;     ///< frame: a one-pixel box
+inline constexpr uint32_t elide =
+    1u << 8;  ///< text: one line cut in the middle with "…" when it does not fit
 }  // namespace control_style
+
+/// How a control follows its dialog along one axis when the dialog is larger or smaller than its table.
+enum class follow : uint8_t {
+  fixed,   ///< stays where the table puts it, at its size
+  grow,    ///< the near edge stays, the far edge follows the dialog's far edge
+  move,    ///< keeps its size and its distance from the dialog's far edge
+  centre,  ///< keeps its size and moves by half the change, staying centred
+};
+
+/// How a control follows its dialog's size, per axis.
+struct control_anchor {
+  follow horizontal = follow::fixed;
+  follow vertical = follow::fixed;
+};
+
+/// `design` (pixels, as the table gives it) moved and sized by `anchor` for a dialog `extra` pixels larger
+/// (negative: smaller) than its table. A size that would fall below zero is zero.
+QRect anchored_rect(const QRect& design, control_anchor anchor, QSize extra);
 
 /// The id of a control that behaviour code never looks up.
 inline constexpr int no_control_id = -1;
@@ -65,6 +86,7 @@ struct dialog_control {
   int w;
   int h;
   uint32_t style = control_style::none;
+  control_anchor anchor = {};
 };
 
 /// The widgets a layout table made, by control id.
@@ -91,9 +113,40 @@ class dialog_layout {
   /// Every widget the table made, in table order.
   const std::vector<QPointer<QWidget>>& widgets() const { return widgets_; }
 
+  /// Places every control for a dialog `extra` pixels larger (negative: smaller) than its table, each by its
+  /// row's anchor; a zero `extra` puts every control back where the table says.
+  void fit(QSize extra) const;
+
  private:
+  struct placed {
+    QPointer<QWidget> widget;
+    QRect design;
+    control_anchor anchor;
+  };
   std::map<int, QPointer<QWidget>> by_id_;
   std::vector<QPointer<QWidget>> widgets_;
+  std::vector<placed> placed_;
+};
+
+/// A one-line text that, when it does not fit its width, shows its beginning and its end with "…" between
+/// and offers the whole text as its tooltip; `text()` stays the whole text.
+class elided_label final : public QLabel {
+  Q_OBJECT
+
+ public:
+  /// A label showing `text`.
+  explicit elided_label(const QString& text, QWidget* parent = nullptr);
+
+  /// True when the text is wider than the label and is shown cut.
+  bool is_elided() const;
+  /// The text as shown: the whole text, or its ends around "…".
+  QString shown_text() const;
+
+ protected:
+  /// Draws the shown text where QLabel would draw the whole one.
+  void paintEvent(QPaintEvent* event) override;
+  /// The whole text as a tooltip while it is shown cut; no tooltip otherwise.
+  bool event(QEvent* event) override;
 };
 
 /// The child of `parent` (at any depth) whose "ctrlId" property is `id`, as a `T`; null when none.

@@ -5,10 +5,10 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QLayout>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -58,14 +58,16 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
       tray_available_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
   setWindowTitle(QStringLiteral("Quorvane"));
   setWindowIcon(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
-  // A close box and a system menu, no minimise or maximise box.
+  // A close box, a maximise box and a system menu; no minimise box (closing hides to the notification area).
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
 
   const dialog_units units = dialog_units::from_dialog_font();
   client_ = new QWidget(this);
   client_->setObjectName(QStringLiteral("client"));
-  client_->setFixedSize(units.size(main_window_width_du, main_window_height_du));
+  design_size_ = units.size(main_window_width_du, main_window_height_du);
+  client_->setMinimumSize(units.size(main_window_min_width_du, main_window_min_height_du));
+  client_->resize(design_size_);
   layout_ = dialog_layout::build(client_, main_window_controls(), units,
                                  [this](const dialog_control& row, QWidget* parent) -> QWidget* {
                                    if (row.id == control_printer_list) return make_printer_list(parent);
@@ -127,7 +129,9 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   connect(&rows_, &QAbstractItemModel::dataChanged, this, &CQuorvaneDlg::release_memory_when_idle);
   setCentralWidget(client_);
   build_menus();
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // The window opens at the table's size; the list and the pages take what it grows or shrinks by.
+  client_->installEventFilter(this);
+  resize(design_size_.width(), design_size_.height() + menuBar()->sizeHint().height());
   apply_view(false);
 }
 
@@ -174,6 +178,43 @@ void CQuorvaneDlg::make_pages() {
           [this] { security_->ask_and_add_user(); });
   connect(button(button_remove_user), &QPushButton::clicked, security_,
           [this] { security_->remove_selected_user(); });
+}
+
+bool CQuorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) {
+    const QSize extra = client_->size() - design_size_;
+    layout_.fit(extra);
+    page_holder_->setGeometry(control(control_page_placeholder)->geometry());
+    // The pages grow and shrink with their holder, which follows the window on both axes.
+    general_->set_extra_room(extra);
+    security_->set_extra_room(extra);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CQuorvaneDlg::fit_to_screen() {
+  const QScreen* shown_on = screen();
+  if (!shown_on) return;
+  // The frame is known once the window is shown; before that the window itself must fit.
+  const QRect room = shown_on->availableGeometry();
+  const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(),
+                       frameGeometry().bottom() - geometry().bottom());
+  const QSize most = room.marginsRemoved(frame).size();
+  if (width() > most.width() || height() > most.height()) resize(size().boundedTo(most));
+  // A window reaching past the available area's far edges is moved back inside it.
+  QRect outer = frameGeometry();
+  if (outer.right() > room.right()) outer.moveRight(room.right());
+  if (outer.bottom() > room.bottom()) outer.moveBottom(room.bottom());
+  if (outer.left() < room.left()) outer.moveLeft(room.left());
+  if (outer.top() < room.top()) outer.moveTop(room.top());
+  if (outer.topLeft() != frameGeometry().topLeft()) move(outer.topLeft());
+}
+
+void CQuorvaneDlg::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A window manager adds its frame after the window is mapped: fitted again once that is known.
+  QTimer::singleShot(0, this, [this] { fit_to_screen(); });
 }
 
 void CQuorvaneDlg::follow_selection() {
@@ -291,6 +332,7 @@ bool CQuorvaneDlg::tray_available() const {
 
 void CQuorvaneDlg::start(bool start_minimized) {
   session_.start();
+  fit_to_screen();
   if (!start_minimized) {
     show_allowed_ = true;
     show();

@@ -147,8 +147,14 @@ class CQuorvaneDlg final : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   /// Minimize hides when a notification area can bring the window back.
   void changeEvent(QEvent* event) override;
+  /// Fits the window into its screen's available area once it is shown and framed.
+  void showEvent(QShowEvent* event) override;
+  /// Places the client area's controls for its size when it is resized.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  /// Makes the window, its frame included, no larger than its screen's available area, and moves it inside.
+  void fit_to_screen();
   /// Builds the menu bar from the command table.
   void build_menus();
   /// Creates the printer list (the table's custom control) over the rows' model.
@@ -171,6 +177,7 @@ class CQuorvaneDlg final : public QMainWindow {
   printer_list_controller controller_;
   service_session session_;
   QWidget* client_ = nullptr;
+  QSize design_size_;
   dialog_layout layout_;
   CPrinterList* list_view_ = nullptr;
   QTabWidget* page_holder_ = nullptr;

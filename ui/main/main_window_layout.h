@@ -22,6 +22,11 @@ enum main_window_control : int {
 inline constexpr int main_window_width_du = 585;
 /// The client area's height in dialog units.
 inline constexpr int main_window_height_du = 350;
+/// The smallest client area the window can be shrunk to, in dialog units: the list and the pages keep a
+/// few rows, and a 1280 x 800 screen with text at 150 % still holds the whole window.
+inline constexpr int main_window_min_width_du = 460;
+/// The smallest client area's height in dialog units.
+inline constexpr int main_window_min_height_du = 240;
 
 /// The main window's controls, bottom of the stacking order first: the connecting view's panel lies under
 /// its picture, caption, activity bar and the hint shown once the service has not answered a few times. The

@@ -22,9 +22,11 @@ namespace {
 
 namespace cs = control_style;
 
-constexpr int page_width = 379;
-constexpr int page_height = 311;
 constexpr int icon_size = 48;
+
+// The texts and choosers take the width the page grows or shrinks by; the attribute list takes the rest.
+constexpr control_anchor wide{follow::grow, follow::fixed};
+constexpr control_anchor fills{follow::grow, follow::grow};
 
 // The page's layout in dialog units.
 constexpr std::array<dialog_control, 16> general_page_table = {{
@@ -37,21 +39,22 @@ constexpr std::array<dialog_control, 16> general_page_table = {{
      cs::right | cs::no_wrap},
     {CGeneralSettings::id_action_label, control_kind::text, "actionLabel", "Action:", 72, 69, 41, 8,
      cs::right | cs::no_wrap},
-    {CGeneralSettings::id_name, control_kind::text, "name", "", 118, 18, 250, 8, cs::no_wrap},
-    {CGeneralSettings::id_location, control_kind::text, "location", "", 118, 35, 250, 8, cs::no_wrap},
-    {CGeneralSettings::id_folder, control_kind::text, "folder", "", 118, 52, 250, 8, cs::no_wrap},
-    {CGeneralSettings::id_action, control_kind::text, "action", "", 118, 69, 250, 8, cs::no_wrap},
-    {CGeneralSettings::id_name_edit, control_kind::edit, "nameEdit", "", 118, 16, 251, 15, cs::hidden},
-    {CGeneralSettings::id_location_edit, control_kind::edit, "locationEdit", "", 118, 33, 251, 14,
-     cs::hidden},
+    {CGeneralSettings::id_name, control_kind::text, "name", "", 118, 18, 250, 8, cs::elide, wide},
+    {CGeneralSettings::id_location, control_kind::text, "location", "", 118, 35, 250, 8, cs::elide, wide},
+    {CGeneralSettings::id_folder, control_kind::text, "folder", "", 118, 52, 250, 8, cs::elide, wide},
+    {CGeneralSettings::id_action, control_kind::text, "action", "", 118, 69, 250, 8, cs::elide, wide},
+    {CGeneralSettings::id_name_edit, control_kind::edit, "nameEdit", "", 118, 16, 251, 15, cs::hidden, wide},
+    {CGeneralSettings::id_location_edit, control_kind::edit, "locationEdit", "", 118, 33, 251, 14, cs::hidden,
+     wide},
     {CGeneralSettings::id_folder_button, control_kind::menu_button, "folderButton", "", 117, 50, 253, 14,
-     cs::hidden},
+     cs::hidden, wide},
     {CGeneralSettings::id_action_button, control_kind::menu_button, "actionButton", "", 117, 66, 80, 14,
      cs::hidden},
     {CGeneralSettings::id_application_button, control_kind::menu_button, "applicationButton", "", 203, 66,
-     167, 14, cs::hidden},
-    {no_control_id, control_kind::horizontal_line, "separator", "", 9, 93, 361, 1},
-    {CGeneralSettings::id_attributes, control_kind::custom, "attributeList", "", 8, 107, 362, 194},
+     167, 14, cs::hidden, wide},
+    {no_control_id, control_kind::horizontal_line, "separator", "", 9, 93, 361, 1, cs::none, wide},
+    {CGeneralSettings::id_attributes, control_kind::custom, "attributeList", "", 8, 107, 362, 194, cs::none,
+     fills},
 }};
 
 // The chooser menus: button, then (command, text) items; command 0 is a separator.
@@ -107,7 +110,8 @@ CGeneralSettings::CGeneralSettings(QWidget* parent, const image_loader& images)
         attributes_ = new CAttributeList(parent, images);
         return attributes_;
       });
-  setFixedSize(units.size(page_width, page_height));
+  design_size_ = units.size(settings_page_width_du, settings_page_height_du);
+  setFixedSize(design_size_);
 
   auto attach = [this](int id, const auto& items) {
     auto* button = layout_.find<QPushButton>(id);
@@ -189,12 +193,26 @@ void CGeneralSettings::show_mode_controls() {
   layout_.control(id_application_button)->setVisible(editing_ && !locked && edit_.application_shown());
 }
 
-void CGeneralSettings::show_captions() {
+void CGeneralSettings::set_extra_room(QSize extra) {
+  setFixedSize((design_size_ + extra).expandedTo(QSize(0, 0)));
+}
+
+void CGeneralSettings::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  layout_.fit(size() - design_size_);
+  show_folder_caption();
+}
+
+void CGeneralSettings::show_folder_caption() {
   auto* folder = layout_.find<QPushButton>(id_folder_button);
   const QString caption = QString::fromStdString(edit_.folder_caption());
   // A long path keeps its beginning and its end.
   folder->setText(folder->fontMetrics().elidedText(caption, Qt::ElideMiddle, folder->width() - 40));
   folder->setToolTip(caption);
+}
+
+void CGeneralSettings::show_captions() {
+  show_folder_caption();
   layout_.find<QPushButton>(id_action_button)->setText(QString::fromStdString(edit_.action_caption()));
   auto* application = layout_.find<QPushButton>(id_application_button);
   application->setText(QString::fromStdString(edit_.application_caption()));

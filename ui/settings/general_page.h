@@ -64,8 +64,12 @@ class CGeneralSettings final : public QWidget {
   /// An empty page in view mode, drawing with `images`.
   explicit CGeneralSettings(QWidget* parent = nullptr, const image_loader& images = console_images());
 
-  /// The page's fixed size from its dialog units, so that a page holder makes room for it.
+  /// The page's fixed size (its table's, or as `set_extra_room` made it), so that a page holder makes room
+  /// for it.
   QSize sizeHint() const override { return minimumSize(); }
+  /// Makes the page `extra` pixels larger (negative: smaller) than its table; its lists and texts take the
+  /// difference (the main window passes on what its page holder grew or shrank by).
+  void set_extra_room(QSize extra);
 
   /// Where a changed printer goes (the main window's "updatePrinter").
   void set_update_printer(update_printer_function send) { send_ = std::move(send); }
@@ -107,7 +111,13 @@ class CGeneralSettings final : public QWidget {
   /// The control `id` of the page.
   QWidget* control(int id) const { return layout_.control(id); }
 
+ protected:
+  /// Places the controls for the page's size: the texts and the attribute list take the room.
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  /// Shows the folder chooser's caption, cut in the middle to the button's width.
+  void show_folder_caption();
   /// Fills the texts, the icon and (while active) the attribute list from the printer.
   void fill();
   /// Shows the choosers' captions and the icon of the working edits.
@@ -120,6 +130,7 @@ class CGeneralSettings final : public QWidget {
   void set_text(int id, const std::string& text);
 
   dialog_layout layout_;
+  QSize design_size_;
   CAttributeList* attributes_ = nullptr;
   QPixmap quorvane_icon_;
   QPixmap pc_icon_;

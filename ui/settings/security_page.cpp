@@ -11,13 +11,19 @@ namespace quorvane {
 
 namespace {
 
-constexpr int page_width = 379;
-constexpr int page_height = 311;
-
 // The page's layout in dialog units.
 constexpr std::array<dialog_control, 2> security_page_table = {{
     {no_control_id, control_kind::text, "usersLabel", "Users:", 10, 7, 22, 8, control_style::no_wrap},
-    {CSecuritySettings::id_users, control_kind::custom, "userList", "", 10, 19, 362, 283},
+    {CSecuritySettings::id_users,
+     control_kind::custom,
+     "userList",
+     "",
+     10,
+     19,
+     362,
+     283,
+     control_style::none,
+     {follow::grow, follow::grow}},
 }};
 
 std::optional<std::string> ask_user(QWidget* parent) {
@@ -36,7 +42,17 @@ CSecuritySettings::CSecuritySettings(QWidget* parent, const image_loader& images
         users_ = new CACLList(parent, images);
         return users_;
       });
-  setFixedSize(units.size(page_width, page_height));
+  design_size_ = units.size(settings_page_width_du, settings_page_height_du);
+  setFixedSize(design_size_);
+}
+
+void CSecuritySettings::set_extra_room(QSize extra) {
+  setFixedSize((design_size_ + extra).expandedTo(QSize(0, 0)));
+}
+
+void CSecuritySettings::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  layout_.fit(size() - design_size_);
 }
 
 void CSecuritySettings::show_printer(smart_ptr<model::printer> p) {

@@ -31,8 +31,12 @@ class CSecuritySettings final : public QWidget {
   /// An empty page, drawing with `images`.
   explicit CSecuritySettings(QWidget* parent = nullptr, const image_loader& images = console_images());
 
-  /// The page's fixed size from its dialog units, so that a page holder makes room for it.
+  /// The page's fixed size (its table's, or as `set_extra_room` made it), so that a page holder makes room
+  /// for it.
   QSize sizeHint() const override { return minimumSize(); }
+  /// Makes the page `extra` pixels larger (negative: smaller) than its table; its lists and texts take the
+  /// difference (the main window passes on what its page holder grew or shrank by).
+  void set_extra_room(QSize extra);
 
   /// Where a changed printer goes (the main window's "updatePrinter").
   void set_update_printer(update_printer_function send) { send_ = std::move(send); }
@@ -62,8 +66,13 @@ class CSecuritySettings final : public QWidget {
   /// The user list.
   CACLList* users() const { return users_; }
 
+ protected:
+  /// Places the controls for the page's size: the user list takes the room.
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   dialog_layout layout_;
+  QSize design_size_;
   CACLList* users_ = nullptr;
   smart_ptr<model::printer> printer_;
   update_printer_function send_;

@@ -1,7 +1,9 @@
 #include "ui/layout/dialog_layout.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -11,6 +13,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -152,6 +155,100 @@ TEST(DialogLayoutBuild, ADeletedControlIsNoLongerFound) {
   const dialog_layout layout = dialog_layout::build(&parent, table, dialog_units(6, 13));
   delete layout.control(2);
   EXPECT_EQ(layout.control(2), nullptr);
+}
+
+// ---- a dialog larger or smaller than its table
+
+TEST(AnchoredRect, EachFollowRuleMovesOrSizesItsAxis) {
+  const QRect design(10, 20, 100, 50);
+  struct case_t {
+    const char* name;
+    control_anchor anchor;
+    QSize extra;
+    QRect want;
+  } cases[] = {
+      // Unchanged size: every rule keeps the table's rectangle.
+      {"grow, no change", {follow::grow, follow::grow}, {0, 0}, design},
+      {"centre, no change", {follow::centre, follow::centre}, {0, 0}, design},
+      // Larger.
+      {"fixed", {follow::fixed, follow::fixed}, {40, 30}, design},
+      {"grow both", {follow::grow, follow::grow}, {40, 30}, {10, 20, 140, 80}},
+      {"move down", {follow::fixed, follow::move}, {40, 30}, {10, 50, 100, 50}},
+      {"centre", {follow::centre, follow::centre}, {40, 30}, {30, 35, 100, 50}},
+      {"centre by an odd amount", {follow::centre, follow::fixed}, {5, 0}, {12, 20, 100, 50}},
+      // Smaller.
+      {"shrink", {follow::grow, follow::grow}, {-40, -30}, {10, 20, 60, 20}},
+      {"move up", {follow::fixed, follow::move}, {0, -30}, {10, -10, 100, 50}},
+      {"centre back by an odd amount", {follow::centre, follow::fixed}, {-5, 0}, {7, 20, 100, 50}},
+      {"shrunk past nothing is empty, not negative",
+       {follow::grow, follow::grow},
+       {-300, -300},
+       {10, 20, 0, 0}},
+  };
+  for (const case_t& c : cases) {
+    EXPECT_EQ(anchored_rect(design, c.anchor, c.extra), c.want) << c.name;
+  }
+}
+
+TEST(DialogLayoutFit, ControlsFollowTheirAnchorsAndComeBackToTheTable) {
+  QWidget parent;
+  const dialog_control table[] = {
+      {1, k::custom, "list", "", 4, 4, 100, 100, s::none, {follow::fixed, follow::grow}},
+      {2, k::flat_button, "plus", "+", 4, 110, 20, 14, s::none, {follow::fixed, follow::move}},
+      {3, k::text, "label", "x", 110, 4, 50, 8},
+  };
+  const dialog_units units(6, 13);
+  const dialog_layout layout = dialog_layout::build(
+      &parent, table, units, [](const dialog_control&, QWidget* p) { return new QWidget(p); });
+  layout.fit(QSize(30, 60));
+  EXPECT_EQ(layout.control(1)->geometry(), units.rect(4, 4, 100, 100).adjusted(0, 0, 0, 60));
+  EXPECT_EQ(layout.control(2)->geometry(), units.rect(4, 110, 20, 14).translated(0, 60));
+  EXPECT_EQ(layout.control(3)->geometry(), units.rect(110, 4, 50, 8)) << "a row without an anchor stays";
+  layout.fit(QSize(0, 0));
+  for (const dialog_control& row : table) {
+    EXPECT_EQ(layout.control(row.id)->geometry(), units.rect(row.x, row.y, row.w, row.h)) << row.name;
+  }
+}
+
+// ---- texts cut in the middle
+
+TEST(ElidedLabel, ALongTextKeepsItsEndsAndOffersTheWholeTextOnlyWhenCut) {
+  QWidget parent;
+  const dialog_control table[] = {{1, k::text, "folder", "", 10, 10, 60, 8, s::elide}};
+  const dialog_layout layout = dialog_layout::build(&parent, table, dialog_units(6, 13));
+  auto* label = layout.find<elided_label>(1);
+  ASSERT_TRUE(label) << "an elide row makes an elided_label";
+  EXPECT_FALSE(label->wordWrap());
+
+  const QString path = QStringLiteral("/home/someone/Documents/Projects/Quarterly/2026/printed-reports");
+  label->setText(path);
+  EXPECT_EQ(label->text(), path) << "text() stays whole (edit mode copies it)";
+  ASSERT_TRUE(label->is_elided());
+  const QString shown = label->shown_text();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("/ho"))) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("rts"))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(shown), label->contentsRect().width());
+
+  // The tooltip is the whole text while the text is cut, and there is none once it fits.
+  QHelpEvent ask(QEvent::ToolTip, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+  parent.show();
+  QApplication::sendEvent(label, &ask);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), path);
+  QToolTip::hideText();
+
+  label->setText(QStringLiteral("Office"));
+  EXPECT_FALSE(label->is_elided());
+  EXPECT_EQ(label->shown_text(), QStringLiteral("Office"));
+  QHelpEvent again(QEvent::ToolTip, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(label, &again);
+  EXPECT_FALSE(QToolTip::isVisible() && QToolTip::text() == QStringLiteral("Office"));
+
+  // Widened, the same long path fits whole.
+  label->setText(path);
+  label->resize(label->fontMetrics().horizontalAdvance(path) + 4, label->height());
+  EXPECT_FALSE(label->is_elided());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include "test_support/runloop_guard.h"
 #include "ui/base/qt_runloop.h"
 #include "ui/layout/dialog_units.h"
+#include "ui/lists/attribute_list.h"
 #include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/settings/general_page.h"
@@ -93,6 +95,72 @@ TEST_F(MainWindow, EveryControlSitsWhereItsTableRowSays) {
   EXPECT_EQ(window->page_holder()->tabText(1), "Security");
   EXPECT_EQ(window->windowTitle(), "Quorvane");
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+// ---- a window larger or smaller than its table
+
+TEST_F(MainWindow, ResizedTheListAndPagesTakeTheRoomAndTheButtonsStayUnderThem) {
+  connect_with([] {
+    Json::Value printers(Json::arrayValue);
+    printers.append(printer_json("3c8b8d6e-0c1e-4a57-9a39-6f1d3f7c2a10", "Office"));
+    return printers;
+  }());
+  QWidget* client = window->centralWidget();
+  const QSize design = client->size();
+  const QRect list = window->control(control_printer_list)->geometry();
+  const QRect holder = window->page_holder()->geometry();
+  const QRect plus = window->button(button_add_printer)->geometry();
+  const QRect edit = window->button(button_edit)->geometry();
+  const QRect attributes = window->general_page()->attributes()->geometry();
+  const QRect name = window->general_page()->control(CGeneralSettings::id_name)->geometry();
+
+  struct case_t {
+    const char* name;
+    QSize extra;
+  } cases[] = {{"larger", {200, 150}}, {"smaller", {-60, -100}}};
+  for (const case_t& c : cases) {
+    window->resize(window->size() + c.extra);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return client->size() == design + c.extra; }, testing::console_bound_ms))
+        << c.name << ": got " << client->width() << "x" << client->height();
+    const int dx = c.extra.width(), dy = c.extra.height();
+    EXPECT_EQ(window->control(control_printer_list)->geometry(), list.adjusted(0, 0, 0, dy)) << c.name;
+    EXPECT_EQ(window->page_holder()->geometry(), holder.adjusted(0, 0, dx, dy)) << c.name;
+    EXPECT_EQ(window->button(button_add_printer)->geometry(), plus.translated(0, dy)) << c.name;
+    EXPECT_EQ(window->button(button_edit)->geometry(), edit.translated(0, dy)) << c.name;
+    EXPECT_EQ(window->general_page()->attributes()->geometry(), attributes.adjusted(0, 0, dx, dy)) << c.name;
+    EXPECT_EQ(window->general_page()->control(CGeneralSettings::id_name)->geometry(),
+              name.adjusted(0, 0, dx, 0))
+        << c.name;
+    // Every button is inside the window, under the list and the pages.
+    for (console_button id : {button_add_printer, button_remove_printer, button_edit}) {
+      EXPECT_TRUE(client->rect().contains(window->button(id)->geometry())) << c.name << " " << id;
+      EXPECT_GE(window->button(id)->geometry().top(), window->page_holder()->geometry().bottom()) << c.name;
+    }
+    window->resize(window->size() - c.extra);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return client->size() == design; }, testing::console_bound_ms));
+    EXPECT_EQ(window->control(control_printer_list)->geometry(), list) << c.name << ": back where it was";
+    EXPECT_EQ(window->general_page()->attributes()->geometry(), attributes) << c.name;
+  }
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(MainWindow, NeverOpensLargerThanTheScreensAvailableArea) {
+  // The test platform's screen (800 x 600) is smaller than the window's table (878 x 569 and a menu bar).
+  const QRect room = window->screen()->availableGeometry();
+  ASSERT_LT(room.width(), 878);
+  window->start(false);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  QTest::qWait(50);  // the fit after the window is framed
+  EXPECT_TRUE(room.contains(window->frameGeometry()))
+      << "frame " << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " in "
+      << room.width() << "x" << room.height();
+  QWidget* client = window->centralWidget();
+  EXPECT_LT(client->width(), 878);
+  for (console_button id : {button_add_printer, button_remove_printer}) {
+    EXPECT_TRUE(client->rect().contains(window->button(id)->geometry())) << id;
+  }
+  window->allow_close();
 }
 
 TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls) {

@@ -92,6 +92,32 @@ TEST_F(SettingsPagesTest, ViewModeShowsThePrinterWithoutItsPrefix) {
   EXPECT_EQ(general_.size(), QSize(569, 505));
 }
 
+TEST_F(SettingsPagesTest, ViewModeCutsLongTextsInTheMiddleLikeEditModeAndEditStartsFromTheWholeText) {
+  const std::string long_name =
+      "Printer of the second floor reading room beside the north staircase, east end";
+  auto p = make_printer(pc_prefix + long_name, model::action_none);
+  general_.set_active(true);
+  general_.show_printer(p);
+  auto* name = qobject_cast<elided_label*>(control(CGeneralSettings::id_name));
+  ASSERT_TRUE(name) << "the view-mode texts are elided labels";
+  EXPECT_TRUE(name->is_elided());
+  EXPECT_TRUE(name->shown_text().startsWith("Printer")) << name->shown_text().toStdString();
+  EXPECT_TRUE(name->shown_text().endsWith("east end")) << name->shown_text().toStdString();
+  for (int id : {CGeneralSettings::id_location, CGeneralSettings::id_folder, CGeneralSettings::id_action}) {
+    EXPECT_TRUE(qobject_cast<elided_label*>(control(id))) << id;
+  }
+  general_.begin_edit();
+  EXPECT_EQ(edit(CGeneralSettings::id_name_edit)->text().toStdString(), long_name);
+  general_.cancel_edit();
+
+  // A page grown by the main window shows the whole name.
+  general_.set_extra_room(QSize(300, 0));
+  EXPECT_FALSE(name->is_elided());
+  general_.set_extra_room(QSize(0, 0));
+  EXPECT_EQ(general_.size(), QSize(569, 505));
+  EXPECT_TRUE(name->is_elided());
+}
+
 TEST_F(SettingsPagesTest, RenameKeepsTheThreeBytePrefix) {
   auto p = make_printer(pc_prefix + "Open On My PC @ host", 1);
   general_.set_active(true);
