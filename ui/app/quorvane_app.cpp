@@ -12,6 +12,7 @@
 #include "ui/base/preference_values.h"
 #include "ui/base/qt_runloop.h"
 #include "ui/main/main_window.h"
+#include "ui/phones/phones_dlg.h"
 #include "ui/preferences/preferences_dlg.h"
 #include "ui/session/desktop_notifications.h"
 #include "ui/updates/update_check_dlg.h"
@@ -114,6 +115,8 @@ void CQuorvaneApp::connect_commands() {
     CAboutDlg about(window);
     about.exec();
   });
+  window->set_command_handler(command_phones, [this] { show_phones(); });
+  tray_->set_command_handler(command_tray_phones, [this] { show_phones(); });
   tray_->set_command_handler(command_tray_check_updates, check_updates);
   tray_->set_command_handler(command_open, [window] { window->show_from_tray(); });
   tray_->set_command_handler(command_tray_exit, exit_command);
@@ -128,6 +131,26 @@ void CQuorvaneApp::connect_commands() {
   };
   follow();
   if (preferences) connect(preferences, &QAction::changed, this, follow);
+}
+
+CPhonesDlg* CQuorvaneApp::show_phones() {
+  if (!phones_) {
+    CQuorvaneDlg* window = window_.get();
+    CPhonesDlg::source from;
+    from.printers = [window] {
+      std::vector<model::printer_ptr> printers;
+      printer_list_model& rows = window->printer_model();
+      for (int row = 0; row < rows.rowCount(); ++row) printers.push_back(rows.printer_at(row));
+      return printers;
+    };
+    from.reach = [window] { return window->session().ipp(); };
+    phones_ = new CPhonesDlg(std::move(from), window);
+    phones_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  phones_->show();
+  phones_->raise();
+  phones_->activateWindow();
+  return phones_;
 }
 
 void CQuorvaneApp::activate(const QStringList& arguments) {

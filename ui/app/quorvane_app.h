@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -15,6 +16,7 @@
 
 namespace quorvane {
 
+class CPhonesDlg;
 class CQuorvaneDlg;
 class CSystemTray;
 class desktop_notifications;
@@ -51,6 +53,8 @@ class CQuorvaneApp final : public QObject {
   CQuorvaneDlg* window() const { return window_.get(); }
   /// The notification-area icon; null before `init_instance`.
   CSystemTray* tray() const { return tray_.get(); }
+  /// The "Phones and Tablets" window: made (or brought to the front) and shown; it checks at once.
+  CPhonesDlg* show_phones();
   /// The command line of the last later start.
   const QStringList& forwarded_arguments() const { return forwarded_; }
 
@@ -71,6 +75,7 @@ class CQuorvaneApp final : public QObject {
   void show_tooltip();
   std::unique_ptr<CQuorvaneDlg> window_;
   std::unique_ptr<CSystemTray> tray_;
+  QPointer<CPhonesDlg> phones_;  // deleted when closed
   QStringList forwarded_;
 };
 

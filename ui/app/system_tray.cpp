@@ -20,6 +20,7 @@ constexpr tray_item tray_menu[] = {
     {"Check For Updates...", command_tray_check_updates},
     {nullptr, 0},
     {"Open Quorvane", command_open},
+    {"Phones and Tablets...", command_tray_phones},
     {nullptr, 0},
     {"Preferences...", command_tray_preferences},
     {nullptr, 0},

@@ -39,7 +39,9 @@ struct menu_entry {
 
 const menu_entry menu_bar[] = {
     {"File",
-     {{"Check For Updates...", command_check_updates},
+     {{"Phones and Tablets...", command_phones},
+      {nullptr, 0},
+      {"Check For Updates...", command_check_updates},
       {nullptr, 0},
       {"Preferences...", command_preferences},
       {nullptr, 0},

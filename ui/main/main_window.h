@@ -60,6 +60,8 @@ enum console_command : int {
   command_tray_exit = 32781,
   command_preferences = 32784,
   command_tray_preferences = 32786,
+  command_phones = 32790,
+  command_tray_phones = 32791,
 };
 
 /// The console's main window.

@@ -110,6 +110,14 @@ void service_session::attempt() {
         } else if (!level.isNull()) {
           QV_LOG(log_warning, "Unable to use attribute 'logLevel': not an integer");
         }
+        // How phones reach the printers (a service of an older version says nothing: port 0).
+        const Json::Value& ipp_port = attributes["ippPort"];
+        ipp_.port = ipp_port.isInt() && ipp_port.asInt() > 0 && ipp_port.asInt() <= 65535
+                        ? static_cast<uint16_t>(ipp_port.asInt())
+                        : 0;
+        ipp_.loopback_only =
+            attributes["ippListen"].isString() && attributes["ippListen"].asString() == "loopback";
+        ipp_.dnssd = !attributes["ippDnssd"].isBool() || attributes["ippDnssd"].asBool();
         const Json::Value& flags = attributes["filenameGenerationFlags"];
         if (flags.isInt()) {
           filename_flags_ = flags.asInt();

@@ -27,6 +27,13 @@ inline constexpr int connect_retry_ms = 3000;
 /// value is logged).
 uint16_t service_port();
 
+/// How phones reach the service's IPP printers, as its "attributes" said (port 0: not said yet).
+struct ipp_reach {
+  uint16_t port = 0;
+  bool loopback_only = false;  // the service runs with --ipp-listen loopback
+  bool dnssd = true;           // the printers are advertised
+};
+
 /// Drives the connection to the service on 127.0.0.1 and the session on it; receives the service's
 /// notifications and print requests. Lives on the thread of the main run loop, which must be set before
 /// `start`.
@@ -62,6 +69,8 @@ class service_session final : public server::delegate {
   int32_t filename_flags() const { return filename_flags_; }
   /// Sets the file-name flags kept for the preferences (the caller sends "saveAttributes").
   void set_filename_flags(int32_t flags) { filename_flags_ = flags; }
+  /// How phones reach the IPP printers, from the last "attributes" answer.
+  const ipp_reach& ipp() const { return ipp_; }
   /// The port the session connects to.
   uint16_t port() const { return port_; }
   /// The connection attempts that failed since the last one that connected (or since the start).
@@ -134,6 +143,7 @@ class service_session final : public server::delegate {
   std::function<void(int)> attempt_failed_handler_;
   int failed_attempts_ = 0;
   int32_t filename_flags_ = 0;
+  ipp_reach ipp_;
   bool connecting_ = true;
   bool in_attempt_ = false;
   bool stopping_ = false;

@@ -72,8 +72,10 @@ TEST(SystemTray, TheMenuHasItsItemsTheFirstAsDefaultAndADoubleClickOpens) {
   EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
   QStringList texts;
   for (QAction* action : tray.menu().actions()) texts << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(texts,
-            (QStringList{"Check For Updates...", "-", "Open Quorvane", "-", "Preferences...", "-", "Exit"}));
+  EXPECT_EQ(texts, (QStringList{"Check For Updates...", "-", "Open Quorvane", "Phones and Tablets...", "-",
+                                "Preferences...", "-", "Exit"}));
+  ASSERT_NE(tray.command_action(command_tray_phones), nullptr);
+  EXPECT_EQ(tray.command_action(command_tray_phones)->text(), "Phones and Tablets...");
   EXPECT_EQ(tray.menu().defaultAction(), tray.menu().actions().first());
 
   int opened = 0;

@@ -74,6 +74,7 @@ TEST_F(ServiceSession, FirstRequestsGoOutInOrderAndTheFirstRunSendsItsDefaultPri
   EXPECT_EQ(peer.texts()[3], R"({"id":4,"jsonrpc":"2.0","method":"observe","params":[true]})");
   EXPECT_EQ(log_level_threshold(), 2);
   EXPECT_EQ(session->filename_flags(), 5);
+  EXPECT_EQ(session->ipp().port, 0) << "a service that does not say its IPP port";
   EXPECT_TRUE(session->connecting()) << "connected only once observe succeeded";
 
   peer.answer(4, 0);

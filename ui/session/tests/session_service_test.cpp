@@ -126,6 +126,11 @@ TEST_F(SessionWithService, ConnectsOnceTheServiceStartsAndTheFirstRunsPrintersCo
   ASSERT_TRUE(service.start(port)) << read_file(service.log_file());
   ASSERT_TRUE(wait_connected()) << "timer 1 retries every 3000 ms";
   EXPECT_EQ(rows_when_connected, 0) << "printers appear only when the service reports them";
+  // How phones reach the printers, as the service told it: this run's IPP port, loopback only, not
+  // advertised.
+  EXPECT_EQ(session->ipp().port, service.ipp_port());
+  EXPECT_TRUE(session->ipp().loopback_only);
+  EXPECT_FALSE(session->ipp().dnssd);
   EXPECT_EQ(testing::stored_printer_count(), 2)
       << "open_on_my_pc, and send_to_dropbox since ~/Dropbox exists";
   ASSERT_TRUE(wait_rows(2));
