@@ -832,8 +832,10 @@ TEST_F(ServiceSession, SaveAttributesTakesOnlyTheConsolesAttributesInRange) {
   auto attributes = console.attributes();
   ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); }));
   const Json::Value& stored = attributes->value;
+  // The stored three, and the IPP side's members that "attributes" adds without storing them.
   EXPECT_EQ(stored.getMemberNames(),
-            (std::vector<std::string>{"filenameGenerationFlags", "logLevel", "printMode"}))
+            (std::vector<std::string>{"filenameGenerationFlags", "ippDnssd", "ippListen", "ippPort",
+                                      "logLevel", "printMode"}))
       << compact_json(stored);
   EXPECT_EQ(stored["printMode"].asInt(), 0) << "a refused object was stored in part";
   EXPECT_EQ(stored["filenameGenerationFlags"].asInt(), 0);
