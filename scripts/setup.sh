@@ -21,6 +21,8 @@ packages=(
   dunst
   # receiving jobs from phones over IPP, advertised with DNS-SD
   libpappl-dev avahi-utils
+  # the console's Phones and Tablets window: QR codes, reading them back in the tests, the firewall it checks
+  libqrencode-dev zbar-tools nftables
   # fuzzing (libFuzzer with clang's sanitizers)
   clang libclang-rt-14-dev
   # installing: desktop entries, AppStream, manual pages, the Debian package
