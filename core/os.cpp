@@ -217,6 +217,14 @@ std::string utf8_prefix(std::string_view text, size_t limit) {
   return std::string(text.substr(0, cut));
 }
 
+std::string ascii_lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";

@@ -108,6 +108,9 @@ class uri {
 /// Percent-encodes every byte but the unreserved characters of RFC 3986, with upper-case hex digits.
 std::string escape(std::string_view text);
 
+/// `text` with the ASCII letters A to Z made lower case (other bytes, UTF-8 included, are kept).
+std::string ascii_lower(std::string_view text);
+
 /// The value of an environment variable, or "" when it is unset.
 std::string environment(const char* name);
 

@@ -1,8 +1,10 @@
 #include "net/peer_account.h"
 
+#include <grp.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "core/log.h"
 
@@ -124,6 +127,66 @@ std::optional<uid_t> peer_account(int handle, int handshake_wait_ms) {
 
 bool is_trusted_account(uid_t account) {
   return account == 0 || account == ::getuid();
+}
+
+}  // namespace quorvane
+
+namespace quorvane {
+
+bool is_service_account(uid_t account) {
+  if (is_trusted_account(account)) return true;
+  const std::optional<account_facts> facts = find_account(account);
+  return facts && facts->login == service_account_name;
+}
+
+std::optional<account_facts> find_account(uid_t account) {
+  // The reentrant lookup: PAPPL's threads and libcups look accounts up too.
+  std::vector<char> buffer(1024);
+  passwd entry{};
+  passwd* found = nullptr;
+  int error = 0;
+  while ((error = getpwuid_r(account, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || !found) return std::nullopt;
+  account_facts facts;
+  facts.uid = entry.pw_uid;
+  facts.gid = entry.pw_gid;
+  facts.login = entry.pw_name ? entry.pw_name : "";
+  const std::string comment = entry.pw_gecos ? entry.pw_gecos : "";
+  facts.full_name = comment.substr(0, comment.find(','));
+  return facts;
+}
+
+std::optional<uid_t> find_login(const std::string& login) {
+  std::vector<char> buffer(1024);
+  passwd entry{};
+  passwd* found = nullptr;
+  int error = 0;
+  while ((error = getpwnam_r(login.c_str(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || !found) return std::nullopt;
+  return found->pw_uid;
+}
+
+bool is_group_member(const account_facts& account, const char* group) {
+  std::vector<char> buffer(1024);
+  struct group entry {};
+  struct group* found = nullptr;
+  int error = 0;
+  while ((error = getgrnam_r(group, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || !found) return false;
+  if (found->gr_gid == account.gid) return true;
+  for (char** member = found->gr_mem; member && *member; ++member) {
+    if (account.login == *member) return true;
+  }
+  return false;
 }
 
 }  // namespace quorvane

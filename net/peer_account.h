@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace quorvane {
 
@@ -37,5 +38,30 @@ std::optional<uid_t> peer_account(int handle, int handshake_wait_ms = 0);
 
 /// True for the account this process runs as and for root: the accounts the service link trusts.
 bool is_trusted_account(uid_t account);
+
+/// The system account the computer's print service (`quorvane-service --system`) runs as.
+inline constexpr const char* service_account_name = "quorvane-service";
+
+/// True for the accounts a console may take the print service from: its own, root, and the computer's print
+/// service account (when that account exists).
+bool is_service_account(uid_t account);
+
+/// What the account database says of one local account.
+struct account_facts {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string login;      // the login name
+  std::string full_name;  // the first field of the comment (GECOS), "" when it has none
+};
+
+/// Looks `account` up in the account database. Returns none when it has no entry.
+std::optional<account_facts> find_account(uid_t account);
+
+/// The user id of the account whose login name is `login`. Returns none when it has no entry.
+std::optional<uid_t> find_login(const std::string& login);
+
+/// Whether `account` belongs to the group `group`, as its primary group or as a supplementary one. False
+/// when the account or the group is unknown.
+bool is_group_member(const account_facts& account, const char* group);
 
 }  // namespace quorvane

@@ -23,6 +23,12 @@ std::string login_name() {
   return "anonymous";
 }
 
+// Whether the console keeps `printer`'s documents in a folder (a printer that neither opens nor prints), so
+// that it may move the spooled file away instead of copying it.
+bool keeps_in_folder(const Json::Value& printer) {
+  return printer["action"].isInt() && printer["action"].asInt() == model::action_none;
+}
+
 }  // namespace
 
 Json::Value job_queue::job_record(const job_submission& submission, const job_identity& identity) {
@@ -99,6 +105,15 @@ std::optional<int64_t> job_queue::queue(const job_submission& submission, servic
     return std::nullopt;
   }
 
+  // The computer's service opens the document to the account that receives it, and to nobody else.
+  if (const std::optional<uid_t> receiver =
+          service_.receiver_account(service_.receiver_of(submission.printer));
+      receiver && !grant_receiver_access(spooled, *receiver, keeps_in_folder(submission.printer))) {
+    unlink(spooled.c_str());
+    rmdir(folder.c_str());
+    why = {error_storage, "Unable to spool document '" + file + "': it cannot be opened to its receiver"};
+    return std::nullopt;
+  }
   const std::string printer_uuid = submission.printer["uuid"].asString();
   const Json::Value job = job_record(submission, {job_uuid, spooled, format, user, address, device_hardware});
   const int64_t job_id = service_.store().add_job(printer_uuid, job);
@@ -108,7 +123,7 @@ std::optional<int64_t> job_queue::queue(const job_submission& submission, servic
     why = {error_storage, "the job could not be queued"};
     return std::nullopt;
   }
-  pending_[job_id] = pending_job{printer_uuid, 0};
+  add_pending(job_id, pending_job{printer_uuid, service_.receiver_of(submission.printer), 0});
   QV_LOG(log_information, "Job %lld queued for printer '%s': '%s' (%s)", static_cast<long long>(job_id),
          printer_uuid.c_str(), spooled.c_str(), format.c_str());
   schedule();
@@ -120,7 +135,7 @@ void job_queue::on_end(int64_t job_id, job_end_function on_end) {
 }
 
 bool job_queue::cancel_waiting(int64_t job_id) {
-  if ((job_out_ && *job_out_ == job_id) || !pending_.count(job_id)) return false;
+  if (out_.count(job_id) || !pending_.count(job_id)) return false;
   QV_LOG(log_information, "Job %lld cancelled by its device before a console had it",
          static_cast<long long>(job_id));
   finish_job(job_id, 0, model::job_state_canceled, 0);
@@ -157,16 +172,45 @@ void job_queue::connection_closed(const jsonrpc::connection* c) {
   std::erase_if(waiters_, [c](const auto& entry) { return entry.second.connection == c; });
 }
 
+void job_queue::add_pending(int64_t job_id, pending_job job) {
+  pending_by_receiver_[job.receiver].insert(job_id);
+  pending_[job_id] = std::move(job);
+}
+
+void job_queue::remove_pending(int64_t job_id) {
+  const auto found = pending_.find(job_id);
+  if (found == pending_.end()) return;
+  const auto ids = pending_by_receiver_.find(found->second.receiver);
+  if (ids != pending_by_receiver_.end()) {
+    ids->second.erase(job_id);
+    if (ids->second.empty()) pending_by_receiver_.erase(ids);
+  }
+  pending_.erase(found);
+}
+
 void job_queue::deliver_next_job() {
-  if (service_.stopping() || job_out_) return;
-  session* target = service_.first_observer();
-  if (!target) return;
+  if (service_.stopping()) return;
   record_kept_ends();
-  // Oldest first; an end (which leaves `pending_`) moves on to the next job.
-  for (auto next = pending_.begin(); next != pending_.end();) {
-    const int64_t job_id = next->first;
-    const pending_job waiting = next->second;
-    ++next;
+  // Each receiver's jobs wait only for their own consoles; a receiver whose job is out waits for its answer.
+  std::vector<std::string> receivers;
+  for (const auto& [receiver, ids] : pending_by_receiver_) {
+    if (!busy_receivers_.count(receiver)) receivers.push_back(receiver);
+  }
+  for (const std::string& receiver : receivers) {
+    if (service_.stopping()) return;
+    if (session* target = service_.first_observer(receiver)) deliver_to(receiver, *target);
+  }
+}
+
+void job_queue::deliver_to(const std::string& receiver, session& target) {
+  const auto ids = pending_by_receiver_.find(receiver);
+  if (ids == pending_by_receiver_.end()) return;
+  // Oldest first; an end (which leaves the set) moves on to the next job. A copy, because it does.
+  const std::vector<int64_t> waiting_ids(ids->second.begin(), ids->second.end());
+  for (const int64_t job_id : waiting_ids) {
+    const auto found = pending_.find(job_id);
+    if (found == pending_.end()) continue;
+    const pending_job waiting = found->second;
     // A CUPS queue is withdrawn while CUPS does not answer; its jobs wait for it to come back.
     if (service_.printer_withdrawn(waiting.printer_uuid)) continue;
     std::optional<Json::Value> printer = service_.offered_printer(waiting.printer_uuid);
@@ -189,7 +233,7 @@ void job_queue::deliver_next_job() {
       continue;
     }
     if (stored->finished) {
-      pending_.erase(job_id);
+      remove_pending(job_id);
       continue;
     }
     const queued_job& job = *stored;
@@ -197,13 +241,13 @@ void job_queue::deliver_next_job() {
     Json::Value params = jsonrpc::one_param(std::move(*printer));
     params.append(job.record);
     Json::Value request = jsonrpc::request("print", std::move(params));
-    job_out_ = job.id;
-    job_out_to_ = target->connection.get();
+    const jsonrpc::connection* to = target.connection.get();
+    out_[job.id] = out_job{receiver, to};
+    busy_receivers_.insert(receiver);
     QV_LOG(log_information, "Job %lld handed to '%s' (attempt %d)", static_cast<long long>(job.id),
-           target->connection->peer_address_text().c_str(), attempt);
-    const jsonrpc::connection* to = job_out_to_;
+           target.connection->peer_address_text().c_str(), attempt);
     // The callback must not hold the connection: the connection keeps it among its pending calls.
-    smart_ptr<jsonrpc::connection> c = target->connection;
+    smart_ptr<jsonrpc::connection> c = target.connection;
     // A failed call closes the session, whose close hands the job back to the queue through the callback;
     // a frame that never went out whole was not a delivery and costs the job no attempt.
     sending_ = true;
@@ -216,9 +260,11 @@ void job_queue::deliver_next_job() {
 }
 
 void job_queue::print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response) {
-  if (!job_out_ || *job_out_ != job_id || job_out_to_ != c) return;
-  job_out_.reset();
-  job_out_to_ = nullptr;
+  // Only the console the job was handed to answers for it.
+  const auto out = out_.find(job_id);
+  if (out == out_.end() || out->second.to != c) return;
+  busy_receivers_.erase(out->second.receiver);
+  out_.erase(out);
 
   // The connection's own close notice carries no id: the console went away without answering. Only that
   // counts as an attempt: not a frame that could not be sent, and not the service ending (whatever a peer
@@ -268,7 +314,7 @@ void job_queue::finish_job(int64_t job_id, int32_t status, int32_t state, int32_
   const model::job_state_entry* named = model::find_value(model::job_states, state);
   QV_LOG(log_information, "Job %lld ended: status %d, state %d (%s), job id %d",
          static_cast<long long>(job_id), status, state, named ? named->name : "unknown", platform_id);
-  pending_.erase(job_id);
+  remove_pending(job_id);
   std::optional<queued_job> job = service_.store().find_job(job_id);
   if (!job) {
     job.emplace();
@@ -316,7 +362,14 @@ void job_queue::end_stored(const queued_job& job) {
 
 void job_queue::load_queue(const std::vector<queued_job>& unfinished) {
   pending_.clear();
-  for (const queued_job& job : unfinished) pending_[job.id] = pending_job{job.printer_uuid, job.attempts};
+  pending_by_receiver_.clear();
+  for (const queued_job& job : unfinished) {
+    // A job whose printer is gone goes to any console, which hears nothing of it: its end is told at the
+    // first delivery.
+    const std::optional<Json::Value> printer = service_.store().find_printer(job.printer_uuid);
+    add_pending(job.id, pending_job{job.printer_uuid,
+                                    printer ? service_.receiver_of(*printer) : std::string(), job.attempts});
+  }
 }
 
 void job_queue::prune_history() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,9 @@ class job_queue {
   /// true when it ended so.
   bool cancel_waiting(int64_t job_id);
 
-  /// Hands the oldest unfinished job to the oldest observing session, unless a job is out already.
+  /// Hands each receiver's oldest unfinished job to its oldest observing session, unless a job of that
+  /// receiver is out already (see `service_context::receiver_of`: one receiver in per-user mode, each
+  /// account and the CUPS printers in machine mode).
   void deliver_next_job();
 
   /// The job with `id` as the store has it, with its end when one is kept here; none when unknown.
@@ -103,7 +106,14 @@ class job_queue {
   /// What the queue keeps of an unfinished job; its record is read from the store when it goes out.
   struct pending_job {
     std::string printer_uuid;
+    std::string receiver;  // whose consoles it goes to (see `service_context::receiver_of`)
     int32_t attempts = 0;
+  };
+
+  /// A job handed out with "print" and not yet answered.
+  struct out_job {
+    std::string receiver;
+    const jsonrpc::connection* to = nullptr;
   };
 
   struct waiter {
@@ -125,6 +135,16 @@ class job_queue {
   /// The record stored for `submission`: the defaults of a submitted job, a device's options over them.
   static Json::Value job_record(const job_submission& submission, const job_identity& identity);
 
+  /// Hands the oldest deliverable job of `receiver` to `target`. Returns after one job went out, or when
+  /// none of that receiver's jobs can go now.
+  void deliver_to(const std::string& receiver, session& target);
+
+  /// Adds the job `job_id` to the unfinished jobs.
+  void add_pending(int64_t job_id, pending_job job);
+
+  /// Takes the job `job_id` off the unfinished jobs.
+  void remove_pending(int64_t job_id);
+
   /// The answer (or the close) for the job handed out with "print".
   void print_answered(int64_t job_id, const jsonrpc::connection* c, const Json::Value& response);
 
@@ -142,13 +162,14 @@ class job_queue {
   service_context& service_;
   std::string spool_folder_;
   history_bounds history_;
-  std::optional<int64_t> job_out_;  // the job handed out and not yet answered
-  const jsonrpc::connection* job_out_to_ = nullptr;
+  std::map<int64_t, out_job> out_;        // the jobs handed out and not yet answered, by id
+  std::set<std::string> busy_receivers_;  // the receivers one of whose jobs is out
   bool sending_ = false;  // a "print" frame is being written: a close now means it never went out whole
   std::multimap<int64_t, waiter> waiters_;
   std::map<int64_t, job_end_function> end_functions_;  // by job id, until the job ends
   std::map<int64_t, queued_job> kept_ends_;            // ended jobs whose end the store has not taken yet
   std::map<int64_t, pending_job> pending_;  // unfinished jobs by id (oldest first), as the store has them
+  std::map<std::string, std::set<int64_t>> pending_by_receiver_;  // the same ids by receiver, oldest first
 };
 
 }  // namespace quorvane::print_service

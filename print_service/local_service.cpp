@@ -18,7 +18,9 @@
 #include <thread>
 
 #include "core/files.h"
+#include "core/json_text.h"
 #include "core/log.h"
+#include "core/os.h"
 #include "net/jsonrpc_manager.h"
 #include "net/peer_account.h"
 #include "net/socket.h"
@@ -48,6 +50,17 @@ std::string account_text(const std::optional<uid_t>& account) {
   return text;
 }
 
+// Lets everyone pass through `folder` (mode 0711) without listing or changing it. False after logging.
+bool allow_passing(const std::string& folder) {
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0 || chmod(folder.c_str(), (info.st_mode & 0700) | 0711) != 0) {
+    QV_LOG(log_error, "Unable to open data folder '%s' for the consoles: %s", folder.c_str(),
+           strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 local_service::local_service(poll_runloop& loop) : loop_(loop) {}
@@ -70,9 +83,9 @@ local_service::~local_service() {
     listener_->close();
   }
   // A peer that connected but has not spoken yet must not reach this object through the run loop later.
-  for (const smart_ptr<socket>& s : unread_) {
-    loop_.unwatch(s);
-    s->close();
+  for (const unread_peer& unread : unread_) {
+    loop_.unwatch(unread.peer);
+    unread.peer->close();
   }
 }
 
@@ -89,7 +102,14 @@ bool local_service::start(const serve_options& options) {
     QV_LOG(log_error, "Unable to use data folder '%s': %s", options.data_folder.c_str(), fault.c_str());
     return false;
   }
+  machine_ = options.machine;
+  const std::optional<account_facts> own = find_account(geteuid());
+  own_login_ = own ? own->login : std::to_string(geteuid());
+  // The computer's service lets every account reach its own job folders in the spool, never list them: the
+  // folders on the way are passable by all, each job folder and file open to its receiver alone.
+  if (machine_ && !allow_passing(options.data_folder)) return false;
   if (!store_.open(options.data_folder + "/service.db")) return false;
+  for (const std::string& uuid : store_.queue_uuids()) cups_uuids_.insert(ascii_lower(uuid));
   jobs_.set_spool_folder(options.data_folder + "/spool");
 
   // The stored log level is the user's choice from the console; an explicit --log-level wins.
@@ -107,7 +127,7 @@ bool local_service::start(const serve_options& options) {
   jobs_.load_queue(unfinished);
   std::set<std::string> queued_uuids;
   for (const queued_job& job : unfinished) queued_uuids.insert(job.uuid);
-  clean_spool(options.data_folder + "/spool", queued_uuids);
+  clean_spool(options.data_folder + "/spool", queued_uuids, /*others_may_pass=*/machine_);
   jobs_.set_history_bounds({options.keep_jobs, int64_t{options.keep_days} * 24 * 3600});
   jobs_.prune_history();
 
@@ -144,8 +164,8 @@ bool local_service::start(const serve_options& options) {
            strerror(errno));
   }
   const size_t queued = jobs_.queued_count();
-  QV_LOG(log_information, "Print service listening on 127.0.0.1:%d, data in '%s', %zu job(s) queued", port(),
-         options.data_folder.c_str(), queued);
+  QV_LOG(log_information, "Print service %slistening on 127.0.0.1:%d, data in '%s', %zu job(s) queued",
+         machine_ ? "of the computer " : "", port(), options.data_folder.c_str(), queued);
   return true;
 }
 
@@ -176,6 +196,7 @@ void local_service::apply_cups_queues(bool reachable, const std::vector<cups_que
   std::set<std::string> offered_before;
   const std::vector<std::string> known = store_.queue_uuids();
   for (const std::string& uuid : known) {
+    cups_uuids_.insert(ascii_lower(uuid));
     if (!gone_queue_uuids_.count(uuid)) offered_before.insert(uuid);
   }
   Json::Value updated(Json::arrayValue);
@@ -184,6 +205,7 @@ void local_service::apply_cups_queues(bool reachable, const std::vector<cups_que
   for (const cups_queue& queue : queues) {
     const std::string uuid = store_.queue_uuid(queue.name);
     if (uuid.empty()) continue;
+    cups_uuids_.insert(ascii_lower(uuid));
     live.insert(uuid);
     const std::optional<Json::Value> stored = store_.find_printer(uuid);
     const Json::Value printer = printer_for_queue(queue, uuid, stored);
@@ -228,20 +250,77 @@ std::optional<Json::Value> local_service::offered_printer(const std::string& uui
   return printer;
 }
 
-void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* context) {
-  auto* self = static_cast<local_service*>(context);
-  while (smart_ptr<socket> peer = s->accept()) {
+bool local_service::is_cups_printer(const std::string& uuid) const {
+  return cups_uuids_.count(ascii_lower(uuid)) > 0;
+}
+
+std::string local_service::receiver_of(const Json::Value& printer) {
+  if (!machine_ || is_cups_printer(string_member(printer, "uuid"))) return {};
+  return string_member(printer, "owner");
+}
+
+bool local_service::may_see(const session& s, const Json::Value& printer) {
+  if (!machine_ || is_cups_printer(string_member(printer, "uuid"))) return true;
+  return string_member(printer, "owner") == s.owner;
+}
+
+std::string local_service::change_fault(const session& s, const Json::Value& printer) {
+  if (!machine_) return {};
+  if (is_cups_printer(string_member(printer, "uuid"))) {
+    if (s.administrator) return {};
+    return "only an administrator (root or a member of lpadmin) may change the computer's CUPS printers";
+  }
+  const std::string owner = string_member(printer, "owner");
+  // A printer stored before printers had owners is nobody's: the administrators may tidy it up.
+  if (owner == s.owner || (owner.empty() && s.administrator)) return {};
+  return "it belongs to another account";
+}
+
+std::optional<uid_t> local_service::receiver_account(const std::string& receiver) {
+  if (receiver.empty()) return std::nullopt;
+  return find_login(receiver);
+}
+
+std::optional<session> local_service::session_for(const smart_ptr<socket>& peer,
+                                                  const std::optional<uid_t>& account) {
+  session s;
+  if (!machine_) {
     // The service is its account's own: another account may neither see nor change anything, so its
     // connection is closed before a byte of it is read.
-    const std::optional<uid_t> account = peer_account(peer->handle());
     if (!account || !is_trusted_account(*account)) {
       QV_LOG(log_warning, "Unable to serve connection '%s': it belongs to %s, not to this account",
              peer->peer_address_text().c_str(), account_text(account).c_str());
+      return std::nullopt;
+    }
+    s.owner = own_login_;
+    s.administrator = true;
+    return s;
+  }
+  // The computer's service serves every local account, each under the name the kernel tells, never one
+  // the peer claims.
+  const std::optional<account_facts> facts = account ? find_account(*account) : std::nullopt;
+  if (!facts || facts->login.empty()) {
+    QV_LOG(log_warning, "Unable to serve connection '%s': it belongs to %s, which has no local account",
+           peer->peer_address_text().c_str(), account_text(account).c_str());
+    return std::nullopt;
+  }
+  s.owner = facts->login;
+  // CUPS's own policy: root and the lpadmin group administer its queues.
+  s.administrator = facts->uid == 0 || is_group_member(*facts, "lpadmin");
+  return s;
+}
+
+void local_service::on_listener_readable(smart_ptr<socket> s, int32_t, void* context) {
+  auto* self = static_cast<local_service*>(context);
+  while (smart_ptr<socket> peer = s->accept()) {
+    const std::optional<uid_t> account = peer_account(peer->handle());
+    std::optional<session> waiting = self->session_for(peer, account);
+    if (!waiting) {
       peer->close();
       continue;
     }
     peer->set_delegate(self);
-    self->unread_.push_back(peer);
+    self->unread_.push_back(unread_peer{peer, std::move(*waiting)});
     self->loop_.watch(peer, /*mask=*/event_readable, &local_service::on_first_bytes, self);
     QV_LOG(log_verbose, "Accepted '%s'", peer->peer_address_text().c_str());
   }
@@ -252,8 +331,13 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
   const std::string peer = s->peer_address_text();
   jsonrpc::offer_outcome outcome = jsonrpc::manager::shared().offer(
       s, [self](smart_ptr<jsonrpc::connection> c) { self->session_closed(c.get()); });
+  session waiting;
   if (outcome.result != jsonrpc::offer_result::waiting) {
-    std::erase_if(self->unread_, [&](const smart_ptr<socket>& unread) { return unread.get() == s.get(); });
+    std::erase_if(self->unread_, [&](unread_peer& unread) {
+      if (unread.peer.get() != s.get()) return false;
+      waiting = std::move(unread.waiting);
+      return true;
+    });
   }
   switch (outcome.result) {
     case jsonrpc::offer_result::waiting:
@@ -267,8 +351,10 @@ void local_service::on_first_bytes(smart_ptr<socket> s, int32_t, void* context) 
     case jsonrpc::offer_result::adopted:
       break;
   }
-  self->sessions_.push_back(session{std::move(outcome.adopted), false});
-  QV_LOG(log_information, "Session opened for '%s' (%zu open)", peer.c_str(), self->sessions_.size());
+  waiting.connection = std::move(outcome.adopted);
+  self->sessions_.push_back(std::move(waiting));
+  QV_LOG(log_information, "Session opened for '%s' of '%s' (%zu open)", peer.c_str(),
+         self->sessions_.back().owner.c_str(), self->sessions_.size());
 }
 
 session* local_service::find_session(const jsonrpc::connection* c) {
@@ -278,9 +364,9 @@ session* local_service::find_session(const jsonrpc::connection* c) {
   return nullptr;
 }
 
-session* local_service::first_observer() {
+session* local_service::first_observer(const std::string& receiver) {
   for (session& s : sessions_) {
-    if (s.observing) return &s;
+    if (s.observing && (receiver.empty() || s.owner == receiver)) return &s;
   }
   return nullptr;
 }
@@ -302,23 +388,37 @@ bool local_service::call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value
 }
 
 void local_service::notify_observers(const char* method, const Json::Value& records) {
-  const Json::Value notification = jsonrpc::notification(method, jsonrpc::one_param(records));
-  // Copies, because a failed write may close a session and change the list.
-  std::vector<smart_ptr<jsonrpc::connection>> observers;
-  for (const session& s : sessions_) {
-    if (s.observing) observers.push_back(s.connection);
-  }
-  for (const auto& c : observers) write_to(c, notification);
-  // The IPP printers follow every change of the offered printers that observers hear of.
   const std::string name = method;
-  if (ipp_ && (name == "printersWereUpdated" || name == "printersWereRemoved"))
-    ipp_->offer(offered_printers());
+  const bool printer_list = name == "printersWereUpdated" || name == "printersWereRemoved";
+  // Copies, because a failed write may close a session and change the list; each observer hears of the
+  // printers it may see (all of them in per-user mode).
+  std::vector<std::pair<smart_ptr<jsonrpc::connection>, Json::Value>> observers;
+  for (const session& s : sessions_) {
+    if (!s.observing) continue;
+    if (!printer_list || !machine_) {
+      observers.emplace_back(s.connection, records);
+      continue;
+    }
+    Json::Value visible(Json::arrayValue);
+    for (const Json::Value& printer : records) {
+      if (may_see(s, printer)) visible.append(printer);
+    }
+    if (!visible.empty()) observers.emplace_back(s.connection, std::move(visible));
+  }
+  for (auto& [c, list] : observers)
+    write_to(c, jsonrpc::notification(method, jsonrpc::one_param(std::move(list))));
+  // The IPP printers follow every change of the offered printers that observers hear of.
+  if (ipp_ && printer_list) ipp_->offer(offered_printers());
 }
 
 void local_service::send_printer_list(const smart_ptr<jsonrpc::connection>& c) {
-  Json::Value all(Json::arrayValue);
-  for (Json::Value& p : offered_printers()) all.append(std::move(p));
-  write_to(c, jsonrpc::notification("printersWereUpdated", jsonrpc::one_param(std::move(all))));
+  const session* s = find_session(c.get());
+  if (!s) return;
+  Json::Value visible(Json::arrayValue);
+  for (Json::Value& p : offered_printers()) {
+    if (may_see(*s, p)) visible.append(std::move(p));
+  }
+  write_to(c, jsonrpc::notification("printersWereUpdated", jsonrpc::one_param(std::move(visible))));
 }
 
 void local_service::send_device_list(const smart_ptr<jsonrpc::connection>& c) {

@@ -70,8 +70,23 @@ class local_service final : public jsonrpc::connection::delegate,
   /// Whether the service is closing its sessions (no job goes out any more).
   bool stopping() const override { return stopping_; }
 
-  /// The oldest observing session, or null.
-  session* first_observer() override;
+  /// The oldest observing session that jobs for `receiver` go to, or null.
+  session* first_observer(const std::string& receiver) override;
+
+  /// Whose consoles a job for `printer` goes to (see `service_context`).
+  std::string receiver_of(const Json::Value& printer) override;
+
+  /// Whether `s` sees `printer` (see `service_context`).
+  bool may_see(const session& s, const Json::Value& printer) override;
+
+  /// Why `s` may not change or remove `printer` (see `service_context`).
+  std::string change_fault(const session& s, const Json::Value& printer) override;
+
+  /// The account receiving the documents of `receiver`'s jobs (see `service_context`).
+  std::optional<uid_t> receiver_account(const std::string& receiver) override;
+
+  /// Whether the service serves every account of the computer (`--system`).
+  bool machine() const { return machine_; }
 
   /// Writes `message` to `c`. Returns false when `c` was already closed or is closed now because the write
   /// failed (its session then ends and a job it held goes back to the queue).
@@ -142,6 +157,13 @@ class local_service final : public jsonrpc::connection::delegate,
   Json::Value printer_for_queue(const cups_queue& queue, const std::string& uuid,
                                 const std::optional<Json::Value>& stored);
 
+  /// Whether `uuid` names one of the computer's CUPS queues (ASCII case ignored).
+  bool is_cups_printer(const std::string& uuid) const;
+
+  /// The session a newly accepted peer of `account` gets: whose printers it makes and whether it may change
+  /// the CUPS printers. None when the account may not use the service (logged).
+  std::optional<session> session_for(const smart_ptr<socket>& peer, const std::optional<uid_t>& account);
+
   /// Stores the device at `address` (hardware address `hardware`) as used now and tells the observers.
   void record_device(const std::string& address, const std::string& hardware);
 
@@ -150,8 +172,16 @@ class local_service final : public jsonrpc::connection::delegate,
   job_queue jobs_{*this};
   service_methods methods_{*this, jobs_};
   smart_ptr<socket> listener_;
-  std::vector<session> sessions_;           // oldest first
-  std::vector<smart_ptr<socket>> unread_;   // accepted, not read yet (their handler's context is this)
+  std::vector<session> sessions_;  // oldest first
+  /// A peer accepted and not read yet, with the session it gets once it speaks JSON-RPC.
+  struct unread_peer {
+    smart_ptr<socket> peer;
+    session waiting;
+  };
+  std::vector<unread_peer> unread_;         // their handler's context is this
+  bool machine_ = false;                    // --system
+  std::string own_login_;                   // the login name of the account the service runs as
+  std::set<std::string> cups_uuids_;        // the uuids of the CUPS queues, lower case
   std::set<std::string> gone_queue_uuids_;  // CUPS queues not offered now (gone, or CUPS unreachable)
   bool cups_reachable_ = true;
   std::unique_ptr<cups_watch> cups_watch_;

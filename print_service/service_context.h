@@ -3,6 +3,8 @@
 // methods know only this, so the arrows run one way: the service holds them, they use this.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,8 @@ namespace quorvane::print_service {
 struct session {
   smart_ptr<jsonrpc::connection> connection;
   bool observing = false;  // set by "observe": the session hears of printer changes and is handed jobs
+  std::string owner;  // the login name its printers are made under (the peer's account's, from the kernel)
+  bool administrator = false;  // may change the computer's CUPS printers (root or lpadmin in machine mode)
 };
 
 /// How devices reach the service's IPP printers, as the console's "attributes" tell it.
@@ -42,18 +46,35 @@ class service_context {
   /// Whether the service is closing its sessions (no job goes out any more).
   virtual bool stopping() const = 0;
 
-  /// The oldest observing session, or null.
-  virtual session* first_observer() = 0;
+  /// The oldest observing session that jobs for `receiver` go to (see `receiver_of`), or null.
+  virtual session* first_observer(const std::string& receiver) = 0;
+
+  /// Whose consoles a job for `printer` goes to: its owner's login name in machine mode, "" (any console)
+  /// for a CUPS printer and for every printer of a per-user service.
+  virtual std::string receiver_of(const Json::Value& printer) = 0;
+
+  /// Whether `s` sees `printer` in its lists: its own printers and the CUPS printers in machine mode, every
+  /// printer in per-user mode.
+  virtual bool may_see(const session& s, const Json::Value& printer) = 0;
+
+  /// Why `s` may not change or remove the stored printer `printer` ("" when it may): another account's
+  /// printer, or a CUPS printer when `s` is no administrator.
+  virtual std::string change_fault(const session& s, const Json::Value& printer) = 0;
+
+  /// The account that receives the documents of jobs for `receiver` (a login name), none for "" or an
+  /// account without an entry; its spooled files are made readable by that account alone.
+  virtual std::optional<uid_t> receiver_account(const std::string& receiver) = 0;
 
   /// Sends the call `request` to `c`; `callback` hears the answer, or the close. Returns false when `c` is
   /// closed (then `callback` has heard of the close unless `c` was closed before).
   virtual bool call_on(const smart_ptr<jsonrpc::connection>& c, Json::Value& request,
                        jsonrpc::result_callback callback) = 0;
 
-  /// Sends a list notification (`method` [records]) to every observing session.
+  /// Sends a list notification (`method` [records]) to every observing session, each record of a printer
+  /// list only to the sessions that may see it.
   virtual void notify_observers(const char* method, const Json::Value& records) = 0;
 
-  /// Sends "printersWereUpdated" [[every offered printer]] to `c`.
+  /// Sends "printersWereUpdated" [[every offered printer its session may see]] to `c`.
   virtual void send_printer_list(const smart_ptr<jsonrpc::connection>& c) = 0;
 
   /// Sends "devicesWereUpdated" [[every device that printed]] to `c`; nothing when none has.

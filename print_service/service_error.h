@@ -18,7 +18,9 @@ enum service_error : int32_t {
   error_unreadable_file = -32003,
   error_storage = -32004,
   error_unknown_job = -32005,
-  error_not_permitted = -32006,  // a job from another account than the service's
+  error_not_permitted = -32006,  // another account's: a job from an account other than the service's, a
+                                 // change of another account's printer or of a CUPS printer by a console
+                                 // that does not administer the computer
 };
 
 /// Why a request failed: the error object's code and message.

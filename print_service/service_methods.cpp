@@ -64,6 +64,12 @@ std::string attribute_fault(const Json::Value& members) {
   return {};
 }
 
+// A printer as an error message names it: its name, else its uuid.
+std::string printer_name(const Json::Value& printer) {
+  const std::string name = string_member(printer, "name");
+  return name.empty() ? string_member(printer, "uuid") : name;
+}
+
 }  // namespace
 
 method_outcome method_outcome::success(Json::Value result) {
@@ -190,11 +196,24 @@ method_outcome service_methods::update_printer(const method_call& call) {
   if (const char* cut = member_with_nul(printer, {"uuid", "directory", "actionParam"})) {
     return method_outcome::failure(error_invalid_params, std::string("a NUL byte in \"") + cut + "\"");
   }
-  if (!service_.store().save_printer(printer)) {
+  // The owner is the service's to say: a new printer is the caller's, a stored one keeps its owner, and only
+  // those allowed to change a stored printer may.
+  Json::Value record = printer;
+  const std::optional<Json::Value> stored = service_.store().find_printer(string_member(printer, "uuid"));
+  if (stored) {
+    if (const std::string fault = service_.change_fault(call.caller, *stored); !fault.empty()) {
+      return method_outcome::failure(error_not_permitted,
+                                     "Unable to change printer '" + printer_name(*stored) + "': " + fault);
+    }
+    record["owner"] = string_member(*stored, "owner");
+  } else {
+    record["owner"] = call.caller.owner;
+  }
+  if (!service_.store().save_printer(record)) {
     return method_outcome::failure(error_storage, "the printer could not be stored");
   }
   Json::Value list(Json::arrayValue);
-  list.append(printer);
+  list.append(std::move(record));
   service_.notify_observers("printersWereUpdated", list);
   return method_outcome::status(0);
 }
@@ -206,11 +225,20 @@ method_outcome service_methods::remove_printer(const method_call& call) {
     return method_outcome::failure(error_invalid_params, "removePrinter expects [printer] with a uuid");
   }
   std::optional<Json::Value> stored = service_.store().find_printer(uuid);
+  if (stored) {
+    if (const std::string fault = service_.change_fault(call.caller, *stored); !fault.empty()) {
+      return method_outcome::failure(error_not_permitted,
+                                     "Unable to remove printer '" + printer_name(*stored) + "': " + fault);
+    }
+  }
   if (!service_.store().remove_printer(uuid)) {
     return method_outcome::failure(error_storage, "the printer could not be removed");
   }
+  // A printer the service never had is told gone to its sender's consoles only.
+  Json::Value gone = stored ? *stored : printer;
+  if (!stored) gone["owner"] = call.caller.owner;
   Json::Value list(Json::arrayValue);
-  list.append(stored ? *stored : printer);
+  list.append(std::move(gone));
   service_.notify_observers("printersWereRemoved", list);
   return method_outcome::status(0);
 }

@@ -32,18 +32,29 @@ std::string default_data_folder(const environment_reader& env) {
   return home + "/.local/state/quorvane-service";
 }
 
+std::string system_data_folder_of(const environment_reader& env) {
+  // systemd lists every StateDirectory= entry, separated by colons; the unit has one.
+  const std::string listed = env("STATE_DIRECTORY");
+  const std::string first = listed.substr(0, listed.find(':'));
+  if (!first.empty() && first.front() == '/') return first;
+  return system_data_folder;
+}
+
 std::string usage_text() {
   return "Usage:\n"
-         "  quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]\n"
+         "  quorvane-service [serve] [--system] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]\n"
          "                   [--keep-days D] [--ipp-port N] [--ipp-listen all|loopback] [--no-dnssd]\n"
          "      Runs the local print service on 127.0.0.1 (port 6631 unless --port is given; 0 lets the\n"
          "      system pick one). The port in use is written to DIR/service.port.\n"
+         "      --system       the computer's print service: serves the consoles of every local account,\n"
+         "                     each with its own printers and jobs (state in /var/lib/quorvane-service)\n"
          "      --ipp-port N   port of the IPP printers that devices print to (default 8631; 0 lets the\n"
          "                     system pick one); the port in use is written to DIR/ipp.port\n"
          "      --ipp-listen all|loopback  the network interfaces the IPP printers answer on (default all)\n"
          "      --no-dnssd     do not advertise the printers with DNS-SD\n"
          "      --data DIR     state folder (default $XDG_STATE_HOME/quorvane-service,\n"
-         "                     else ~/.local/state/quorvane-service)\n"
+         "                     else ~/.local/state/quorvane-service; with --system $STATE_DIRECTORY,\n"
+         "                     else /var/lib/quorvane-service)\n"
          "      --log-level N  0 none, 1 errors, 2 warnings, 3 information (default), 10 verbose\n"
          "      --keep-jobs N  ended jobs kept as history (default 1000; 0 keeps none)\n"
          "      --keep-days D  days an ended job is kept after its end (default 7)\n"
@@ -80,6 +91,10 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
     }
     if (arg == "--no-dnssd" && !submit) {
       out.serve.dnssd = false;
+      continue;
+    }
+    if (arg == "--system" && !submit) {
+      out.serve.machine = true;
       continue;
     }
     if (arg.size() < 2 || arg.substr(0, 2) != "--") {
@@ -153,6 +168,8 @@ bool parse_command_line(int argc, const char* const* argv, const environment_rea
       error = "Unable to read the command line 'submit': the file to print is missing";
       return false;
     }
+  } else if (out.serve.data_folder.empty() && out.serve.machine) {
+    out.serve.data_folder = system_data_folder_of(env);
   } else if (out.serve.data_folder.empty()) {
     out.serve.data_folder = default_data_folder(env);
     if (out.serve.data_folder.empty()) {

@@ -22,9 +22,13 @@ constexpr int32_t default_keep_jobs = 1000;
 /// How many days the service keeps an ended job as history unless told otherwise.
 constexpr int32_t default_keep_days = 7;
 
-/// Options of `quorvane-service [serve] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]
+/// The state folder of the computer's print service (`--system`) when systemd names none.
+constexpr const char* system_data_folder = "/var/lib/quorvane-service";
+
+/// Options of `quorvane-service [serve] [--system] [--port N] [--data DIR] [--log-level N] [--keep-jobs N]
 /// [--keep-days D] [--ipp-port N] [--ipp-listen all|loopback] [--no-dnssd]`.
 struct serve_options {
+  bool machine = false;  // --system: the computer's print service, serving the consoles of every account
   int32_t port = default_port;
   int32_t ipp_port = default_ipp_port;  // 0: the first free port of PAPPL's range
   bool ipp_loopback_only = false;       // --ipp-listen loopback
@@ -62,6 +66,10 @@ using environment_reader = std::function<std::string(const char* name)>;
 /// The service's default state folder: $XDG_STATE_HOME/quorvane-service when that is absolute, else
 /// $HOME/.local/state/quorvane-service (the account's home when HOME is unset); "" when there is no home.
 std::string default_data_folder(const environment_reader& env);
+
+/// The state folder of the computer's print service: systemd's $STATE_DIRECTORY (its first entry) when it
+/// is absolute, else /var/lib/quorvane-service.
+std::string system_data_folder_of(const environment_reader& env);
 
 /// Parses argv[1..argc). Returns false and sets `error` to one line naming the fault on bad input.
 bool parse_command_line(int argc, const char* const* argv, const environment_reader& env, command_line& out,

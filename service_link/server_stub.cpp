@@ -104,9 +104,10 @@ int32_t server_stub::connect(const sockaddr* address, socklen_t length) {
   const int32_t result = socket::connect(address, length);
   if (result != 0) return result;
   // Whoever listens on the service's port when the service is down could send print requests whose action
-  // starts a program of its choosing: only a service of this account (or root) is spoken to.
+  // starts a program of its choosing: only a service of this account, root or the computer's print service
+  // account is spoken to.
   const std::optional<uid_t> account = peer_account(handle(), handshake_wait_ms);
-  if (!account || !is_trusted_account(*account)) {
+  if (!account || !is_service_account(*account)) {
     const std::string who =
         account ? "account " + std::to_string(*account) : std::string("an unknown account");
     QV_LOG(log_warning,

@@ -25,10 +25,10 @@ class server_stub : public server, public jsonrpc::connection, public jsonrpc::c
   /// it can tell the account that owns it.
   static constexpr int handshake_wait_ms = 200;
 
-  /// Connects, checks that the socket that answered belongs to this account or to root, and on success
-  /// only watches the connection on the main run loop. Returns 0, or -1 when the connect failed, the peer
-  /// belongs to another account (logged) or there is no main run loop (then the socket is closed and nothing
-  /// is watched, so the caller retries as if the service were down).
+  /// Connects, checks that the socket that answered belongs to this account, root or the computer's print
+  /// service account, and on success only watches the connection on the main run loop. Returns 0, or -1 when
+  /// the connect failed, the peer belongs to another account (logged) or there is no main run loop (then the
+  /// socket is closed and nothing is watched, so the caller retries as if the service were down).
   int32_t connect(const sockaddr* address, socklen_t length) override;
 
   /// Sends "authenticate" [token]; the status arrives in `callback` (10 at every close while outstanding).

@@ -20,14 +20,17 @@ namespace quorvane::testing {
 /// Another account for the lifetime of the object: made with useradd, removed with userdel.
 class other_account {
  public:
-  /// Makes the account; `made` tells whether that worked and `why_not` why it did not.
-  other_account() {
+  /// Makes the account "qv<tag><pid>" with the full name `full_name` (none when empty); `made` tells whether
+  /// that worked and `why_not` why it did not.
+  explicit other_account(const std::string& tag = "other", const std::string& full_name = "") {
     if (::geteuid() != 0) {
       why_not_ = "making another account needs root (useradd); run as root to check";
       return;
     }
-    name_ = "qvother" + std::to_string(::getpid());
-    const std::string add = "useradd --no-create-home --shell /usr/sbin/nologin " + name_ + " 2>/dev/null";
+    name_ = "qv" + tag + std::to_string(::getpid());
+    const std::string comment = full_name.empty() ? std::string() : " --comment '" + full_name + "'";
+    const std::string add =
+        "useradd --no-create-home --shell /usr/sbin/nologin" + comment + " " + name_ + " 2>/dev/null";
     if (std::system(add.c_str()) != 0) {
       why_not_ = "useradd could not make account '" + name_ + "'";
       return;
@@ -55,6 +58,8 @@ class other_account {
   const std::string& why_not() const { return why_not_; }
   /// The account's user id.
   uid_t uid() const { return uid_; }
+  /// The account's login name.
+  const std::string& name() const { return name_; }
 
   /// Runs `work` in a child process that has become the account; returns the child's id (reap it with
   /// `wait_for`). The child ends with `work`'s result as its exit status, or is killed after 20 s. It

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,31 @@ TEST(PeerAccount, AListenerHasTheSystemsLargestBacklog) {
   EXPECT_EQ(facts->uid, ::getuid());
   EXPECT_EQ(facts->send_queue, static_cast<uint32_t>(listen_backlog()));
   EXPECT_GT(listen_backlog(), 5);
+}
+
+TEST(LocalAccounts, TheAccountDatabaseIsReadForLoginFullNameAndGroups) {
+  const std::optional<account_facts> root = find_account(0);
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->login, "root");
+  EXPECT_EQ(find_login("root"), std::optional<uid_t>(0));
+  EXPECT_TRUE(is_group_member(*root, "root")) << "the primary group counts";
+  EXPECT_FALSE(is_group_member(*root, "no-such-group-quorvane"));
+  EXPECT_FALSE(find_login("no-such-account-quorvane"));
+  EXPECT_TRUE(is_service_account(0));
+  EXPECT_TRUE(is_service_account(::getuid()));
+
+  // An account with a full name, in a supplementary group, and trusted by no console but its own.
+  testing::other_account ann("ann", "Ann Example,Room 4,,");
+  if (!ann.made()) GTEST_SKIP() << ann.why_not();
+  const std::optional<account_facts> facts = find_account(ann.uid());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->login, ann.name());
+  EXPECT_EQ(facts->full_name, "Ann Example") << "the comment's first field only";
+  EXPECT_EQ(find_login(ann.name()), std::optional<uid_t>(ann.uid()));
+  EXPECT_FALSE(is_group_member(*facts, "lpadmin"));
+  ASSERT_EQ(std::system(("usermod -a -G lpadmin " + ann.name() + " 2>/dev/null").c_str()), 0);
+  EXPECT_TRUE(is_group_member(*facts, "lpadmin")) << "a supplementary group counts";
+  EXPECT_FALSE(is_service_account(ann.uid()));
 }
 
 using PeerAccountOfAnotherUser = testing::other_account_test;

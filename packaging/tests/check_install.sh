@@ -43,6 +43,8 @@ expected=(
   etc/xdg/autostart/quorvane.desktop
   share/metainfo/software.tessaly.Quorvane.metainfo.xml
   lib/systemd/user/quorvane-service.service
+  lib/systemd/system/quorvane-service.service
+  lib/sysusers.d/quorvane-service.conf
   share/man/man1/quorvane.1.gz
   share/man/man1/quorvane-service.1.gz
   share/doc/quorvane/copyright
@@ -62,8 +64,20 @@ check "AppStream metadata is valid" appstreamcli validate --no-net \
 if command -v systemd-analyze >/dev/null; then
   check "user unit verifies" env MANPATH="$prefix/share/man" \
     systemd-analyze verify --user "$prefix/lib/systemd/user/quorvane-service.service"
+  check "system unit verifies" env MANPATH="$prefix/share/man" \
+    systemd-analyze verify "$prefix/lib/systemd/system/quorvane-service.service"
+  # The sandbox as systemd rates it (lower is tighter); shown, and failed when it slips past "OK".
+  security() {
+    systemd-analyze security --offline=yes --threshold=39 "$prefix/lib/systemd/system/quorvane-service.service" \
+      | tail -1
+  }
+  check "system unit's sandbox rates an exposure of at most 3.9" security
+  systemd-analyze security --offline=yes "$prefix/lib/systemd/system/quorvane-service.service" 2>/dev/null \
+    | tail -1 | sed 's/^/system unit: /'
+  # systemd-sysusers reads the account as the package installs it.
+  check "service account file reads" systemd-sysusers --dry-run "$prefix/lib/sysusers.d/quorvane-service.conf"
 else
-  echo "skipped: user unit (systemd-analyze is not installed)"
+  echo "skipped: user and system units (systemd-analyze is not installed)"
 fi
 for page in quorvane quorvane-service; do
   render() {
@@ -159,6 +173,14 @@ package() {
   deb=$(ls "$work"/deb/quorvane_*.deb) || return 1
   dpkg-deb -I "$deb" | sed -n '/Package:/,$p'
   dpkg-deb -c "$deb" | awk '{print $6}'
+  # The account, the system unit and the scripts that make the one and enable the other are in it.
+  local member
+  for member in ./usr/lib/systemd/system/quorvane-service.service ./usr/lib/sysusers.d/quorvane-service.conf; do
+    dpkg-deb -c "$deb" | awk '{print $6}' | grep -qx "$member" || { echo "missing from the package: $member"; return 1; }
+  done
+  dpkg-deb -I "$deb" postinst | grep -q 'systemd-sysusers quorvane-service.conf' || { echo "no account made"; return 1; }
+  dpkg-deb -I "$deb" postinst | grep -q 'deb-systemd-helper enable quorvane-service.service' ||
+    { echo "system unit not enabled"; return 1; }
   # Errors fail the check; warnings are listed (each one left is explained in the README).
   lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v '^running with root' >"$work/lintian.log"
   ! grep -q '^E:' "$work/lintian.log"

@@ -38,6 +38,9 @@ constexpr added_column added_columns[] = {
      "UPDATE job SET ended = CAST(strftime('%s', 'now') AS INTEGER) WHERE finished = 1;"},
     {"cups_queue", "info", "ALTER TABLE cups_queue ADD COLUMN info TEXT;", nullptr},
     {"cups_queue", "location", "ALTER TABLE cups_queue ADD COLUMN location TEXT;", nullptr},
+    // The login name of the printer's owner, repeated from its record for finding an account's printers.
+    {"printer", "owner", "ALTER TABLE printer ADD COLUMN owner TEXT NOT NULL DEFAULT '';",
+     "UPDATE printer SET owner = COALESCE(json_extract(json, '$.owner'), '') WHERE json_valid(json);"},
 };
 
 // Finalizes a statement when it goes out of scope.
@@ -111,9 +114,10 @@ bool service_store::open(const std::string& path) {
       return false;
     }
   }
-  // The age cut of the history finds the jobs that ended before a time without reading every ended job (on
-  // the column that files of earlier versions gain first).
-  if (!add_missing_columns() || !exec("CREATE INDEX IF NOT EXISTS job_ended_idx ON job(finished, ended);")) {
+  // The age cut of the history finds the jobs that ended before a time without reading every ended job, and
+  // an account's printers are found by their owner (on columns that files of earlier versions gain first).
+  if (!add_missing_columns() || !exec("CREATE INDEX IF NOT EXISTS job_ended_idx ON job(finished, ended);") ||
+      !exec("CREATE INDEX IF NOT EXISTS printer_owner_idx ON printer(owner);")) {
     sqlite3_close(db_);
     db_ = nullptr;
     return false;
@@ -217,9 +221,19 @@ bool service_store::save_printer(const Json::Value& printer) {
   const Json::Value& uuid = printer["uuid"];
   if (!uuid.isString() || uuid.asString().empty()) return false;
   // An existing row keeps its place in the order.
-  return save_json(
-      "INSERT INTO printer(uuid, json) VALUES(?1, ?2) ON CONFLICT(uuid) DO UPDATE SET json = excluded.json;",
-      "printer", uuid.asString(), printer);
+  const Json::Value& owner = printer["owner"];
+  statement_guard s{prepare(
+      "INSERT INTO printer(uuid, json, owner) VALUES(?1, ?2, ?3) ON CONFLICT(uuid) DO UPDATE SET json = "
+      "excluded.json, owner = excluded.owner;")};
+  if (!s.statement) return false;
+  bind_text(s.statement, 1, uuid.asString());
+  bind_text(s.statement, 2, compact_json(printer));
+  bind_text(s.statement, 3, owner.isString() ? owner.asString() : std::string());
+  if (sqlite3_step(s.statement) != SQLITE_DONE) {
+    QV_LOG(log_error, "Unable to store printer '%s': %s", uuid.asString().c_str(), sqlite3_errmsg(db_));
+    return false;
+  }
+  return true;
 }
 
 std::vector<Json::Value> service_store::devices() {

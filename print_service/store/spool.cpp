@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <thread>
 #include <vector>
 
@@ -138,15 +140,18 @@ bool remove_job_spool(const std::string& spool_folder, const std::string& job_uu
   return ok;
 }
 
-int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep) {
+int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep,
+                    bool others_may_pass) {
   if (!make_folders(spool_folder)) {
     QV_LOG(log_error, "Unable to create spool folder '%s': %s", spool_folder.c_str(), strerror(errno));
     return -1;
   }
-  // The documents are other people's pages: the folder is the service's account's alone.
+  // The documents are other people's pages: the folder is the service's account's alone, or passable (never
+  // readable) by others where each job folder lets its receiver in.
+  const mode_t others = others_may_pass ? 0011 : 0;
   struct stat info {};
-  if (stat(spool_folder.c_str(), &info) == 0 && (info.st_mode & 077) != 0 &&
-      chmod(spool_folder.c_str(), info.st_mode & 0700) != 0) {
+  if (stat(spool_folder.c_str(), &info) == 0 && (info.st_mode & 077) != others &&
+      chmod(spool_folder.c_str(), (info.st_mode & 0700) | others) != 0) {
     QV_LOG(log_warning, "Unable to make spool folder '%s' private: %s", spool_folder.c_str(),
            strerror(errno));
   }
@@ -249,6 +254,54 @@ std::string copy_into_spool(const std::string& source, const std::string& folder
     return {};
   }
   return target;
+}
+
+}  // namespace quorvane::print_service
+
+namespace quorvane::print_service {
+namespace {
+
+// Frees an ACL on every return path.
+struct acl_guard {
+  acl_t acl;
+  ~acl_guard() {
+    if (acl) acl_free(acl);
+  }
+};
+
+// Gives `account` the permissions `permissions` (ACL_READ, ACL_WRITE, ACL_EXECUTE bits) on `path` through a
+// named user entry of its access ACL, nobody else more than before. False with errno set on failure.
+bool grant_account(const std::string& path, uid_t account, std::initializer_list<acl_perm_t> permissions) {
+  acl_guard acl{acl_get_file(path.c_str(), ACL_TYPE_ACCESS)};
+  if (!acl.acl) return false;
+  acl_entry_t entry = nullptr;
+  acl_permset_t set = nullptr;
+  if (acl_create_entry(&acl.acl, &entry) != 0 || acl_set_tag_type(entry, ACL_USER) != 0 ||
+      acl_set_qualifier(entry, &account) != 0 || acl_get_permset(entry, &set) != 0 ||
+      acl_clear_perms(set) != 0) {
+    return false;
+  }
+  for (const acl_perm_t permission : permissions) acl_add_perm(set, permission);
+  return acl_set_permset(entry, set) == 0 && acl_calc_mask(&acl.acl) == 0 &&
+         acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl.acl) == 0;
+}
+
+}  // namespace
+
+bool grant_receiver_access(const std::string& document, uid_t account, bool may_delete) {
+  const std::string folder = document.substr(0, document.rfind('/'));
+  // The folder lets the receiver reach (and, where its console moves documents away, remove) the file;
+  // the file is the receiver's to read. Neither is listed to, or readable by, anyone else.
+  const bool granted =
+      grant_account(folder, account,
+                    may_delete ? std::initializer_list<acl_perm_t>{ACL_READ, ACL_WRITE, ACL_EXECUTE}
+                               : std::initializer_list<acl_perm_t>{ACL_READ, ACL_EXECUTE}) &&
+      grant_account(document, account, {ACL_READ});
+  if (!granted) {
+    QV_LOG(log_error, "Unable to open document '%s' to account %u: %s", document.c_str(),
+           static_cast<unsigned>(account), strerror(errno));
+  }
+  return granted;
 }
 
 }  // namespace quorvane::print_service

@@ -1,6 +1,8 @@
 // The service's spool: naming, typing and copying the documents it queues.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -47,11 +49,18 @@ bool is_job_folder_name(std::string_view name);
 /// a `job_uuid` that is not a UUID text is refused.
 bool remove_job_spool(const std::string& spool_folder, const std::string& job_uuid);
 
-/// Makes `spool_folder` if needed, takes away any access of others to it (owner only), and deletes every
+/// Makes `spool_folder` if needed, takes away any access of others to it (owner only; with `others_may_pass`
+/// others may pass through it, mode 0711, never list it), and deletes every
 /// job folder in it that does not belong to `keep` (the jobs still queued): what a run that was interrupted
 /// left of ended jobs. Entries that are not job folders are left alone. Returns how many job folders were
 /// deleted, -1 after logging when the folder cannot be made or read.
-int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep);
+int32_t clean_spool(const std::string& spool_folder, const std::set<std::string>& keep,
+                    bool others_may_pass = false);
+
+/// Lets the local account `account` read the spooled `document` and pass through its job folder (with
+/// `may_delete` also remove files of that folder), through named entries of their access ACLs; nobody else
+/// gains anything. Returns false after logging when the file system refuses (no ACL support, say).
+bool grant_receiver_access(const std::string& document, uid_t account, bool may_delete);
 
 /// The bytes a spool keeps free on a file system of `file_system_size` bytes: 1 % of it, at least 16 MiB and
 /// at most 512 MiB. A document that would leave less free is refused.

@@ -66,6 +66,46 @@ TEST(CommandLine, StateFolderFollowsXdgStateHome) {
   }
 }
 
+// --system keeps the computer's state in the folder systemd made for the unit, never in a home folder: the
+// service account has none, and root's would hold every account's jobs.
+TEST(CommandLine, SystemModeKeepsItsStateOutsideEveryHome) {
+  struct {
+    const char* name;
+    std::vector<const char*> args;
+    std::map<std::string, std::string> env;
+    const char* want;
+  } cases[] = {
+      {"no STATE_DIRECTORY", {"--system"}, {{"HOME", "/root"}}, "/var/lib/quorvane-service"},
+      {"XDG_STATE_HOME is not the computer's",
+       {"--system"},
+       {{"XDG_STATE_HOME", "/root/.local/state"}, {"HOME", "/root"}},
+       "/var/lib/quorvane-service"},
+      {"systemd's folder", {"--system"}, {{"STATE_DIRECTORY", "/var/lib/qs"}}, "/var/lib/qs"},
+      {"the first of systemd's folders",
+       {"--system"},
+       {{"STATE_DIRECTORY", "/var/lib/a:/var/lib/b"}},
+       "/var/lib/a"},
+      {"relative STATE_DIRECTORY is ignored",
+       {"--system"},
+       {{"STATE_DIRECTORY", "qs"}},
+       "/var/lib/quorvane-service"},
+      {"--data wins", {"--system", "--data", "/srv/q"}, {{"STATE_DIRECTORY", "/var/lib/qs"}}, "/srv/q"},
+      {"after serve", {"serve", "--system"}, {}, "/var/lib/quorvane-service"},
+  };
+  for (const auto& c : cases) {
+    command_line out;
+    std::string error;
+    ASSERT_TRUE(parse(c.args, out, error, fake_env(c.env))) << c.name << ": " << error;
+    EXPECT_TRUE(out.serve.machine) << c.name;
+    EXPECT_EQ(out.serve.data_folder, c.want)
+        << c.name << ": got " << out.serve.data_folder << ", want " << c.want;
+  }
+  command_line per_user;
+  std::string error;
+  ASSERT_TRUE(parse({}, per_user, error));
+  EXPECT_FALSE(per_user.serve.machine);
+}
+
 TEST(CommandLine, SubmitTakesEveryOption) {
   command_line c;
   std::string error;
@@ -110,6 +150,7 @@ TEST(CommandLine, BadInputIsRejectedWithAReason) {
       {"copies zero", {"submit", "--printer", "p", "--copies", "0", "a.pdf"}},
       {"format without slash", {"submit", "--printer", "p", "--format", "pdf", "a.pdf"}},
       {"data option while submitting", {"submit", "--printer", "p", "--data", "/x", "a.pdf"}},
+      {"system is no submit option", {"submit", "--printer", "p", "--system", "a.pdf"}},
   };
   for (const auto& c : cases) {
     command_line out;

@@ -259,6 +259,59 @@ TEST(StoreUpgrade, AFileOfTheEarlierSchemaGainsTheNewColumns) {
   EXPECT_TRUE(again.open(path)) << "a second open finds the columns there";
 }
 
+// The `owner` column of every printer row, by uuid, read straight from the file.
+std::vector<std::pair<std::string, std::string>> owner_column(const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return rows;
+  sqlite3_exec(
+      db, "SELECT uuid, owner FROM printer ORDER BY seq;",
+      [](void* out, int, char** values, char**) {
+        static_cast<decltype(rows)*>(out)->emplace_back(values[0] ? values[0] : "",
+                                                        values[1] ? values[1] : "");
+        return 0;
+      },
+      &rows, nullptr);
+  sqlite3_close(db);
+  return rows;
+}
+
+TEST(StoreUpgrade, PrintersOfAnEarlierFileGetTheOwnerColumnFromTheirRecords) {
+  const testing_support::temporary_folder folder;
+  const std::string path = folder.file("service.db");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "CREATE TABLE printer(seq INTEGER PRIMARY KEY AUTOINCREMENT, uuid TEXT NOT NULL UNIQUE "
+                     "COLLATE NOCASE, json TEXT NOT NULL);"
+                     "INSERT INTO printer(uuid, json) VALUES('p1', '{\"uuid\":\"p1\",\"owner\":\"ann\"}');"
+                     "INSERT INTO printer(uuid, json) VALUES('p2', '{\"uuid\":\"p2\"}');"
+                     "INSERT INTO printer(uuid, json) VALUES('p3', 'not json');",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+  }
+  {
+    service_store store;
+    ASSERT_TRUE(store.open(path));
+  }
+  using rows = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(owner_column(path), (rows{{"p1", "ann"}, {"p2", ""}, {"p3", ""}}));
+}
+
+TEST_F(Store, TheOwnerColumnFollowsTheRecord) {
+  Json::Value p = printer("p1", "inbox");
+  p["owner"] = "ann";
+  ASSERT_TRUE(store_->save_printer(p));
+  ASSERT_TRUE(store_->save_printer(printer("p2", "scans")));
+  p["owner"] = "bob";
+  ASSERT_TRUE(store_->save_printer(p));
+  using rows = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(owner_column(root_ + "/service.db"), (rows{{"p1", "bob"}, {"p2", ""}}));
+}
+
 TEST(StoreOpen, AFolderThatDoesNotExistFails) {
   service_store store;
   EXPECT_FALSE(store.open("/nonexistent-folder-qv/service.db"));
