@@ -9,11 +9,14 @@
 #include <ctime>
 #include <vector>
 
+#include "core/json_text.h"
 #include "core/log.h"
 #include "core/os.h"
+#include "core/thread.h"
 #include "model/values.h"
 #include "net/socket.h"
 #include "print_service/store/spool.h"
+#include "spooler/print_helper.h"
 
 namespace quorvane::print_service {
 namespace {
@@ -198,11 +201,14 @@ void job_queue::deliver_next_job() {
   }
   for (const std::string& receiver : receivers) {
     if (service_.stopping()) return;
-    if (session* target = service_.first_observer(receiver)) deliver_to(receiver, *target);
+    // The jobs of no account (CUPS printers, printers gone) may need no console: in machine mode the
+    // service prints on its CUPS printers itself.
+    session* target = service_.first_observer(receiver);
+    if (target || receiver.empty()) deliver_to(receiver, target);
   }
 }
 
-void job_queue::deliver_to(const std::string& receiver, session& target) {
+void job_queue::deliver_to(const std::string& receiver, session* target) {
   const auto ids = pending_by_receiver_.find(receiver);
   if (ids == pending_by_receiver_.end()) return;
   // Oldest first; an end (which leaves the set) moves on to the next job. A copy, because it does.
@@ -237,17 +243,23 @@ void job_queue::deliver_to(const std::string& receiver, session& target) {
       continue;
     }
     const queued_job& job = *stored;
+    if (service_.prints_itself(*printer)) {
+      print_on_cups(receiver, *printer, job);
+      return;
+    }
+    // Only the service's own CUPS printing needs no console.
+    if (!target) continue;
     const int32_t attempt = job.attempts + 1;
     Json::Value params = jsonrpc::one_param(std::move(*printer));
     params.append(job.record);
     Json::Value request = jsonrpc::request("print", std::move(params));
-    const jsonrpc::connection* to = target.connection.get();
+    const jsonrpc::connection* to = target->connection.get();
     out_[job.id] = out_job{receiver, to};
     busy_receivers_.insert(receiver);
     QV_LOG(log_information, "Job %lld handed to '%s' (attempt %d)", static_cast<long long>(job.id),
-           target.connection->peer_address_text().c_str(), attempt);
+           target->connection->peer_address_text().c_str(), attempt);
     // The callback must not hold the connection: the connection keeps it among its pending calls.
-    smart_ptr<jsonrpc::connection> c = target.connection;
+    smart_ptr<jsonrpc::connection> c = target->connection;
     // A failed call closes the session, whose close hands the job back to the queue through the callback;
     // a frame that never went out whole was not a delivery and costs the job no attempt.
     sending_ = true;
@@ -256,6 +268,43 @@ void job_queue::deliver_to(const std::string& receiver, session& target) {
     });
     sending_ = false;
     return;
+  }
+}
+
+void job_queue::print_on_cups(const std::string& receiver, const Json::Value& printer,
+                              const queued_job& job) {
+  const int64_t job_id = job.id;
+  out_[job_id] = out_job{receiver, nullptr};
+  busy_receivers_.insert(receiver);
+  QV_LOG(log_information, "Job %lld printed by the service on CUPS queue '%s'",
+         static_cast<long long>(job_id), string_member(printer, "name").c_str());
+  // The helper prints the records as a console would, the job's user (the device's) as the CUPS job's
+  // originating user; the worker only waits for it.
+  model::printer_ptr printer_record(new model::printer());
+  model::job_ptr job_record(new model::job());
+  printer_record->readJSON(printer);
+  job_record->readJSON(job.record);
+  auto request =
+      std::make_shared<const Json::Value>(print_request(*printer_record, *job_record, log_level_threshold()));
+  auto outcome = std::make_shared<print_outcome>();
+  auto work = [request, outcome] {
+    Json::Value reply;
+    if (run_print_helper(print_helper_path(), "print", *request, reply) &&
+        !read_outcome_reply(reply, *outcome)) {
+      QV_LOG(log_error, "Unable to read the print helper's answer: %s", compact_json(reply).c_str());
+    }
+  };
+  auto report = [this, alive = alive_, job_id, receiver, outcome] {
+    if (!*alive) return;
+    out_.erase(job_id);
+    busy_receivers_.erase(receiver);
+    finish_job(job_id, outcome->status, outcome->state, outcome->platform_id);
+    if (!service_.stopping()) schedule();
+  };
+  if (!run_in_background(service_.loop(), std::move(work), std::move(report))) {
+    out_.erase(job_id);
+    busy_receivers_.erase(receiver);
+    finish_job(job_id, -1, model::job_state_aborted, 0);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -44,6 +45,9 @@ class job_queue {
  public:
   /// The queue of `service`, which outlives it.
   explicit job_queue(service_context& service) : service_(service) {}
+
+  /// Tells the helpers still printing that the queue is gone.
+  ~job_queue() { *alive_ = false; }
 
   /// Not copyable: pending calls point at this object.
   job_queue(const job_queue&) = delete;
@@ -135,9 +139,14 @@ class job_queue {
   /// The record stored for `submission`: the defaults of a submitted job, a device's options over them.
   static Json::Value job_record(const job_submission& submission, const job_identity& identity);
 
-  /// Hands the oldest deliverable job of `receiver` to `target`. Returns after one job went out, or when
-  /// none of that receiver's jobs can go now.
-  void deliver_to(const std::string& receiver, session& target);
+  /// Hands the oldest deliverable job of `receiver` to `target`, or prints it on its CUPS queue when its
+  /// printer is one the service prints itself (`target` may then be null). Returns after one job went out,
+  /// or when none of that receiver's jobs can go now.
+  void deliver_to(const std::string& receiver, session* target);
+
+  /// Prints `job` on the CUPS queue of `printer` with the print helper, on a worker, as the device's user;
+  /// the helper's outcome ends the job as a console's answer would.
+  void print_on_cups(const std::string& receiver, const Json::Value& printer, const queued_job& job);
 
   /// Adds the job `job_id` to the unfinished jobs.
   void add_pending(int64_t job_id, pending_job job);
@@ -165,6 +174,7 @@ class job_queue {
   std::map<int64_t, out_job> out_;        // the jobs handed out and not yet answered, by id
   std::set<std::string> busy_receivers_;  // the receivers one of whose jobs is out
   bool sending_ = false;  // a "print" frame is being written: a close now means it never went out whole
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // false once the queue is gone (for workers)
   std::multimap<int64_t, waiter> waiters_;
   std::map<int64_t, job_end_function> end_functions_;  // by job id, until the job ends
   std::map<int64_t, queued_job> kept_ends_;            // ended jobs whose end the store has not taken yet

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "core/json_text.h"
 #include "core/log.h"
 #include "core/os.h"
+#include "model/phone_names.h"
 #include "net/jsonrpc_manager.h"
 #include "net/peer_account.h"
 #include "net/socket.h"
@@ -153,7 +155,7 @@ bool local_service::start(const serve_options& options) {
     std::fprintf(f, "%d\n", ipp_->port());
     std::fclose(f);
   }
-  ipp_->offer(offered_printers());
+  ipp_->offer(advertised_printers());
 
   listener_ = listen_on_loopback(static_cast<uint16_t>(options.port));
   if (!listener_) return false;
@@ -257,6 +259,10 @@ bool local_service::is_cups_printer(const std::string& uuid) const {
 std::string local_service::receiver_of(const Json::Value& printer) {
   if (!machine_ || is_cups_printer(string_member(printer, "uuid"))) return {};
   return string_member(printer, "owner");
+}
+
+bool local_service::prints_itself(const Json::Value& printer) {
+  return machine_ && is_cups_printer(string_member(printer, "uuid"));
 }
 
 bool local_service::may_see(const session& s, const Json::Value& printer) {
@@ -408,7 +414,7 @@ void local_service::notify_observers(const char* method, const Json::Value& reco
   for (auto& [c, list] : observers)
     write_to(c, jsonrpc::notification(method, jsonrpc::one_param(std::move(list))));
   // The IPP printers follow every change of the offered printers that observers hear of.
-  if (ipp_ && printer_list) ipp_->offer(offered_printers());
+  if (ipp_ && printer_list) ipp_->offer(advertised_printers());
 }
 
 void local_service::send_printer_list(const smart_ptr<jsonrpc::connection>& c) {
@@ -474,6 +480,35 @@ void local_service::request_handler(smart_ptr<jsonrpc::connection> c, Json::Valu
   reply(outcome.answer(id));
   // A failed answer closed the session (and `s` with it).
   if (c->connected()) outcome.run_follow_up();
+}
+
+std::vector<Json::Value> told_apart(std::vector<Json::Value> printers,
+                                    const std::function<std::string(const std::string& owner)>& who) {
+  std::map<std::string, std::set<std::string>> owners_by_name;
+  for (const Json::Value& p : printers) {
+    const std::string owner = string_member(p, "owner");
+    if (!owner.empty()) owners_by_name[ipp_server::service_name(p)].insert(owner);
+  }
+  for (Json::Value& p : printers) {
+    const std::string owner = string_member(p, "owner");
+    const std::string name = ipp_server::service_name(p);
+    if (owner.empty() || owners_by_name[name].size() < 2) continue;
+    std::string named = who(owner);
+    if (named.empty()) named = owner;
+    // The account's part is kept whole (up to a third of the limit); the printer's part gives way.
+    const std::string suffix = " (" + utf8_prefix(named, model::dnssd_name_limit / 3) + ")";
+    p["displayName"] = utf8_prefix(name, model::dnssd_name_limit - suffix.size()) + suffix;
+  }
+  return printers;
+}
+
+std::vector<Json::Value> local_service::advertised_printers() {
+  if (!machine_) return offered_printers();
+  return told_apart(offered_printers(), [](const std::string& owner) {
+    const std::optional<uid_t> uid = find_login(owner);
+    const std::optional<account_facts> facts = uid ? find_account(*uid) : std::nullopt;
+    return facts ? facts->full_name : std::string();
+  });
 }
 
 std::string data_folder_fault(const std::string& folder) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -75,6 +76,9 @@ class local_service final : public jsonrpc::connection::delegate,
 
   /// Whose consoles a job for `printer` goes to (see `service_context`).
   std::string receiver_of(const Json::Value& printer) override;
+
+  /// Whether the service prints `printer`'s jobs itself (see `service_context`).
+  bool prints_itself(const Json::Value& printer) override;
 
   /// Whether `s` sees `printer` (see `service_context`).
   bool may_see(const session& s, const Json::Value& printer) override;
@@ -164,6 +168,10 @@ class local_service final : public jsonrpc::connection::delegate,
   /// the CUPS printers. None when the account may not use the service (logged).
   std::optional<session> session_for(const smart_ptr<socket>& peer, const std::optional<uid_t>& account);
 
+  /// The offered printers as the IPP side advertises them: in machine mode, same names of different
+  /// accounts told apart (see `told_apart`).
+  std::vector<Json::Value> advertised_printers();
+
   /// Stores the device at `address` (hardware address `hardware`) as used now and tells the observers.
   void record_device(const std::string& address, const std::string& hardware);
 
@@ -189,6 +197,14 @@ class local_service final : public jsonrpc::connection::delegate,
   std::unique_ptr<ipp_server> ipp_;
   ipp_reach ipp_reach_;  // how the IPP side was asked to listen; its port once started
 };
+
+/// Returns `printers` with the display name of each printer whose phone name (`ipp_server::service_name`)
+/// it shares with a printer of another owner followed by " (WHO)", WHO being `who(owner)` (the owner's full
+/// name, else login), so that phones show distinct printers. Printers without owner (the CUPS printers) and
+/// names shared only among one owner's printers are left alone; the name is shortened, at a whole character,
+/// so that the suffix stays within DNS-SD's limit.
+std::vector<Json::Value> told_apart(std::vector<Json::Value> printers,
+                                    const std::function<std::string(const std::string& owner)>& who);
 
 /// Why `folder` cannot hold the service's state: it is missing or not a folder, belongs to another account
 /// than the one the service runs as, or others than its owner may write into it. "" when it can.

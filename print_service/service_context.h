@@ -53,6 +53,10 @@ class service_context {
   /// for a CUPS printer and for every printer of a per-user service.
   virtual std::string receiver_of(const Json::Value& printer) = 0;
 
+  /// Whether the service prints jobs for `printer` itself, on the CUPS queue, instead of handing them to a
+  /// console: the CUPS printers of the computer's service.
+  virtual bool prints_itself(const Json::Value& printer) = 0;
+
   /// Whether `s` sees `printer` in its lists: its own printers and the CUPS printers in machine mode, every
   /// printer in per-user mode.
   virtual bool may_see(const session& s, const Json::Value& printer) = 0;

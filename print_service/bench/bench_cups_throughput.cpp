@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "console_peer.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
@@ -38,12 +39,6 @@ using clock_type = std::chrono::steady_clock;
 
 double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // A backend that writes its job id into the FIFO its device URI names, and nothing else.

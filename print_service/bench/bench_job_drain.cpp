@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "console_peer.h"
 #include "core/log.h"
 #include "net/poll_runloop.h"
@@ -30,17 +31,6 @@ namespace quorvane::print_service::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The CPU time the main thread of process `pid` (the service's run loop) has used, in seconds, to the
-// nanosecond (/proc/PID/schedstat); -1 when unknown.
-double run_loop_cpu_seconds(pid_t pid) {
-  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
-  if (!f) return -1;
-  unsigned long long nanoseconds = 0;
-  const bool read = std::fscanf(f, "%llu", &nanoseconds) == 1;
-  std::fclose(f);
-  return read ? static_cast<double>(nanoseconds) / 1e9 : -1;
-}
 
 struct drain {
   double rate = -1;         // jobs per second, wall time
@@ -112,12 +102,6 @@ drain drain_backlog(const std::string& root, size_t backlog) {
   return result;
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 }  // namespace
 }  // namespace quorvane::print_service::testing
 
@@ -129,19 +113,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   quorvane::set_log_level(quorvane::log_error);
-  std::string parent = argc > 2 ? argv[2] : "";
-  struct stat info {};
-  if (parent.empty() && stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) parent = "/dev/shm";
-  if (parent.empty()) parent = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
-  std::string pattern_text = parent + "/qv-drain-XXXXXX";
-  std::vector<char> pattern(pattern_text.begin(), pattern_text.end());
-  pattern.push_back('\0');
-  if (!mkdtemp(pattern.data())) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string base = pattern.data();
-  std::printf("data folder under %s\n", parent.c_str());
+  const std::string parent = argc > 2 ? argv[2] : "";
+  const std::string base = new_bench_folder(parent, "qv-drain");
+  if (base.empty()) return 1;
+  std::printf("data folder %s\n", base.c_str());
 
   const size_t sizes[] = {100, 1000};
   std::vector<double> rates[2], cpu[2];

@@ -187,6 +187,38 @@ TEST_F(CupsQueues, LpadminChangesReachAnObservingConsoleWithinSeconds) {
 }
 
 // The shared scheduler serves other tests at the same time: this one stops and starts a scheduler of its own.
+// A phone prints on the office printer while nobody is logged in: the computer's service prints a job for a
+// CUPS printer itself, on the virtual IPP printer's queue, with the device's user as the CUPS job's owner.
+TEST_F(CupsQueues, TheComputersServicePrintsOnThemWithNoConsoleConnected) {
+  const std::string queue = env_.at("QV_CUPS_QUEUE");
+  service_process service(root.path() + "/data", {});
+  service.set_extra_arguments({"--system"});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+  const std::string pdf = root.path() + "/report.pdf";
+  ASSERT_TRUE(write_file(pdf, one_page_pdf()));
+  child_process submit;
+  ASSERT_TRUE(submit.spawn({service_binary(), "submit", "--port", std::to_string(service.port()), "--printer",
+                            queue, "--user", "phone-user", "--wait", pdf},
+                           {}, root.path() + "/submit.out"));
+  ASSERT_TRUE(submit.wait(2 * event_bound_ms)) << "the job did not end without a console\n"
+                                               << read_file(service.log_file());
+  const std::string said = read_file(root.path() + "/submit.out");
+  ASSERT_EQ(submit.exit_status(), 0) << said << read_file(service.log_file());
+  const size_t id_at = said.find("job id ");
+  ASSERT_NE(id_at, std::string::npos) << said;
+  const std::string cups_job = queue + "-" + std::to_string(std::atoi(said.c_str() + id_at + 7));
+  EXPECT_EQ(service.stop(), 0);
+
+  const std::string listed = root.path() + "/lpstat.out";
+  ASSERT_EQ(run_cups_tool({"lpstat", "-W", "all", "-o", queue}, {}, listed), 0) << read_file(listed);
+  const std::string jobs = read_file(listed);
+  const size_t line = jobs.find(cups_job + " ");
+  ASSERT_NE(line, std::string::npos) << "no CUPS job " << cups_job << " in:\n" << jobs;
+  EXPECT_EQ(jobs.compare(jobs.find_first_not_of(' ', line + cups_job.size()), 10, "phone-user"), 0)
+      << "not the device's user:\n"
+      << jobs;
+}
+
 TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgain) {
   temporary_folder root;
   private_cupsd cupsd(root.path() + "/cupsd");

@@ -7,6 +7,7 @@
 
 #include "net/poll_runloop.h"
 #include "net/socket.h"
+#include "print_service/ipp/ipp_server.h"
 #include "print_service/local_service.h"
 #include "test_support/event_bound.h"
 #include "test_support/scoped_environment.h"
@@ -49,6 +50,59 @@ TEST(LocalService, APeerThatHasNotSpokenIsDroppedWithTheService) {
   EXPECT_GT(peer->send(hello, sizeof(hello) - 1, 0), 0);
   loop.run_until([] { return false; }, std::chrono::milliseconds(100));
   set_main_runloop(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvane::print_service
+
+namespace quorvane::print_service {
+namespace {
+
+Json::Value named_printer(const char* uuid, const std::string& display_name, const char* owner) {
+  Json::Value p(Json::objectValue);
+  p["uuid"] = uuid;
+  p["displayName"] = display_name;
+  if (*owner) p["owner"] = owner;
+  return p;
+}
+
+TEST(AdvertisedNames, OneNameOfTwoAccountsIsToldApartByTheAccount) {
+  const std::string mine = "\xee\x80\x80Open On My PC @ host";  // the console's hidden prefix, U+E000
+  const std::string long_name(70, 'x');
+  const auto who = [](const std::string& owner) { return owner == "ann" ? std::string("Ann Example") : ""; };
+  struct {
+    const char* name;
+    std::vector<Json::Value> printers;
+    std::vector<std::string> want;  // the phone names, in order
+  } cases[] = {
+      // Told apart
+      {"two accounts' first-run printers",
+       {named_printer("1", mine, "ann"), named_printer("2", mine, "bob")},
+       {"Open On My PC @ host (Ann Example)", "Open On My PC @ host (bob)"}},
+      {"a name too long for the suffix gives way to it",
+       {named_printer("1", long_name, "ann"), named_printer("2", long_name, "bob")},
+       {std::string(63 - 14, 'x') + " (Ann Example)", std::string(63 - 6, 'x') + " (bob)"}},
+      // Left alone
+      {"one account's two printers",
+       {named_printer("1", mine, "ann"), named_printer("2", mine, "ann")},
+       {"Open On My PC @ host", "Open On My PC @ host"}},
+      {"a CUPS printer of the same name",
+       {named_printer("1", "Office", ""), named_printer("2", "Office", "ann")},
+       {"Office", "Office"}},
+      {"different names",
+       {named_printer("1", "Inbox", "ann"), named_printer("2", "Scans", "bob")},
+       {"Inbox", "Scans"}},
+  };
+  for (auto& c : cases) {
+    const std::vector<Json::Value> got = told_apart(c.printers, who);
+    ASSERT_EQ(got.size(), c.want.size()) << c.name;
+    for (size_t i = 0; i < got.size(); ++i) {
+      const std::string name = ipp_server::service_name(got[i]);
+      EXPECT_EQ(name, c.want[i]) << c.name << ", printer " << i << ": got '" << name << "', want '"
+                                 << c.want[i] << "'";
+      EXPECT_LE(name.size(), 63u) << c.name;
+    }
+  }
 }
 
 }  // namespace
