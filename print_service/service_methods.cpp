@@ -164,6 +164,14 @@ method_outcome service_methods::save_attributes(const method_call& call) {
   if (const std::string fault = attribute_fault(members); !fault.empty()) {
     return method_outcome::failure(error_invalid_params, fault);
   }
+  // The attributes are the whole service's (its log, the spooled files' names): on the computer's service
+  // only an administrator changes them for everyone.
+  if (!call.caller.administrator) {
+    return method_outcome::failure(
+        error_not_permitted,
+        "Unable to save the attributes: only an administrator (root or a member of "
+        "lpadmin) may change the computer's print service");
+  }
   if (!service_.store().save_attributes(members)) {
     return method_outcome::failure(error_storage, "the attributes could not be stored");
   }

@@ -206,6 +206,12 @@ TEST_F(MachineService, AnotherAccountsPrinterCannotBeChangedOrRemoved) {
   EXPECT_TRUE(bob.record().removed.empty()) << "Bob heard of Alice's printer";
   EXPECT_EQ(heard_uuids(bob), std::vector<std::string>{});
 
+  // Nor may he change the service's attributes, which are everyone's.
+  Json::Value louder(Json::objectValue);
+  louder["logLevel"] = 0;
+  const Json::Value saved = call(bob, "saveAttributes", louder);
+  EXPECT_EQ(saved["error"]["code"].asInt(), error_not_permitted) << "got " << compact_json(saved);
+
   // Her own changes and removal still go through.
   ASSERT_TRUE(call(alice, "updatePrinter", printer(alice_uuid, "renamed"))["error"].isNull());
   ASSERT_TRUE(call(alice, "removePrinter", printer(alice_uuid, "renamed"))["error"].isNull());
