@@ -38,6 +38,11 @@ class runloop {
   /// more output; false stops that (as does unwatching). Does nothing when `s` is not watched.
   virtual void want_writable(const socket* s, bool wanted) = 0;
 
+  /// While not `wanted`, the handler of the watched socket `s` no longer hears of input waiting (a loop may
+  /// still report the peer's hang-up or failure as `event_readable`); true, as every new watch starts, asks
+  /// again. Does nothing when `s` is not watched.
+  virtual void want_readable(const socket* s, bool wanted) = 0;
+
   /// Queues `work` to run on the loop's thread, after the items posted before it, outside any lock.
   /// May be called from any thread; never runs the item at once.
   virtual void post(std::function<void()> work) = 0;

@@ -124,6 +124,7 @@ bool connection::write_message(const Json::Value& value) {
     outgoing_.assign(framed, static_cast<size_t>(sent));
     outgoing_begin_ = 0;
     watched_on_->want_writable(this, true);
+    if (holds_input_while_unsent_) watched_on_->want_readable(this, false);
   }
   return true;
 }
@@ -151,6 +152,19 @@ void connection::write_queued() {
   std::string().swap(outgoing_);
   outgoing_begin_ = 0;
   if (watched_on_) watched_on_->want_writable(this, false);
+  if (holds_input_while_unsent_) resume_input();
+}
+
+void connection::resume_input() {
+  smart_ptr<connection> self(this);
+  const uint64_t closes = closes_;
+  const bool well_formed = process_input();
+  if (closes_ != closes) return;
+  if (!well_formed) {
+    handle_close();
+    return;
+  }
+  if (watched_on_ && !input_held()) watched_on_->want_readable(this, true);
 }
 
 bool connection::fail_send(int error) {
@@ -174,8 +188,16 @@ void connection::on_ready(smart_ptr<socket> s, int32_t event, void* context) {
     c->write_queued();
     return;
   }
+  // Input reported while it is held is the peer's hang-up or failure (a poll loop reports those whatever is
+  // asked): writing the queue finds it out and closes.
+  if (c->input_held()) {
+    c->write_queued();
+    return;
+  }
   const uint64_t closes = c->closes_;
   for (;;) {
+    // Answers wait for the peer: the rest of its input stays in the socket until it reads them.
+    if (c->input_held()) return;
     if (c->end_ == c->capacity_) c->grow(c->capacity_ * 2);
     const ssize_t received = c->recv(c->buffer_.get() + c->end_, c->capacity_ - c->end_, 0);
     if (received > 0) {
@@ -244,6 +266,10 @@ bool connection::process_input() {
   // Frames are consumed by advancing `begin_`; the unread rest moves to the front once, before returning,
   // which leaves the buffer as if it had been compacted after every frame.
   while (begin_ < end_) {
+    if (input_held()) {
+      compact();
+      return true;
+    }
     const char* data = buffer_.get() + begin_;
     const size_t pending = end_ - begin_;
     const auto* colon = static_cast<const char*>(std::memchr(data, ':', pending));

@@ -119,6 +119,17 @@ class connection : public socket {
   /// The number of bytes waiting in the outgoing queue.
   size_t unsent_count() const { return outgoing_.size() - outgoing_begin_; }
 
+  /// While `holds` (off unless set), the connection reads and handles nothing more from its peer as long as
+  /// anything waits in its outgoing queue: a peer that sends requests without reading the answers then
+  /// costs the run loop nothing until it reads, instead of having every request it can pipeline answered
+  /// into a queue that only grows. Frames already read wait in the read buffer and are handled, in order,
+  /// once the queue is written out. The serving side sets it (`manager` does for every connection it
+  /// adopts); a client keeps reading, so that two connected peers can never both wait for the other.
+  void set_holds_input_while_unsent(bool holds) { holds_input_while_unsent_ = holds; }
+
+  /// True while input is held back: `set_holds_input_while_unsent` is on and the outgoing queue is not empty.
+  bool input_held() const { return holds_input_while_unsent_ && unsent_count() > 0; }
+
  protected:
   /// Dispatches every complete frame in the read buffer. Returns false on a protocol error (no ":" among 10
   /// or more bytes, a non-digit length, a declared length above `max_frame_payload`, a missing ",", an
@@ -139,9 +150,13 @@ class connection : public socket {
   /// Hands one parsed message to the delegate or to the pending call it answers.
   void dispatch(Json::Value& message);
 
-  /// Writes what the socket takes of the outgoing queue, and stops asking for writability once it is empty.
-  /// Closes (logged) when the peer is gone.
+  /// Writes what the socket takes of the outgoing queue, and stops asking for writability once it is empty,
+  /// then handles the input held back meanwhile. Closes (logged) when the peer is gone.
   void write_queued();
+
+  /// Handles the frames read while input was held and asks the loop for input again, unless the handling
+  /// holds it anew. Closes on a protocol error among them.
+  void resume_input();
 
   /// Logs that a send to the peer failed with `error`, then closes the connection. Returns false.
   bool fail_send(int error);
@@ -157,7 +172,8 @@ class connection : public socket {
   size_t outgoing_begin_ = 0;  // the first byte of `outgoing_` still to send
   int32_t next_request_id_ = 1;
   runloop* watched_on_ = nullptr;  // the loop given to watch_on, if any
-  uint64_t closes_ = 0;            // rises at every handle_close, so a reader can tell that a dispatch closed
+  bool holds_input_while_unsent_ = false;
+  uint64_t closes_ = 0;  // rises at every handle_close, so a reader can tell that a dispatch closed
 };
 
 /// The connections taken over by `manager::adopt` and not yet closed, oldest first.

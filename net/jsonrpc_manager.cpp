@@ -88,6 +88,8 @@ smart_ptr<connection> manager::take_over(smart_ptr<socket> s, close_function on_
   // connection's handle, with a socket object that no longer owns it.
   loop->unwatch(s);
   smart_ptr<connection> adopted(new connection(*s, std::move(on_close)));
+  // A peer that does not read what it asked for must not make the loop work for it meanwhile.
+  adopted->set_holds_input_while_unsent(true);
   adopted->watch_on(*loop);
   detail::add_accepted(adopted);
   return adopted;

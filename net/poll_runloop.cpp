@@ -35,6 +35,10 @@ void poll_runloop::want_writable(const socket* s, bool wanted) {
   watches_.want_writable(s, wanted);
 }
 
+void poll_runloop::want_readable(const socket* s, bool wanted) {
+  watches_.want_readable(s, wanted);
+}
+
 void poll_runloop::post(std::function<void()> work) {
   posted_.push(std::move(work));
   const uint64_t one = 1;
@@ -47,7 +51,9 @@ int poll_runloop::run_once(int timeout_ms) {
   handles.push_back(pollfd{wake_handle_, POLLIN, 0});
   for (const watch_list::entry& e : watches_.entries()) {
     if (e.watched && e.watched->handle() != socket::invalid_handle) {
-      const short events = static_cast<short>(POLLIN | (e.writable_wanted ? POLLOUT : 0));
+      // poll() reports a hang-up or error whatever is asked, so a socket left unread still hears of its end.
+      const short events =
+          static_cast<short>((e.readable_wanted ? POLLIN : 0) | (e.writable_wanted ? POLLOUT : 0));
       handles.push_back(pollfd{e.watched->handle(), events, 0});
     }
   }

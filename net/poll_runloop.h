@@ -41,6 +41,10 @@ class poll_runloop final : public runloop {
   /// `s` is not watched.
   void want_writable(const socket* s, bool wanted) override;
 
+  /// Leaves input out of (false) or adds it back to what the next waits of `s`'s entry look for; the peer's
+  /// hang-up and errors are reported either way. Does nothing when `s` is not watched.
+  void want_readable(const socket* s, bool wanted) override;
+
   /// Queues `work` behind the items already posted and wakes the loop; never runs it at once.
   void post(std::function<void()> work) override;
 

@@ -33,7 +33,7 @@ watch_list::watch_outcome watch_list::watch(smart_ptr<socket> s, int32_t mask, r
     e.context = context;
     return watch_outcome::replaced;
   }
-  entries_.push_back(entry{std::move(s), mask, h, context, false});
+  entries_.push_back(entry{std::move(s), mask, h, context, false, true});
   return watch_outcome::added;
 }
 
@@ -49,6 +49,13 @@ const watch_list::entry* watch_list::want_writable(const socket* s, bool wanted)
   const size_t i = index_of(s);
   if (i == entries_.size()) return nullptr;
   entries_[i].writable_wanted = wanted;
+  return &entries_[i];
+}
+
+const watch_list::entry* watch_list::want_readable(const socket* s, bool wanted) {
+  const size_t i = index_of(s);
+  if (i == entries_.size()) return nullptr;
+  entries_[i].readable_wanted = wanted;
   return &entries_[i];
 }
 

@@ -23,6 +23,7 @@ class watch_list {
     runloop::handler on_event;
     void* context;
     bool writable_wanted = false;  // the handler also hears `event_writable`
+    bool readable_wanted = true;   // the handler hears of input waiting (a failure it always hears)
   };
 
   /// What `watch` did with a socket.
@@ -48,6 +49,10 @@ class watch_list {
   /// Sets whether the entry of `s` (same object or same open handle) hears `event_writable`. Returns the
   /// entry, or null when `s` is not watched.
   const entry* want_writable(const socket* s, bool wanted);
+
+  /// Sets whether the entry of `s` (same object or same open handle) hears of input waiting. Returns the
+  /// entry, or null when `s` is not watched.
+  const entry* want_readable(const socket* s, bool wanted);
 
   /// Calls the handler of the first entry whose socket now has `handle` with `event`; an `event_writable`
   /// reaches only an entry that still wants it. Returns false when no handler was called.

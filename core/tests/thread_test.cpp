@@ -19,6 +19,7 @@ class queue_loop final : public runloop {
   bool watch(smart_ptr<socket>, int32_t, handler, void*) override { return true; }
   void unwatch(smart_ptr<socket>) override {}
   void want_writable(const socket*, bool) override {}
+  void want_readable(const socket*, bool) override {}
   void post(std::function<void()> work) override {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(work));

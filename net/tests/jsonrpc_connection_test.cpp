@@ -573,5 +573,85 @@ TEST(JsonrpcQueue, APeerThatStopsReadingIsClosedOnceItsQueueIsFull) {
   EXPECT_EQ(p.closes, 1);
 }
 
+// Answers every request with its id and `padding` bytes of text, as the service answers "attributes".
+class padded_answers final : public connection::delegate {
+ public:
+  explicit padded_answers(size_t padding) : padding_(padding, 'a') {}
+  void request_handler(smart_ptr<connection>, Json::Value& message, reply_function reply) override {
+    ++handled;
+    Json::Value answer;
+    answer["id"] = message["id"];
+    answer["result"].append(0);
+    answer["result"].append(padding_);
+    reply(answer);
+  }
+  int handled = 0;
+
+ private:
+  std::string padding_;
+};
+
+// The ids of the whole frames at the front of `bytes`, which loses them; a partial frame stays.
+std::vector<int> take_answer_ids(std::string& bytes) {
+  std::vector<int> ids;
+  for (;;) {
+    const size_t colon = bytes.find(':');
+    if (colon == std::string::npos) return ids;
+    const size_t length = std::stoul(bytes.substr(0, colon));
+    if (bytes.size() < colon + 1 + length + 1) return ids;
+    ids.push_back(parse(bytes.substr(colon + 1, length))["id"].asInt());
+    bytes.erase(0, colon + 1 + length + 1);
+  }
+}
+
+TEST(JsonrpcQueue, AServingConnectionReadsNoMoreWhileItsAnswersWaitAndAnswersEverythingOnceTheyAreRead) {
+  watched_pair p;
+  ASSERT_TRUE(p.c);
+  p.c->set_holds_input_while_unsent(true);
+  padded_answers answers(/*padding=*/1000);
+  p.c->set_delegate(&answers);
+  const int small = 4096;
+  ASSERT_EQ(setsockopt(p.peer, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+  // Far more pipelined requests than the small socket buffers hold.
+  const int total = 5000;
+  std::string requests;
+  for (int id = 1; id <= total; ++id)
+    requests += frame(parse(R"({"method":"attributes","id":)" + std::to_string(id) + "}"));
+
+  // The peer sends what its socket takes and never reads, until neither it nor the loop gets any further.
+  size_t sent = 0;
+  for (int idle_rounds = 0; idle_rounds < 3;) {
+    const ssize_t n = ::send(p.peer, requests.data() + sent, requests.size() - sent, MSG_DONTWAIT);
+    if (n > 0) sent += static_cast<size_t>(n);
+    const int ran = p.loop.run_once(/*timeout_ms=*/0);
+    idle_rounds = n > 0 || ran > 0 ? 0 : idle_rounds + 1;
+  }
+  EXPECT_LT(sent, requests.size()) << "the connection read every request while its answers waited";
+  EXPECT_LT(answers.handled, total);
+  EXPECT_TRUE(p.c->input_held());
+  const int handled_while_stuck = answers.handled;
+  for (int i = 0; i < 10; ++i) p.loop.run_once(/*timeout_ms=*/0);
+  EXPECT_EQ(answers.handled, handled_while_stuck) << "requests were handled while the answers waited";
+
+  // The peer reads (and sends the rest): every request is answered once, in order, and nothing closed.
+  std::string unread;
+  std::vector<int> ids;
+  const bool all = p.loop.run_until(
+      [&] {
+        if (sent < requests.size()) {
+          const ssize_t n = ::send(p.peer, requests.data() + sent, requests.size() - sent, MSG_DONTWAIT);
+          if (n > 0) sent += static_cast<size_t>(n);
+        }
+        unread += p.written();
+        for (int id : take_answer_ids(unread)) ids.push_back(id);
+        return ids.size() >= static_cast<size_t>(total);
+      },
+      testing_support::event_bound);
+  ASSERT_TRUE(all) << "got " << ids.size() << " answers of " << total;
+  for (int i = 0; i < total; ++i) ASSERT_EQ(ids[static_cast<size_t>(i)], i + 1) << "answer " << i;
+  EXPECT_EQ(p.closes, 0);
+  EXPECT_FALSE(p.c->input_held());
+}
+
 }  // namespace
 }  // namespace quorvane::jsonrpc

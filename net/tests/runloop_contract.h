@@ -311,11 +311,34 @@ TYPED_TEST_P(RunloopContract, WritabilityIsReportedOnlyWhileWanted) {
   loop.unwatch(pair.near);
 }
 
+TYPED_TEST_P(RunloopContract, InputIsReportedOnlyWhileWanted) {
+  runloop& loop = this->env_.loop();
+  socket_pair pair, other;
+  ASSERT_TRUE(pair.near && other.near);
+  loop.want_readable(other.near.get(), false);  // not watched: nothing happens
+  int context = 0;
+  loop.watch(pair.near, event_readable, &recording_handler<1>, &context);
+  loop.want_readable(pair.near.get(), false);
+  pair.poke();
+  this->env_.spin_for(50);
+  EXPECT_TRUE(this->seen_.empty()) << "input was reported while not wanted";
+
+  // Wanted again, the byte that waited meanwhile is reported.
+  loop.want_readable(pair.near.get(), true);
+  ASSERT_TRUE(this->env_.spin_until([&] { return !this->seen_.empty(); }, 5000));
+  EXPECT_EQ(this->seen_[0].event, event_readable);
+  EXPECT_EQ(this->seen_[0].context, &context);
+  loop.unwatch(pair.near);
+}
+
 TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallbackAndQueuedFrames) {
   // Both ends on one loop, as a console and the service in one process. The callee's queue is either empty
-  // or holds a large frame its caller has not read yet, so that the answers must wait their turn behind it.
-  for (const size_t waiting_before : {size_t{0}, size_t{1} << 20}) {
-    SCOPED_TRACE("bytes queued before the answers: " + std::to_string(waiting_before));
+  // or holds a large frame its caller has not read yet, so that the answers must wait their turn behind it;
+  // a callee that holds its input meanwhile (as the service does) reads the requests only after that.
+  for (const auto& [waiting_before, holds] :
+       {std::pair{size_t{0}, false}, std::pair{size_t{1} << 20, false}, std::pair{size_t{1} << 20, true}}) {
+    SCOPED_TRACE("bytes queued before the answers: " + std::to_string(waiting_before) +
+                 (holds ? ", input held meanwhile" : ""));
     runloop& loop = this->env_.loop();
     socket_pair ends;
     ASSERT_TRUE(ends.near && ends.peer);
@@ -327,6 +350,7 @@ TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallba
     callee_end->set_delegate(&callee_delegate);
     smart_ptr<jsonrpc::connection> caller(new jsonrpc::connection(*caller_end, nullptr));
     smart_ptr<jsonrpc::connection> callee(new jsonrpc::connection(*callee_end, nullptr));
+    callee->set_holds_input_while_unsent(holds);
     caller->watch_on(loop);
     callee->watch_on(loop);
     if (waiting_before > 0) {
@@ -335,6 +359,7 @@ TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallba
       bulky["params"].append(std::string(waiting_before, 'p'));
       ASSERT_TRUE(callee->write_message(bulky));
       EXPECT_GT(callee->unsent_count(), 0u) << "the socket took the whole frame at once";
+      EXPECT_EQ(callee->input_held(), holds);
     }
 
     std::vector<std::string> answers;
@@ -351,6 +376,7 @@ TYPED_TEST_P(RunloopContract, ConnectionsCarryAnswersGivenInsideTheRequestCallba
     }
     EXPECT_EQ(caller_delegate.seen, waiting_before > 0 ? 1 : 0);
     EXPECT_EQ(callee->unsent_count(), 0u);
+    EXPECT_FALSE(callee->input_held());
     caller->handle_close();
     callee->handle_close();
   }
@@ -364,7 +390,7 @@ REGISTER_TYPED_TEST_SUITE_P(RunloopContract, AClosedSocketIsHeldUntilUnwatchedAn
                             AnotherObjectWithTheSameHandleIsTheSameEntry,
                             UnwatchOfAnUnwatchedSocketDoesNothing,
                             ANotificationForASocketUnwatchedInTheSameRoundIsIgnored,
-                            WritabilityIsReportedOnlyWhileWanted,
+                            WritabilityIsReportedOnlyWhileWanted, InputIsReportedOnlyWhileWanted,
                             ConnectionsCarryAnswersGivenInsideTheRequestCallbackAndQueuedFrames);
 
 }  // namespace quorvane::runloop_contract

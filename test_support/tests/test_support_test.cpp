@@ -92,6 +92,7 @@ struct counting_loop final : runloop {
   bool watch(smart_ptr<socket>, int32_t, handler, void*) override { return false; }
   void unwatch(smart_ptr<socket>) override {}
   void want_writable(const socket*, bool) override {}
+  void want_readable(const socket*, bool) override {}
   void post(std::function<void()>) override { ++posted; }
   int posted = 0;
 };

@@ -59,6 +59,13 @@ void qt_runloop::want_writable(const socket* s, bool wanted) {
   held.write->setEnabled(wanted);
 }
 
+void qt_runloop::want_readable(const socket* s, bool wanted) {
+  const watch_list::entry* e = watches_.want_readable(s, wanted);
+  if (!e) return;
+  auto it = notifiers_.find(e->watched.get());
+  if (it != notifiers_.end()) it->second.read->setEnabled(wanted);
+}
+
 void qt_runloop::drop_notifiers(notifier_map::iterator it) {
   // A notifier may be the one whose activation is running now: each is disabled at once (so nothing more is
   // reported for it) and deleted when control is back in the event loop.

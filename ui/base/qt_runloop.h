@@ -42,6 +42,10 @@ class qt_runloop final : public runloop {
   /// `s` is not watched or is closed.
   void want_writable(const socket* s, bool wanted) override;
 
+  /// Disables (or enables again) the read notifier of the watched socket `s`; does nothing when `s` is not
+  /// watched or is closed.
+  void want_readable(const socket* s, bool wanted) override;
+
   /// Queues `work` behind the items already posted; it runs from the event loop, never at once.
   void post(std::function<void()> work) override;
 
