@@ -42,6 +42,13 @@ inline constexpr size_t initial_read_capacity = 4192;
 /// at most this, one message more, and the system's socket buffer.
 inline constexpr size_t max_outgoing_bytes = size_t{4} << 20;
 
+/// The system's send buffer (SO_SNDBUF, which Linux doubles) of every connection the manager adopts: how
+/// many bytes of answers the system holds for a peer before the rest waits in the outgoing queue, where it
+/// makes the connection stop reading (see `set_holds_input_while_unsent`). Left to itself, the system grows
+/// the buffer up to 4 MiB for a peer that does not read, and such a peer had thousands of requests
+/// answered before anything waited.
+inline constexpr int adopted_send_buffer = 64 << 10;
+
 /// The largest read buffer kept once it is drained; a larger one (grown for a large frame, such as a
 /// notification listing many printers) goes back to `initial_read_capacity`, so that a connection that
 /// mostly waits does not hold the memory of its largest frame.

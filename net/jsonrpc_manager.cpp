@@ -90,6 +90,11 @@ smart_ptr<connection> manager::take_over(smart_ptr<socket> s, close_function on_
   smart_ptr<connection> adopted(new connection(*s, std::move(on_close)));
   // A peer that does not read what it asked for must not make the loop work for it meanwhile.
   adopted->set_holds_input_while_unsent(true);
+  const int send_buffer = adopted_send_buffer;
+  if (setsockopt(adopted->handle(), SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer) != 0) {
+    QV_LOG(log_warning, "Unable to limit the send buffer of connection '%s': %s",
+           adopted->peer_address_text().c_str(), std::strerror(errno));
+  }
   adopted->watch_on(*loop);
   detail::add_accepted(adopted);
   return adopted;

@@ -84,8 +84,9 @@ class manager final : public ipc {
   std::string name() const override { return "jsonrpc"; }
 
   /// Takes `s` over when `bytes` begin with optional digits, ":" and "{": a new connection takes the
-  /// socket's state (`s` is left closed), is watched on the main run loop in place of `s`, and joins the
-  /// list of accepted connections until it closes. Returns false when the bytes do not match or there is
+  /// socket's state (`s` is left closed), holds its input while answers wait for the peer (with a send buffer
+  /// of `adopted_send_buffer`), is watched on the main run loop in place of `s`, and joins the list of
+  /// accepted connections until it closes. Returns false when the bytes do not match or there is
   /// no main run loop (logged).
   bool adopt(smart_ptr<socket> s, const char* bytes, size_t count, close_function on_close) override;
 

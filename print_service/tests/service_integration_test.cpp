@@ -25,6 +25,7 @@
 #include "core/json_text.h"
 #include "net/socket.h"
 #include "net/tests/other_account.h"
+#include "pipelining_peer.h"
 #include "print_service/service_error.h"
 #include "service_fixture.h"
 #include "service_process.h"
@@ -674,6 +675,47 @@ TEST_F(ServiceSession, ConsolesThatNeverReadHoldUpNoOtherConsoleAndAreClosed) {
   ASSERT_TRUE(run_until([&] { return good.record().updated.size() == static_cast<size_t>(sent) + 1; }));
   const std::string last = "Printer " + std::to_string(sent - 1) + " ";
   EXPECT_EQ(good.record().updated.back()[0]->displayName().rfind(last, 0), 0u);
+}
+
+TEST_F(ServiceSession, PeersPipeliningRequestsWithoutReadingAreHeldAndAFreshRequestIsStillAnswered) {
+  // 50 connections, each sending "attributes" requests until the service takes no more of them.
+  // A service that read on would answer into queues that only grow: a connection could then send its whole
+  // budget, and the service would close it once 4 MiB of answers wait.
+  const size_t budget = size_t{4} << 20;
+  // Without a line in the log for every one of the many requests.
+  ASSERT_EQ(service_->stop(), 0);
+  service_->set_log_level(3);
+  ASSERT_TRUE(service_->start());
+  for (const size_t count : {size_t{50}}) {
+    SCOPED_TRACE(std::to_string(count) + " pipelining peers");
+    std::vector<pipelining_peer> peers;
+    peers.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      peers.emplace_back(service_->port());
+      ASSERT_TRUE(peers.back().connected()) << "peer " << i;
+    }
+    fill_until_stuck(peers, budget);
+    for (size_t i = 0; i < count; ++i) {
+      EXPECT_FALSE(peers[i].failed()) << "peer " << i << " was closed";
+      EXPECT_GT(peers[i].requests(), 0u) << "peer " << i;
+      EXPECT_LT(peers[i].requests() * 40, budget) << "peer " << i << ": the service read on";
+    }
+
+    // While every one of them is stuck with its answers unread, a new console is answered.
+    console_peer& fresh = new_console();
+    ASSERT_EQ(fresh.connect(service_->port()), 0);
+    auto attributes = fresh.attributes();
+    ASSERT_TRUE(run_until([&] { return !attributes->statuses.empty(); }));
+    EXPECT_EQ(attributes->statuses, std::vector<int32_t>{0});
+
+    // Once they read, each gets an answer to every request it sent.
+    for (size_t i = 0; i < count; ++i) {
+      EXPECT_TRUE(peers[i].read_all(event_bound_ms)) << "peer " << i << ": " << peers[i].answers()
+                                                     << " answers to " << peers[i].requests() << " requests";
+    }
+    fresh.stub().handle_close();
+  }
+  EXPECT_EQ(times_logged("it has stopped reading"), 0u);
 }
 
 TEST_F(ServiceSession, SubmitRejectsBadInputWithAReason) {
