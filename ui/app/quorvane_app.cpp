@@ -3,8 +3,13 @@
 #include <QApplication>
 #include <QDialog>
 
+#include <ctime>
+
 #include "core/component.h"
 #include "core/log.h"
+#include "core/os.h"
+#include "spooler/delivery_failure.h"
+#include "spooler/spooler.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/help.h"
 #include "ui/app/system_tray.h"
@@ -14,6 +19,7 @@
 #include "ui/main/main_window.h"
 #include "ui/phones/phones_dlg.h"
 #include "ui/preferences/preferences_dlg.h"
+#include "ui/recent/recent_documents_dlg.h"
 #include "ui/session/desktop_notifications.h"
 #include "ui/updates/update_check_dlg.h"
 
@@ -26,6 +32,7 @@ bool asks_for_help(const QStringList& arguments) {
 CQuorvaneApp::CQuorvaneApp(QString runtime_folder) : instance_(std::move(runtime_folder)) {}
 
 CQuorvaneApp::~CQuorvaneApp() {
+  recent_.reset();
   tray_.reset();
   window_.reset();
   if (loop_) {
@@ -82,9 +89,7 @@ void CQuorvaneApp::show_tooltip() {
   if (tray_) tray_->icon().setToolTip(QString::fromStdString(tray_status_.tooltip(steady_now())));
 }
 
-void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::job& job, int32_t status) {
-  tray_status_.arrived(arrival_of(printer, job, status), steady_now());
-  show_tooltip();
+desktop_notifications& CQuorvaneApp::notifications() {
   if (!notifications_) {
     notifications_ = std::make_unique<desktop_notifications>(QDBusConnection::sessionBus());
     notifications_->set_fallback([this](const std::string& title, const std::string& body, bool failed) {
@@ -92,8 +97,71 @@ void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::jo
         tray_->icon().showMessage(QString::fromStdString(title), QString::fromStdString(body),
                                   failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
     });
+    notifications_->set_activated([this] { show_recent_documents(); });
   }
-  notifications_->announce(printer, job, status, steady_now());
+  return *notifications_;
+}
+
+void CQuorvaneApp::notify_arrival(const model::printer& printer, const model::job& job, int32_t status) {
+  tray_status_.arrived(arrival_of(printer, job, status), steady_now());
+  show_tooltip();
+  if (recent_) {
+    delivered_document document = delivered_document_of(printer, job, status);
+    document.delivered = static_cast<int64_t>(std::time(nullptr));
+    recent_->arrive(document);
+  }
+  notifications().announce(printer, job, status, steady_now());
+}
+
+void CQuorvaneApp::show_recent_documents() {
+  if (!window_) return;
+  if (!recent_) {
+    recent_documents_links links;
+    delivered_jobs* record = &window_->session().delivered();
+    links.load = [record] { return record->listed_documents(); };
+    links.unlist = [record](const std::string& uuid) { return record->unlist(uuid); };
+    links.open = [this](const std::string& file) { notifications().open_file(file); };
+    links.show_in_folder = [this](const std::string& file) { notifications().show_in_folder(file); };
+    links.print_printers = [this] {
+      std::vector<model::printer_ptr> printers;
+      const printer_list_model& rows = window_->printer_model();
+      for (int row = 0; row < rows.rowCount(); ++row) {
+        model::printer_ptr p = rows.printer_at(row);
+        if (p && p->action() == model::action_print) printers.push_back(p);
+      }
+      return printers;
+    };
+    links.print_again = [this](const recent_row& row, model::printer_ptr printer,
+                               std::function<void(std::string)> done) {
+      print_again(row, printer, std::move(done));
+    };
+    recent_ = std::make_unique<CRecentDocumentsDlg>(std::move(links));
+  } else {
+    // A file may have been moved or deleted since the window was last shown.
+    recent_->reload();
+  }
+  recent_->show();
+  recent_->raise();
+  recent_->activateWindow();
+}
+
+void CQuorvaneApp::print_again(const recent_row& row, const model::printer_ptr& printer,
+                               std::function<void(std::string)> done) {
+  // A record of its own, never stored: printed as the chosen printer prints, but never kept in a folder
+  // (a printer's folder would take the user's file away from where it is).
+  Json::Value settings;
+  printer->writeJSON(settings);
+  auto copy = make_counted<model::printer>();
+  copy->readJSON(settings);
+  copy->setDirectory(wide_string());
+  auto job = make_counted<model::job>();
+  job->setName(wide_string::from_narrow(row.document.toStdString()));
+  job->setFilename(wide_string::from_narrow(row.file));
+  job->setFormat(wide_string::from_narrow(row.format));
+  job->setUser(wide_string::from_narrow(environment("USER")));
+  spooler::shared().print(copy, job, [job, done = std::move(done)](int32_t status, int32_t, int32_t) {
+    done(status == 0 ? std::string() : std::string(reason_sentence(failure_of(*job, status))));
+  });
 }
 
 void CQuorvaneApp::connect_commands() {
@@ -119,6 +187,9 @@ void CQuorvaneApp::connect_commands() {
   tray_->set_command_handler(command_tray_phones, [this] { show_phones(); });
   tray_->set_command_handler(command_tray_check_updates, check_updates);
   tray_->set_command_handler(command_open, [window] { window->show_from_tray(); });
+  auto recent_command = [this] { show_recent_documents(); };
+  window->set_command_handler(command_recent_documents, recent_command);
+  tray_->set_command_handler(command_tray_recent_documents, recent_command);
   tray_->set_command_handler(command_tray_exit, exit_command);
   tray_->on_double_click([window] { window->show_from_tray(); });
   // The preferences item of the icon follows the window's: enabled once the window has a handler.

@@ -7,7 +7,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "model/job.h"
 #include "model/printer.h"
@@ -18,6 +20,8 @@ namespace quorvane {
 
 class CPhonesDlg;
 class CQuorvaneDlg;
+class CRecentDocumentsDlg;
+struct recent_row;
 class CSystemTray;
 class desktop_notifications;
 class qt_runloop;
@@ -55,14 +59,24 @@ class CQuorvaneApp final : public QObject {
   CSystemTray* tray() const { return tray_.get(); }
   /// The "Phones and Tablets" window: made (or brought to the front) and shown; it checks at once.
   CPhonesDlg* show_phones();
+  /// The Recent Documents window; null until it is first opened.
+  CRecentDocumentsDlg* recent_documents() const { return recent_.get(); }
+  /// Opens the Recent Documents window (made and loaded the first time) and brings it to the front.
+  void show_recent_documents();
   /// The command line of the last later start.
   const QStringList& forwarded_arguments() const { return forwarded_; }
 
  private:
   /// Connects the menu bar's and the icon's commands.
   void connect_commands();
-  /// Tells the desktop of a delivered job, unless the preference "NotifyArrivals" is off.
+  /// Tells the desktop of a delivered job, unless the preference "NotifyArrivals" is off, and the Recent
+  /// Documents window when it is open.
   void notify_arrival(const model::printer& printer, const model::job& job, int32_t status);
+  /// The desktop's notification service, made on first use: the bus is not loaded before it is needed.
+  desktop_notifications& notifications();
+  /// Prints `row`'s file on `printer` (a printer that prints on a CUPS printer); `done` hears "" or why not.
+  void print_again(const recent_row& row, const model::printer_ptr& printer,
+                   std::function<void(std::string)> done);
 
   single_instance instance_;
   std::unique_ptr<qt_runloop> loop_;
@@ -76,6 +90,8 @@ class CQuorvaneApp final : public QObject {
   std::unique_ptr<CQuorvaneDlg> window_;
   std::unique_ptr<CSystemTray> tray_;
   QPointer<CPhonesDlg> phones_;  // deleted when closed
+  // Made when first opened: its rows and widgets cost nothing before.
+  std::unique_ptr<CRecentDocumentsDlg> recent_;
   QStringList forwarded_;
 };
 

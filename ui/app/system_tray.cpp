@@ -21,6 +21,7 @@ constexpr tray_item tray_menu[] = {
     {nullptr, 0},
     {"Open Quorvane", command_open},
     {"Phones and Tablets...", command_tray_phones},
+    {"Recent Documents...", command_tray_recent_documents},
     {nullptr, 0},
     {"Preferences...", command_tray_preferences},
     {nullptr, 0},

@@ -13,9 +13,9 @@
 namespace quorvane {
 
 /// The notification-area icon with the tip "Quorvane" and its menu ("Check For Updates...", "Open Quorvane",
-/// "Phones and Tablets...", "Preferences...", "Exit"; the first item is drawn as the default). A double click
-/// opens the window. The icon is always shown: where no notification area exists yet, Qt embeds it once one
-/// appears.
+/// "Phones and Tablets...", "Recent Documents...", "Preferences...", "Exit"; the first item is drawn as the
+/// default). A double click opens the window. The icon is always shown: where no notification area exists
+/// yet, Qt embeds it once one appears.
 class CSystemTray : public QObject {
  public:
   /// An icon (shown at once) whose menu items are disabled until given a handler.

@@ -40,6 +40,7 @@ struct menu_entry {
 const menu_entry menu_bar[] = {
     {"File",
      {{"Phones and Tablets...", command_phones},
+      {"Recent Documents...", command_recent_documents},
       {nullptr, 0},
       {"Check For Updates...", command_check_updates},
       {nullptr, 0},

@@ -62,6 +62,8 @@ enum console_command : int {
   command_tray_preferences = 32786,
   command_phones = 32790,
   command_tray_phones = 32791,
+  command_recent_documents = 32792,
+  command_tray_recent_documents = 32793,
 };
 
 /// The console's main window.

@@ -1,5 +1,6 @@
 #include "ui/session/desktop_notifications.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -49,10 +50,16 @@ uint32_t desktop_notifications::announce(const model::printer& printer, const mo
 
 uint32_t desktop_notifications::show(const notice& n) {
   QStringList actions;
+  // "default" is a click on the notice itself.
+  if (!n.file.empty() || activated_) {
+    actions << QStringLiteral("default")
+            << (activated_ ? QCoreApplication::translate("DesktopNotifications", "Recent Documents")
+                           : QCoreApplication::translate("DesktopNotifications", "Show in Folder"));
+  }
   if (!n.file.empty()) {
-    // "default" is a click on the notice itself.
-    actions << QStringLiteral("default") << QStringLiteral("Show in Folder") << QStringLiteral("open")
-            << QStringLiteral("Open") << QStringLiteral("show") << QStringLiteral("Show in Folder");
+    actions << QStringLiteral("open") << QCoreApplication::translate("DesktopNotifications", "Open")
+            << QStringLiteral("show")
+            << QCoreApplication::translate("DesktopNotifications", "Show in Folder");
   }
   QVariantMap hints;
   hints.insert(QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(n.failed ? 2 : 1)));
@@ -72,11 +79,7 @@ uint32_t desktop_notifications::show(const notice& n) {
   }
   last_id_ = reply.arguments().at(0).toUInt();
   if (replaces != 0 && replaces != last_id_) files_.erase(replaces);
-  if (n.file.empty()) {
-    files_.erase(last_id_);
-  } else {
-    files_[last_id_] = n.file;
-  }
+  files_[last_id_] = n.file;
   return last_id_;
 }
 
@@ -105,7 +108,11 @@ void desktop_notifications::actionInvoked(uint id, const QString& key) {
   const auto found = files_.find(id);
   if (found == files_.end()) return;
   const std::string file = found->second;
-  if (key == QStringLiteral("open")) {
+  if (key == QStringLiteral("default") && activated_) {
+    activated_();
+  } else if (file.empty()) {
+    return;
+  } else if (key == QStringLiteral("open")) {
     open_file(file);
   } else if (key == QStringLiteral("show") || key == QStringLiteral("default")) {
     show_in_folder(file);

@@ -32,6 +32,9 @@ class desktop_notifications final : public QObject {
   void set_fallback(fallback_function fallback) { fallback_ = std::move(fallback); }
   /// Replaces how a file or folder is opened (the desktop's opener by default).
   void set_opener(open_function open) { open_ = std::move(open); }
+  /// What a click on a notice does (the console opens Recent Documents); without it a click on a notice
+  /// with a file shows the file in its folder, and one without a file does nothing.
+  void set_activated(std::function<void()> activated) { activated_ = std::move(activated); }
 
   /// Tells of the delivery of `job` on `printer` that ended with `status` at `now` (a steady clock), as
   /// `arrival_notices` decides, unless the preference "NotifyArrivals" is off. Returns what `show` returns
@@ -57,9 +60,10 @@ class desktop_notifications final : public QObject {
   QDBusConnection bus_;
   fallback_function fallback_;
   open_function open_;
+  std::function<void()> activated_;
   arrival_notices notices_;
   uint32_t last_id_ = 0;
-  std::map<uint32_t, std::string> files_;  // the file of each notification still shown
+  std::map<uint32_t, std::string> files_;  // the file ("" for none) of each notification still shown
 };
 
 }  // namespace quorvane

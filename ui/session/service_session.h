@@ -104,6 +104,8 @@ class service_session final : public server::delegate {
 
   /// The JSON-RPC client of the service.
   server_stub& stub();
+  /// The record of the jobs this console delivered.
+  delivered_jobs& delivered() { return *delivered_; }
 
   // ---- server::delegate
 

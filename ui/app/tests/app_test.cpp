@@ -17,13 +17,19 @@
 
 #include <gtest/gtest.h>
 
+#include "database/database.h"
 #include "test_support/event_bound.h"
+#include "test_support/scoped_environment.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/help.h"
+#include "ui/app/quorvane_app.h"
 #include "ui/app/single_instance.h"
 #include "ui/app/system_tray.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/main/main_window.h"
+#include "ui/recent/recent_documents_dlg.h"
+#include "ui/test_support/console_test_env.h"
+#include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
 namespace {
@@ -72,8 +78,8 @@ TEST(SystemTray, TheMenuHasItsItemsTheFirstAsDefaultAndADoubleClickOpens) {
   EXPECT_EQ(tray.icon().contextMenu(), &tray.menu());
   QStringList texts;
   for (QAction* action : tray.menu().actions()) texts << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(texts, (QStringList{"Check For Updates...", "-", "Open Quorvane", "Phones and Tablets...", "-",
-                                "Preferences...", "-", "Exit"}));
+  EXPECT_EQ(texts, (QStringList{"Check For Updates...", "-", "Open Quorvane", "Phones and Tablets...",
+                                "Recent Documents...", "-", "Preferences...", "-", "Exit"}));
   ASSERT_NE(tray.command_action(command_tray_phones), nullptr);
   EXPECT_EQ(tray.command_action(command_tray_phones)->text(), "Phones and Tablets...");
   EXPECT_EQ(tray.menu().defaultAction(), tray.menu().actions().first());
@@ -129,6 +135,44 @@ TEST(SystemTray, ThePictureSaysWhetherThePrintServiceIsConnected) {
   EXPECT_GT(qRed(mark), 150);
   EXPECT_LT(qGreen(mark), 80);
   EXPECT_EQ(qAlpha(mark), 255);
+}
+
+TEST(ConsoleApp, RecentDocumentsIsMadeWhenFirstOpenedFromTheFileMenuOrTheTrayAndShowsTheRecord) {
+  testing::console_test_env env;
+  const testing_support::scoped_environment port("QUORVANE_SERVICE_PORT",
+                                                 std::to_string(testing::closed_port()));
+  QTemporaryDir runtime;
+  ASSERT_TRUE(runtime.isValid());
+  database::manager::shared().exec("DELETE FROM delivered_job;");
+  {
+    CQuorvaneApp app(runtime.path());
+    ASSERT_EQ(app.init_instance({QStringLiteral("quorvane")}), CQuorvaneApp::start_outcome::running);
+    delivered_document document;
+    document.uuid = "job-1";
+    document.delivered = 1'800'000'000;
+    document.document = "boarding pass";
+    document.printer = "Inbox";
+    ASSERT_TRUE(app.window()->session().delivered().record(document, {0, 9, 0}));
+    EXPECT_EQ(app.recent_documents(), nullptr) << "nothing of it is made before it is opened";
+
+    QAction* file_menu_item = app.window()->command_action(command_recent_documents);
+    ASSERT_TRUE(file_menu_item);
+    ASSERT_TRUE(file_menu_item->isEnabled());
+    file_menu_item->trigger();
+    CRecentDocumentsDlg* recent = app.recent_documents();
+    ASSERT_TRUE(recent);
+    EXPECT_TRUE(recent->isVisible());
+    ASSERT_EQ(recent->model().rowCount(), 1);
+    EXPECT_EQ(recent->model().index(0, recent_documents_model::document_column).data().toString(),
+              "boarding pass");
+
+    recent->close();
+    QAction* tray_item = app.tray()->command_action(command_tray_recent_documents);
+    ASSERT_TRUE(tray_item);
+    tray_item->trigger();
+    EXPECT_EQ(app.recent_documents(), recent) << "one window, shown again";
+    EXPECT_TRUE(recent->isVisible());
+  }
 }
 
 TEST(AboutBox, ItsControlsSitWhereTheTableSaysAndOkCloses) {

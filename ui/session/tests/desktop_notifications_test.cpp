@@ -217,6 +217,28 @@ TEST_F(DesktopNotifications, ClickingANoticeShowsItsFileInTheFileManager) {
   QDBusConnection::disconnectFromBus(QStringLiteral("qv-file-manager"));
 }
 
+TEST_F(DesktopNotifications, WithTheConsolesClickHandlerAClickOnAnyNoticeRunsIt) {
+  desktop_notifications notifications(*bus_);
+  int activated = 0;
+  notifications.set_activated([&] { ++activated; });
+  std::vector<std::string> opened;
+  notifications.set_opener([&](const std::string& url) { opened.push_back(url); });
+  arrival_notices notices;
+  // A failure keeps no file, yet a click on it still leads to the list of documents.
+  const std::string reason = reason_sentence(delivery_failure::folder_not_writable);
+  ASSERT_NE(notifications.show(
+                notices.arrive({"scan.pdf", "bob", "", "Inbox", "", reason}, std::chrono::milliseconds(0))),
+            0u);
+  dunstctl({QStringLiteral("action"), QStringLiteral("0")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return activated == 1; }, 10000)) << "the click did not arrive";
+  ASSERT_NE(notifications.show(notices.arrive({"memo.pdf", "bob", "", "Inbox", "/in/memo.pdf", ""},
+                                              std::chrono::milliseconds(60000))),
+            0u);
+  dunstctl({QStringLiteral("action"), QStringLiteral("0")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return activated == 2; }, 10000));
+  EXPECT_TRUE(opened.empty()) << "a click runs the handler instead of showing the folder";
+}
+
 // ---- without a notification service
 
 TEST(DesktopNotificationsFallback, GoesToTheFallbackWithoutABusAndNowhereWithThePreferenceOff) {

@@ -12,6 +12,7 @@
 
 #include "model/values.h"
 #include "spooler/delivery_failure.h"
+#include "ui/test_support/sample_documents.h"
 
 namespace quorvane {
 namespace {
@@ -20,17 +21,7 @@ constexpr int64_t noon = 1'800'000'000;
 
 // A document as the record lists it: saved into the folder by "Inbox" from anna's phone.
 delivered_document saved(const std::string& uuid, const std::string& name, int64_t when = noon) {
-  delivered_document d;
-  d.uuid = uuid;
-  d.delivered = when;
-  d.document = name;
-  d.user = "anna";
-  d.device = "192.168.1.23";
-  d.printer = "\xee\x80\x8cInbox";  // with the console's hidden mark
-  d.action = model::action_none;
-  d.file = "/home/anna/Inbox/" + name + ".pdf";
-  d.format = "application/pdf";
-  return d;
+  return testing::saved_document(uuid, name, when);
 }
 
 // The files that are there: the kept ones except those named "gone".
