@@ -23,6 +23,8 @@ packages=(
   libpappl-dev avahi-utils
   # the console's Phones and Tablets window: QR codes, reading them back in the tests, the firewall it checks
   libqrencode-dev zbar-tools nftables
+  # the printers' web page in a real browser (headless chromium driven by selenium)
+  chromium chromium-driver python3-selenium
   # fuzzing (libFuzzer with clang's sanitizers)
   clang libclang-rt-14-dev
   # installing: desktop entries, AppStream, manual pages, the Debian package

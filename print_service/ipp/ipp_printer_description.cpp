@@ -29,6 +29,20 @@ ipp_t* virtual_printer_attributes() {
 
 namespace {
 
+// The printer's web page for PAPPL's printer-more-info, "http://HOST:PORT/<path>/" (a page of PAPPL's own
+// web interface, which is off): "http://HOST:PORT/printers/<path>"; empty for another form.
+std::string page_uri(const char* uri) {
+  const std::string_view text = uri ? uri : "";
+  const size_t host = text.find("://");
+  const size_t path = host == std::string_view::npos ? host : text.find('/', host + 3);
+  if (path == std::string_view::npos || text.size() < path + 3 || text.back() != '/' ||
+      text.find('/', path + 1) != text.size() - 1) {
+    return {};
+  }
+  return std::string(text.substr(0, path)) + "/printers" +
+         std::string(text.substr(path, text.size() - 1 - path));
+}
+
 // The ipps URI of the ipp URI `uri`; empty for another scheme.
 std::string secure_uri(const char* uri) {
   if (!uri || std::strncmp(uri, "ipp://", 6) != 0) return {};
@@ -86,6 +100,9 @@ struct completion {
         // values, whose new values would be kept as the pointer given).
         ippSetString(message, &attribute, 0, (is_name ? names->name : names->info).c_str());
       }
+    } else if (std::strcmp(name, "printer-more-info") == 0 && count == 1) {
+      const std::string page = page_uri(ippGetString(attribute, 0, nullptr));
+      if (!page.empty()) ippSetString(message, &attribute, 0, page.c_str());
     } else if (std::strcmp(name, "printer-up-time") == 0 && tag == IPP_TAG_INTEGER && count == 1 &&
                ippGetInteger(attribute, 0) < 1) {
       ippSetInteger(message, &attribute, 0, 1);

@@ -30,6 +30,8 @@ struct printer_names {
 /// - every printer-name and printer-info (also inside collections, as in system-configured-printers) whose
 ///   value is the name PAPPL knows a printer by (its uuid) becomes what `names_of` gives for that uuid
 ///   (values it gives nothing for stay);
+/// - printer-more-info, which PAPPL points at a page of its own web interface (off), points at the
+///   printer's page of this service, "http://HOST:PORT/printers/<path>";
 /// - a printer-up-time of 0 (a printer made less than a second ago) becomes 1, the least IPP allows;
 /// - for a device on the loopback interface, to which PAPPL lists only the ipp URI of a printer while it
 ///   says that ipp and ipps both work (uri-security-supported), the ipps URI is added to

@@ -219,6 +219,8 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
       papplSystemAddMIMEFilter(system_, format.mime_type, "application/pdf", &ipp_server::filter_image, this);
   }
   papplSystemSetEventCallback(system_, &ipp_server::event_callback, shared_.get());
+  // The list of printers; each printer's page is added when the printer is first offered.
+  papplSystemAddResourceCallback(system_, "/", "text/html", &ipp_server::web_page, this);
   // PAPPL's run loop sleeps up to 30 s between its timers; a timer every second bounds how late it sees a
   // shutdown.
   papplSystemAddTimerCallback(

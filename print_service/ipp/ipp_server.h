@@ -143,6 +143,20 @@ class ipp_server : private ipp_request_policy {
   /// The job of `job` from its options, as the queue takes it.
   device_job job_record(pappl_job_t* job, const pappl_pr_options_t& options, const std::string& format);
 
+  /// Registers the web page of every printer of `printers` that has none yet (a page stays for the run),
+  /// and makes the pages show these records (a printer not offered says that it takes no jobs).
+  void add_pages(const std::vector<Json::Value>& printers);
+  /// PAPPL's resource callback of "/" and the printers' pages (context: the server).
+  static bool web_page(pappl_client_t* client, void* context);
+  /// On a connection's thread: answers the request for a page (GET) or a document sent from one (POST).
+  /// False when the connection must end after the answer (the request's body was not read to its end).
+  bool serve_page(pappl_client_t* client);
+  /// The page of "/": the offered printers, each linked to its page.
+  std::string printer_list();
+  /// Reads the form sent from the page of `printer` and queues its document as a device's job; answers
+  /// with the printer's page saying what became of it. False as serve_page.
+  bool receive_document(pappl_client_t* client, const Json::Value& printer);
+
   /// Creates a PAPPL printer for `printer`. Null after logging on failure.
   pappl_printer_t* create_printer(const Json::Value& printer);
 
@@ -169,6 +183,7 @@ class ipp_server : private ipp_request_policy {
   const Json::Value* creating_ = nullptr;            // the record the driver callback reads
   std::vector<Json::Value> wanted_;                  // the last list given to `offer`
   std::map<std::string, int> printer_ids_;           // by uuid, so a printer keeps its id in this run
+  std::set<std::string> page_paths_;                 // the printers' pages registered with PAPPL
 
   // Shared with PAPPL's threads and with the closures and end functions handed to the run loop, which may
   // outlive this object.

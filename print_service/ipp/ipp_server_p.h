@@ -50,6 +50,7 @@ struct ipp_server::shared_state {
   std::map<job_key, std::shared_ptr<waiting_job>>
       waiters;                                 // jobs in the service's queue, until PAPPL ends them
   std::map<std::string, Json::Value> records;  // offered printer records by uuid
+  std::map<std::string, Json::Value> pages;    // every printer's record by its page's path
   // Jobs whose document the device's thread reads while it answers the device: their job thread waits
   // before it touches the job, so PAPPL cannot end the job and free its file name meanwhile.
   std::set<job_key> answering;

@@ -92,6 +92,7 @@ void ipp_server::offer(const std::vector<Json::Value>& printers) {
     shared_->records.clear();
     for (const auto& [uuid, p] : wanted) shared_->records[uuid] = *p;
   }
+  add_pages(printers);
   for (const auto& [uuid, p] : wanted) {
     // A printer still being withdrawn comes back once its old PAPPL printer is gone.
     if (withdrawing_.count(uuid)) continue;

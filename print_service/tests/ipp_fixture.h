@@ -2,6 +2,8 @@
 // own `server_stub`) that has stored a printer and answers the service's "print" requests as a test says.
 #pragma once
 
+#include <sys/mount.h>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -135,6 +137,29 @@ class ipp_console_test : public service_test {
     ASSERT_EQ(stored->statuses, std::vector<int32_t>{0});
   }
 
+  /// Restarts the service with its IPP spool on a 32 MiB file system of its own (of which 16 MiB must stay
+  /// free), unmounted when the test ends, and connects a new console that observes. Needs root.
+  void restart_with_small_ipp_spool() {
+    console_.reset();
+    ASSERT_EQ(service_->stop(), 0);
+    small_spool_.path = service_->data_folder() + "/ipp-spool";
+    ASSERT_EQ(mount("tmpfs", small_spool_.path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32m,mode=0700"),
+              0)
+        << strerror(errno);
+    small_spool_.mounted = true;
+    ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
+    console_ = std::make_unique<console_peer>();
+    ASSERT_EQ(console_->connect(service_->port()), 0);
+    observe();
+  }
+
+  /// A PDF of 24 MiB: more than the small IPP spool takes.
+  static std::string oversized_pdf() {
+    std::string pdf = "%PDF-1.4\n";
+    pdf.resize(24 << 20, ' ');
+    return pdf + "\n%%EOF\n";
+  }
+
   /// The IPP URI of the printer `uuid` (by default the one stored) on 127.0.0.1.
   std::string printer_uri(const std::string& uuid = {}) const {
     const std::string& name = uuid.empty() ? printer_uuid_ : uuid;
@@ -143,6 +168,14 @@ class ipp_console_test : public service_test {
            (std::isdigit(static_cast<unsigned char>(name[0])) ? "_" : "") + name;
   }
 
+  // Unmounted when the fixture goes, after TearDown has stopped the service.
+  struct unmount_at_end {
+    std::string path;
+    bool mounted = false;
+    ~unmount_at_end() {
+      if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+  } small_spool_;
   std::string home_;
   std::unique_ptr<console_peer> console_;
   const std::string printer_uuid_ = "5e1f0a52-8c44-4f7e-9b1c-2d3e4f506172";

@@ -1,11 +1,9 @@
 // Devices printing to the real quorvane-service over IPP: CUPS's own ipptool sends the jobs to the
 // service's IPP printers on a loopback port, and the console's own `server_stub` answers them.
 #include <arpa/inet.h>
-#include <cairo.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -27,6 +25,7 @@
 #include <tuple>
 
 #include "core/json_text.h"
+#include "image_documents.h"
 #include "ipp_fixture.h"
 #include "raster_documents.h"
 #include "test_support/temporary_folder.h"
@@ -35,43 +34,6 @@ namespace quorvane::print_service::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A 32 x 32 red square as PNG (drawn with cairo).
-bool write_png(const std::string& path) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 32, 32);
-  cairo_t* cr = cairo_create(surface);
-  cairo_set_source_rgb(cr, 1, 0, 0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(surface);
-  return ok;
-}
-
-// A 32 x 32 grey square as JPEG.
-bool write_jpeg(const std::string& path) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, out);
-  info.image_width = 32;
-  info.image_height = 32;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<JSAMPLE> row(32, 128);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return std::fclose(out) == 0;
-}
 
 // `pages` pages of A6 at 300 dpi with a dark band, as PWG raster or Apple raster (URF), in `type`
 // (sgray_8, srgb_8, ...).
@@ -548,25 +510,12 @@ TEST_F(IppIntake, ADeviceThatGoesAwayMidDocumentLeavesNothingBehind) {
 
 TEST_F(IppIntake, ADocumentLargerThanTheSpoolsRoomIsRefusedBeforeItFillsTheDisk) {
   if (geteuid() != 0) GTEST_SKIP() << "the IPP spool goes on a small file system of its own, mounted as root";
-  // The service again, with its IPP spool on a 32 MiB file system, of which 16 MiB must stay free.
-  console_.reset();
-  ASSERT_EQ(service_->stop(), 0);
+  restart_with_small_ipp_spool();
+  if (HasFatalFailure()) return;
   const std::string spool = service_->data_folder() + "/ipp-spool";
-  ASSERT_EQ(mount("tmpfs", spool.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32m,mode=0700"), 0)
-      << strerror(errno);
-  struct unmount_at_end {
-    std::string path;
-    ~unmount_at_end() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{spool};
-  ASSERT_TRUE(service_->start()) << read_file(service_->log_file());
-  console_ = std::make_unique<console_peer>();
-  ASSERT_EQ(console_->connect(service_->port()), 0);
-  observe();
   answer_for = [](const model::job&) { return answer{0, 9, 1}; };
 
-  std::string pdf = "%PDF-1.4\n";
-  pdf.resize(24 << 20, ' ');
-  pdf += "\n%%EOF\n";
+  const std::string pdf = oversized_pdf();
   const std::string big = document("big.pdf", pdf);
   const std::string small = document("small.pdf", one_page_pdf());
   struct size_case {

@@ -59,6 +59,8 @@ ipp_t* loopback_response(ipp_t* printer, int up_time) {
   ippAddCollection(response, IPP_TAG_PRINTER, "printer-xri-supported", xri);
   ippDelete(xri);
   ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-up-time", up_time);
+  ippAddString(response, IPP_TAG_PRINTER, IPP_TAG_URI, "printer-more-info", nullptr,
+               "http://localhost:8631/_5e1f0a52/");
   return response;
 }
 
@@ -93,6 +95,8 @@ TEST(PrinterResponse, NamesAndUrisAsADeviceOnTheLoopbackInterfaceReadsThem) {
     // The printer's own message is not changed.
     EXPECT_EQ(values_of(printer, "printer-name"), std::vector<std::string>{c.pappl_name});
     EXPECT_EQ(values_of(response, "printer-up-time"), std::vector<std::string>{"1"});
+    EXPECT_EQ(values_of(response, "printer-more-info"),
+              std::vector<std::string>{"http://localhost:8631/printers/_5e1f0a52"});
     EXPECT_EQ(values_of(response, "printer-uri-supported"),
               (std::vector<std::string>{"ipp://localhost:8631/ipp/print/_5e1f0a52",
                                         "ipps://localhost:8631/ipp/print/_5e1f0a52"}));
