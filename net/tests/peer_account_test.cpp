@@ -1,6 +1,7 @@
 #include "net/peer_account.h"
 
 #include <arpa/inet.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -89,6 +90,25 @@ TEST(LocalAccounts, TheAccountDatabaseIsReadForLoginFullNameAndGroups) {
   ASSERT_EQ(std::system(("usermod -a -G lpadmin " + ann.name() + " 2>/dev/null").c_str()), 0);
   EXPECT_TRUE(is_group_member(*facts, "lpadmin")) << "a supplementary group counts";
   EXPECT_FALSE(is_service_account(ann.uid()));
+}
+
+// A console takes a service run by the computer's print service account: the account made by the package
+// (made here for the test when the computer has none, and removed again).
+TEST(LocalAccounts, TheComputersPrintServiceAccountIsOneAConsoleSpeaksTo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "making the service's account needs root (useradd)";
+  const std::string name = service_account_name;
+  bool made = false;
+  if (!::getpwnam(name.c_str())) {
+    made =
+        std::system(("useradd --system --no-create-home --shell /usr/sbin/nologin " + name + " 2>/dev/null")
+                        .c_str()) == 0;
+    ASSERT_TRUE(made) << "useradd could not make " << name;
+  }
+  const std::optional<uid_t> account = find_login(name);
+  ASSERT_TRUE(account);
+  EXPECT_TRUE(is_service_account(*account));
+  EXPECT_FALSE(is_trusted_account(*account)) << "the per-user service and the submit tool must not trust it";
+  if (made) std::system(("userdel " + name + " 2>/dev/null").c_str());
 }
 
 using PeerAccountOfAnotherUser = testing::other_account_test;
