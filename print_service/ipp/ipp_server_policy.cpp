@@ -108,6 +108,23 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
     }
     return IPP_STATUS_OK;
   }
+  if (op == IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS || op == IPP_OP_CREATE_JOB_SUBSCRIPTIONS) {
+    // PAPPL reads a subscription group up to an attribute without a name, then starts the next group at
+    // that same attribute, for ever: a second subscription group (after the nameless separator between
+    // two groups) kept a connection thread adding to its answer until memory ran out. One subscription is
+    // taken per request.
+    bool subscriptions = false;
+    for (ipp_attribute_t* a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+      if (ippGetGroupTag(a) == IPP_TAG_SUBSCRIPTION) subscriptions = true;
+      if (subscriptions && !ippGetName(a)) {
+        QV_LOG(log_warning, "IPP %s from %s refused: more than one subscription group",
+               operation_name(op).c_str(), client_address(http).c_str());
+        message = "One subscription is taken per request: send each subscription in a request of its own.";
+        return IPP_STATUS_ERROR_BAD_REQUEST;
+      }
+    }
+    return IPP_STATUS_OK;
+  }
   const bool creates = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
   if (ipp_attribute_t* hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
       creates && hold &&

@@ -578,6 +578,31 @@ TEST_F(IppHostile, WhatADeviceLeavesHalfDoneIsFreedByTheEnd) {
   EXPECT_EQ(service_->stop(), 0) << "the service did not end cleanly:\n" << read_file(service_->log_file());
 }
 
+// Two subscription groups in one request made PAPPL loop for ever on the separator between them, adding
+// to its answer until memory ran out (found by fuzz_ipp_requests). One subscription per request is taken;
+// more are refused with the reason, and one alone still works.
+TEST_F(IppHostile, OneSubscriptionIsTakenPerRequest) {
+  const auto subscription = [](request_bytes& r) -> request_bytes& {
+    r.group(IPP_TAG_SUBSCRIPTION).value(IPP_TAG_KEYWORD, "notify-pull-method", "ippget");
+    return r.value(IPP_TAG_KEYWORD, "notify-events", "printer-state-changed");
+  };
+  request_bytes two(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, printer_uri());
+  subscription(subscription(two));
+  ipp_response refused = exchange(http_post(printer_uri(), two.with_document()));
+  ASSERT_TRUE(refused) << "the service gave no answer";
+  EXPECT_EQ(ippGetStatusCode(refused.get()), IPP_STATUS_ERROR_BAD_REQUEST) << status_message(refused.get());
+  EXPECT_NE(status_message(refused.get()).find("One subscription"), std::string::npos)
+      << status_message(refused.get());
+
+  request_bytes one(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, printer_uri());
+  subscription(one);
+  ipp_response taken = exchange(http_post(printer_uri(), one.with_document()));
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(ippGetStatusCode(taken.get()), IPP_STATUS_OK) << status_message(taken.get());
+  EXPECT_GT(ippGetInteger(find_attribute(taken.get(), "notify-subscription-id"), 0), 0);
+  EXPECT_TRUE(printer_answers());
+}
+
 // The printers offer 1 to 999 copies, and a request for more (or for a "copies" that is no count) is refused
 // wherever it stands: PAPPL checks only the first "copies" of a job-creating request, so a second one in the
 // job group, or one in the job attributes of Send-Document, reached the job (2,000,000,000 copies made the
