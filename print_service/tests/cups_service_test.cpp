@@ -2,13 +2,17 @@
 // cups-test-env fixture) as a printer of its own.
 #include <gtest/gtest.h>
 
+#include <sys/fsuid.h>
 #include <unistd.h>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "console_peer.h"
+#include "net/tests/other_account.h"
+#include "print_service/service_error.h"
 #include "private_cupsd.h"
 #include "service_process.h"
 #include "test_support/runloop_guard.h"
@@ -217,6 +221,46 @@ TEST_F(CupsQueues, TheComputersServicePrintsOnThemWithNoConsoleConnected) {
   EXPECT_EQ(jobs.compare(jobs.find_first_not_of(' ', line + cups_job.size()), 10, "phone-user"), 0)
       << "not the device's user:\n"
       << jobs;
+}
+
+// On the computer's service the CUPS queues are everyone's to see and only an administrator's to change.
+TEST_F(CupsQueues, OnTheComputersServiceEveryAccountSeesThemAndOnlyAnAdministratorChangesThem) {
+  quorvane::testing::other_account user("cupsuser");
+  if (!user.made()) GTEST_SKIP() << user.why_not();
+  const std::string queue = env_.at("QV_CUPS_QUEUE");
+  service_process service(root.path() + "/data", {});
+  service.set_extra_arguments({"--system"});
+  ASSERT_TRUE(service.start()) << read_file(service.log_file());
+
+  // The user's console (its socket made under the user's file system id) and root's.
+  std::unique_ptr<console_peer> theirs;
+  {
+    const uid_t before = static_cast<uid_t>(setfsuid(user.uid()));
+    theirs = std::make_unique<console_peer>();
+    setfsuid(before);
+  }
+  console_peer roots;
+  ASSERT_TRUE(observe(*theirs, loop, service.port()));
+  ASSERT_TRUE(observe(roots, loop, service.port()));
+  smart_ptr<model::printer> offered;
+  for (const auto& p : theirs->record().updated.front()) {
+    if (p->name().narrow() == queue) offered = p;
+  }
+  ASSERT_TRUE(offered) << "the user's console does not see queue " << queue;
+
+  // A change of the queue's description: refused for the user, taken from root.
+  offered->setDisplayName(std::string("Renamed by its user"));
+  std::vector<int32_t> statuses;
+  theirs->stub().updatePrinter(offered, [&](int32_t status) { statuses.push_back(status); });
+  ASSERT_TRUE(loop.run_until([&] { return !statuses.empty(); }, event_bound));
+  EXPECT_EQ(statuses, std::vector<int32_t>{error_not_permitted}) << "the user changed a CUPS printer";
+  offered->setDisplayName(std::string("Renamed by root"));
+  roots.stub().updatePrinter(offered, [&](int32_t status) { statuses.push_back(status); });
+  ASSERT_TRUE(loop.run_until([&] { return statuses.size() == 2; }, event_bound));
+  EXPECT_EQ(statuses.back(), 0) << "root may change a CUPS printer";
+  theirs->stub().handle_close();
+  roots.stub().handle_close();
+  EXPECT_EQ(service.stop(), 0);
 }
 
 TEST(CupsScheduler, StoppedAndStartedAgainTheServiceGoesOnAndOffersItsQueuesAgain) {
