@@ -17,6 +17,8 @@ packages=(
   # the console, and looking at it: real windows under Xvfb, a tray to embed into, screenshots
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra xdg-utils xvfb xauth libproxy-dev
   imagemagick xdotool wmdocker x11-apps librsvg2-bin
+  # the console's translations: lupdate and lrelease, and Qt's own translations (qtbase_de.qm ...)
+  qt6-l10n-tools qt6-translations-l10n
   # a notification daemon on a private session bus for the notification tests (dbus-daemon is in dbus)
   dunst
   # receiving jobs from phones over IPP, advertised with DNS-SD

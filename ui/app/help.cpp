@@ -1,5 +1,6 @@
 #include "ui/app/help.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -30,7 +31,8 @@ bool open_help(QWidget* parent, const document_opener& open, const QString& prog
   if (!path.isEmpty() && open && open(path)) return true;
   QV_LOG(log_error, "Unable to display help '%s'",
          path.isEmpty() ? "(not found)" : path.toUtf8().constData());
-  QMessageBox::critical(parent, QStringLiteral("Help Error"), QStringLiteral("Unable to display help."));
+  QMessageBox::critical(parent, QCoreApplication::translate("quorvane::help", "Help Error"),
+                        QCoreApplication::translate("quorvane::help", "Unable to display help."));
   return false;
 }
 

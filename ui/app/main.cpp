@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "ui/app/quorvane_app.h"
+#include "ui/base/translations.h"
 #include "ui/layout/dialog_units.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   // Hidden to the notification area, the console keeps running; it ends with Exit.
   application.setQuitOnLastWindowClosed(false);
   quorvane::set_dialog_font_app_wide();
+  quorvane::install_translations(QLocale::system());
 
   quorvane::CQuorvaneApp console;
   if (console.init_instance(application.arguments()) == quorvane::CQuorvaneApp::start_outcome::forwarded) {

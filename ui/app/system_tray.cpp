@@ -1,5 +1,6 @@
 #include "ui/app/system_tray.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPen>
 
@@ -17,15 +18,15 @@ struct tray_item {
 
 // The notification-area menu ("System Tray").
 constexpr tray_item tray_menu[] = {
-    {"Check For Updates...", command_tray_check_updates},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Check For Updates..."), command_tray_check_updates},
     {nullptr, 0},
-    {"Open Quorvane", command_open},
-    {"Phones and Tablets...", command_tray_phones},
-    {"Recent Documents...", command_tray_recent_documents},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Open Quorvane"), command_open},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Phones and Tablets..."), command_tray_phones},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Recent Documents..."), command_tray_recent_documents},
     {nullptr, 0},
-    {"Preferences...", command_tray_preferences},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Preferences..."), command_tray_preferences},
     {nullptr, 0},
-    {"Exit", command_tray_exit},
+    {QT_TRANSLATE_NOOP("quorvane::CSystemTray", "Exit"), command_tray_exit},
 };
 
 }  // namespace
@@ -64,7 +65,7 @@ CSystemTray::CSystemTray(const QIcon& icon, QObject* parent) : QObject(parent), 
       menu_.addSeparator();
       continue;
     }
-    QAction* action = menu_.addAction(QString::fromUtf8(item.text));
+    QAction* action = menu_.addAction(QCoreApplication::translate("quorvane::CSystemTray", item.text));
     action->setObjectName(QStringLiteral("command%1").arg(item.command));
     action->setEnabled(false);
     const int command = item.command;

@@ -10,12 +10,12 @@ namespace quorvane {
 
 MyFileDialog::MyFileDialog(QWidget* parent, const QString& filter, const QString& initial_folder)
     : QFileDialog(parent ? parent : QApplication::activeWindow()) {
-  setWindowTitle(QStringLiteral("Choose Executable"));
+  setWindowTitle(tr("Choose Executable"));
   setFileMode(QFileDialog::ExistingFile);
   setAcceptMode(QFileDialog::AcceptOpen);
   setOption(QFileDialog::DontUseNativeDialog, true);
   setOption(QFileDialog::ReadOnly, true);
-  setNameFilter(filter.isEmpty() ? QString::fromLatin1(application_name_filter) : filter);
+  setNameFilter(filter.isEmpty() ? tr(application_name_filter) : filter);
   // Programs on Linux have no common extension: list what may be executed, and the folders to reach it.
   setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
   if (!initial_folder.isEmpty()) setDirectory(initial_folder);

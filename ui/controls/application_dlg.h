@@ -7,7 +7,8 @@
 namespace quorvane {
 
 /// The name filter the console offers: every file, of which the chooser lists the executable ones.
-inline constexpr const char* application_name_filter = "Applications (*)";
+inline constexpr const char* application_name_filter =
+    QT_TRANSLATE_NOOP("quorvane::MyFileDialog", "Applications (*)");
 
 /// A modal "Choose Executable" chooser. It lists folders and executable files only; a chosen file must
 /// exist, be a regular file and be executable, otherwise the chooser beeps and stays open. The working

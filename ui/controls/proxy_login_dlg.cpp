@@ -1,5 +1,6 @@
 #include "ui/controls/proxy_login_dlg.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,21 +18,25 @@ namespace s = control_style;
 const dialog_control proxy_login_table[] = {
     {no_control_id, k::picture, "icon", "", 15, 15, 20, 20},
     {CProxyLogin::id_prompt, k::text, "prompt", "", 55, 14, 207, 26},
-    {no_control_id, k::text, "userLabel", "Username:", 42, 48, 36, 8, s::no_wrap},
+    {no_control_id, k::text, "userLabel", QT_TRANSLATE_NOOP("quorvane::CProxyLogin", "Username:"), 42, 48, 36,
+     8, s::no_wrap},
     {CProxyLogin::id_user, k::edit, "user", "", 85, 46, 177, 14},
-    {no_control_id, k::text, "passwordLabel", "Password:", 44, 70, 34, 8, s::no_wrap},
+    {no_control_id, k::text, "passwordLabel", QT_TRANSLATE_NOOP("quorvane::CProxyLogin", "Password:"), 44, 70,
+     34, 8, s::no_wrap},
     {CProxyLogin::id_password, k::edit, "password", "", 85, 68, 177, 14, s::password},
-    {CProxyLogin::id_connect, k::default_button, "connect", "Connect", 170, 98, 50, 14},
-    {CProxyLogin::id_cancel, k::push_button, "cancel", "Cancel", 224, 98, 50, 14},
+    {CProxyLogin::id_connect, k::default_button, "connect",
+     QT_TRANSLATE_NOOP("quorvane::CProxyLogin", "Connect"), 170, 98, 50, 14},
+    {CProxyLogin::id_cancel, k::push_button, "cancel", QT_TRANSLATE_NOOP("quorvane::CProxyLogin", "Cancel"),
+     224, 98, 50, 14},
 };
 
 }  // namespace
 
 CProxyLogin::CProxyLogin(const QString& prompt, QWidget* parent) : QDialog(parent), prompt_(prompt) {
-  setWindowTitle(QStringLiteral("HTTP Proxy Login"));
+  setWindowTitle(tr("HTTP Proxy Login"));
   const dialog_units units = dialog_units::from_dialog_font();
   setFixedSize(units.size(281, 119));
-  layout_ = dialog_layout::build(this, proxy_login_table, units);
+  layout_ = dialog_layout::build(this, "quorvane::CProxyLogin", proxy_login_table, units);
 
   // The application icon at the size a dialog's icon takes.
   if (auto* icon = findChild<QLabel*>(QStringLiteral("icon"))) {
@@ -64,7 +69,8 @@ void CProxyLogin::update_connect() {
 }
 
 QString proxy_login_prompt(const network::proxy& proxy) {
-  return QStringLiteral("The proxy server at %1:%2 requires a username and password.")
+  return QCoreApplication::translate("quorvane::CProxyLogin",
+                                     "The proxy server at %1:%2 requires a username and password.")
       .arg(QString::fromStdU16String(proxy.host().text()))
       .arg(proxy.port());
 }

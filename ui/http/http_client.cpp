@@ -119,20 +119,21 @@ void http_client::finished(QNetworkReply* reply, const std::shared_ptr<request>&
       }
       return;
     }
-    result.error = QStringLiteral(
-                       "Unable to download '%1': the proxy server at %2 did not accept the username "
-                       "and password.")
+    result.error = QCoreApplication::translate("quorvane::http_client",
+                                               "Unable to download '%1': the proxy server at %2 did not "
+                                               "accept the username and password.")
                        .arg(r->url.toDisplayString(), proxy_address(*proxy_));
   } else if (error == QNetworkReply::NoError) {
     result.body = reply->readAll();
   } else if (result.status != 0) {
-    result.error = QStringLiteral("Unable to download '%1': the server answered %2 %3.")
+    result.error = QCoreApplication::translate("quorvane::http_client",
+                                               "Unable to download '%1': the server answered %2 %3.")
                        .arg(r->url.toDisplayString())
                        .arg(result.status)
                        .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
   } else {
-    result.error =
-        QStringLiteral("Unable to download '%1': %2.").arg(r->url.toDisplayString(), reply->errorString());
+    result.error = QCoreApplication::translate("quorvane::http_client", "Unable to download '%1': %2.")
+                       .arg(r->url.toDisplayString(), reply->errorString());
   }
   if (!result.ok()) QV_LOG(log_warning, "%s", result.error.toUtf8().constData());
   complete(r, result);
@@ -157,9 +158,9 @@ void http_client::ask_for_credentials() {
     }
     http_result result;
     result.status = 407;
-    result.error = QStringLiteral(
-                       "Unable to download '%1': the proxy server at %2 requires a username and "
-                       "password, and none was given.")
+    result.error = QCoreApplication::translate("quorvane::http_client",
+                                               "Unable to download '%1': the proxy server at %2 requires a "
+                                               "username and password, and none was given.")
                        .arg(r->url.toDisplayString(), proxy_address(*proxy));
     QV_LOG(log_warning, "%s", result.error.toUtf8().constData());
     complete(r, result);

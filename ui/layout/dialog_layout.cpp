@@ -1,6 +1,7 @@
 #include "ui/layout/dialog_layout.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -27,9 +28,8 @@
 namespace quorvane {
 namespace {
 
-QLabel* make_text(const dialog_control& row, QWidget* parent) {
-  auto* label = row.style & control_style::elide ? new elided_label(QString::fromUtf8(row.text), parent)
-                                                 : new QLabel(QString::fromUtf8(row.text), parent);
+QLabel* make_text(const dialog_control& row, const QString& text, QWidget* parent) {
+  auto* label = row.style & control_style::elide ? new elided_label(text, parent) : new QLabel(text, parent);
   Qt::Alignment horizontal = Qt::AlignLeft;
   if (row.style & control_style::center) horizontal = Qt::AlignHCenter;
   if (row.style & control_style::right) horizontal = Qt::AlignRight;
@@ -50,8 +50,7 @@ QLabel* make_picture(const dialog_control& row, QWidget* parent) {
   return picture;
 }
 
-QWidget* make_button(const dialog_control& row, QWidget* parent) {
-  const QString text = QString::fromUtf8(row.text);
+QWidget* make_button(const dialog_control& row, const QString& text, QWidget* parent) {
   if (row.kind == control_kind::split_button) {
     auto* button = new QToolButton(parent);
     button->setText(text);
@@ -77,11 +76,14 @@ QWidget* make_button(const dialog_control& row, QWidget* parent) {
   return button;
 }
 
-QWidget* make_standard(const dialog_control& row, QWidget* parent) {
-  const QString text = QString::fromUtf8(row.text);
+QWidget* make_standard(const dialog_control& row, const char* context, QWidget* parent) {
+  // A picture's text names an image; every other text is shown, in the user's language.
+  const QString text = !row.text || !*row.text || !context || row.kind == control_kind::picture
+                           ? QString::fromUtf8(row.text)
+                           : QCoreApplication::translate(context, row.text);
   switch (row.kind) {
     case control_kind::text:
-      return make_text(row, parent);
+      return make_text(row, text, parent);
     case control_kind::picture:
       return make_picture(row, parent);
     case control_kind::frame: {
@@ -105,7 +107,7 @@ QWidget* make_standard(const dialog_control& row, QWidget* parent) {
     case control_kind::flat_button:
     case control_kind::menu_button:
     case control_kind::split_button:
-      return make_button(row, parent);
+      return make_button(row, text, parent);
     case control_kind::check_box:
       return new QCheckBox(text, parent);
     case control_kind::radio_button:
@@ -164,15 +166,16 @@ QRect anchored_rect(const QRect& design, control_anchor anchor, QSize extra) {
   return {x, y, w, h};
 }
 
-dialog_layout dialog_layout::build(QWidget* parent, std::span<const dialog_control> table,
-                                   const dialog_units& units, const factory& make_custom) {
+dialog_layout dialog_layout::build(QWidget* parent, const char* context,
+                                   std::span<const dialog_control> table, const dialog_units& units,
+                                   const factory& make_custom) {
   dialog_layout layout;
   for (const dialog_control& row : table) {
     QWidget* widget = nullptr;
     if (row.kind == control_kind::custom) {
       if (make_custom) widget = make_custom(row, parent);
     } else {
-      widget = make_standard(row, parent);
+      widget = make_standard(row, context, parent);
     }
     if (!widget) {
       QV_LOG(log_error, "Unable to create control '%s' (%d): no factory made it", row.name ? row.name : "",

@@ -75,7 +75,8 @@ QRect anchored_rect(const QRect& design, control_anchor anchor, QSize extra);
 /// The id of a control that behaviour code never looks up.
 inline constexpr int no_control_id = -1;
 
-/// One row of a dialog's layout table. Texts are UTF-8; `name` becomes the widget's objectName.
+/// One row of a dialog's layout table. Texts are UTF-8 English, marked for translation in the table with
+/// QT_TRANSLATE_NOOP and the context the builder is given; `name` becomes the widget's objectName.
 struct dialog_control {
   int id;
   control_kind kind;
@@ -96,9 +97,10 @@ class dialog_layout {
   using factory = std::function<QWidget*(const dialog_control& row, QWidget* parent)>;
 
   /// Creates the widgets of `table` on `parent` in table order (which is the tab order): objectName from the
-  /// row's name, the property "ctrlId" from its id, geometry from its rectangle converted with `units`. A
-  /// custom row without a factory, or whose factory returns null, is logged and left out.
-  static dialog_layout build(QWidget* parent, std::span<const dialog_control> table,
+  /// row's name, the property "ctrlId" from its id, geometry from its rectangle converted with `units`, the
+  /// text translated in the translation context `context` (null: shown as written). A custom row without a
+  /// factory, or whose factory returns null, is logged and left out.
+  static dialog_layout build(QWidget* parent, const char* context, std::span<const dialog_control> table,
                              const dialog_units& units, const factory& make_custom = {});
 
   /// The control with this id; null when none was made (or it was deleted). Ids of -1 are not kept.

@@ -1,5 +1,7 @@
 #include "ui/lists/attribute_rows.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace quorvane {
@@ -15,9 +17,12 @@ struct feature_row {
 };
 
 constexpr std::array<feature_row, 3> feature_rows = {{
-    {attribute_color, model::printer_feature::color, "Color", "IDI_COLOR"},
-    {attribute_duplex, model::printer_feature::duplex, "Duplex", "IDI_DUPLEX"},
-    {attribute_landscape, model::printer_feature::landscape, "Landscape", "IDI_LANDSCAPE"},
+    {attribute_color, model::printer_feature::color, QT_TRANSLATE_NOOP("quorvane::attribute_rows", "Color"),
+     "IDI_COLOR"},
+    {attribute_duplex, model::printer_feature::duplex,
+     QT_TRANSLATE_NOOP("quorvane::attribute_rows", "Duplex"), "IDI_DUPLEX"},
+    {attribute_landscape, model::printer_feature::landscape,
+     QT_TRANSLATE_NOOP("quorvane::attribute_rows", "Landscape"), "IDI_LANDSCAPE"},
 }};
 
 /// The feature row of `kind`; null for headers and paper rows.
@@ -55,14 +60,15 @@ void apply_attribute_rows(model::printer& p, const std::vector<attribute_entry>&
 std::string attribute_text(const attribute_entry& entry) {
   switch (entry.kind) {
     case attribute_features_header:
-      return "FEATURES";
+      return QCoreApplication::translate("quorvane::attribute_rows", "FEATURES").toStdString();
     case attribute_paper_header:
-      return "PAPER";
+      return QCoreApplication::translate("quorvane::attribute_rows", "PAPER").toStdString();
     case attribute_paper:
       return entry.media ? entry.media->displayName() : std::string();
     default: {
       const feature_row* feature = find_feature_row(entry.kind);
-      return feature ? feature->text : std::string();
+      return feature ? QCoreApplication::translate("quorvane::attribute_rows", feature->text).toStdString()
+                     : std::string();
     }
   }
 }

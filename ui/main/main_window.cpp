@@ -38,16 +38,19 @@ struct menu_entry {
 };
 
 const menu_entry menu_bar[] = {
-    {"File",
-     {{"Phones and Tablets...", command_phones},
-      {"Recent Documents...", command_recent_documents},
+    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "File"),
+     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Phones and Tablets..."), command_phones},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Recent Documents..."), command_recent_documents},
       {nullptr, 0},
-      {"Check For Updates...", command_check_updates},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Check For Updates..."), command_check_updates},
       {nullptr, 0},
-      {"Preferences...", command_preferences},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Preferences..."), command_preferences},
       {nullptr, 0},
-      {"Exit", command_exit}}},
-    {"Help", {{"Contents", command_help}, {nullptr, 0}, {"About Quorvane...", command_about}}},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Exit"), command_exit}}},
+    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Help"),
+     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Contents"), command_help},
+      {nullptr, 0},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "About Quorvane..."), command_about}}},
 };
 
 }  // namespace
@@ -71,7 +74,7 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
   design_size_ = units.size(main_window_width_du, main_window_height_du);
   client_->setMinimumSize(units.size(main_window_min_width_du, main_window_min_height_du));
   client_->resize(design_size_);
-  layout_ = dialog_layout::build(client_, main_window_controls(), units,
+  layout_ = dialog_layout::build(client_, "quorvane::CQuorvaneDlg", main_window_controls(), units,
                                  [this](const dialog_control& row, QWidget* parent) -> QWidget* {
                                    if (row.id == control_printer_list) return make_printer_list(parent);
                                    if (row.id == control_background) return new CBackground(parent);
@@ -160,8 +163,8 @@ void CQuorvaneDlg::make_pages() {
   {
     // The tabs arrive quietly: the controller decides which page is current.
     QSignalBlocker quiet(page_holder_);
-    page_holder_->addTab(general_, QStringLiteral("General"));
-    page_holder_->addTab(security_, QStringLiteral("Security"));
+    page_holder_->addTab(general_, tr("General"));
+    page_holder_->addTab(security_, tr("Security"));
     page_holder_->setCurrentIndex(int(controller_.current_page()));
   }
   pages_ = std::make_unique<settings_pages>(general_, security_);
@@ -267,13 +270,13 @@ void CQuorvaneDlg::saveAttributes(const Json::Value& attributes, server::status_
 
 void CQuorvaneDlg::build_menus() {
   for (const menu_entry& entry : menu_bar) {
-    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(entry.title));
+    QMenu* menu = menuBar()->addMenu(tr(entry.title));
     for (const menu_item& item : entry.items) {
       if (!item.text) {
         menu->addSeparator();
         continue;
       }
-      QAction* action = menu->addAction(QString::fromUtf8(item.text));
+      QAction* action = menu->addAction(tr(item.text));
       action->setObjectName(QStringLiteral("command%1").arg(item.command));
       action->setProperty("command", item.command);
       // A command nobody handles yet is shown disabled rather than doing nothing.

@@ -1,12 +1,15 @@
 #include "ui/preferences/advanced.h"
 
+#include <QCoreApplication>
+
 namespace quorvane {
 
 QString log_level_name(int32_t level) {
   for (const log_level_choice& choice : log_level_choices) {
-    if (choice.level == level) return QString::fromLatin1(choice.name);
+    if (choice.level == level)
+      return QCoreApplication::translate("quorvane::CPreferencesAdvanced", choice.name);
   }
-  return QStringLiteral("None");
+  return QCoreApplication::translate("quorvane::CPreferencesAdvanced", "None");
 }
 
 Json::Value log_level_attributes(int32_t level) {
@@ -32,11 +35,12 @@ Json::Value advanced_preferences::set(int32_t bit, bool ticked) {
 }
 
 QString advanced_preferences::sample_text(int32_t flags) {
-  QString sample = QStringLiteral("Sample: doc");
+  QString sample = QStringLiteral("doc");
   if (flags & device_user) sample += QStringLiteral("+johndoe");
   if (flags & device_ip_address) sample += QStringLiteral("+192.168.1.10");
   if (flags & device_ethernet_address) sample += QStringLiteral("+12-34-56-78-9A-BC");
-  return sample + QStringLiteral(".pdf");
+  return QCoreApplication::translate("quorvane::CPreferencesAdvanced", "Sample: %1")
+      .arg(sample + QStringLiteral(".pdf"));
 }
 
 }  // namespace quorvane

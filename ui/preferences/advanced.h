@@ -12,7 +12,8 @@
 
 namespace quorvane {
 
-/// One entry of the "Logging:" menu: its command id, its text and the level it sets.
+/// One entry of the "Logging:" menu: its command id, its text (English, translated where shown) and the level
+/// it sets.
 struct log_level_choice {
   int command;
   const char* name;
@@ -21,8 +22,11 @@ struct log_level_choice {
 
 /// The "Logging:" menu in its order; "None" follows a separator.
 inline constexpr log_level_choice log_level_choices[] = {
-    {32826, "Error", 1},    {32827, "Warning", 2}, {32828, "Information", 3},
-    {32829, "Verbose", 10}, {32830, "None", 0},
+    {32826, QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Error"), 1},
+    {32827, QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Warning"), 2},
+    {32828, QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Information"), 3},
+    {32829, QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Verbose"), 10},
+    {32830, QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "None"), 0},
 };
 
 /// The name shown for a log level: "Error", "Warning", "Information", "Verbose", and "None" for any other.

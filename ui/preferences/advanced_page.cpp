@@ -17,16 +17,19 @@ namespace s = control_style;
 // "Advanced", 284 x 115 dialog units. Some texts are a few units wider than a narrower face would need, so
 // that none is cut off in the dialog font and its larger check indicators.
 const dialog_control advanced_table[] = {
-    {no_control_id, k::text, "generateLabel", "Generate Print Job Filename Using:", 15, 11, 130, 8,
-     s::no_wrap},
+    {no_control_id, k::text, "generateLabel",
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Generate Print Job Filename Using:"), 15, 11, 130,
+     8, s::no_wrap},
     {CPreferencesAdvanced::id_sample, k::text, "sample", "", 16, 26, 260, 8, s::center | s::no_wrap},
-    {CPreferencesAdvanced::id_device_user, k::check_box, "deviceUser", "Device User", 29, 41, 58, 10},
-    {CPreferencesAdvanced::id_device_ip, k::check_box, "deviceIpAddress", "Device IP Address", 29, 55, 77,
-     10},
+    {CPreferencesAdvanced::id_device_user, k::check_box, "deviceUser",
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Device User"), 29, 41, 58, 10},
+    {CPreferencesAdvanced::id_device_ip, k::check_box, "deviceIpAddress",
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Device IP Address"), 29, 55, 77, 10},
     {CPreferencesAdvanced::id_device_ethernet, k::check_box, "deviceEthernetAddress",
-     "Device Ethernet Address", 29, 69, 99, 10},
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Device Ethernet Address"), 29, 69, 99, 10},
     {no_control_id, k::horizontal_line, "line", "", 14, 89, 258, 1},
-    {no_control_id, k::text, "loggingLabel", "Logging:", 15, 101, 30, 8, s::no_wrap},
+    {no_control_id, k::text, "loggingLabel", QT_TRANSLATE_NOOP("quorvane::CPreferencesAdvanced", "Logging:"),
+     15, 101, 30, 8, s::no_wrap},
     {CPreferencesAdvanced::id_logging, k::split_button, "logging", "", 48, 98, 80, 14},
 };
 
@@ -46,7 +49,7 @@ CPreferencesAdvanced::CPreferencesAdvanced(const preferences_links& links, QWidg
     : QWidget(parent), links_(with_defaults(links)), values_(links_.filename_flags()) {
   const dialog_units units = dialog_units::from_dialog_font();
   setMinimumSize(units.size(284, 115));
-  layout_ = dialog_layout::build(this, advanced_table, units);
+  layout_ = dialog_layout::build(this, "quorvane::CPreferencesAdvanced", advanced_table, units);
 
   for (const auto& box : flag_boxes) {
     auto* check = layout_.find<QCheckBox>(box.id);
@@ -59,7 +62,7 @@ CPreferencesAdvanced::CPreferencesAdvanced(const preferences_links& links, QWidg
   menu_ = logging->menu();
   for (const log_level_choice& choice : log_level_choices) {
     if (choice.level == 0) menu_->addSeparator();
-    QAction* action = menu_->addAction(QString::fromLatin1(choice.name));
+    QAction* action = menu_->addAction(tr(choice.name));
     action->setData(choice.command);
   }
   // The menu reports its choice after it has hidden itself; a menu closed without one gives "None".

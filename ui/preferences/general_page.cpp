@@ -9,10 +9,11 @@ namespace {
 
 // "General", 284 x 115 dialog units.
 const dialog_control general_table[] = {
-    {CPreferencesGeneral::id_start_minimized, control_kind::check_box, "startMinimized", "Start Minimized",
-     15, 12, 222, 10},
+    {CPreferencesGeneral::id_start_minimized, control_kind::check_box, "startMinimized",
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesGeneral", "Start Minimized"), 15, 12, 222, 10},
     {CPreferencesGeneral::id_notify_arrivals, control_kind::check_box, "notifyArrivals",
-     "Show a notification when a document arrives", 15, 26, 222, 10},
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesGeneral", "Show a notification when a document arrives"), 15,
+     26, 222, 10},
 };
 
 // Each check box and the preference it writes.
@@ -30,7 +31,7 @@ const check_box_preference check_boxes[] = {
 CPreferencesGeneral::CPreferencesGeneral(QWidget* parent) : QWidget(parent) {
   const dialog_units units = dialog_units::from_dialog_font();
   setMinimumSize(units.size(284, 115));
-  layout_ = dialog_layout::build(this, general_table, units);
+  layout_ = dialog_layout::build(this, "quorvane::CPreferencesGeneral", general_table, units);
   for (const check_box_preference& row : check_boxes) {
     auto* box = layout_.find<QCheckBox>(row.id);
     box->setChecked(read_preference(row.preference) != 0);

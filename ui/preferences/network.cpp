@@ -1,5 +1,7 @@
 #include "ui/preferences/network.h"
 
+#include <QCoreApplication>
+
 #include <limits>
 
 #include "core/log.h"
@@ -29,9 +31,10 @@ port_check check_port_text(const QString& text) {
 QString port_check_message(port_check check) {
   switch (check) {
     case port_check::not_integer:
-      return QStringLiteral("Enter an integer.");
+      return QCoreApplication::translate("quorvane::network_preferences", "Enter an integer.");
     case port_check::out_of_range:
-      return QStringLiteral("Enter an integer between 1 and 65535.");
+      return QCoreApplication::translate("quorvane::network_preferences",
+                                         "Enter an integer between 1 and 65535.");
     case port_check::ok:
       break;
   }

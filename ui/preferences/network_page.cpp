@@ -13,16 +13,20 @@ namespace s = control_style;
 
 // "Network", 284 x 115 dialog units.
 const dialog_control network_table[] = {
-    {no_control_id, k::group_box, "proxyGroup", "Proxy", 7, 9, 268, 95},
-    {CPreferencesNetwork::id_manual, k::check_box, "configureManually", "Configure Manually", 21, 24, 131,
-     10},
-    {no_control_id, k::text, "addressLabel", "Address:", 29, 45, 30, 8, s::no_wrap},
+    {no_control_id, k::group_box, "proxyGroup", QT_TRANSLATE_NOOP("quorvane::CPreferencesNetwork", "Proxy"),
+     7, 9, 268, 95},
+    {CPreferencesNetwork::id_manual, k::check_box, "configureManually",
+     QT_TRANSLATE_NOOP("quorvane::CPreferencesNetwork", "Configure Manually"), 21, 24, 131, 10},
+    {no_control_id, k::text, "addressLabel", QT_TRANSLATE_NOOP("quorvane::CPreferencesNetwork", "Address:"),
+     29, 45, 30, 8, s::no_wrap},
     {CPreferencesNetwork::id_host, k::edit, "address", "", 62, 43, 136, 14},
     {no_control_id, k::text, "colonLabel", ":", 207, 45, 8, 8, s::no_wrap},
     {CPreferencesNetwork::id_port, k::custom, "port", "", 220, 43, 40, 14},
-    {no_control_id, k::text, "userLabel", "Username:", 23, 64, 36, 8, s::no_wrap},
+    {no_control_id, k::text, "userLabel", QT_TRANSLATE_NOOP("quorvane::CPreferencesNetwork", "Username:"), 23,
+     64, 36, 8, s::no_wrap},
     {CPreferencesNetwork::id_user, k::edit, "user", "", 62, 62, 136, 14},
-    {no_control_id, k::text, "passwordLabel", "Password:", 25, 83, 34, 8, s::no_wrap},
+    {no_control_id, k::text, "passwordLabel", QT_TRANSLATE_NOOP("quorvane::CPreferencesNetwork", "Password:"),
+     25, 83, 34, 8, s::no_wrap},
     {CPreferencesNetwork::id_password, k::edit, "password", "", 62, 81, 136, 14, s::password},
 };
 
@@ -32,7 +36,7 @@ CPreferencesNetwork::CPreferencesNetwork(const preferences_links& links, QWidget
     : QWidget(parent), links_(with_defaults(links)), values_(links_.stored_proxy()) {
   const dialog_units units = dialog_units::from_dialog_font();
   setMinimumSize(units.size(284, 115));
-  layout_ = dialog_layout::build(this, network_table, units,
+  layout_ = dialog_layout::build(this, "quorvane::CPreferencesNetwork", network_table, units,
                                  [](const dialog_control&, QWidget* p) { return new CNumericEdit(p); });
 
   layout_.find<QCheckBox>(id_manual)->setChecked(values_.manual());

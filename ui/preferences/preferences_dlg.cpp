@@ -12,17 +12,18 @@ namespace {
 
 // "Quorvane Preferences", 298 x 165 dialog units; the frame marks where the pages go.
 const dialog_control preferences_table[] = {
-    {PreferencesDlg::id_ok, control_kind::default_button, "ok", "OK", 241, 144, 50, 14},
+    {PreferencesDlg::id_ok, control_kind::default_button, "ok",
+     QT_TRANSLATE_NOOP("quorvane::PreferencesDlg", "OK"), 241, 144, 50, 14},
     {PreferencesDlg::id_page_frame, control_kind::frame, "pageFrame", "", 7, 7, 284, 120},
 };
 
 }  // namespace
 
 PreferencesDlg::PreferencesDlg(QWidget* parent, const preferences_links& links) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("Quorvane Preferences"));
+  setWindowTitle(tr("Quorvane Preferences"));
   const dialog_units units = dialog_units::from_dialog_font();
   setFixedSize(units.size(298, 165));
-  layout_ = dialog_layout::build(this, preferences_table, units);
+  layout_ = dialog_layout::build(this, "quorvane::PreferencesDlg", preferences_table, units);
   const preferences_links full = with_defaults(links);
 
   pages_ = new QTabWidget(this);
@@ -30,9 +31,9 @@ PreferencesDlg::PreferencesDlg(QWidget* parent, const preferences_links& links) 
   general_ = new CPreferencesGeneral();
   network_ = new CPreferencesNetwork(full);
   advanced_ = new CPreferencesAdvanced(full);
-  pages_->addTab(general_, QStringLiteral("General"));
-  pages_->addTab(network_, QStringLiteral("Network"));
-  pages_->addTab(advanced_, QStringLiteral("Advanced"));
+  pages_->addTab(general_, tr("General"));
+  pages_->addTab(network_, tr("Network"));
+  pages_->addTab(advanced_, tr("Advanced"));
   // The holder's top-left corner sits 7 pixels left of and above the frame's; it keeps the same margin on
   // the right and ends 7 pixels above OK, which leaves the pages at least their table's size.
   const QRect frame = layout_.control(id_page_frame)->geometry();

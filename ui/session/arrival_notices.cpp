@@ -1,5 +1,7 @@
 #include "ui/session/arrival_notices.h"
 
+#include <QCoreApplication>
+
 #include "spooler/delivery_failure.h"
 #include "spooler/document_folder.h"
 #include "ui/session/printer_rows.h"
@@ -8,11 +10,19 @@ namespace quorvane {
 
 namespace {
 
-// "from USER (DEVICE) on PRINTER", leaving out what is not known.
+// "From USER (DEVICE) on PRINTER", leaving out what is not known.
 std::string from_text(const arrival& a) {
-  std::string text = "From " + (a.user.empty() ? std::string("an unknown user") : a.user);
-  if (!a.device.empty()) text += " (" + a.device + ")";
-  return text + " on " + a.printer;
+  const QString user = a.user.empty()
+                           ? QCoreApplication::translate("quorvane::arrival_notices", "an unknown user")
+                           : QString::fromStdString(a.user);
+  const QString printer = QString::fromStdString(a.printer);
+  if (a.device.empty())
+    return QCoreApplication::translate("quorvane::arrival_notices", "From %1 on %2")
+        .arg(user, printer)
+        .toStdString();
+  return QCoreApplication::translate("quorvane::arrival_notices", "From %1 (%2) on %3")
+      .arg(user, QString::fromStdString(a.device), printer)
+      .toStdString();
 }
 
 }  // namespace
@@ -44,9 +54,17 @@ notice arrival_notices::arrive(const arrival& a, std::chrono::milliseconds now) 
     return n;
   }
   n.replaces_last = true;
-  n.title = std::to_string(burst_count_) + " documents arrived";
-  if (burst_failed_ > 0) n.title += ", " + std::to_string(burst_failed_) + " failed";
-  n.body = "The last: " + a.document + ". " + from_text(a) + (n.failed ? ". " + a.reason : "");
+  n.title = (burst_failed_ > 0
+                 ? QCoreApplication::translate("quorvane::arrival_notices", "%1 documents arrived, %2 failed")
+                       .arg(burst_count_)
+                       .arg(burst_failed_)
+                 : QCoreApplication::translate("quorvane::arrival_notices", "%1 documents arrived")
+                       .arg(burst_count_))
+                .toStdString();
+  n.body = QCoreApplication::translate("quorvane::arrival_notices", "The last: %1.")
+               .arg(QString::fromStdString(a.document))
+               .toStdString() +
+           " " + from_text(a) + (n.failed ? ". " + a.reason : "");
   n.file = a.file;
   n.failed = burst_failed_ > 0;
   return n;

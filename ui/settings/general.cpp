@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -13,7 +15,15 @@ namespace quorvane {
 
 namespace {
 
-constexpr const char* default_text = "Default";
+// A text of the page in the user's language.
+std::string text(const char* source) {
+  return QCoreApplication::translate("quorvane::general_view", source).toStdString();
+}
+
+// "Default", for the folder and the application.
+std::string default_text() {
+  return text(QT_TRANSLATE_NOOP("quorvane::general_view", "Default"));
+}
 
 /// The part of `path` after its last slash.
 std::string file_name_of(const std::string& path) {
@@ -29,9 +39,12 @@ struct action_row {
 };
 
 constexpr action_row action_rows[] = {
-    {model::action_none, "Action:", "Nothing"},
-    {model::action_open, "Open With:", "Open With"},
-    {model::action_print, "Print:", "Print"},
+    {model::action_none, QT_TRANSLATE_NOOP("quorvane::general_view", "Action:"),
+     QT_TRANSLATE_NOOP("quorvane::general_view", "Nothing")},
+    {model::action_open, QT_TRANSLATE_NOOP("quorvane::general_view", "Open With:"),
+     QT_TRANSLATE_NOOP("quorvane::general_view", "Open With")},
+    {model::action_print, QT_TRANSLATE_NOOP("quorvane::general_view", "Print:"),
+     QT_TRANSLATE_NOOP("quorvane::general_view", "Print")},
 };
 
 /// The row of `action`; the first row for unknown values.
@@ -44,9 +57,9 @@ const action_row& row_of(int32_t action) {
 /// The folder as shown: the printer's own, or "Default" with the default folder where the documents go there.
 std::string folder_text(const std::string& folder, int32_t action) {
   if (!folder.empty()) return folder;
-  if (!keeps_documents(folder, action)) return default_text;
+  if (!keeps_documents(folder, action)) return default_text();
   const std::string folder_used = default_document_folder();
-  return folder_used.empty() ? default_text : std::string(default_text) + " (" + folder_used + ")";
+  return folder_used.empty() ? default_text() : default_text() + " (" + folder_used + ")";
 }
 
 }  // namespace
@@ -64,10 +77,10 @@ general_view view_of(const model::printer& p) {
   view.location = p.location().narrow();
   view.folder = folder_text(p.directory().narrow(), p.action());
   const std::string param = p.actionParam().narrow();
-  view.action_label = row_of(p.action()).label;
+  view.action_label = text(row_of(p.action()).label);
   switch (p.action()) {
     case model::action_open:
-      view.action_value = param.empty() ? default_text : param;
+      view.action_value = param.empty() ? default_text() : param;
       break;
     case model::action_print:
       view.action_value = param;
@@ -95,20 +108,32 @@ std::string general_edit::choose_folder(const std::string& path) {
   // Tried as the console will write: a file of this user's made in the folder itself (and removed), since
   // permission bits alone do not say it for root, a read-only disk or a system folder such as /sys.
   struct stat info {};
-  std::string cause;
+  const char* refusal = nullptr;
   if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    cause = "it does not exist or is not a folder";
+    refusal =
+        QT_TRANSLATE_NOOP("quorvane::general_view",
+                          "Unable to use folder '%1': it does not exist or is not a folder. Choose another "
+                          "folder.");
   } else {
     std::string probe = path + "/.quorvane-XXXXXX";
     const int fd = mkstemp(probe.data());
     if (fd < 0) {
-      cause = errno == EROFS ? "it is on a disk that cannot be written to" : "you may not create files in it";
+      refusal = errno == EROFS
+                    ? QT_TRANSLATE_NOOP("quorvane::general_view",
+                                        "Unable to use folder '%1': it is on a disk that cannot be "
+                                        "written to. Choose another folder.")
+                    : QT_TRANSLATE_NOOP("quorvane::general_view",
+                                        "Unable to use folder '%1': you may not create files in it. "
+                                        "Choose another folder.");
     } else {
       close(fd);
       unlink(probe.c_str());
     }
   }
-  if (!cause.empty()) return "Unable to use folder '" + path + "': " + cause + ". Choose another folder.";
+  if (refusal)
+    return QCoreApplication::translate("quorvane::general_view", refusal)
+        .arg(QString::fromStdString(path))
+        .toStdString();
   folder_ = path;
   return {};
 }
@@ -132,11 +157,11 @@ std::string general_edit::folder_caption() const {
 }
 
 std::string general_edit::action_caption() const {
-  return row_of(action_).caption;
+  return text(row_of(action_).caption);
 }
 
 std::string general_edit::application_caption() const {
-  return application_.empty() ? default_text : file_name_of(application_);
+  return application_.empty() ? default_text() : file_name_of(application_);
 }
 
 void general_edit::apply(model::printer& p, const std::string& prefix, const std::string& name_edit,

@@ -31,14 +31,14 @@ constexpr control_anchor fills{follow::grow, follow::grow};
 // The page's layout in dialog units.
 constexpr std::array<dialog_control, 16> general_page_table = {{
     {CGeneralSettings::id_icon, control_kind::picture, "actionIcon", "", 11, 14, 64, 64},
-    {CGeneralSettings::id_name_label, control_kind::text, "nameLabel", "Name:", 91, 18, 22, 8,
-     cs::right | cs::no_wrap},
-    {CGeneralSettings::id_location_label, control_kind::text, "locationLabel", "Location:", 83, 35, 30, 8,
-     cs::right | cs::no_wrap},
-    {CGeneralSettings::id_folder_label, control_kind::text, "folderLabel", "Folder:", 89, 52, 24, 8,
-     cs::right | cs::no_wrap},
-    {CGeneralSettings::id_action_label, control_kind::text, "actionLabel", "Action:", 72, 69, 41, 8,
-     cs::right | cs::no_wrap},
+    {CGeneralSettings::id_name_label, control_kind::text, "nameLabel",
+     QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Name:"), 91, 18, 22, 8, cs::right | cs::no_wrap},
+    {CGeneralSettings::id_location_label, control_kind::text, "locationLabel",
+     QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Location:"), 83, 35, 30, 8, cs::right | cs::no_wrap},
+    {CGeneralSettings::id_folder_label, control_kind::text, "folderLabel",
+     QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Folder:"), 89, 52, 24, 8, cs::right | cs::no_wrap},
+    {CGeneralSettings::id_action_label, control_kind::text, "actionLabel",
+     QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Action:"), 72, 69, 41, 8, cs::right | cs::no_wrap},
     {CGeneralSettings::id_name, control_kind::text, "name", "", 118, 18, 250, 8, cs::elide, wide},
     {CGeneralSettings::id_location, control_kind::text, "location", "", 118, 35, 250, 8, cs::elide, wide},
     {CGeneralSettings::id_folder, control_kind::text, "folder", "", 118, 52, 250, 8, cs::elide, wide},
@@ -63,14 +63,18 @@ struct menu_item {
   const char* text;
 };
 
-constexpr menu_item folder_menu[] = {{CGeneralSettings::command_default_folder, "Default"},
-                                     {0, nullptr},
-                                     {CGeneralSettings::command_other_folder, "Other..."}};
-constexpr menu_item action_menu[] = {{CGeneralSettings::command_nothing, "Nothing"},
-                                     {CGeneralSettings::command_open_with, "Open With"}};
-constexpr menu_item application_menu[] = {{CGeneralSettings::command_default_application, "Default"},
+constexpr menu_item folder_menu[] = {
+    {CGeneralSettings::command_default_folder, QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Default")},
+    {0, nullptr},
+    {CGeneralSettings::command_other_folder, QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Other...")}};
+constexpr menu_item action_menu[] = {
+    {CGeneralSettings::command_nothing, QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Nothing")},
+    {CGeneralSettings::command_open_with, QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Open With")}};
+constexpr menu_item application_menu[] = {{CGeneralSettings::command_default_application,
+                                           QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Default")},
                                           {0, nullptr},
-                                          {CGeneralSettings::command_other_application, "Other..."}};
+                                          {CGeneralSettings::command_other_application,
+                                           QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Other...")}};
 
 /// The image `name` at 48 x 48 pixels.
 QPixmap icon_image(const image_loader& images, const char* name) {
@@ -105,11 +109,11 @@ CGeneralSettings::CGeneralSettings(QWidget* parent, const image_loader& images)
       tell_refusal_(warn),
       choose_application_(ask_application) {
   const dialog_units units = dialog_units::from_dialog_font();
-  layout_ =
-      dialog_layout::build(this, general_page_table, units, [&](const dialog_control&, QWidget* parent) {
-        attributes_ = new CAttributeList(parent, images);
-        return attributes_;
-      });
+  layout_ = dialog_layout::build(this, "quorvane::CGeneralSettings", general_page_table, units,
+                                 [&](const dialog_control&, QWidget* parent) {
+                                   attributes_ = new CAttributeList(parent, images);
+                                   return attributes_;
+                                 });
   design_size_ = units.size(settings_page_width_du, settings_page_height_du);
   setFixedSize(design_size_);
 
@@ -121,7 +125,7 @@ CGeneralSettings::CGeneralSettings(QWidget* parent, const image_loader& images)
         menu->addSeparator();
         continue;
       }
-      QAction* action = menu->addAction(QString::fromUtf8(item.text));
+      QAction* action = menu->addAction(tr(item.text));
       action->setData(item.command);
       action->setObjectName(QStringLiteral("command%1").arg(item.command));
       connect(action, &QAction::triggered, this, [this, command = item.command] { run_command(command); });
@@ -140,7 +144,7 @@ void CGeneralSettings::set_text(int id, const std::string& text) {
 void CGeneralSettings::fill() {
   if (!printer_) {
     for (int id : {id_name, id_location, id_folder, id_action}) set_text(id, {});
-    set_text(id_action_label, "Action:");
+    set_text(id_action_label, tr("Action:").toStdString());
     layout_.find<QLabel>(id_icon)->setPixmap(quorvane_icon_);
     attributes_->set_rows({});
     return;
@@ -173,7 +177,7 @@ void CGeneralSettings::begin_edit() {
   editing_ = true;
   layout_.find<QLineEdit>(id_name_edit)->setText(layout_.find<QLabel>(id_name)->text());
   layout_.find<QLineEdit>(id_location_edit)->setText(layout_.find<QLabel>(id_location)->text());
-  set_text(id_action_label, "Action:");
+  set_text(id_action_label, tr("Action:").toStdString());
   edit_.begin(*printer_);
   show_captions();
   show_mode_controls();

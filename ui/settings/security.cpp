@@ -1,9 +1,12 @@
 #include "ui/settings/security.h"
 
+#include <QCoreApplication>
+
 namespace quorvane {
 
 access_view access_view_of(const model::printer& p) {
-  if (p.acl().empty()) return {{"Everyone"}, false};
+  if (p.acl().empty())
+    return {{QCoreApplication::translate("quorvane::security", "Everyone").toStdString()}, false};
   return {p.acl(), true};
 }
 

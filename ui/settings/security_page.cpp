@@ -13,7 +13,8 @@ namespace {
 
 // The page's layout in dialog units.
 constexpr std::array<dialog_control, 2> security_page_table = {{
-    {no_control_id, control_kind::text, "usersLabel", "Users:", 10, 7, 22, 8, control_style::no_wrap},
+    {no_control_id, control_kind::text, "usersLabel",
+     QT_TRANSLATE_NOOP("quorvane::CSecuritySettings", "Users:"), 10, 7, 22, 8, control_style::no_wrap},
     {CSecuritySettings::id_users,
      control_kind::custom,
      "userList",
@@ -37,11 +38,11 @@ std::optional<std::string> ask_user(QWidget* parent) {
 CSecuritySettings::CSecuritySettings(QWidget* parent, const image_loader& images)
     : QWidget(parent), choose_user_(ask_user) {
   const dialog_units units = dialog_units::from_dialog_font();
-  layout_ =
-      dialog_layout::build(this, security_page_table, units, [&](const dialog_control&, QWidget* parent) {
-        users_ = new CACLList(parent, images);
-        return users_;
-      });
+  layout_ = dialog_layout::build(this, "quorvane::CSecuritySettings", security_page_table, units,
+                                 [&](const dialog_control&, QWidget* parent) {
+                                   users_ = new CACLList(parent, images);
+                                   return users_;
+                                 });
   design_size_ = units.size(settings_page_width_du, settings_page_height_du);
   setFixedSize(design_size_);
 }

@@ -17,8 +17,10 @@ constexpr int dialog_height = 183;
 // The dialog's layout in dialog units.
 constexpr std::array<dialog_control, 3> edit_acl_table = {{
     {CEditACL::id_users, control_kind::custom, "userList", "", 7, 7, 302, 150},
-    {CEditACL::id_ok, control_kind::default_button, "okButton", "OK", 205, 162, 50, 14},
-    {CEditACL::id_cancel, control_kind::push_button, "cancelButton", "Cancel", 259, 162, 50, 14},
+    {CEditACL::id_ok, control_kind::default_button, "okButton", QT_TRANSLATE_NOOP("quorvane::CEditACL", "OK"),
+     205, 162, 50, 14},
+    {CEditACL::id_cancel, control_kind::push_button, "cancelButton",
+     QT_TRANSLATE_NOOP("quorvane::CEditACL", "Cancel"), 259, 162, 50, 14},
 }};
 
 }  // namespace
@@ -28,12 +30,13 @@ CEditACL::CEditACL(QWidget* parent, const image_loader& images)
 
 CEditACL::CEditACL(QWidget* parent, const std::vector<std::string>& accounts, const image_loader& images)
     : QDialog(parent) {
-  setWindowTitle(QStringLiteral("Add User"));
+  setWindowTitle(tr("Add User"));
   const dialog_units units = dialog_units::from_dialog_font();
-  layout_ = dialog_layout::build(this, edit_acl_table, units, [&](const dialog_control&, QWidget* parent) {
-    users_ = new CACLList(parent, images);
-    return users_;
-  });
+  layout_ = dialog_layout::build(this, "quorvane::CEditACL", edit_acl_table, units,
+                                 [&](const dialog_control&, QWidget* parent) {
+                                   users_ = new CACLList(parent, images);
+                                   return users_;
+                                 });
   setFixedSize(units.size(dialog_width, dialog_height));
 
   QStringList names;

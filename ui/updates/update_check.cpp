@@ -1,5 +1,6 @@
 #include "ui/updates/update_check.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QSettings>
 
@@ -37,25 +38,33 @@ void update_checker::check(const QString& current, std::function<void(const upda
 }
 
 update_texts update_texts::checking() {
-  return {QStringLiteral("Checking for updates..."),
-          QStringLiteral("Asking the update server for the newest version."), false, false, false};
+  return {QCoreApplication::translate("quorvane::update_texts", "Checking for updates..."),
+          QCoreApplication::translate("quorvane::update_texts",
+                                      "Asking the update server for the newest version."),
+          false, false, false};
 }
 
 update_texts update_texts::of(const update_outcome& outcome, const QString& current) {
   switch (outcome.result) {
     case update_outcome::kind::up_to_date:
-      return {QStringLiteral("You're up to date!"),
-              QStringLiteral("Quorvane %1 is currently the newest version available.").arg(current), false,
-              false, false};
+      return {QCoreApplication::translate("quorvane::update_texts", "You're up to date!"),
+              QCoreApplication::translate("quorvane::update_texts",
+                                          "Quorvane %1 is currently the newest version available.")
+                  .arg(current),
+              false, false, false};
     case update_outcome::kind::available:
-      return {QStringLiteral("A new version of Quorvane is available!"),
-              QStringLiteral("Quorvane %1 is now available (you have %2). Would you like to download it now?")
-                  .arg(outcome.release.short_version, current),
-              true, !outcome.release.notes.isEmpty(), !outcome.release.notes_link.isEmpty()};
+      return {
+          QCoreApplication::translate("quorvane::update_texts", "A new version of Quorvane is available!"),
+          QCoreApplication::translate(
+              "quorvane::update_texts",
+              "Quorvane %1 is now available (you have %2). Would you like to download it now?")
+              .arg(outcome.release.short_version, current),
+          true, !outcome.release.notes.isEmpty(), !outcome.release.notes_link.isEmpty()};
     case update_outcome::kind::failed:
       break;
   }
-  return {QStringLiteral("Unable to check for updates."), outcome.message, false, false, false};
+  return {QCoreApplication::translate("quorvane::update_texts", "Unable to check for updates."),
+          outcome.message, false, false, false};
 }
 
 }  // namespace quorvane

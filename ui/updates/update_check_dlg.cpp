@@ -1,5 +1,6 @@
 #include "ui/updates/update_check_dlg.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPointer>
@@ -26,8 +27,10 @@ const dialog_control update_table[] = {
     {CUpdateDialog::id_busy, k::marquee, "busy", "", 48, 52, 245, 10},
     {CUpdateDialog::id_notes, k::custom, "notes", "", 48, 52, 245, 100, s::hidden},
     {CUpdateDialog::id_notes_link, k::text, "notesLink", "", 48, 156, 150, 10, s::hidden | s::no_wrap},
-    {CUpdateDialog::id_download, k::default_button, "download", "Download", 189, 170, 50, 14, s::hidden},
-    {CUpdateDialog::id_close, k::push_button, "close", "Close", 243, 170, 50, 14},
+    {CUpdateDialog::id_download, k::default_button, "download",
+     QT_TRANSLATE_NOOP("quorvane::CUpdateDialog", "Download"), 189, 170, 50, 14, s::hidden},
+    {CUpdateDialog::id_close, k::push_button, "close", QT_TRANSLATE_NOOP("quorvane::CUpdateDialog", "Close"),
+     243, 170, 50, 14},
 };
 
 }  // namespace
@@ -36,15 +39,17 @@ CUpdateDialog::CUpdateDialog(http_client& client, QWidget* parent)
     : QDialog(parent),
       checker_(client),
       open_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
-  setWindowTitle(QStringLiteral("Software Update"));
+  setWindowTitle(QCoreApplication::translate("quorvane::CUpdateDialog", "Software Update"));
   const dialog_units units = dialog_units::from_dialog_font();
   setFixedSize(units.size(dialog_width, dialog_height));
-  layout_ = dialog_layout::build(this, update_table, units, [](const dialog_control&, QWidget* parent) {
-    auto* notes = new QTextBrowser(parent);
-    // Links in the notes go to the browser through `open`, never into this view.
-    notes->setOpenLinks(false);
-    return notes;
-  });
+  layout_ = dialog_layout::build(this, "quorvane::CUpdateDialog", update_table, units,
+                                 [](const dialog_control&, QWidget* parent) {
+                                   auto* notes = new QTextBrowser(parent);
+                                   // Links in the notes go to the browser through `open`, never into this
+                                   // view.
+                                   notes->setOpenLinks(false);
+                                   return notes;
+                                 });
   if (auto* heading = layout_.find<QLabel>(id_heading)) {
     QFont bold = heading->font();
     bold.setBold(true);
@@ -90,10 +95,12 @@ void CUpdateDialog::show_texts(const update_texts& texts) {
   }
   notes->setVisible(texts.show_notes);
   auto* link = layout_.find<QLabel>(id_notes_link);
-  link->setText(texts.show_notes_link
-                    ? QStringLiteral("<a href=\"%1\">Release notes</a>")
-                          .arg(outcome_.release.notes_link.toString(QUrl::FullyEncoded).toHtmlEscaped())
-                    : QString());
+  link->setText(
+      texts.show_notes_link
+          ? QStringLiteral("<a href=\"%%1\">%%2</a>")
+                .arg(outcome_.release.notes_link.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                     QCoreApplication::translate("quorvane::CUpdateDialog", "Release notes").toHtmlEscaped())
+          : QString());
   link->setVisible(texts.show_notes_link);
   auto* download = layout_.find<QPushButton>(id_download);
   download->setVisible(texts.offer_download);
@@ -103,7 +110,9 @@ void CUpdateDialog::show_texts(const update_texts& texts) {
 bool CUpdateDialog::open_url(const QUrl& url) {
   if (open_ && url.isValid() && open_(url)) return true;
   layout_.find<QLabel>(id_detail)->setText(
-      QStringLiteral("Unable to open '%1': no web browser could be started.").arg(url.toDisplayString()));
+      QCoreApplication::translate("quorvane::CUpdateDialog",
+                                  "Unable to open '%1': no web browser could be started.")
+          .arg(url.toDisplayString()));
   return false;
 }
 

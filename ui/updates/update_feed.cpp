@@ -1,5 +1,6 @@
 #include "ui/updates/update_feed.h"
 
+#include <QCoreApplication>
 #include <QStringView>
 #include <QXmlStreamReader>
 
@@ -129,10 +130,12 @@ update_feed update_feed::parse(const QByteArray& bytes) {
   update_feed feed;
   QXmlStreamReader xml(bytes);
   if (!xml.readNextStartElement() || xml.name() != u"rss") {
-    feed.error =
-        xml.hasError()
-            ? QStringLiteral("The update information is not a readable document (%1).").arg(xml.errorString())
-            : QStringLiteral("The update information is not an RSS feed.");
+    feed.error = xml.hasError()
+                     ? QCoreApplication::translate("quorvane::update_feed",
+                                                   "The update information is not a readable document (%1).")
+                           .arg(xml.errorString())
+                     : QCoreApplication::translate("quorvane::update_feed",
+                                                   "The update information is not an RSS feed.");
     return feed;
   }
   while (xml.readNextStartElement()) {
@@ -153,10 +156,12 @@ update_feed update_feed::parse(const QByteArray& bytes) {
   // A document cut short or otherwise broken is not trusted, even when an item was read before the break.
   if (xml.hasError()) {
     feed.newest.reset();
-    feed.error =
-        QStringLiteral("The update information is not a readable document (%1).").arg(xml.errorString());
+    feed.error = QCoreApplication::translate("quorvane::update_feed",
+                                             "The update information is not a readable document (%1).")
+                     .arg(xml.errorString());
   } else if (!feed.newest) {
-    feed.error = QStringLiteral("The update information lists no release for this system.");
+    feed.error = QCoreApplication::translate("quorvane::update_feed",
+                                             "The update information lists no release for this system.");
   }
   return feed;
 }

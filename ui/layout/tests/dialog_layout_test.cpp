@@ -60,11 +60,12 @@ bool is_exactly(const QWidget* w) {
 class DialogLayout : public testing::Test {
  protected:
   void SetUp() override {
-    layout = dialog_layout::build(&parent, every_kind, units, [](const dialog_control& row, QWidget* p) {
-      auto* edit = new QLineEdit(p);
-      edit->setPlaceholderText(QString::fromUtf8(row.name));
-      return edit;
-    });
+    layout =
+        dialog_layout::build(&parent, nullptr, every_kind, units, [](const dialog_control& row, QWidget* p) {
+          auto* edit = new QLineEdit(p);
+          edit->setPlaceholderText(QString::fromUtf8(row.name));
+          return edit;
+        });
   }
   QWidget parent;
   dialog_units units{6, 13};
@@ -143,7 +144,7 @@ TEST_F(DialogLayout, LookupsOfAWrongTypeOrUnknownIdGiveNull) {
 TEST(DialogLayoutBuild, ACustomRowWithoutAFactoryIsLeftOut) {
   QWidget parent;
   const dialog_control table[] = {{1, k::custom, "x", "", 0, 0, 10, 10}, {2, k::edit, "y", "", 0, 0, 10, 10}};
-  const dialog_layout layout = dialog_layout::build(&parent, table, dialog_units(6, 13));
+  const dialog_layout layout = dialog_layout::build(&parent, nullptr, table, dialog_units(6, 13));
   EXPECT_EQ(layout.control(1), nullptr);
   EXPECT_TRUE(layout.control(2));
   EXPECT_EQ(layout.widgets().size(), 1u);
@@ -152,7 +153,7 @@ TEST(DialogLayoutBuild, ACustomRowWithoutAFactoryIsLeftOut) {
 TEST(DialogLayoutBuild, ADeletedControlIsNoLongerFound) {
   QWidget parent;
   const dialog_control table[] = {{2, k::edit, "y", "", 0, 0, 10, 10}};
-  const dialog_layout layout = dialog_layout::build(&parent, table, dialog_units(6, 13));
+  const dialog_layout layout = dialog_layout::build(&parent, nullptr, table, dialog_units(6, 13));
   delete layout.control(2);
   EXPECT_EQ(layout.control(2), nullptr);
 }
@@ -199,7 +200,7 @@ TEST(DialogLayoutFit, ControlsFollowTheirAnchorsAndComeBackToTheTable) {
   };
   const dialog_units units(6, 13);
   const dialog_layout layout = dialog_layout::build(
-      &parent, table, units, [](const dialog_control&, QWidget* p) { return new QWidget(p); });
+      &parent, nullptr, table, units, [](const dialog_control&, QWidget* p) { return new QWidget(p); });
   layout.fit(QSize(30, 60));
   EXPECT_EQ(layout.control(1)->geometry(), units.rect(4, 4, 100, 100).adjusted(0, 0, 0, 60));
   EXPECT_EQ(layout.control(2)->geometry(), units.rect(4, 110, 20, 14).translated(0, 60));
@@ -215,7 +216,7 @@ TEST(DialogLayoutFit, ControlsFollowTheirAnchorsAndComeBackToTheTable) {
 TEST(ElidedLabel, ALongTextKeepsItsEndsAndOffersTheWholeTextOnlyWhenCut) {
   QWidget parent;
   const dialog_control table[] = {{1, k::text, "folder", "", 10, 10, 60, 8, s::elide}};
-  const dialog_layout layout = dialog_layout::build(&parent, table, dialog_units(6, 13));
+  const dialog_layout layout = dialog_layout::build(&parent, nullptr, table, dialog_units(6, 13));
   auto* label = layout.find<elided_label>(1);
   ASSERT_TRUE(label) << "an elide row makes an elided_label";
   EXPECT_FALSE(label->wordWrap());

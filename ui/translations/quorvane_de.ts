@@ -1,0 +1,568 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>quorvane::CAboutDlg</name>
+    <message>
+        <source>Copyright © 2026 Tessaly Software. All rights reserved.</source>
+        <translation>Copyright © 2026 Tessaly Software. Alle Rechte vorbehalten.</translation>
+    </message>
+    <message>
+        <source>Built with Qt, jsoncpp, SQLite, uriparser, CUPS, poppler, cairo and libjpeg-turbo; thanks to their authors.</source>
+        <translation>Erstellt mit Qt, jsoncpp, SQLite, uriparser, CUPS, poppler, cairo und libjpeg-turbo; Dank an ihre Autoren.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>About Quorvane</source>
+        <translation>Über Quorvane</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CEditACL</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Add User</source>
+        <translation>Benutzer hinzufügen</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CGeneralSettings</name>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Location:</source>
+        <translation>Ort:</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Ordner:</translation>
+    </message>
+    <message>
+        <source>Action:</source>
+        <translation>Aktion:</translation>
+    </message>
+    <message>
+        <source>Default</source>
+        <translation>Standard</translation>
+    </message>
+    <message>
+        <source>Other...</source>
+        <translation>Andere...</translation>
+    </message>
+    <message>
+        <source>Nothing</source>
+        <translation>Nichts</translation>
+    </message>
+    <message>
+        <source>Open With</source>
+        <translation>Öffnen mit</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CPreferencesAdvanced</name>
+    <message>
+        <source>None</source>
+        <translation>Keine</translation>
+    </message>
+    <message>
+        <source>Sample: %1</source>
+        <translation>Beispiel: %1</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>Verbose</source>
+        <translation>Ausführlich</translation>
+    </message>
+    <message>
+        <source>Generate Print Job Filename Using:</source>
+        <translation>Dateiname des Druckauftrags aus:</translation>
+    </message>
+    <message>
+        <source>Device User</source>
+        <translation>Gerätebenutzer</translation>
+    </message>
+    <message>
+        <source>Device IP Address</source>
+        <translation>IP-Adresse des Geräts</translation>
+    </message>
+    <message>
+        <source>Device Ethernet Address</source>
+        <translation>Ethernet-Adresse des Geräts</translation>
+    </message>
+    <message>
+        <source>Logging:</source>
+        <translation>Protokoll:</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CPreferencesGeneral</name>
+    <message>
+        <source>Start Minimized</source>
+        <translation>Minimiert starten</translation>
+    </message>
+    <message>
+        <source>Show a notification when a document arrives</source>
+        <translation>Benachrichtigen, wenn ein Dokument ankommt</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CPreferencesNetwork</name>
+    <message>
+        <source>Proxy</source>
+        <translation>Proxy</translation>
+    </message>
+    <message>
+        <source>Configure Manually</source>
+        <translation>Manuell einrichten</translation>
+    </message>
+    <message>
+        <source>Address:</source>
+        <translation>Adresse:</translation>
+    </message>
+    <message>
+        <source>Username:</source>
+        <translation>Benutzer:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CProxyLogin</name>
+    <message>
+        <source>Username:</source>
+        <translation>Benutzer:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>HTTP Proxy Login</source>
+        <translation>HTTP-Proxy-Anmeldung</translation>
+    </message>
+    <message>
+        <source>The proxy server at %1:%2 requires a username and password.</source>
+        <translation>Der Proxyserver %1:%2 verlangt einen Benutzernamen und ein Passwort.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CQuorvaneDlg</name>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Check For Updates...</source>
+        <translation>Nach Updates suchen...</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen...</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Contents</source>
+        <translation>Inhalt</translation>
+    </message>
+    <message>
+        <source>About Quorvane...</source>
+        <translation>Über Quorvane...</translation>
+    </message>
+    <message>
+        <source>General</source>
+        <translation>Allgemein</translation>
+    </message>
+    <message>
+        <source>Security</source>
+        <translation>Sicherheit</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Bearbeiten</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Connecting to Quorvane Service...</source>
+        <translation>Verbinde mit Quorvane-Dienst...</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CSecuritySettings</name>
+    <message>
+        <source>Users:</source>
+        <translation>Benutzer:</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CSystemTray</name>
+    <message>
+        <source>Check For Updates...</source>
+        <translation>Nach Updates suchen...</translation>
+    </message>
+    <message>
+        <source>Open Quorvane</source>
+        <translation>Quorvane öffnen</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen...</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CUpdateDialog</name>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Software Update</source>
+        <translation>Softwareaktualisierung</translation>
+    </message>
+    <message>
+        <source>Release notes</source>
+        <translation>Versionshinweise</translation>
+    </message>
+    <message>
+        <source>Unable to open &apos;%1&apos;: no web browser could be started.</source>
+        <translation>&apos;%1&apos; kann nicht geöffnet werden: Es ließ sich kein Webbrowser starten.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::MyFileDialog</name>
+    <message>
+        <source>Choose Executable</source>
+        <translation>Programm wählen</translation>
+    </message>
+    <message>
+        <source>Applications (*)</source>
+        <translation>Programme (*)</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::PreferencesDlg</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Quorvane Preferences</source>
+        <translation>Quorvane-Einstellungen</translation>
+    </message>
+    <message>
+        <source>General</source>
+        <translation>Allgemein</translation>
+    </message>
+    <message>
+        <source>Network</source>
+        <translation>Netzwerk</translation>
+    </message>
+    <message>
+        <source>Advanced</source>
+        <translation>Erweitert</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::arrival_notices</name>
+    <message>
+        <source>an unknown user</source>
+        <translation>einem unbekannten Benutzer</translation>
+    </message>
+    <message>
+        <source>From %1 on %2</source>
+        <translation>Von %1 auf %2</translation>
+    </message>
+    <message>
+        <source>From %1 (%2) on %3</source>
+        <translation>Von %1 (%2) auf %3</translation>
+    </message>
+    <message>
+        <source>%1 documents arrived, %2 failed</source>
+        <translation>%1 Dokumente angekommen, %2 fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>%1 documents arrived</source>
+        <translation>%1 Dokumente angekommen</translation>
+    </message>
+    <message>
+        <source>The last: %1.</source>
+        <translation>Das letzte: %1.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::attribute_rows</name>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
+    </message>
+    <message>
+        <source>Duplex</source>
+        <translation>Duplex</translation>
+    </message>
+    <message>
+        <source>Landscape</source>
+        <translation>Querformat</translation>
+    </message>
+    <message>
+        <source>FEATURES</source>
+        <translation>FUNKTIONEN</translation>
+    </message>
+    <message>
+        <source>PAPER</source>
+        <translation>PAPIER</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::desktop_notifications</name>
+    <message>
+        <source>Show in Folder</source>
+        <translation>Im Ordner zeigen</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::general_view</name>
+    <message>
+        <source>Default</source>
+        <translation>Standard</translation>
+    </message>
+    <message>
+        <source>Action:</source>
+        <translation>Aktion:</translation>
+    </message>
+    <message>
+        <source>Nothing</source>
+        <translation>Nichts</translation>
+    </message>
+    <message>
+        <source>Open With:</source>
+        <translation>Öffnen mit:</translation>
+    </message>
+    <message>
+        <source>Open With</source>
+        <translation>Öffnen mit</translation>
+    </message>
+    <message>
+        <source>Print:</source>
+        <translation>Drucken:</translation>
+    </message>
+    <message>
+        <source>Print</source>
+        <translation>Drucken</translation>
+    </message>
+    <message>
+        <source>Unable to use folder &apos;%1&apos;: it does not exist or is not a folder. Choose another folder.</source>
+        <translation>Der Ordner &apos;%1&apos; kann nicht verwendet werden: Es gibt ihn nicht, oder er ist kein Ordner. Wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
+        <source>Unable to use folder &apos;%1&apos;: it is on a disk that cannot be written to. Choose another folder.</source>
+        <translation>Der Ordner &apos;%1&apos; kann nicht verwendet werden: Er liegt auf einem Datenträger, der nicht beschrieben werden kann. Wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
+        <source>Unable to use folder &apos;%1&apos;: you may not create files in it. Choose another folder.</source>
+        <translation>Der Ordner &apos;%1&apos; kann nicht verwendet werden: Sie dürfen darin keine Dateien anlegen. Wählen Sie einen anderen Ordner.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::help</name>
+    <message>
+        <source>Help Error</source>
+        <translation>Hilfefehler</translation>
+    </message>
+    <message>
+        <source>Unable to display help.</source>
+        <translation>Die Hilfe kann nicht angezeigt werden.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::http_client</name>
+    <message>
+        <source>Unable to download &apos;%1&apos;: the proxy server at %2 did not accept the username and password.</source>
+        <translation>&apos;%1&apos; kann nicht heruntergeladen werden: Der Proxyserver %2 hat Benutzername und Passwort nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>Unable to download &apos;%1&apos;: the server answered %2 %3.</source>
+        <translation>&apos;%1&apos; kann nicht heruntergeladen werden: Der Server antwortete %2 %3.</translation>
+    </message>
+    <message>
+        <source>Unable to download &apos;%1&apos;: %2.</source>
+        <translation>&apos;%1&apos; kann nicht heruntergeladen werden: %2.</translation>
+    </message>
+    <message>
+        <source>Unable to download &apos;%1&apos;: the proxy server at %2 requires a username and password, and none was given.</source>
+        <translation>&apos;%1&apos; kann nicht heruntergeladen werden: Der Proxyserver %2 verlangt Benutzername und Passwort, und keine wurden angegeben.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::network_preferences</name>
+    <message>
+        <source>Enter an integer.</source>
+        <translation>Geben Sie eine ganze Zahl ein.</translation>
+    </message>
+    <message>
+        <source>Enter an integer between 1 and 65535.</source>
+        <translation>Geben Sie eine ganze Zahl zwischen 1 und 65535 ein.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::security</name>
+    <message>
+        <source>Everyone</source>
+        <translation>Alle</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::tray_status</name>
+    <message>
+        <source>just now</source>
+        <translation>gerade eben</translation>
+    </message>
+    <message>
+        <source>1 minute ago</source>
+        <translation>vor 1 Minute</translation>
+    </message>
+    <message>
+        <source>%1 minutes ago</source>
+        <translation>vor %1 Minuten</translation>
+    </message>
+    <message>
+        <source>1 hour ago</source>
+        <translation>vor 1 Stunde</translation>
+    </message>
+    <message>
+        <source>%1 hours ago</source>
+        <translation>vor %1 Stunden</translation>
+    </message>
+    <message>
+        <source>1 day ago</source>
+        <translation>vor 1 Tag</translation>
+    </message>
+    <message>
+        <source>%1 days ago</source>
+        <translation>vor %1 Tagen</translation>
+    </message>
+    <message>
+        <source>Quorvane: connected to the print service</source>
+        <translation>Quorvane: mit dem Druckdienst verbunden</translation>
+    </message>
+    <message>
+        <source>Quorvane: not connected to the print service</source>
+        <translation>Quorvane: nicht mit dem Druckdienst verbunden</translation>
+    </message>
+    <message>
+        <source>Last document: %1, %2</source>
+        <translation>Letztes Dokument: %1, %2</translation>
+    </message>
+    <message>
+        <source>Last document: %1 from %2, %3</source>
+        <translation>Letztes Dokument: %1 von %2, %3</translation>
+    </message>
+    <message>
+        <source> (failed)</source>
+        <translation> (fehlgeschlagen)</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::update_feed</name>
+    <message>
+        <source>The update information is not a readable document (%1).</source>
+        <translation>Die Update-Information ist kein lesbares Dokument (%1).</translation>
+    </message>
+    <message>
+        <source>The update information is not an RSS feed.</source>
+        <translation>Die Update-Information ist kein RSS-Feed.</translation>
+    </message>
+    <message>
+        <source>The update information lists no release for this system.</source>
+        <translation>Die Update-Information nennt keine Version für dieses System.</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::update_texts</name>
+    <message>
+        <source>Checking for updates...</source>
+        <translation>Suche nach Updates...</translation>
+    </message>
+    <message>
+        <source>Asking the update server for the newest version.</source>
+        <translation>Der Update-Server wird nach der neuesten Version gefragt.</translation>
+    </message>
+    <message>
+        <source>You&apos;re up to date!</source>
+        <translation>Sie sind auf dem neuesten Stand!</translation>
+    </message>
+    <message>
+        <source>Quorvane %1 is currently the newest version available.</source>
+        <translation>Quorvane %1 ist die neueste verfügbare Version.</translation>
+    </message>
+    <message>
+        <source>A new version of Quorvane is available!</source>
+        <translation>Eine neue Version von Quorvane ist verfügbar!</translation>
+    </message>
+    <message>
+        <source>Quorvane %1 is now available (you have %2). Would you like to download it now?</source>
+        <translation>Quorvane %1 ist jetzt verfügbar (Sie haben %2). Möchten Sie es jetzt herunterladen?</translation>
+    </message>
+    <message>
+        <source>Unable to check for updates.</source>
+        <translation>Die Suche nach Updates ist fehlgeschlagen.</translation>
+    </message>
+</context>
+</TS>
