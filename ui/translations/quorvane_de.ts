@@ -2,6 +2,15 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>ServiceHint</name>
+    <message>
+        <source>The print service is not running. Start it with:
+%1</source>
+        <translation>Der Druckdienst läuft nicht. Starten Sie ihn mit:
+%1</translation>
+    </message>
+</context>
+<context>
     <name>quorvane::CAboutDlg</name>
     <message>
         <source>Copyright © 2026 Tessaly Software. All rights reserved.</source>
