@@ -2,6 +2,128 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>DesktopNotifications</name>
+    <message>
+        <source>Recent Documents</source>
+        <translation>Letzte Dokumente</translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation>Im Ordner zeigen</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>SelfCheck</name>
+    <message>
+        <source>avahi-browse is missing, so the advertisements cannot be read (install avahi-utils).</source>
+        <translation>avahi-browse fehlt, daher können die Ankündigungen nicht gelesen werden (installieren Sie avahi-utils).</translation>
+    </message>
+    <message>
+        <source>The advertisements cannot be read while avahi-daemon does not run.</source>
+        <translation>Die Ankündigungen können nicht gelesen werden, solange avahi-daemon nicht läuft.</translation>
+    </message>
+    <message>
+        <source>avahi-browse is missing, so avahi-daemon cannot be asked (install avahi-utils).</source>
+        <translation>avahi-browse fehlt, daher kann avahi-daemon nicht gefragt werden (installieren Sie avahi-utils).</translation>
+    </message>
+    <message>
+        <source>avahi-daemon is not running, so phones cannot find the printers. Start it: sudo systemctl enable --now avahi-daemon</source>
+        <translation>avahi-daemon läuft nicht, daher finden Telefone die Drucker nicht. Starten Sie ihn: sudo systemctl enable --now avahi-daemon</translation>
+    </message>
+    <message>
+        <source>The print service was started with --no-dnssd, so it publishes no printer. Start it without that option.</source>
+        <translation>Der Druckdienst wurde mit --no-dnssd gestartet und veröffentlicht daher keinen Drucker. Starten Sie ihn ohne diese Option.</translation>
+    </message>
+    <message>
+        <source>The print service has not said which IPP port it uses.</source>
+        <translation>Der Druckdienst hat nicht mitgeteilt, welchen IPP-Port er verwendet.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not published, so phones do not list it; restart the print service.</source>
+        <translation>&apos;%1&apos; ist nicht veröffentlicht, daher zeigen Telefone ihn nicht an; starten Sie den Druckdienst neu.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is published as &apos;%2&apos; because another service took its name.</source>
+        <translation>&apos;%1&apos; ist als &apos;%2&apos; veröffentlicht, weil ein anderer Dienst seinen Namen belegt.</translation>
+    </message>
+    <message>
+        <source>CUPS on this computer also advertises a printer named &apos;%1&apos;, so phones may print to the wrong one; stop CUPS sharing that queue (sudo cupsctl --no-share-printers) or rename one of them.</source>
+        <translation>CUPS auf diesem Computer kündigt ebenfalls einen Drucker namens &apos;%1&apos; an, daher drucken Telefone womöglich auf den falschen; beenden Sie die Freigabe dieser Warteschlange in CUPS (sudo cupsctl --no-share-printers) oder benennen Sie einen der beiden um.</translation>
+    </message>
+    <message>
+        <source>Another service (%1) also advertises a printer named &apos;%2&apos;; rename one of them.</source>
+        <translation>Ein anderer Dienst (%1) kündigt ebenfalls einen Drucker namens &apos;%2&apos; an; benennen Sie einen der beiden um.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is published without %2, which phones look for; restart the print service, and if that does not help, update it.</source>
+        <translation>&apos;%1&apos; ist ohne %2 veröffentlicht, wonach Telefone suchen; starten Sie den Druckdienst neu, und wenn das nicht hilft, aktualisieren Sie ihn.</translation>
+    </message>
+    <message>
+        <source>Nothing listens on the IPP port %1: the print service is not running or could not open it. Start the print service (systemctl --user restart quorvane-service).</source>
+        <translation>Am IPP-Port %1 lauscht nichts: Der Druckdienst läuft nicht oder konnte ihn nicht öffnen. Starten Sie den Druckdienst (systemctl --user restart quorvane-service).</translation>
+    </message>
+    <message>
+        <source>The print service takes IPP connections on port %1 from this computer only (it runs with --ipp-listen loopback), so phones cannot reach it. Start it with --ipp-listen all.</source>
+        <translation>Der Druckdienst nimmt IPP-Verbindungen an Port %1 nur von diesem Computer an (er läuft mit --ipp-listen loopback), daher erreichen Telefone ihn nicht. Starten Sie ihn mit --ipp-listen all.</translation>
+    </message>
+    <message>
+        <source>The firewall&apos;s rules could not be read (%1 needs administrator rights). If phones do not find the printers, let UDP port 5353 and TCP port %2 in.</source>
+        <translation>Die Regeln der Firewall konnten nicht gelesen werden (%1 braucht Administratorrechte). Wenn Telefone die Drucker nicht finden, lassen Sie UDP-Port 5353 und TCP-Port %2 durch.</translation>
+    </message>
+    <message>
+        <source>UDP port 5353 (how phones find printers)</source>
+        <translation>UDP-Port 5353 (darüber finden Telefone Drucker)</translation>
+    </message>
+    <message>
+        <source>TCP port %1 (how phones print)</source>
+        <translation>TCP-Port %1 (darüber drucken Telefone)</translation>
+    </message>
+    <message>
+        <source>The firewall (%1) blocks %2. To let them in, run: %3</source>
+        <translation>Die Firewall (%1) sperrt %2. Um sie durchzulassen, führen Sie aus: %3</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> und </translation>
+    </message>
+    <message>
+        <source>Perhaps: %1</source>
+        <translation>Vielleicht: %1</translation>
+    </message>
+    <message>
+        <source>This computer has no network address a phone can reach, only its own (loopback) or a link-local one. Connect it to the network the phones use (the same Wi-Fi, say).</source>
+        <translation>Dieser Computer hat keine Netzwerkadresse, die ein Telefon erreicht, nur seine eigene (Loopback) oder eine link-lokale. Verbinden Sie ihn mit dem Netzwerk der Telefone (etwa demselben WLAN).</translation>
+    </message>
+    <message>
+        <source>avahi-daemon is running</source>
+        <translation>avahi-daemon läuft</translation>
+    </message>
+    <message>
+        <source>Each printer is published under its own name</source>
+        <translation>Jeder Drucker ist unter seinem eigenen Namen veröffentlicht</translation>
+    </message>
+    <message>
+        <source>Phones find what they look for (_universal, URF, air)</source>
+        <translation>Telefone finden, wonach sie suchen (_universal, URF, air)</translation>
+    </message>
+    <message>
+        <source>The IPP port is open to the network</source>
+        <translation>Der IPP-Port ist zum Netzwerk hin offen</translation>
+    </message>
+    <message>
+        <source>The firewall lets mDNS and IPP in</source>
+        <translation>Die Firewall lässt mDNS und IPP durch</translation>
+    </message>
+    <message>
+        <source>This computer has a network address phones can reach</source>
+        <translation>Dieser Computer hat eine Netzwerkadresse, die Telefone erreichen</translation>
+    </message>
+</context>
+<context>
     <name>ServiceHint</name>
     <message>
         <source>The print service is not running. Start it with:
@@ -77,6 +199,37 @@
     <message>
         <source>Open With</source>
         <translation>Öffnen mit</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CPhonesDlg</name>
+    <message>
+        <source>Phones and Tablets</source>
+        <translation>Telefone und Tablets</translation>
+    </message>
+    <message>
+        <source>Phones and tablets on this network list these printers under the names below. Scan a printer&apos;s code with a phone&apos;s camera to open its page and print from the browser.</source>
+        <translation>Telefone und Tablets in diesem Netzwerk führen diese Drucker unter den Namen unten. Scannen Sie den Code eines Druckers mit der Kamera eines Telefons, um seine Seite zu öffnen und aus dem Browser zu drucken.</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Self-check&lt;/b&gt;</source>
+        <translation>&lt;b&gt;Selbsttest&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>Check Again</source>
+        <translation>Erneut prüfen</translation>
+    </message>
+    <message>
+        <source>The print service has not said how phones reach it (it is not connected yet), so the printers&apos; addresses are not known.</source>
+        <translation>Der Druckdienst hat nicht mitgeteilt, wie Telefone ihn erreichen (er ist noch nicht verbunden), daher sind die Adressen der Drucker nicht bekannt.</translation>
+    </message>
+    <message>
+        <source>No printer is offered to phones: tick a printer in the list to offer it.</source>
+        <translation>Telefonen wird kein Drucker angeboten: Haken Sie einen Drucker in der Liste an, um ihn anzubieten.</translation>
+    </message>
+    <message>
+        <source>Checking...</source>
+        <translation>Wird geprüft...</translation>
     </message>
 </context>
 <context>
@@ -241,6 +394,65 @@
         <source>Connecting to Quorvane Service...</source>
         <translation>Verbinde mit Quorvane-Dienst...</translation>
     </message>
+    <message>
+        <source>Phones and Tablets...</source>
+        <translation>Telefone und Tablets...</translation>
+    </message>
+    <message>
+        <source>Recent Documents...</source>
+        <translation>Letzte Dokumente...</translation>
+    </message>
+</context>
+<context>
+    <name>quorvane::CRecentDocumentsDlg</name>
+    <message>
+        <source>Recent Documents</source>
+        <translation>Letzte Dokumente</translation>
+    </message>
+    <message>
+        <source>Document, sender, printer...</source>
+        <translation>Dokument, Absender, Drucker...</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation>Im Ordner zeigen</translation>
+    </message>
+    <message>
+        <source>Print Again...</source>
+        <translation>Erneut drucken...</translation>
+    </message>
+    <message>
+        <source>Remove From List</source>
+        <translation>Aus der Liste entfernen</translation>
+    </message>
+    <message>
+        <source>Print Again</source>
+        <translation>Erneut drucken</translation>
+    </message>
+    <message>
+        <source>Print on:</source>
+        <translation>Drucken auf:</translation>
+    </message>
+    <message>
+        <source>Unable to remove &apos;%1&apos; from the list: the console&apos;s database refused.</source>
+        <translation>&apos;%1&apos; kann nicht aus der Liste entfernt werden: Die Datenbank der Konsole hat es abgelehnt.</translation>
+    </message>
+    <message>
+        <source>Printing &apos;%1&apos; on &apos;%2&apos;...</source>
+        <translation>&apos;%1&apos; wird auf &apos;%2&apos; gedruckt...</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; was sent to &apos;%2&apos; again.</source>
+        <translation>&apos;%1&apos; wurde erneut an &apos;%2&apos; gesendet.</translation>
+    </message>
+    <message>
+        <source>Unable to print &apos;%1&apos; on &apos;%2&apos;: %3</source>
+        <translation>&apos;%1&apos; kann nicht auf &apos;%2&apos; gedruckt werden: %3</translation>
+    </message>
 </context>
 <context>
     <name>quorvane::CSecuritySettings</name>
@@ -266,6 +478,14 @@
     <message>
         <source>Exit</source>
         <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Phones and Tablets...</source>
+        <translation>Telefone und Tablets...</translation>
+    </message>
+    <message>
+        <source>Recent Documents...</source>
+        <translation>Letzte Dokumente...</translation>
     </message>
 </context>
 <context>
@@ -373,17 +593,6 @@
     <message>
         <source>PAPER</source>
         <translation>PAPIER</translation>
-    </message>
-</context>
-<context>
-    <name>quorvane::desktop_notifications</name>
-    <message>
-        <source>Show in Folder</source>
-        <translation>Im Ordner zeigen</translation>
-    </message>
-    <message>
-        <source>Open</source>
-        <translation>Öffnen</translation>
     </message>
 </context>
 <context>
