@@ -39,6 +39,7 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
 expected=(
   bin/quorvane-service
+  libexec/quorvane/quorvane-print
   share/applications/quorvane.desktop
   etc/xdg/autostart/quorvane.desktop
   share/metainfo/software.tessaly.Quorvane.metainfo.xml
@@ -50,7 +51,7 @@ expected=(
   share/doc/quorvane/copyright
 )
 if [ "$with_console" = 1 ]; then
-  expected+=(bin/quorvane libexec/quorvane/quorvane-print share/quorvane/help/index.html share/icons/hicolor/scalable/apps/quorvane.svg)
+  expected+=(bin/quorvane share/quorvane/help/index.html share/icons/hicolor/scalable/apps/quorvane.svg)
   for size in 16 22 24 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/quorvane.png"); done
 fi
 missing=()
