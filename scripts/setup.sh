@@ -23,6 +23,8 @@ packages=(
   dunst
   # receiving jobs from phones over IPP, advertised with DNS-SD
   libpappl-dev avahi-utils
+  # signing in to printers with an access list (PAM), the sign-in's key in the DNS-SD records (Avahi)
+  libpam0g-dev libavahi-client-dev
   # the console's Phones and Tablets window: QR codes, reading them back in the tests, the firewall it checks
   libqrencode-dev zbar-tools nftables
   # the printers' web page in a real browser (headless chromium driven by selenium)
@@ -53,4 +55,12 @@ if ((${#missing[@]})); then
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+fi
+
+# The print service checks the names and passwords given for a printer with an access list with the PAM
+# service "quorvane" (what the Debian package installs); without it PAM would fall back to /etc/pam.d/other.
+if [ ! -e /etc/pam.d/quorvane ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo install -m 0644 "$(dirname "$0")/../packaging/quorvane.pam" /etc/pam.d/quorvane
 fi

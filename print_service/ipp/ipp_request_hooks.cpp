@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "core/files.h"
@@ -164,6 +165,9 @@ struct served_request {
   // the answer is out.
   bool drop_body = false;
   bool close_after_answer = false;
+  // The HTTP status the answer goes out with instead of 200 OK, and the realm of a 401's challenge.
+  http_status_t http_status = HTTP_STATUS_OK;
+  std::string realm;
 };
 
 thread_local served_request served;
@@ -289,6 +293,11 @@ void set_ipp_credentials_folder(const std::string& folder) {
   credentials_folder = folder;
 }
 
+void set_ipp_http_status(http_status_t status, const std::string& realm) {
+  served.http_status = status;
+  served.realm = realm;
+}
+
 void set_ipp_response_status(ipp_t* response, ipp_status_t status, const std::string& message) {
   ippSetStatusCode(response, status);
   if (ipp_attribute_t* attr = ippFindAttribute(response, "status-message", IPP_TAG_TEXT)) {
@@ -342,6 +351,7 @@ extern "C" ipp_t* ippNewResponse(ipp_t* request) {
   served.raster_problem.clear();
   served.drop_body = false;
   served.close_after_answer = false;
+  served.http_status = HTTP_STATUS_OK;
   reset_copy();
   std::string message;
   ipp_attribute_t* unsupported = nullptr;
@@ -429,6 +439,20 @@ extern "C" size_t ippLength(ipp_t* ipp) {
     reset_copy();
   }
   return next(ipp);
+}
+
+// PAPPL sends every IPP answer with HTTP 200 OK. An answer the policy gave another HTTP status goes out with
+// that one: a device asks for a name and password only on a 401, and turns to TLS on a 426.
+extern "C" int httpWriteResponse(http_t* http, http_status_t status) {
+  static const auto next = next_definition<int (*)(http_t*, http_status_t)>("httpWriteResponse");
+  if (http && http == served.http && status == HTTP_STATUS_OK && served.http_status != HTTP_STATUS_OK) {
+    status = std::exchange(served.http_status, HTTP_STATUS_OK);
+    if (status == HTTP_STATUS_UNAUTHORIZED) {
+      const std::string challenge = "Basic realm=\"" + served.realm + "\"";
+      httpSetField(http, HTTP_FIELD_WWW_AUTHENTICATE, challenge.c_str());
+    }
+  }
+  return next(http, status);
 }
 
 namespace {

@@ -85,6 +85,11 @@ void set_ipp_listen_sockets(std::vector<int> sockets);
 /// system is created.
 void set_ipp_credentials_folder(const std::string& folder);
 
+/// Answers the request the calling thread serves (from the policy's `admit` on) with HTTP `status` instead
+/// of 200 OK, its IPP response still the body: a 401 carries a Basic challenge for `realm`, and a 426 names
+/// TLS as the upgrade. HTTP_STATUS_OK leaves the answer as PAPPL gives it.
+void set_ipp_http_status(http_status_t status, const std::string& realm);
+
 /// Sets the response's status code and status-message, replacing what PAPPL put there.
 void set_ipp_response_status(ipp_t* response, ipp_status_t status, const std::string& message);
 

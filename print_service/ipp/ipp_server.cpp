@@ -24,6 +24,7 @@
 #include "model/values.h"
 #include "print_service/documents/raster_to_pdf.h"
 #include "print_service/ipp/ipp_client_address.h"
+#include "print_service/ipp/ipp_dnssd_txt.h"
 #include "print_service/ipp/ipp_job_attributes.h"
 #include "print_service/ipp/ipp_server_p.h"
 #include "print_service/store/spool.h"
@@ -227,6 +228,7 @@ bool ipp_server::start(const ipp_listen_options& options, const std::string& sta
       system_, 0, 1, [](pappl_system_t*, void*) { return true; }, nullptr);
 
   active_server = this;
+  prepare_sign_in();
   set_ipp_request_policy(this);
   pappl_system_t* system = system_;
   run_thread_ = std::thread([system] { papplSystemRun(system); });
@@ -259,6 +261,7 @@ void ipp_server::stop() {
   end_ipp_connections();
   const bool clients_ended = wait_for_ipp_clients(client_end_limit);
   set_ipp_request_policy(nullptr);
+  set_dnssd_air(nullptr);
   if (clients_ended) {
     papplSystemDelete(system_);
     for (const auto& [uuid, offered] : printers_) close_devices_left_open(device_uri(uuid));

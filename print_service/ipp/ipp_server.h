@@ -19,6 +19,7 @@
 #include "net/poll_runloop.h"
 #include "print_service/ipp/ipp_job_queue.h"
 #include "print_service/ipp/ipp_request_hooks.h"
+#include "print_service/ipp/ipp_sign_in.h"
 
 namespace quorvane::print_service {
 
@@ -87,6 +88,23 @@ class ipp_server : private ipp_request_policy {
   /// the spool can take.
   ipp_status_t admit(ipp_t* request, http_t* http, std::string& message,
                      ipp_attribute_t*& unsupported) override;
+  /// Signs the device in for `op` on a printer whose access list is not empty (see ipp_sign_in.h): the
+  /// job operations need Basic credentials over TLS, checked with PAM and waited for while the address's
+  /// failures say so; on success the request's requesting-user-name becomes the signed-in name. Returns
+  /// `accepted` for every other operation and printer, else why not, with the device's `message`.
+  sign_in_result sign_in(int op, ipp_t* request, http_t* http, std::string& message);
+  /// The DNS-SD "air" value of the printer advertised with the resource path `resource`: "username,password"
+  /// for a printer with an access list, "none" for the others, "" for a resource of none of ours.
+  std::string dnssd_air(const std::string& resource) const;
+  /// Says once in the log, when a printer with an access list is first offered, that this process can
+  /// check no other account's password (it is not root and cannot read /etc/shadow).
+  void note_uncheckable_passwords(const std::vector<Json::Value>& printers);
+  /// Notes which passwords PAM can check here and gives the DNS-SD records their "air" key.
+  void prepare_sign_in();
+  /// Whether the password of `user` can be checked here: every account's when PAM can read the shadow
+  /// passwords, else only the account this process runs as.
+  bool can_check_password(const std::string& user) const;
+
   /// Whether the IPP spool's file system can take `bytes` more of a document from `http`.
   bool document_room(http_t* http, uint64_t bytes, ipp_status_t& status, std::string& message) override;
   /// An unnamed file in the IPP spool for a raster document, which PAPPL reads without storing it.
@@ -177,6 +195,10 @@ class ipp_server : private ipp_request_policy {
   int32_t port_ = -1;
   bool dnssd_ = true;
   std::string spool_folder_;
+  sign_in_delays sign_in_delays_;          // per device address; thread-safe
+  bool every_password_checkable_ = false;  // set at start: root, or /etc/shadow readable
+  std::string own_account_;                // the login name this process runs as
+  bool uncheckable_noted_ = false;         // main thread: the log said so once
 
   // Main thread only.
   std::map<std::string, offered_printer> printers_;  // by uuid

@@ -99,6 +99,12 @@ ipp_status_t ipp_server::admit(ipp_t* request, http_t* http, std::string& messag
         "The printers are managed by the console; " + operation_name(op) + " is not taken over the network.";
     return IPP_STATUS_ERROR_FORBIDDEN;
   }
+  // A printer with an access list hears nothing else of a device that has not signed in.
+  if (const sign_in_result signed_in = sign_in(op, request, http, message);
+      signed_in != sign_in_result::accepted) {
+    set_ipp_http_status(sign_in_http_status(signed_in), "Quorvane");
+    return sign_in_ipp_status(signed_in);
+  }
   if (op == IPP_OP_GET_NOTIFICATIONS) {
     // PAPPL holds a Get-Notifications with notify-wait up to 30 s on a condition that nothing wakes when it
     // stops, and deletes the system under it. The notifications are given at once instead, with the

@@ -75,6 +75,7 @@ void ipp_server::end_jobs_without_document(pappl_printer_t* printer) {
 void ipp_server::offer(const std::vector<Json::Value>& printers) {
   if (!system_) return;
   wanted_ = printers;
+  note_uncheckable_passwords(printers);
   std::map<std::string, const Json::Value*> wanted;
   for (const Json::Value& p : wanted_) {
     if (is_offered(p)) wanted[string_member(p, "uuid")] = &p;

@@ -107,11 +107,20 @@ TEST_F(DnssdAdvertising, AnEnabledPrinterIsFoundWithTheKeysPhonesReadAndADisable
                                               "--txt-Duplex", "^F$",
                                               "--txt",        "UUID",
                                               "--txt",        "TLS",
+                                              "--txt-air",    "^none$",
                                               "--print-name"};
   // The daemon announces a new name only after probing the network for it, which takes a second or more on
   // a busy machine: ippfind is asked again until it finds the printer.
   EXPECT_TRUE(until_deadline([&] { return ippfind(with_keys, 3, output) == 0; })) << output;
   EXPECT_NE(output.find(name), std::string::npos) << output;
+
+  // With an access list, phones are told to ask for a name and password.
+  printer["acl"].append("alice");
+  update_printer(printer);
+  EXPECT_TRUE(until_deadline([&] {
+    return ippfind({"--name", "^" + name + "$", "--txt-air", "^username,password$", "--print-name"}, 3,
+                   output) == 0;
+  })) << output;
 
   // Withdrawn at once; browsers may still hold the announcement for the second that mDNS gives a goodbye.
   printer["enabled"] = false;
