@@ -19,16 +19,16 @@ namespace {
 using k = control_kind;
 namespace s = control_style;
 
-constexpr int width_du = 520;
+constexpr int width_du = 600;
 constexpr int height_du = 276;
 
 constexpr dialog_control controls[] = {
     {CRecentDocumentsDlg::id_search_label, k::text, "searchLabel", "Search:", 7, 9, 30, 8, s::no_wrap},
     {CRecentDocumentsDlg::id_search, k::edit, "search", "", 40, 7, 200, 12},
-    {CRecentDocumentsDlg::id_list, k::custom, "documents", "", 7, 24, 506, 220},
-    {CRecentDocumentsDlg::id_empty, k::text, "emptyText", "", 60, 110, 400, 40, s::center | s::hidden},
-    {CRecentDocumentsDlg::id_status, k::text, "status", "", 7, 251, 440, 18},
-    {CRecentDocumentsDlg::id_close, k::push_button, "close", "Close", 463, 253, 50, 14},
+    {CRecentDocumentsDlg::id_list, k::custom, "documents", "", 7, 24, 586, 220},
+    {CRecentDocumentsDlg::id_empty, k::text, "emptyText", "", 100, 110, 400, 40, s::center | s::hidden},
+    {CRecentDocumentsDlg::id_status, k::text, "status", "", 7, 251, 520, 18},
+    {CRecentDocumentsDlg::id_close, k::push_button, "close", "Close", 543, 253, 50, 14},
 };
 
 // The outcome of a failed delivery in bold, which stands out on light and dark palettes alike.
@@ -47,7 +47,7 @@ class outcome_delegate final : public QStyledItemDelegate {
 };
 
 // The columns' widths in dialog units, the last one taking the rest.
-constexpr int column_widths_du[] = {62, 90, 90, 70, 110};
+constexpr int column_widths_du[] = {72, 100, 90, 80, 120};
 
 }  // namespace
 
