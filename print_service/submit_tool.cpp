@@ -73,9 +73,10 @@ int run_submit(const submit_options& options, std::FILE* out, std::FILE* err) {
                  std::strerror(errno));
     return submit_no_service;
   }
-  // The document's path goes only to a service of this account (or root), never to whoever else listens.
+  // The document's path goes only to a service of this account, root or the computer's print service
+  // account, never to whoever else listens.
   if (const std::optional<uid_t> account = peer_account(c->handle(), /*handshake_wait_ms=*/200);
-      !account || !is_trusted_account(*account)) {
+      !account || !is_service_account(*account)) {
     std::fprintf(err, "Unable to use service '127.0.0.1:%d': it does not run as this account\n",
                  options.port);
     return submit_no_service;
