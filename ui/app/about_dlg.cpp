@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "ui/layout/dialog_units.h"
+#include "ui/layout/png_image.h"
 
 namespace quorvane {
 namespace {
@@ -44,7 +45,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
       [](const dialog_control& row, QWidget* parent) {
         // The application icon at the size of a dialog icon, whatever the size of its image.
         auto* icon = new QLabel(parent);
-        const QPixmap image(QStringLiteral(":/images/%1.png").arg(QString::fromUtf8(row.text)));
+        const QPixmap image = png_pixmap(QStringLiteral(":/images/%1.png").arg(QString::fromUtf8(row.text)));
         if (!image.isNull())
           icon->setPixmap(image.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         return icon;

@@ -1,8 +1,10 @@
 #include "ui/controls/bitmap_resource.h"
 
+#include <QBuffer>
 #include <QFile>
 
 #include "core/log.h"
+#include "ui/layout/png_image.h"
 
 namespace quorvane {
 namespace {
@@ -44,8 +46,11 @@ bool CGdiPlusBitmapResource::Load(const QString& name) {
     QV_LOG(log_warning, "Unable to load image '%s': the resource is empty", printable.constData());
     return false;
   }
-  QImage decoded;
-  if (!decoded.loadFromData(bytes, "PNG")) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  const QImage decoded = read_png(&buffer);
+  if (decoded.isNull()) {
     QV_LOG(log_warning, "Unable to load image '%s': not a PNG image", printable.constData());
     return false;
   }

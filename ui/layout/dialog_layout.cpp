@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "ui/layout/png_image.h"
 
 namespace quorvane {
 namespace {
@@ -44,7 +45,7 @@ QLabel* make_picture(const dialog_control& row, QWidget* parent) {
   auto* picture = new QLabel(parent);
   picture->setAlignment(Qt::AlignCenter);
   if (row.text && *row.text) {
-    const QPixmap pixmap(QStringLiteral(":/images/%1.png").arg(QString::fromUtf8(row.text)));
+    const QPixmap pixmap = png_pixmap(QStringLiteral(":/images/%1.png").arg(QString::fromUtf8(row.text)));
     if (!pixmap.isNull()) picture->setPixmap(pixmap);
   }
   return picture;

@@ -16,6 +16,7 @@
 #include "core/os.h"
 #include "ui/controls/background.h"
 #include "ui/layout/dialog_units.h"
+#include "ui/layout/png_image.h"
 #include "ui/lists/printer_list.h"
 #include "ui/main/main_window_layout.h"
 #include "ui/main/settings_pages.h"
@@ -63,7 +64,7 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
       session_(controller_, port),
       tray_available_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
   setWindowTitle(QStringLiteral("Quorvane"));
-  setWindowIcon(QIcon(QStringLiteral(":/images/IDI_QUORVANE.png")));
+  setWindowIcon(QIcon(png_pixmap(QStringLiteral(":/images/IDI_QUORVANE.png"))));
   // A close box, a maximise box and a system menu; no minimise box (closing hides to the notification area).
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
