@@ -21,6 +21,8 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n
   # a notification daemon on a private session bus for the notification tests (dbus-daemon is in dbus)
   dunst
+  # a Secret Service (the login keyring) on a private session bus for the proxy password tests
+  gnome-keyring
   # receiving jobs from phones over IPP, advertised with DNS-SD
   libpappl-dev avahi-utils
   # signing in to printers with an access list (PAM), the sign-in's key in the DNS-SD records (Avahi)

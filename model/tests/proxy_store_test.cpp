@@ -6,12 +6,15 @@
 #include "database/object.h"
 #include "model/json_p.h"
 #include "model/proxy.h"
+#include "model/tests/memory_keyring.h"
 #include "model/tests/model_fixture.h"
 
 namespace quorvane::network {
 namespace {
 
+using model::testing_support::keyring_in_use;
 using model::testing_support::log_capture;
+using model::testing_support::memory_keyring;
 using model::testing_support::Store;
 
 proxy_ptr first_proxy_for(const std::string& target) {
@@ -152,6 +155,122 @@ TEST_F(Store, EditedStoredProxyIsWrittenBackOnReleaseAndRemoved) {
   database::remove(*p);
   EXPECT_FALSE(first_proxy_for(vendor_endpoint));
   EXPECT_EQ(p->oid(), 1) << "the record keeps its row id";
+}
+
+// ---- the password in the desktop's keyring
+
+// The stored row's JSON.
+Json::Value stored_row() {
+  smart_ptr<database::statement> rows = database::manager::shared().select("SELECT json FROM proxy;");
+  Json::Value stored;
+  EXPECT_TRUE(rows->step() && quorvane::parse_json(rows->columnText(0), stored));
+  return stored;
+}
+
+proxy_ptr saved_proxy(const std::string& user, const std::string& password) {
+  proxy_ptr p = make_counted<proxy>(uri(vendor_endpoint));
+  p->setHost(wide_string::from_narrow("proxy.example"));
+  p->setUser(wide_string::from_narrow(user));
+  p->setPassword(wide_string::from_narrow(password));
+  EXPECT_TRUE(p->save());
+  return p;
+}
+
+TEST_F(Store, PasswordGoesToTheKeyringAndTheRowKeepsOnlyAReference) {
+  memory_keyring keyring;
+  keyring_in_use in_use(&keyring);
+  proxy_ptr p = saved_proxy("alice", "s3cret'");
+  EXPECT_TRUE(p->passwordInKeyring());
+  const Json::Value row = stored_row();
+  EXPECT_FALSE(row.isMember("password")) << compact_json(row);
+  EXPECT_TRUE(row["passwordInKeyring"].asBool()) << compact_json(row);
+  EXPECT_EQ(keyring.kept[p->target() + "|alice"], "s3cret'");
+  EXPECT_EQ(query_text("SELECT count(*) FROM proxy WHERE json LIKE '%s3cret%';"), "0");
+
+  proxy_ptr back = first_proxy_for(vendor_endpoint);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->password().narrow(), "s3cret'") << "read back from the keyring";
+  EXPECT_FALSE(back->dirty());
+
+  // An emptied password leaves the keyring.
+  back->setPassword(wide_string());
+  ASSERT_TRUE(back->save());
+  EXPECT_TRUE(keyring.kept.empty());
+  EXPECT_FALSE(stored_row().isMember("passwordInKeyring"));
+}
+
+TEST_F(Store, ANewUserTakesThePasswordsItemInTheKeyring) {
+  memory_keyring keyring;
+  keyring_in_use in_use(&keyring);
+  saved_proxy("erin", "first");
+  {
+    proxy_ptr back = first_proxy_for(vendor_endpoint);
+    back->setUser(wide_string::from_narrow("frank"));
+    ASSERT_TRUE(back->save());
+  }
+  ASSERT_EQ(keyring.kept.size(), 1u) << "the earlier user's item went";
+  EXPECT_EQ(keyring.kept.begin()->first, std::string(vendor_endpoint) + "|frank");
+  EXPECT_EQ(first_proxy_for(vendor_endpoint)->password().narrow(), "first");
+}
+
+TEST_F(Store, PlainTextPasswordStoredEarlierMovesIntoTheKeyring) {
+  saved_proxy("bob", "old-plain");
+  ASSERT_EQ(stored_row()["password"].asString(), "old-plain") << "without a keyring the row keeps it";
+  memory_keyring keyring;
+  keyring_in_use in_use(&keyring);
+  {
+    proxy_ptr back = first_proxy_for(vendor_endpoint);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->password().narrow(), "old-plain");
+    EXPECT_TRUE(back->dirty()) << "to be saved again, into the keyring";
+  }
+  EXPECT_EQ(keyring.kept[std::string(vendor_endpoint) + "|bob"], "old-plain") << "moved when released";
+  const Json::Value row = stored_row();
+  EXPECT_FALSE(row.isMember("password")) << "the plain text is gone from the row: " << compact_json(row);
+  EXPECT_TRUE(row["passwordInKeyring"].asBool());
+}
+
+TEST_F(Store, WithoutAnAnsweringKeyringThePasswordStaysInTheRowAndTheLogSaysSo) {
+  memory_keyring keyring;
+  keyring.answers = false;
+  keyring_in_use in_use(&keyring);
+  log_capture log;
+  proxy_ptr p = saved_proxy("carol", "kept-here");
+  const auto lines = log.messages_starting("Unable to keep the proxy password");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("readable by you only"), std::string::npos) << lines[0];
+  EXPECT_FALSE(p->passwordInKeyring());
+  EXPECT_EQ(stored_row()["password"].asString(), "kept-here");
+  EXPECT_EQ(first_proxy_for(vendor_endpoint)->password().narrow(), "kept-here");
+}
+
+TEST_F(Store, RowWhosePasswordIsTheKeyringsReadsNoPasswordWhenTheKeyringDoesNotAnswer) {
+  memory_keyring keyring;
+  {
+    keyring_in_use in_use(&keyring);
+    saved_proxy("dave", "in-keyring");
+  }
+  keyring.answers = false;
+  for (password_keyring* unavailable :
+       {static_cast<password_keyring*>(&keyring), static_cast<password_keyring*>(nullptr)}) {
+    keyring_in_use in_use(unavailable);
+    log_capture log;
+    proxy_ptr back = first_proxy_for(vendor_endpoint);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->password().narrow(), "");
+    EXPECT_TRUE(back->passwordInKeyring());
+    EXPECT_FALSE(back->dirty()) << "the reference stays for when the keyring answers again";
+    EXPECT_EQ(log.messages_starting("Unable to read the proxy password").size(), 1u);
+    // Saved with another change meanwhile, the row still refers to the keyring's password.
+    back->setPort(8080);
+    back->setPassword(wide_string());
+    ASSERT_TRUE(back->save());
+    EXPECT_TRUE(stored_row()["passwordInKeyring"].asBool()) << compact_json(stored_row());
+  }
+  EXPECT_EQ(keyring.kept.size(), 1u);
+  keyring.answers = true;
+  keyring_in_use in_use(&keyring);
+  EXPECT_EQ(first_proxy_for(vendor_endpoint)->password().narrow(), "in-keyring") << "once it answers again";
 }
 
 }  // namespace

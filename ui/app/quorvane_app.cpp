@@ -39,6 +39,7 @@ CQuorvaneApp::~CQuorvaneApp() {
     set_main_runloop(nullptr);
     loop_.reset();
   }
+  if (keyring_) network::set_password_keyring(nullptr);
 }
 
 CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& arguments) {
@@ -51,6 +52,9 @@ CQuorvaneApp::start_outcome CQuorvaneApp::init_instance(const QStringList& argum
     return start_outcome::forwarded;
   }
 
+  // The proxy password lives in the desktop's keyring from the first record read.
+  keyring_ = std::make_unique<secret_keyring>();
+  network::set_password_keyring(keyring_.get());
   register_console_components();
   run_component_lifecycle();
   loop_ = std::make_unique<qt_runloop>();

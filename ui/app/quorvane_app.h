@@ -14,6 +14,7 @@
 #include "model/job.h"
 #include "model/printer.h"
 #include "ui/app/single_instance.h"
+#include "ui/http/secret_keyring.h"
 #include "ui/session/tray_status.h"
 
 namespace quorvane {
@@ -79,6 +80,8 @@ class CQuorvaneApp final : public QObject {
                    std::function<void(std::string)> done);
 
   single_instance instance_;
+  // Where the proxy records keep their password; set for the records from the start.
+  std::unique_ptr<secret_keyring> keyring_;
   std::unique_ptr<qt_runloop> loop_;
   // Made at the first arrival: a console that receives nothing does not load the bus.
   std::unique_ptr<desktop_notifications> notifications_;

@@ -27,7 +27,12 @@ smart_ptr<network::proxy> stored_proxy() {
   auto fresh = make_counted<network::proxy>(uri(network::vendor_endpoint));
   smart_ptr<network::proxy> stored = database::open_cursor<network::proxy>("uri", fresh->target()).current();
   // A stored row without a host is never used; the new record is saved beside it when the user stores one.
-  if (stored && !stored->host().empty()) return stored;
+  if (stored && !stored->host().empty()) {
+    // A password stored in plain text before the keyring answered moves there now.
+    if (stored->dirty() && !stored->save())
+      QV_LOG(log_error, "Unable to store the proxy settings for '%s'", stored->target().c_str());
+    return stored;
+  }
   return fresh;
 }
 

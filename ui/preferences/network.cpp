@@ -65,6 +65,12 @@ network_preferences::network_preferences(smart_ptr<network::proxy> record)
   take_record(std::move(record));
 }
 
+password_place network_preferences::stored_password_place() const {
+  if (record_->passwordInKeyring()) return password_place::keyring;
+  if (record_->oid() != 0 && !record_->password().empty()) return password_place::owner_only_database;
+  return password_place::not_stored;
+}
+
 void network_preferences::set_port_text(const QString& text) {
   port_text_ = text;
   port_ = port_text_value(text);
@@ -82,7 +88,11 @@ bool network_preferences::set_manual(bool manual, const std::function<smart_ptr<
   manual_ = manual;
   write_preference(configure_proxy_manually_preference, manual ? 1 : 0);
   if (manual) return false;
-  // Back to the system's settings: what was configured by hand is forgotten.
+  // Back to the system's settings: what was configured by hand is forgotten, in the keyring too.
+  if (record_->passwordInKeyring()) {
+    record_->setPassword(wide_string());
+    record_->save();
+  }
   database::remove(*record_);
   take_record(stored());
   return true;

@@ -25,6 +25,13 @@ QString port_check_message(port_check check);
 /// leading digits; 0 when there are none (saturated at the 32-bit limits).
 int32_t port_text_value(const QString& text);
 
+/// Where the stored proxy password is kept, as the password field's tooltip tells the user.
+enum class password_place {
+  not_stored,           ///< no password is stored (yet)
+  keyring,              ///< in the desktop's keyring
+  owner_only_database,  ///< no keyring answered: in the console's database, readable by its owner only
+};
+
 /// The Network page's values. The manual flag is the preference "ConfigureProxyManually".
 class network_preferences {
  public:
@@ -43,6 +50,8 @@ class network_preferences {
   const QString& password() const { return password_; }
   /// True when the proxy is configured by hand (the fields are editable).
   bool manual() const { return manual_; }
+  /// Where the held record's password is stored.
+  password_place stored_password_place() const;
   /// The record the values are stored in when the dialog closes.
   const smart_ptr<network::proxy>& record() const { return record_; }
 

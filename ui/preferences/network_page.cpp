@@ -96,6 +96,18 @@ void CPreferencesNetwork::show_values() {
                 {id_user, values_.user()},
                 {id_password, values_.password()}};
   for (const auto& field : fields) layout_.find<QLineEdit>(field.id)->setText(field.text);
+  QString place;
+  switch (values_.stored_password_place()) {
+    case password_place::keyring:
+      place = tr("The password is kept in the desktop's keyring.");
+      break;
+    case password_place::owner_only_database:
+      place = tr("No keyring answered: the password is kept in Quorvane's database, readable by you only.");
+      break;
+    case password_place::not_stored:
+      break;
+  }
+  layout_.find<QLineEdit>(id_password)->setToolTip(place);
 }
 
 void CPreferencesNetwork::update_enabled() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "database/object.h"
+#include "model/tests/memory_keyring.h"
 #include "ui/base/preference_values.h"
 #include "ui/http/proxy_resolution.h"
 #include "ui/preferences/tests/preferences_test_support.h"
@@ -103,6 +104,28 @@ TEST_F(NetworkPreferences, ClearingManualDeletesTheRowAndClosingStoresANewOne) {
   EXPECT_EQ(stored_proxy_count(), 1);
   EXPECT_EQ(stored_proxy()->host().text(), u"system.example");
   EXPECT_EQ(stored_proxy()->port(), 8080);
+}
+
+TEST_F(NetworkPreferences, ThePasswordFieldTellsWhereThePasswordIsKept) {
+  store_manual_record();
+  EXPECT_EQ(network_preferences(stored_proxy()).stored_password_place(), password_place::not_stored);
+  {
+    network_preferences values(stored_proxy());
+    values.set_password(QStringLiteral("pw"));
+    ASSERT_TRUE(values.store());
+  }
+  EXPECT_EQ(network_preferences(stored_proxy()).stored_password_place(), password_place::owner_only_database)
+      << "without a keyring";
+  // Once a keyring answers, the stored password moves there as the record is read.
+  model::testing_support::memory_keyring keyring;
+  model::testing_support::keyring_in_use in_use(&keyring);
+  network_preferences values(stored_proxy());
+  EXPECT_EQ(values.stored_password_place(), password_place::keyring);
+  EXPECT_EQ(values.password(), QStringLiteral("pw"));
+  EXPECT_EQ(keyring.kept.size(), 1u);
+  // Back to the system's settings: the password leaves the keyring with the row.
+  values.set_manual(false, [] { return stored_proxy(); });
+  EXPECT_TRUE(keyring.kept.empty());
 }
 
 TEST_F(NetworkPreferences, AnInvalidPortIsNeverStored) {

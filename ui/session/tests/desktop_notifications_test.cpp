@@ -24,6 +24,7 @@
 #include "spooler/delivery_failure.h"
 #include "test_support/temporary_folder.h"
 #include "ui/base/preference_values.h"
+#include "ui/test_support/test_programs.h"
 
 namespace quorvane {
 
@@ -43,21 +44,8 @@ class file_manager_stand_in : public QDBusVirtualObject {
   QString introspect(const QString&) const override { return {}; }
 };
 
-// A program of the test, ended when the test ends.
-std::unique_ptr<QProcess> start(const QString& program, const QStringList& arguments,
-                                const QProcessEnvironment& environment) {
-  auto process = std::make_unique<QProcess>();
-  process->setProcessEnvironment(environment);
-  process->start(program, arguments);
-  if (!process->waitForStarted(10000)) return nullptr;
-  return process;
-}
-
-// The first line a program writes, read within a bound.
-QString first_line(QProcess& process) {
-  for (int i = 0; i < 100 && !process.canReadLine(); ++i) process.waitForReadyRead(100);
-  return QString::fromUtf8(process.readLine()).trimmed();
-}
+using testing_support::first_line;
+using testing_support::start_program;
 
 class DesktopNotifications : public ::testing::Test {
  protected:
@@ -69,23 +57,23 @@ class DesktopNotifications : public ::testing::Test {
     environment_ = QProcessEnvironment::systemEnvironment();
     environment_.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
     environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home_.path()));
-    xvfb_ = start(QStringLiteral("Xvfb"),
-                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("800x600x24")},
-                  environment_);
+    xvfb_ = start_program(QStringLiteral("Xvfb"),
+                          {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                           QStringLiteral("0"), QStringLiteral("800x600x24")},
+                          environment_);
     const QString display = xvfb_ ? first_line(*xvfb_) : QString();
     if (display.isEmpty()) GTEST_SKIP() << "Xvfb does not start";
     environment_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + display);
-    bus_daemon_ =
-        start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")},
-              environment_);
+    bus_daemon_ = start_program(
+        QStringLiteral("dbus-daemon"),
+        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")},
+        environment_);
     address_ = bus_daemon_ ? first_line(*bus_daemon_) : QString();
     if (address_.isEmpty()) GTEST_SKIP() << "dbus-daemon does not start a session bus";
     environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     // dunst with its built-in settings: it keeps what it showed in its history.
-    dunst_ = start(QStringLiteral("dunst"), {QStringLiteral("-config"), QStringLiteral("/dev/null")},
-                   environment_);
+    dunst_ = start_program(QStringLiteral("dunst"), {QStringLiteral("-config"), QStringLiteral("/dev/null")},
+                           environment_);
     bus_ =
         std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, QStringLiteral("qv-test")));
     if (!bus_->isConnected()) GTEST_SKIP() << "the private bus does not answer";
@@ -99,11 +87,8 @@ class DesktopNotifications : public ::testing::Test {
 
   void TearDown() override {
     if (bus_) QDBusConnection::disconnectFromBus(QStringLiteral("qv-test"));
-    for (auto* process : {dunst_.get(), bus_daemon_.get(), xvfb_.get()}) {
-      if (!process) continue;
-      process->terminate();
-      if (!process->waitForFinished(5000)) process->kill();
-    }
+    for (auto* process : {dunst_.get(), bus_daemon_.get(), xvfb_.get()})
+      testing_support::end_program(process);
   }
 
   // Runs dunstctl with `arguments`; its output.
