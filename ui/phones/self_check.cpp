@@ -40,6 +40,14 @@ std::vector<avahi_record> resolved(const check_inputs& in) {
   return records;
 }
 
+// Whether `name` is `wanted` or avahi's new name for it after a collision ("wanted #2").
+bool is_name_or_renamed(const std::string& name, const std::string& wanted) {
+  if (name == wanted) return true;
+  if (name.size() <= wanted.size() + 2 || name.compare(0, wanted.size(), wanted) != 0) return false;
+  const std::string rest = name.substr(wanted.size());
+  return rest.rfind(" #", 0) == 0 && rest.find_first_not_of("0123456789", 2) == std::string::npos;
+}
+
 // Whether `r` is this service's record of `printer`: its resource path on the service's IPP port.
 bool is_ours(const avahi_record& r, const expected_printer& printer, int ipp_port) {
   auto rp = r.txt.find("rp");
@@ -143,11 +151,12 @@ check_result published_names_check::run(const check_inputs& in) {
       our_names.insert(r.name);
       our_host = r.host;
     }
-    // Another service under the printer's name: on this computer and port 631 it is CUPS sharing a queue.
+    // Another service under the printer's name (or under avahi's new name for it: it came second): on this
+    // computer and port 631 it is CUPS sharing a queue.
     std::set<std::string> others;
     bool cups = false;
     for (const avahi_record& r : records) {
-      if (r.name != printer.name || is_ours(r, printer, in.ipp_port)) continue;
+      if (!is_name_or_renamed(r.name, printer.name) || is_ours(r, printer, in.ipp_port)) continue;
       others.insert(r.host + ":" + std::to_string(r.port));
       cups = cups || (r.port == 631 && (our_host.empty() || r.host == our_host));
     }

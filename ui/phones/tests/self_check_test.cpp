@@ -103,6 +103,19 @@ TEST(SelfCheck, EachCheckTurnsRedOnItsOwnFault) {
          in.browse.output += resolved_line("Office\\032Laser", "desk.local", 631, R"("rp=printers/office")");
        },
        1, check_state::failed, "sudo cupsctl --no-share-printers"},
+      {"CUPS came second and was renamed",
+       [](check_inputs& in) {
+         in.browse.output +=
+             resolved_line("Office\\032Laser\\032#3", "desk.local", 631, R"("rp=printers/office")");
+       },
+       1, check_state::failed, "sudo cupsctl --no-share-printers"},
+      {"a longer name is someone else's",
+       [](check_inputs& in) {
+         in.browse.output +=
+             resolved_line("Office\\032Laser\\032#3b", "desk.local", 631, R"("rp=printers/o")") +
+             resolved_line("Office\\032Laser\\0322", "desk.local", 631, R"("rp=printers/o")");
+       },
+       99, check_state::passed, ""},
       {"another computer holds the name",
        [](check_inputs& in) {
          in.browse.output += resolved_line("Office\\032Laser", "other.local", 8631, R"("rp=ipp/print/x")");
