@@ -61,18 +61,19 @@ CRecentDocumentsDlg::CRecentDocumentsDlg(recent_documents_links links, QWidget* 
   setObjectName(QStringLiteral("recentDocuments"));
   const dialog_units units = dialog_units::from_dialog_font();
   setFixedSize(units.size(width_du, height_du));
-  layout_ = dialog_layout::build(this, controls, units, [this](const dialog_control&, QWidget* parent) {
-    list_ = new QTreeView(parent);
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setAlternatingRowColors(true);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    list_->setItemDelegate(new outcome_delegate(list_));
-    return list_;
-  });
+  layout_ = dialog_layout::build(this, "quorvane::CRecentDocumentsDlg", controls, units,
+                                 [this](const dialog_control&, QWidget* parent) {
+                                   list_ = new QTreeView(parent);
+                                   list_->setRootIsDecorated(false);
+                                   list_->setUniformRowHeights(true);
+                                   list_->setAlternatingRowColors(true);
+                                   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+                                   list_->setSelectionMode(QAbstractItemView::SingleSelection);
+                                   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+                                   list_->setContextMenuPolicy(Qt::CustomContextMenu);
+                                   list_->setItemDelegate(new outcome_delegate(list_));
+                                   return list_;
+                                 });
   search_ = layout_.find<QLineEdit>(id_search);
   search_->setPlaceholderText(tr("Document, sender, printer..."));
   search_->setClearButtonEnabled(true);
