@@ -118,6 +118,8 @@ void CPhonesDlg::show_printers() {
     for (size_t i = 0; i < p.ipp_uris.size(); ++i) {
       uris << QString::fromStdString(p.ipp_uris[i]) << QString::fromStdString(p.ipps_uris[i]);
     }
+    // The page the code opens, written out for a device without a camera.
+    uris << QString() << QString::fromStdString(p.page_url);
     auto* addresses_label = selectable_label(uris.join(QLatin1Char('\n')), frame);
     addresses_label->setWordWrap(false);
     text->addWidget(addresses_label);
@@ -129,9 +131,6 @@ void CPhonesDlg::show_printers() {
     qr->setPixmap(QPixmap::fromImage(phones::qr_image(p.page_url, /*module_pixels=*/3)));
     qr->setToolTip(QString::fromStdString(p.page_url));
     code->addWidget(qr, 0, Qt::AlignHCenter);
-    auto* url = selectable_label(QString::fromStdString(p.page_url), frame);
-    url->setWordWrap(false);
-    code->addWidget(url, 0, Qt::AlignHCenter);
     row->addLayout(code);
     printer_box_->addWidget(frame);
     qr_labels_.push_back(qr);
