@@ -1,5 +1,6 @@
 #include "ui/recent/recent_documents_dlg.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -23,12 +24,14 @@ constexpr int width_du = 600;
 constexpr int height_du = 276;
 
 constexpr dialog_control controls[] = {
-    {CRecentDocumentsDlg::id_search_label, k::text, "searchLabel", "Search:", 7, 9, 30, 8, s::no_wrap},
+    {CRecentDocumentsDlg::id_search_label, k::text, "searchLabel",
+     QT_TRANSLATE_NOOP("quorvane::CRecentDocumentsDlg", "Search:"), 7, 9, 30, 8, s::no_wrap},
     {CRecentDocumentsDlg::id_search, k::edit, "search", "", 40, 7, 200, 12},
     {CRecentDocumentsDlg::id_list, k::custom, "documents", "", 7, 24, 586, 220},
     {CRecentDocumentsDlg::id_empty, k::text, "emptyText", "", 100, 110, 400, 40, s::center | s::hidden},
     {CRecentDocumentsDlg::id_status, k::text, "status", "", 7, 251, 520, 18},
-    {CRecentDocumentsDlg::id_close, k::push_button, "close", "Close", 543, 253, 50, 14},
+    {CRecentDocumentsDlg::id_close, k::push_button, "close",
+     QT_TRANSLATE_NOOP("quorvane::CRecentDocumentsDlg", "Close"), 543, 253, 50, 14},
 };
 
 // The outcome of a failed delivery in bold, which stands out on light and dark palettes alike.

@@ -15,10 +15,6 @@ namespace quorvane {
 
 namespace {
 
-QString text(const char* source) {
-  return QCoreApplication::translate("RecentDocuments", source);
-}
-
 QString from_utf8(const std::string& value) {
   return QString::fromStdString(value);
 }
@@ -37,19 +33,23 @@ QString reason_of(const delivered_document& d) {
 }
 
 QString outcome_of(const delivered_document& d) {
-  if (d.status != 0) return text("Not delivered: %1").arg(reason_of(d));
+  if (d.status != 0)
+    return QCoreApplication::translate("RecentDocuments", "Not delivered: %1").arg(reason_of(d));
   switch (d.action) {
     case model::action_open:
-      return d.action_param.empty() ? text("Opened") : text("Opened with %1").arg(base_name(d.action_param));
+      return d.action_param.empty() ? QCoreApplication::translate("RecentDocuments", "Opened")
+                                    : QCoreApplication::translate("RecentDocuments", "Opened with %1")
+                                          .arg(base_name(d.action_param));
     case model::action_print:
-      return text("Printed on %1").arg(from_utf8(d.action_param));
+      return QCoreApplication::translate("RecentDocuments", "Printed on %1").arg(from_utf8(d.action_param));
     default:
-      return text("Saved in the folder");
+      return QCoreApplication::translate("RecentDocuments", "Saved in the folder");
   }
 }
 
 QString from_of(const delivered_document& d) {
-  if (d.user.empty() && d.device.empty()) return text("Unknown sender");
+  if (d.user.empty() && d.device.empty())
+    return QCoreApplication::translate("RecentDocuments", "Unknown sender");
   if (d.user.empty()) return from_utf8(d.device);
   if (d.device.empty()) return from_utf8(d.user);
   return QStringLiteral("%1 (%2)").arg(from_utf8(d.user), from_utf8(d.device));
@@ -77,13 +77,14 @@ recent_row recent_documents::row_of(const delivered_document& d) const {
   row.failed = d.status != 0;
   row.format = d.format;
   if (d.file.empty()) {
-    row.location = text("Not kept");
+    row.location = QCoreApplication::translate("RecentDocuments", "Not kept");
   } else if (exists_(d.file)) {
     row.location = from_utf8(d.file);
     row.file = d.file;
   } else {
     // Moved or deleted since: the list says where it was.
-    row.location = text("No longer there: %1").arg(from_utf8(d.file));
+    row.location =
+        QCoreApplication::translate("RecentDocuments", "No longer there: %1").arg(from_utf8(d.file));
   }
   return row;
 }
@@ -135,11 +136,13 @@ void recent_documents::refilter() {
 
 QString recent_documents::empty_text() const {
   if (all_.empty()) {
-    return text(
+    return QCoreApplication::translate(
+        "RecentDocuments",
         "No documents have arrived yet.\nPrint from a phone or tablet on the same network to one of the "
         "printers of the Quorvane window; every document that arrives is listed here.");
   }
-  if (shown_.empty()) return text("No document matches \"%1\".").arg(search_);
+  if (shown_.empty())
+    return QCoreApplication::translate("RecentDocuments", "No document matches \"%1\".").arg(search_);
   return QString();
 }
 
@@ -230,17 +233,17 @@ QVariant recent_documents_model::headerData(int section, Qt::Orientation orienta
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
   switch (section) {
     case time_column:
-      return text("Time");
+      return QCoreApplication::translate("RecentDocuments", "Time");
     case document_column:
-      return text("Document");
+      return QCoreApplication::translate("RecentDocuments", "Document");
     case from_column:
-      return text("From");
+      return QCoreApplication::translate("RecentDocuments", "From");
     case printer_column:
-      return text("Printer");
+      return QCoreApplication::translate("RecentDocuments", "Printer");
     case outcome_column:
-      return text("Outcome");
+      return QCoreApplication::translate("RecentDocuments", "Outcome");
     case location_column:
-      return text("Where It Is Now");
+      return QCoreApplication::translate("RecentDocuments", "Where It Is Now");
     default:
       return QVariant();
   }

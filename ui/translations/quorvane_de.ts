@@ -17,6 +17,75 @@
     </message>
 </context>
 <context>
+    <name>RecentDocuments</name>
+    <message>
+        <source>Not delivered: %1</source>
+        <translation>Nicht zugestellt: %1</translation>
+    </message>
+    <message>
+        <source>Opened</source>
+        <translation>Geöffnet</translation>
+    </message>
+    <message>
+        <source>Opened with %1</source>
+        <translation>Geöffnet mit %1</translation>
+    </message>
+    <message>
+        <source>Printed on %1</source>
+        <translation>Gedruckt auf %1</translation>
+    </message>
+    <message>
+        <source>Saved in the folder</source>
+        <translation>Im Ordner gespeichert</translation>
+    </message>
+    <message>
+        <source>Unknown sender</source>
+        <translation>Unbekannter Absender</translation>
+    </message>
+    <message>
+        <source>Not kept</source>
+        <translation>Nicht aufbewahrt</translation>
+    </message>
+    <message>
+        <source>No longer there: %1</source>
+        <translation>Nicht mehr vorhanden: %1</translation>
+    </message>
+    <message>
+        <source>No documents have arrived yet.
+Print from a phone or tablet on the same network to one of the printers of the Quorvane window; every document that arrives is listed here.</source>
+        <translation>Bisher ist kein Dokument angekommen.
+Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Drucker im Quorvane-Fenster; jedes ankommende Dokument wird hier aufgeführt.</translation>
+    </message>
+    <message>
+        <source>No document matches &quot;%1&quot;.</source>
+        <translation>Kein Dokument passt zu &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Document</source>
+        <translation>Dokument</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>Von</translation>
+    </message>
+    <message>
+        <source>Printer</source>
+        <translation>Drucker</translation>
+    </message>
+    <message>
+        <source>Outcome</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Where It Is Now</source>
+        <translation>Wo es jetzt ist</translation>
+    </message>
+</context>
+<context>
     <name>SelfCheck</name>
     <message>
         <source>avahi-browse is missing, so the advertisements cannot be read (install avahi-utils).</source>
@@ -452,6 +521,14 @@
     <message>
         <source>Unable to print &apos;%1&apos; on &apos;%2&apos;: %3</source>
         <translation>&apos;%1&apos; kann nicht auf &apos;%2&apos; gedruckt werden: %3</translation>
+    </message>
+    <message>
+        <source>Search:</source>
+        <translation>Suchen:</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
     </message>
 </context>
 <context>
