@@ -381,6 +381,14 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
         <source>Password:</source>
         <translation>Passwort:</translation>
     </message>
+    <message>
+        <source>The password is kept in the desktop&apos;s keyring.</source>
+        <translation>Das Passwort wird im Schlüsselbund der Arbeitsumgebung aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>No keyring answered: the password is kept in Quorvane&apos;s database, readable by you only.</source>
+        <translation>Kein Schlüsselbund hat geantwortet: Das Passwort wird in der Datenbank von Quorvane aufbewahrt, nur für Sie lesbar.</translation>
+    </message>
 </context>
 <context>
     <name>quorvane::CProxyLogin</name>
