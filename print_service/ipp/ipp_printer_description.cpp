@@ -64,10 +64,18 @@ void add_secure_xri(ipp_t* message, ipp_attribute_t* attribute, const char* ipps
   ippDelete(col);
 }
 
+// Keeps the last `kept` values of `attribute` (one or more). libcups 2.4 deletes no value range that ends
+// with the last value (its range check is off by one), so the values to keep are put last.
+void keep_last_values(ipp_t* message, ipp_attribute_t* attribute, int kept) {
+  const int count = ippGetCount(attribute);
+  if (kept < count) ippDeleteValues(message, &attribute, 0, count - kept);
+}
+
 struct completion {
   const std::function<std::optional<printer_names>(std::string_view)>& names_of;
   bool secure_loopback;
   const char* ipps_authentication;
+  const std::function<bool(int)>& device_operation;
 
   void complete(ipp_t* message) const {
     // The attributes are collected first: setting values may move an attribute's storage, never the list.
@@ -100,6 +108,20 @@ struct completion {
         // values, whose new values would be kept as the pointer given).
         ippSetString(message, &attribute, 0, (is_name ? names->name : names->info).c_str());
       }
+    } else if (std::strcmp(name, "operations-supported") == 0 && tag == IPP_TAG_ENUM) {
+      std::vector<int> kept;
+      for (int i = 0; i < count; ++i) {
+        if (device_operation(ippGetInteger(attribute, i))) kept.push_back(ippGetInteger(attribute, i));
+      }
+      if (kept.empty()) return;
+      const int first = count - static_cast<int>(kept.size());
+      for (size_t i = 0; i < kept.size(); ++i) {
+        ippSetInteger(message, &attribute, first + static_cast<int>(i), kept[i]);
+      }
+      keep_last_values(message, attribute, static_cast<int>(kept.size()));
+    } else if (std::strcmp(name, "job-hold-until-supported") == 0 && count >= 1) {
+      ippSetString(message, &attribute, count - 1, "no-hold");
+      keep_last_values(message, attribute, 1);
     } else if (std::strcmp(name, "printer-more-info") == 0 && count == 1) {
       const std::string page = page_uri(ippGetString(attribute, 0, nullptr));
       if (!page.empty()) ippSetString(message, &attribute, 0, page.c_str());
@@ -120,10 +142,12 @@ struct completion {
 
 void complete_printer_response(ipp_t* response,
                                const std::function<std::optional<printer_names>(std::string_view)>& names_of,
-                               bool loopback_client, bool tls, const char* ipps_authentication) {
+                               bool loopback_client, bool tls, const char* ipps_authentication,
+                               const std::function<bool(int)>& device_operation) {
   if (!response) return;
-  completion{names_of, loopback_client && tls, ipps_authentication ? ipps_authentication : "none"}.complete(
-      response);
+  completion{names_of, loopback_client && tls, ipps_authentication ? ipps_authentication : "none",
+             device_operation}
+      .complete(response);
 }
 
 }  // namespace quorvane::print_service

@@ -38,8 +38,12 @@ struct printer_names {
 ///   printer-uri-supported and printer-xri-supported, with its uri-authentication-supported value
 ///   (`ipps_authentication`: "none", or "basic" when sign-in is asked over TLS), so that each list names
 ///   both. Only when `tls` (the server takes TLS) is true.
+/// - operations-supported lists only the operations for which `device_operation` is true (PAPPL lists every
+///   operation it has, among them the ones the service refuses devices), and job-hold-until-supported only
+///   no-hold (a held job is refused).
 void complete_printer_response(ipp_t* response,
                                const std::function<std::optional<printer_names>(std::string_view)>& names_of,
-                               bool loopback_client, bool tls, const char* ipps_authentication);
+                               bool loopback_client, bool tls, const char* ipps_authentication,
+                               const std::function<bool(int)>& device_operation);
 
 }  // namespace quorvane::print_service

@@ -203,7 +203,8 @@ void ipp_server::before_response(ipp_t* request, ipp_t* response, http_t* http) 
     };
     // The system takes TLS on its port (PAPPL_SOPTIONS_NO_TLS is not set).
     complete_printer_response(response, names_of, http && httpAddrLocalhost(httpGetAddress(http)),
-                              /*tls=*/true, papplSystemGetAuthService(system_) ? "basic" : "none");
+                              /*tls=*/true, papplSystemGetAuthService(system_) ? "basic" : "none",
+                              is_device_operation);
   }
   if (op == IPP_OP_GET_NOTIFICATIONS && ippGetStatusCode(response) < IPP_STATUS_ERROR_BAD_REQUEST &&
       !ippFindAttribute(response, "notify-get-interval", IPP_TAG_INTEGER)) {

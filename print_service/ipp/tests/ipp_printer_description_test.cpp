@@ -20,7 +20,7 @@ std::vector<std::string> values_of(ipp_t* message, const char* name) {
   std::vector<std::string> values;
   ipp_attribute_t* attribute = ippFindAttribute(message, name, IPP_TAG_ZERO);
   for (int i = 0; i < ippGetCount(attribute); ++i) {
-    if (ippGetValueTag(attribute) == IPP_TAG_INTEGER) {
+    if (ippGetValueTag(attribute) == IPP_TAG_INTEGER || ippGetValueTag(attribute) == IPP_TAG_ENUM) {
       values.push_back(std::to_string(ippGetInteger(attribute, i)));
     } else if (ippGetValueTag(attribute) == IPP_TAG_BEGIN_COLLECTION) {
       ipp_t* col = ippGetCollection(attribute, i);
@@ -61,6 +61,12 @@ ipp_t* loopback_response(ipp_t* printer, int up_time) {
   ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-up-time", up_time);
   ippAddString(response, IPP_TAG_PRINTER, IPP_TAG_URI, "printer-more-info", nullptr,
                "http://localhost:8631/_5e1f0a52/");
+  const int operations[] = {IPP_OP_PRINT_JOB, IPP_OP_HOLD_JOB, IPP_OP_GET_PRINTER_ATTRIBUTES,
+                            IPP_OP_PAUSE_PRINTER};
+  ippAddIntegers(response, IPP_TAG_PRINTER, IPP_TAG_ENUM, "operations-supported", 4, operations);
+  static const char* const holds[] = {"no-hold", "indefinite", "night"};
+  ippAddStrings(response, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "job-hold-until-supported", 3,
+                nullptr, holds);
   return response;
 }
 
@@ -70,6 +76,11 @@ std::optional<printer_names> names_of(std::string_view name) {
   if (name == uuid)
     return printer_names{std::string("Open On My PC @ host"), std::string("Open On My PC @ host, study")};
   return std::nullopt;
+}
+
+// Devices may print and read; they may not hold jobs or pause printers.
+bool device_operation(int op) {
+  return op == IPP_OP_PRINT_JOB || op == IPP_OP_GET_PRINTER_ATTRIBUTES;
 }
 
 TEST(PrinterResponse, NamesAndUrisAsADeviceOnTheLoopbackInterfaceReadsThem) {
@@ -89,12 +100,18 @@ TEST(PrinterResponse, NamesAndUrisAsADeviceOnTheLoopbackInterfaceReadsThem) {
     SCOPED_TRACE(c.label);
     ipp_t* printer = printer_message(c.pappl_name);
     ipp_t* response = loopback_response(printer, /*up_time=*/0);
-    complete_printer_response(response, names_of, /*loopback_client=*/true, /*tls=*/true, "none");
+    complete_printer_response(response, names_of, /*loopback_client=*/true, /*tls=*/true, "none",
+                              device_operation);
     EXPECT_EQ(values_of(response, "printer-name"), std::vector<std::string>{c.name});
     EXPECT_EQ(values_of(response, "printer-info"), std::vector<std::string>{c.info});
     // The printer's own message is not changed.
     EXPECT_EQ(values_of(printer, "printer-name"), std::vector<std::string>{c.pappl_name});
     EXPECT_EQ(values_of(response, "printer-up-time"), std::vector<std::string>{"1"});
+    // Only what devices may do is offered: no holding, no pausing.
+    EXPECT_EQ(values_of(response, "operations-supported"),
+              (std::vector<std::string>{std::to_string(IPP_OP_PRINT_JOB),
+                                        std::to_string(IPP_OP_GET_PRINTER_ATTRIBUTES)}));
+    EXPECT_EQ(values_of(response, "job-hold-until-supported"), std::vector<std::string>{"no-hold"});
     EXPECT_EQ(values_of(response, "printer-more-info"),
               std::vector<std::string>{"http://localhost:8631/printers/_5e1f0a52"});
     EXPECT_EQ(values_of(response, "printer-uri-supported"),
@@ -121,7 +138,7 @@ TEST(PrinterResponse, WhatPapplGetsRightStaysAsItIs) {
     SCOPED_TRACE(c.label);
     ipp_t* printer = printer_message(uuid);
     ipp_t* response = loopback_response(printer, /*up_time=*/42);
-    complete_printer_response(response, names_of, c.loopback, c.tls, "basic");
+    complete_printer_response(response, names_of, c.loopback, c.tls, "basic", device_operation);
     EXPECT_EQ(values_of(response, "printer-uri-supported").size(), 1u);
     EXPECT_EQ(values_of(response, "uri-authentication-supported"), std::vector<std::string>{"none"});
     EXPECT_EQ(values_of(response, "printer-xri-supported").size(), 1u);
@@ -135,7 +152,8 @@ TEST(PrinterResponse, WhatPapplGetsRightStaysAsItIs) {
 TEST(PrinterResponse, SignInOverTlsIsNamedForTheIppsUri) {
   ipp_t* printer = printer_message(uuid);
   ipp_t* response = loopback_response(printer, /*up_time=*/3);
-  complete_printer_response(response, names_of, /*loopback_client=*/true, /*tls=*/true, "basic");
+  complete_printer_response(response, names_of, /*loopback_client=*/true, /*tls=*/true, "basic",
+                            device_operation);
   EXPECT_EQ(values_of(response, "uri-authentication-supported"), (std::vector<std::string>{"none", "basic"}));
   EXPECT_EQ(values_of(response, "printer-xri-supported").at(1),
             "ipps://localhost:8631/ipp/print/_5e1f0a52 tls basic");
@@ -155,7 +173,8 @@ TEST(PrinterResponse, PrintersInsideCollectionsAreNamedToo) {
     ippSetCollection(response, &printers, i, col);
     ippDelete(col);
   }
-  complete_printer_response(response, names_of, /*loopback_client=*/false, /*tls=*/true, "none");
+  complete_printer_response(response, names_of, /*loopback_client=*/false, /*tls=*/true, "none",
+                            device_operation);
   printers = ippFindAttribute(response, "system-configured-printers", IPP_TAG_BEGIN_COLLECTION);
   EXPECT_EQ(values_of(ippGetCollection(printers, 0), "printer-name"),
             std::vector<std::string>{"Open On My PC @ host"});
