@@ -455,13 +455,7 @@ extern "C" int httpWriteResponse(http_t* http, http_status_t status) {
   return next(http, status);
 }
 
-namespace {
-
-// Ends the service's side of `http` after what it wrote: the answer is flushed, the side shut, and what the
-// device still sends is read and dropped until it closes its side, is quiet for a moment or a few seconds
-// have passed, so that closing with unread data does not reset the connection before the device has read
-// the answer.
-void close_gently(http_t* http) {
+void quorvane::print_service::close_gently(http_t* http) {
   httpFlushWrite(http);
   const int fd = httpGetFd(http);
   shutdown(fd, SHUT_WR);
@@ -476,8 +470,6 @@ void close_gently(http_t* http) {
     if (recv(fd, dropped, sizeof(dropped), 0) <= 0) break;
   }
 }
-
-}  // namespace
 
 // PAPPL waits for a connection's next request with httpWait. After an answer given before its request's
 // body was read, the connection ends instead, gently.

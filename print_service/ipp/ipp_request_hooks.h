@@ -90,6 +90,12 @@ void set_ipp_credentials_folder(const std::string& folder);
 /// TLS as the upgrade. HTTP_STATUS_OK leaves the answer as PAPPL gives it.
 void set_ipp_http_status(http_status_t status, const std::string& realm);
 
+/// Ends the service's side of `http` after what it wrote: the answer is flushed, the side shut, and what the
+/// device still sends is read and dropped until it closes its side, is quiet for a moment or a few seconds
+/// have passed, so that closing with unread data does not reset the connection before the device has read
+/// the answer. The connection is closed by its owner afterwards.
+void close_gently(http_t* http);
+
 /// Sets the response's status code and status-message, replacing what PAPPL put there.
 void set_ipp_response_status(ipp_t* response, ipp_status_t status, const std::string& message);
 

@@ -19,6 +19,7 @@
 #include "model/phone_names.h"
 #include "model/values.h"
 #include "print_service/ipp/ipp_client_address.h"
+#include "print_service/ipp/ipp_request_hooks.h"
 #include "print_service/ipp/ipp_server.h"
 #include "print_service/ipp/ipp_server_p.h"
 #include "print_service/ipp/web_form.h"
@@ -316,6 +317,7 @@ bool ipp_server::serve_page(pappl_client_t* client) {
            client_address(papplClientGetHTTP(client)).c_str(), name_of(printer).c_str());
     respond(client, HTTP_STATUS_SERVICE_UNAVAILABLE,
             printer_page(printer, false, result_box(false, "The document was not printed.")));
+    close_gently(papplClientGetHTTP(client));
     return false;
   }
   if (has_access_list(printer)) {
@@ -323,6 +325,7 @@ bool ipp_server::serve_page(pappl_client_t* client) {
            client_address(papplClientGetHTTP(client)).c_str(), name_of(printer).c_str());
     respond(client, HTTP_STATUS_FORBIDDEN,
             printer_page(printer, true, result_box(false, "The document was not printed.")));
+    close_gently(papplClientGetHTTP(client));
     return false;
   }
   return receive_document(client, printer);
@@ -359,7 +362,9 @@ bool ipp_server::receive_document(pappl_client_t* client, const Json::Value& pri
   const auto refused = [&](http_status_t status, const std::string& why) {
     QV_LOG(log_warning, "Web document from %s refused: %s", address.c_str(), why.c_str());
     respond(client, status, printer_page(printer, true, result_box(false, why)));
-    // What the browser still sends is not read: the connection ends, gently, after the answer.
+    // What the browser still sends is not read: the connection ends after the answer, gently, so that the
+    // browser reads the answer instead of a reset.
+    close_gently(http);
     return false;
   };
   const std::optional<std::string> boundary = form_boundary(httpGetField(http, HTTP_FIELD_CONTENT_TYPE));

@@ -15,7 +15,8 @@ from selenium import webdriver
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 
 def fail(step, why):
@@ -62,7 +63,11 @@ def send(driver, step, path, copies=None, media=None):
         field.send_keys(str(copies))
     if media is not None:
         Select(driver.find_element(By.ID, "media")).select_by_value(media)
+    page = driver.find_element(By.TAG_NAME, "html")
     driver.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+    # A click does not wait for the answer: the old page is gone once the browser shows the new one.
+    WebDriverWait(driver, 60).until(expected_conditions.staleness_of(page))
+    WebDriverWait(driver, 60).until(lambda d: d.execute_script("return document.readyState") == "complete")
     text = result_text(driver)
     print(f"{step}: {text}", flush=True)
     return text
