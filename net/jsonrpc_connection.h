@@ -47,7 +47,7 @@ inline constexpr size_t max_outgoing_bytes = size_t{4} << 20;
 /// makes the connection stop reading (see `set_holds_input_while_unsent`). Left to itself, the system grows
 /// the buffer up to 4 MiB for a peer that does not read, and such a peer had thousands of requests
 /// answered before anything waited.
-inline constexpr int adopted_send_buffer = 64 << 10;
+inline constexpr int adopted_send_buffer = 16 << 10;
 
 /// The largest read buffer kept once it is drained; a larger one (grown for a large frame, such as a
 /// notification listing many printers) goes back to `initial_read_capacity`, so that a connection that
