@@ -1,7 +1,8 @@
 // Shows the settings pages with a sample printer for screenshots: `settings_pages_shot general-view`,
 // `general-edit`, `general-kept`, `general-refused` (a read-only folder refused in edit mode) (a printer with
-// the action "Nothing", whose documents go to the default folder) or `security-add-user` (the security page
-// with the "Add User" dialog open). The window stays until it is closed or killed.
+// the action "Nothing", whose documents go to the default folder), `security-add-user` (the security page
+// with the "Add User" dialog open) or `security-locked` (the security page of a printer that two accounts
+// may use). The window stays until it is closed or killed.
 #include <QApplication>
 #include <QPushButton>
 #include <QTabWidget>
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
   // "general-kept": a printer that keeps its documents in the default folder (action "Nothing").
   const bool kept = std::strcmp(mode, "general-kept") == 0;
   const smart_ptr<model::printer> printer = sample_printer(kept ? model::action_none : model::action_open);
+  const bool locked = std::strcmp(mode, "security-locked") == 0;
+  if (locked) printer->setAcl({"alice", "carol"});
   general->set_active(true);
   general->show_printer(printer);
   security->show_printer(printer);
@@ -111,6 +114,8 @@ int main(int argc, char** argv) {
         [](QWidget*, const std::string&) { return std::optional<std::string>("/sys"); });
     QTimer::singleShot(0, general,
                        [general] { general->run_command(CGeneralSettings::command_other_folder); });
+  } else if (locked) {
+    holder->setCurrentIndex(1);
   } else if (std::strcmp(mode, "security-add-user") == 0) {
     holder->setCurrentIndex(1);
     auto* dialog = new CEditACL(&window);
