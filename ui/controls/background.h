@@ -1,11 +1,13 @@
-// The white panel with a black border behind the main window's connecting view.
+// The white panel with a black border behind the main window's connecting view (on a dark theme, the
+// theme's base colour with a border in its text colour).
 #pragma once
 
 #include <QWidget>
 
 namespace quorvane {
 
-/// Paints its whole area opaque white with a one-pixel black border; nothing under it shows through.
+/// Paints its whole area opaque white with a one-pixel black border (on a dark palette: base colour, border
+/// in the text colour); nothing under it shows through.
 class CBackground : public QWidget {
   Q_OBJECT
 
@@ -14,7 +16,7 @@ class CBackground : public QWidget {
   explicit CBackground(QWidget* parent = nullptr);
 
  protected:
-  /// Fills white and draws the border along the edges.
+  /// Fills the panel and draws the border along the edges.
   void paintEvent(QPaintEvent* event) override;
 };
 

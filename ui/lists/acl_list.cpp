@@ -37,14 +37,25 @@ void acl_model::set_names(QStringList names) {
   endResetModel();
 }
 
-acl_list_delegate::acl_list_delegate(const image_loader& images, QObject* parent)
-    : QStyledItemDelegate(parent), user_(images("IDI_USER")), selected_user_(user_) {
-  if (!selected_user_.isNull()) {
-    QPainter tint(&selected_user_);
+namespace {
+
+// `image` with every painted pixel in `colour`, its alpha kept.
+QPixmap tinted(const QPixmap& image, const QColor& colour) {
+  QPixmap copy = image;
+  if (!copy.isNull()) {
+    QPainter tint(&copy);
     tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    tint.fillRect(selected_user_.rect(), list_painting::selected_text_colour);
+    tint.fillRect(copy.rect(), colour);
   }
+  return copy;
 }
+
+}  // namespace
+
+acl_list_delegate::acl_list_delegate(const image_loader& images, QObject* parent)
+    : QStyledItemDelegate(parent),
+      user_(images("IDI_USER")),
+      selected_user_(tinted(user_, list_painting::selected_text_colour)) {}
 
 QRect acl_list_delegate::image_rect(const QRect& cell) {
   return {cell.left() + 1, cell.top() + (cell.height() - user_image_height) / 2, user_image_width,
@@ -54,14 +65,20 @@ QRect acl_list_delegate::image_rect(const QRect& cell) {
 void acl_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
   using namespace list_painting;
-  const bool selected = begin_selectable_cell(*painter, option);
+  const list_colours colours = colours_for(option.palette);
+  const bool selected = begin_selectable_cell(*painter, option, colours);
   const QRect& cell = option.rect;
   if (index.column() == 0) {
     const QRect image = image_rect(cell);
-    draw_image(*painter, selected ? selected_user_ : user_, image.x(), image.y());
+    // The selected row's image takes the selected text's colour (white but on some dark themes).
+    const QPixmap& shown = !selected ? user_
+                           : colours.selected_text == selected_text_colour
+                               ? selected_user_
+                               : tinted(user_, colours.selected_text);
+    draw_image(*painter, shown, image.x(), image.y());
   } else {
     draw_line(*painter, sized_font(option.font, name_font_size),
-              selected ? selected_text_colour : text_colour, cell.left() + 4, cell.top() + 10,
+              selected ? colours.selected_text : colours.text, cell.left() + 4, cell.top() + 10,
               cell.left() + cell.width(), index.data(Qt::DisplayRole).toString());
   }
   painter->restore();

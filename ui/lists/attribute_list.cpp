@@ -123,22 +123,23 @@ void attribute_list_delegate::paint_header(QPainter& painter, const QStyleOption
                                            const attribute_entry& entry, int row) const {
   using namespace list_painting;
   const QRect& r = option.rect;
+  const list_colours colours = colours_for(option.palette);
   const int bottom = r.top() + r.height() - 1;  // the last pixel row of the cell
-  painter.fillRect(QRect(r.left(), bottom, r.width(), 1), header_bottom_line_colour);
+  painter.fillRect(QRect(r.left(), bottom, r.width(), 1), colours.header_bottom_line);
   int gradient_top = r.top();
   if (entry.kind == attribute_paper_header) {
     // Right under "FEATURES" (no feature rows) the line is white, so the two headers read as separate.
     painter.fillRect(QRect(r.left(), r.top(), r.width(), 1),
-                     row == 1 ? paper_top_line_first_colour : paper_top_line_colour);
+                     row == 1 ? colours.paper_top_line_first : colours.paper_top_line);
     gradient_top += 1;
   }
   if (bottom > gradient_top) {
     QLinearGradient gradient(0, gradient_top, 0, bottom);
-    gradient.setColorAt(0, header_top_colour);
-    gradient.setColorAt(1, header_bottom_colour);
+    gradient.setColorAt(0, colours.header_top);
+    gradient.setColorAt(1, colours.header_bottom);
     painter.fillRect(QRect(r.left(), gradient_top, r.width(), bottom - gradient_top), gradient);
   }
-  draw_line(painter, sized_font(option.font, text_font_size, /*bold=*/true), header_text_colour,
+  draw_line(painter, sized_font(option.font, text_font_size, /*bold=*/true), colours.header_text,
             r.left() + header_text_left, r.top() + text_top, r.left() + r.width(),
             QString::fromStdString(attribute_text(entry)));
 }
@@ -156,7 +157,8 @@ void attribute_list_delegate::paint(QPainter* painter, const QStyleOptionViewIte
     return;
   }
   const QRect& cell = option.rect;
-  painter->fillRect(cell, background_colour);
+  const list_colours colours = colours_for(option.palette);
+  painter->fillRect(cell, colours.background);
   const bool edit_mode = model->edit_mode();
   switch (model->cell_of(index.column())) {
     case attribute_model::cell::check: {
@@ -172,7 +174,7 @@ void attribute_list_delegate::paint(QPainter* painter, const QStyleOptionViewIte
     }
     case attribute_model::cell::text:
       draw_line(*painter, sized_font(option.font, text_font_size),
-                edit_mode || entry->value ? text_colour : off_text_colour, cell.left() + 4,
+                edit_mode || entry->value ? colours.text : colours.off_text, cell.left() + 4,
                 cell.top() + text_top, cell.left() + cell.width(),
                 QString::fromStdString(attribute_text(*entry)));
       break;

@@ -44,7 +44,8 @@ QRect printer_list_delegate::lock_rect(const QRect& cell) {
 void printer_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const {
   using namespace list_painting;
-  const bool selected = begin_selectable_cell(*painter, option);
+  const list_colours colours = colours_for(option.palette);
+  const bool selected = begin_selectable_cell(*painter, option, colours);
   const QRect& cell = option.rect;
 
   const smart_ptr<model::printer> printer = printer_of(index);
@@ -64,9 +65,9 @@ void printer_list_delegate::paint(QPainter* painter, const QStyleOptionViewItem&
         const int left = cell.left() + 4;
         const int right = cell.left() + cell.width();
         draw_line(*painter, sized_font(option.font, name_font_size),
-                  selected ? selected_text_colour : text_colour, left, cell.top() + 5, right, name);
+                  selected ? colours.selected_text : colours.text, left, cell.top() + 5, right, name);
         draw_line(*painter, sized_font(option.font, location_font_size),
-                  selected ? selected_text_colour : location_colour, left, cell.top() + 5 + 18, right,
+                  selected ? colours.selected_text : colours.location, left, cell.top() + 5 + 18, right,
                   QString::fromStdU16String(printer->location().text()));
         if (printer->state() != idle_state) QV_LOG(log_verbose, "printing");
         break;

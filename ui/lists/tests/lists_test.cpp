@@ -9,8 +9,10 @@
 
 #include "core/log.h"
 #include "list_test_support.h"
+#include "ui/controls/colours.h"
 #include "ui/lists/acl_list.h"
 #include "ui/lists/attribute_list.h"
+#include "ui/lists/list_painting_p.h"
 #include "ui/lists/printer_list.h"
 
 namespace quorvane {
@@ -414,6 +416,47 @@ TEST(SelfDrawnLists, AreFlatUneditableListsOfFixedColumnsSelectingWholeRows) {
     }
   }
   EXPECT_EQ(attributes.focusPolicy(), Qt::StrongFocus) << "Space reaches the attribute list";
+}
+
+// ---- colours by theme
+
+TEST(ListColours, ALightPaletteKeepsTheDesignsColoursAndADarkOneTakesThePalettesReadably) {
+  using namespace list_painting;
+  QPalette light;
+  light.setColor(QPalette::Base, Qt::white);
+  light.setColor(QPalette::Text, Qt::black);
+  light.setColor(QPalette::Highlight, QColor(0, 120, 215));  // another light theme's selection: not used
+  const list_colours design = colours_for(light);
+  EXPECT_EQ(design.background, background_colour);
+  EXPECT_EQ(design.selected, selected_colour);
+  EXPECT_EQ(design.text, text_colour);
+  EXPECT_EQ(design.off_text, off_text_colour);
+  EXPECT_EQ(design.header_top, header_top_colour);
+
+  QPalette dark;
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Text, QColor(100, 100, 100));  // too dim to read on the base: made readable
+  dark.setColor(QPalette::Button, QColor(60, 60, 60));
+  dark.setColor(QPalette::ButtonText, QColor(90, 90, 90));
+  dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+  dark.setColor(QPalette::HighlightedText, QColor(240, 240, 240));
+  const list_colours c = colours_for(dark);
+  EXPECT_EQ(c.background, QColor(30, 30, 30));
+  EXPECT_EQ(c.selected, QColor(42, 130, 218));
+  struct pair_t {
+    const char* name;
+    QColor text;
+    QColor background;
+  } pairs[] = {{"text", c.text, c.background},
+               {"location", c.location, c.background},
+               {"off text", c.off_text, c.background},
+               {"selected text", c.selected_text, c.selected},
+               {"header text on the header's top", c.header_text, c.header_top},
+               {"header text on the header's bottom", c.header_text, c.header_bottom}};
+  for (const pair_t& p : pairs) {
+    EXPECT_GE(contrast_ratio(p.text, p.background), readable_contrast) << p.name;
+  }
+  EXPECT_NE(c.off_text, c.text) << "an off row still looks off";
 }
 
 }  // namespace
