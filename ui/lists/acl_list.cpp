@@ -26,9 +26,11 @@ int acl_model::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant acl_model::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= names_.size() || role != Qt::DisplayRole || index.column() != 1)
-    return {};
-  return names_.at(index.row());
+  if (!index.isValid() || index.row() >= names_.size()) return {};
+  // The name is shown in column 1; a screen reader names both cells of the row after the user.
+  if ((role == Qt::DisplayRole && index.column() == 1) || role == Qt::AccessibleTextRole)
+    return names_.at(index.row());
+  return {};
 }
 
 void acl_model::set_names(QStringList names) {

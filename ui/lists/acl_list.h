@@ -23,7 +23,7 @@ class acl_model final : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   /// Always 2.
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  /// The name in column 1 for Qt::DisplayRole.
+  /// The name in column 1 for Qt::DisplayRole, and in both columns for Qt::AccessibleTextRole.
   QVariant data(const QModelIndex& index, int role) const override;
 
   /// Replaces every row.

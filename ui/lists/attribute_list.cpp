@@ -1,5 +1,6 @@
 #include "ui/lists/attribute_list.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -52,6 +53,15 @@ QVariant attribute_model::data(const QModelIndex& index, int role) const {
   const cell what = cell_of(index.column());
   if (role == Qt::DisplayRole && (what == cell::text || is_attribute_header(row->kind)))
     return QString::fromStdString(attribute_text(*row));
+  if (role == Qt::AccessibleTextRole) {
+    // Every cell of a row is named after it (the image and the check box show no text); a feature or paper
+    // size says whether it is on, which view mode shows only by fading it.
+    const QString text = QString::fromStdString(attribute_text(*row));
+    if (is_attribute_header(row->kind)) return text;
+    return text + QStringLiteral(", ") +
+           (row->value ? QCoreApplication::translate("attribute_model", "on")
+                       : QCoreApplication::translate("attribute_model", "off"));
+  }
   if (role == Qt::CheckStateRole && what == cell::check && !is_attribute_header(row->kind))
     return row->value ? Qt::Checked : Qt::Unchecked;
   return {};

@@ -29,7 +29,8 @@ class attribute_model final : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   /// 2 in view mode, 3 in edit mode.
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  /// The row's text in the text column, its check state in the check column (edit mode, non-headers).
+  /// The row's text in the text column, its check state in the check column (edit mode, non-headers), and in
+  /// every column for Qt::AccessibleTextRole its text with "on" or "off" (headers: the text alone).
   QVariant data(const QModelIndex& index, int role) const override;
   /// Sets a row's value from Qt::CheckStateRole in the check column; only in edit mode, never for headers.
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;

@@ -1,5 +1,7 @@
 #include "ui/session/printer_rows.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <numeric>
 
@@ -44,6 +46,27 @@ int printer_list_model::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : column_count;
 }
 
+namespace {
+
+// The row's name for assistive technology: the shown name, "at" its location when it has one, then
+// "enabled" or "disabled", and "locked" when the printer has an access list.
+QString accessible_name(const std::string& shown, const model::printer& p) {
+  // What a screen reader says for the row, which shows it with images alone: on or off, and the lock.
+  const QString name = QString::fromStdString(shown);
+  const QString location = QString::fromStdU16String(p.location().text());
+  QString said = location.isEmpty()
+                     ? name
+                     : QCoreApplication::translate("printer_list_model", "%1 at %2").arg(name, location);
+  said +=
+      QStringLiteral(", ") + (p.enabled() ? QCoreApplication::translate("printer_list_model", "enabled")
+                                          : QCoreApplication::translate("printer_list_model", "disabled"));
+  if (!p.acl().empty())
+    said += QStringLiteral(", ") + QCoreApplication::translate("printer_list_model", "locked");
+  return said;
+}
+
+}  // namespace
+
 QVariant printer_list_model::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() < 0 || index.row() >= rowCount()) return QVariant();
   const row_entry& row = rows_[static_cast<size_t>(index.row())];
@@ -54,6 +77,8 @@ QVariant printer_list_model::data(const QModelIndex& index, int role) const {
       return QString::fromStdString(row.shown);
     case Qt::CheckStateRole:
       return p.enabled() ? Qt::Checked : Qt::Unchecked;
+    case Qt::AccessibleTextRole:
+      return accessible_name(row.shown, p);
     case location_role:
       return QString::fromStdU16String(p.location().text());
     case locked_role:

@@ -29,6 +29,7 @@ bool shown_name_less(const std::string& a, const std::string& b);
 ///   printer_role        model::printer_ptr  the row's printer record (Qt::UserRole + 1)
 ///   Qt::DisplayRole     QString   the shown display name (the display name without its hidden mark)
 ///   Qt::CheckStateRole  Qt::CheckState  Checked when the printer is enabled
+///   Qt::AccessibleTextRole  QString  what a screen reader says: "Office at Room 1, enabled, locked"
 ///   location_role       QString   the printer's location
 ///   locked_role         bool      true when the printer has an access list
 ///   uuid_role           QString   the printer's uuid

@@ -202,6 +202,36 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     </message>
 </context>
 <context>
+    <name>attribute_model</name>
+    <message>
+        <source>on</source>
+        <translation>ein</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>aus</translation>
+    </message>
+</context>
+<context>
+    <name>printer_list_model</name>
+    <message>
+        <source>%1 at %2</source>
+        <translation>%1 in %2</translation>
+    </message>
+    <message>
+        <source>enabled</source>
+        <translation>aktiviert</translation>
+    </message>
+    <message>
+        <source>disabled</source>
+        <translation>deaktiviert</translation>
+    </message>
+    <message>
+        <source>locked</source>
+        <translation>gesperrt</translation>
+    </message>
+</context>
+<context>
     <name>quorvane::CAboutDlg</name>
     <message>
         <source>Copyright © 2026 Tessaly Software. All rights reserved.</source>

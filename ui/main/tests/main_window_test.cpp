@@ -1,5 +1,6 @@
 #include "ui/main/main_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
@@ -161,6 +162,62 @@ TEST_F(MainWindow, NeverOpensLargerThanTheScreensAvailableArea) {
     EXPECT_TRUE(client->rect().contains(window->button(id)->geometry())) << id;
   }
   window->allow_close();
+}
+
+// ---- what assistive technology reads
+
+TEST_F(MainWindow, ScreenReadersReadEachPrinterRowsNameRoleAndState) {
+  Json::Value printers(Json::arrayValue);
+  printers.append(
+      printer_json("3c8b8d6e-0c1e-4a57-9a39-6f1d3f7c2a10", "Open On My PC", /*auto_created=*/false));
+  printers[0]["location"] = "vm";
+  printers[0]["enabled"] = true;
+  printers[0]["acl"].append("alice");
+  printers.append(printer_json("9d1f5b7a-2b3c-4d5e-8f90-a1b2c3d4e5f6", "Basement"));
+  printers[1]["location"] = "";
+  connect_with(printers);
+  // "Open On My PC" sorts after "Basement".
+  window->printer_list_view()->setCurrentIndex(window->printer_model().index(1, 0));
+
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(window->printer_list_view());
+  ASSERT_TRUE(list);
+  QAccessibleTableInterface* table = list->tableInterface();
+  ASSERT_TRUE(table) << "the list is a table to assistive technology";
+  ASSERT_EQ(table->rowCount(), 2);
+  struct case_t {
+    int row;
+    const char* name;
+    bool checked;
+    bool selected;
+  } cases[] = {
+      {0, "Basement, disabled", false, false},
+      {1, "Open On My PC at vm, enabled, locked", true, true},
+  };
+  for (const case_t& c : cases) {
+    for (int column = 0; column < table->columnCount(); ++column) {
+      QAccessibleInterface* cell = table->cellAt(c.row, column);
+      ASSERT_TRUE(cell) << c.name << " column " << column;
+      EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), c.name) << "column " << column;
+      EXPECT_TRUE(cell->role() == QAccessible::Cell || cell->role() == QAccessible::TreeItem ||
+                  cell->role() == QAccessible::ListItem)
+          << c.name << ": role " << cell->role();
+      EXPECT_TRUE(cell->state().checkable) << c.name;
+      EXPECT_EQ(bool(cell->state().checked), c.checked) << c.name << " column " << column;
+      EXPECT_EQ(bool(cell->state().selected), c.selected) << c.name << " column " << column;
+    }
+  }
+
+  // The general page's attribute rows say what they are and whether they are on.
+  QAccessibleInterface* attributes =
+      QAccessible::queryAccessibleInterface(window->general_page()->attributes());
+  ASSERT_TRUE(attributes && attributes->tableInterface());
+  QAccessibleTableInterface* rows = attributes->tableInterface();
+  ASSERT_GE(rows->rowCount(), 1);
+  for (int row = 0; row < rows->rowCount(); ++row) {
+    QAccessibleInterface* cell = rows->cellAt(row, 0);
+    ASSERT_TRUE(cell);
+    EXPECT_FALSE(cell->text(QAccessible::Name).isEmpty()) << "attribute row " << row << " has a name";
+  }
 }
 
 TEST_F(MainWindow, TheConnectingViewAndTheConnectedViewShowExactlyTheirControls) {
