@@ -2,12 +2,12 @@
 // run, repetitions interleaved, ratio of medians):
 //   bench_console updates   applying a "printersWereUpdated" of 1,000 stored printers (records saved, rows
 //                           in a list view's model) against saving the same 1,000 records alone (goal <= 1.5)
-//   bench_console memory    idle resident memory of the `quorvane` program, connected to this process playing
-//                           the service and showing 50 printers, against an empty Qt Widgets window in a
-//                           program that links Qt Widgets alone (bench_empty_window), each in a process of
-//                           its own (goal <= 1.5); also names the print libraries the idle console has mapped
-//                           (none is wanted: printing runs in quorvane-print). Exits with 3 when the goal is
-//                           not met.
+//   bench_console memory    idle resident memory of the connected console with 50 printers against an empty
+//                           Qt Widgets window in a program that links Qt Widgets alone (bench_empty_window),
+//                           each in a process of its own (goal <= 1.5); also names the print libraries the
+//                           idle console has mapped (none is wanted: printing runs in quorvane-print)
+//   bench_console console N   one measured console process (used by "memory")
+// "memory" exits with 3 when the goal is not met.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListView>
@@ -24,11 +24,12 @@
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "database/database.h"
 #include "database/object.h"
 #include "model/manager.h"
+#include "ui/app/quorvane_app.h"
+#include "ui/layout/dialog_units.h"
+#include "ui/main/main_window.h"
 #include "ui/session/default_printers.h"
 #include "ui/session/printer_list_controller.h"
 #include "ui/test_support/scripted_peer.h"
@@ -42,9 +43,8 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// The resident KiB that the status file `status_path` of a process gives; -1 when it cannot be read.
-long resident_kib(const std::string& status_path) {
-  std::ifstream status(status_path);
+long resident_kib() {
+  std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
@@ -132,10 +132,10 @@ int run_updates() {
   return 0;
 }
 
-// The libraries of printing (CUPS, poppler, cairo, libjpeg and what they bring) that the process whose memory
-// map is `maps_path` has mapped, by file name, each once; "none" when there are none.
-std::string mapped_print_libraries(const std::string& maps_path) {
-  std::ifstream maps(maps_path);
+// The libraries of printing (CUPS, poppler, cairo, libjpeg and what they bring) that this process has
+// mapped, by file name, each once.
+std::string mapped_print_libraries() {
+  std::ifstream maps("/proc/self/maps");
   std::string line;
   std::string names;
   for (const char* library :
@@ -152,81 +152,75 @@ std::string mapped_print_libraries(const std::string& maps_path) {
   return names.empty() ? "none" : names;
 }
 
-// The rows of the table "printer" in the SQLite file `path`; -1 while it cannot be read.
-int stored_printers(const std::string& path) {
-  sqlite3* db = nullptr;
-  int count = -1;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM printer;", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-      count = sqlite3_column_int(statement, 0);
+// One measured process: the console as `quorvane` runs it (application, main window with the printer list
+// and the settings pages, notification-area icon, components) connected to the service played by the parent
+// process, idle once `printers` rows are shown. Prints its resident KiB, then the print libraries it maps.
+int run_console(int printers) {
+  QTemporaryDir dir;
+  private_world(dir);
+  qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+  long rss = 0;
+  std::string libraries;
+  {
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QApplication::setOrganizationName(QStringLiteral("Tessaly Software"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    set_dialog_font_app_wide();
+    CQuorvaneApp app(dir.path());
+    if (app.init_instance(QApplication::arguments()) != CQuorvaneApp::start_outcome::running) return 1;
+    if (!QTest::qWaitFor([&] { return app.window()->printer_model().rowCount() == printers; }, 20000)) {
+      return 1;
     }
-    sqlite3_finalize(statement);
+    QTest::qWait(1500);
+    rss = resident_kib();
+    libraries = mapped_print_libraries();
+    app.exit();
   }
-  sqlite3_close(db);
-  return count;
+  std::printf("%ld\n%s\n", rss, libraries.c_str());
+  return 0;
 }
 
-// One measured console: `quorvane` in a private home, connected to the service played by this process (so
-// that the peer's sockets and buffers are not counted as the console's), idle 1.5 s after the `printers` it
-// was sent are stored (it stores each printer as it shows its row). Its resident KiB, and the print
-// libraries it maps in `libraries`; -1 on failure.
-double measure_console(int printers, std::string& libraries) {
-  QTemporaryDir dir;
-  testing::scripted_peer peer;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
-    environment.insert(QString::fromLatin1(name), dir.path() + "/" + name);
-  }
-  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-  environment.insert(QStringLiteral("QUORVANE_SERVICE_PORT"), QString::number(peer.port()));
+// Runs `program` with `arguments` and returns the resident KiB it prints first (-1 on failure), the rest of
+// its output in `rest`; for the console, this process plays the service (so that the peer's sockets and
+// buffers are not counted as the console's).
+double measure_process(const QString& program, const QStringList& arguments, int printers,
+                       QString* rest = nullptr) {
   QProcess process;
-  process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(QUORVANE_PROGRAM), {});
-  const std::string database = (dir.path() + "/XDG_DATA_HOME/Quorvane/quorvane.db").toStdString();
-  bool idle = peer.wait_for_connections(1, 20000) && peer.answer_session_start();
-  if (idle) {
+  std::unique_ptr<testing::scripted_peer> peer;
+  if (printers > 0) {
+    peer = std::make_unique<testing::scripted_peer>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUORVANE_SERVICE_PORT"), QString::number(peer->port()));
+    process.setProcessEnvironment(environment);
+  }
+  process.start(program, arguments);
+  if (peer) {
+    if (!peer->wait_for_connections(1, 20000) || !peer->answer_session_start()) return -1;
     Json::Value list(Json::arrayValue);
     for (const model::printer_ptr& p : service_printers(printers)) {
       Json::Value json;
       p->writeJSON(json);
       list.append(json);
     }
-    peer.send_printers_updated(list);
-    idle = QTest::qWaitFor([&] { return stored_printers(database) >= printers; }, 20000);
+    peer->send_printers_updated(list);
   }
-  double rss = -1;
-  if (idle && process.state() == QProcess::Running) {
-    QTest::qWait(1500);
-    const std::string proc = "/proc/" + std::to_string(process.processId());
-    rss = static_cast<double>(resident_kib(proc + "/status"));
-    libraries = mapped_print_libraries(proc + "/maps");
-  }
-  process.terminate();
-  if (!process.waitForFinished(10000)) process.kill();
-  return rss;
-}
-
-// Runs `program` and returns the resident KiB it prints (-1 on failure).
-double measure_process(const QString& program) {
-  QProcess process;
-  process.start(program, {});
   if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) return -1;
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return -1;
+  const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).trimmed().split('\n');
+  if (rest) *rest = lines.mid(1).join(' ');
   bool number = false;
-  const double kib = process.readAllStandardOutput().trimmed().toDouble(&number);
+  const double kib = lines.value(0).toDouble(&number);
   return number ? kib : -1;
 }
 
-int run_memory() {
+int run_memory(const QString& self) {
   constexpr double goal = 1.5;
   std::vector<double> console_kib;
   std::vector<double> empty_kib;
-  std::string libraries;
+  QString libraries;
   for (int round = 0; round < 5; ++round) {
-    console_kib.push_back(measure_console(50, libraries));
-    empty_kib.push_back(measure_process(QStringLiteral(QUORVANE_EMPTY_WINDOW)));
+    console_kib.push_back(measure_process(self, {"console", "50"}, 50, &libraries));
+    empty_kib.push_back(measure_process(QStringLiteral(QUORVANE_EMPTY_WINDOW), {}, 0));
     if (console_kib.back() <= 0 || empty_kib.back() <= 0) {
       std::fprintf(stderr, "round %d: a measured process failed\n", round + 1);
       return 1;
@@ -242,7 +236,7 @@ int run_memory() {
       "Qt "
       "Widgets alone) %.0f KiB; ratio %.2f (goal <= %.1f): %s\n",
       console, empty, ratio, goal, ratio <= goal ? "met" : "NOT met");
-  std::printf("print libraries mapped by the idle console: %s\n", libraries.c_str());
+  std::printf("print libraries mapped by the idle console: %s\n", qPrintable(libraries));
   return ratio <= goal ? 0 : 3;
 }
 
@@ -254,7 +248,8 @@ int main(int argc, char** argv) {
   const QStringList arguments = application.arguments();
   const QString mode = arguments.value(1, "updates");
   if (mode == "updates") return run_updates();
-  if (mode == "memory") return run_memory();
+  if (mode == "memory") return run_memory(arguments.value(0));
+  if (mode == "console") return run_console(arguments.value(2, "50").toInt());
   std::fprintf(stderr, "usage: bench_console [updates|memory]\n");
   return 2;
 }
