@@ -6,6 +6,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -27,7 +28,8 @@
 namespace quorvane {
 namespace {
 
-// The menu bar: menus with their items in order; command 0 is a separator.
+// The menu bar: menus with their items in order; command 0 is a separator. Each text has its mnemonic (Alt+F
+// opens File), one letter used once in its menu.
 struct menu_item {
   const char* text;
   int command;
@@ -39,19 +41,19 @@ struct menu_entry {
 };
 
 const menu_entry menu_bar[] = {
-    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "File"),
-     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Phones and Tablets..."), command_phones},
-      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Recent Documents..."), command_recent_documents},
+    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&File"),
+     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&Phones and Tablets..."), command_phones},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&Recent Documents..."), command_recent_documents},
       {nullptr, 0},
-      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Check For Updates..."), command_check_updates},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Check For &Updates..."), command_check_updates},
       {nullptr, 0},
-      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Preferences..."), command_preferences},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Pr&eferences..."), command_preferences},
       {nullptr, 0},
-      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Exit"), command_exit}}},
-    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Help"),
-     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "Contents"), command_help},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "E&xit"), command_exit}}},
+    {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&Help"),
+     {{QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&Contents"), command_help},
       {nullptr, 0},
-      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "About Quorvane..."), command_about}}},
+      {QT_TRANSLATE_NOOP("quorvane::CQuorvaneDlg", "&About Quorvane..."), command_about}}},
 };
 
 }  // namespace
@@ -111,8 +113,19 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
     b->setEnabled(state.enabled);
   }
   connect(button(button_add_printer), &QPushButton::clicked, this, [this] { controller_.add_printer(); });
-  connect(button(button_remove_printer), &QPushButton::clicked, this,
-          [this] { controller_.remove_printer(); });
+  connect(button(button_remove_printer), &QPushButton::clicked, this, [this] {
+    // Removing cannot be undone (the service forgets the printer and phones lose it): ask first.
+    const std::string name = controller_.printer_to_remove();
+    if (!name.empty() &&
+        QMessageBox::question(
+            this, tr("Remove Printer"),
+            tr("Remove the printer \"%1\"? Phones and tablets will no longer be able to print "
+               "to it.")
+                .arg(QString::fromStdString(name)),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return;
+    controller_.remove_printer();
+  });
   connect(button(button_edit), &QPushButton::clicked, this, [this] { controller_.edit(); });
   connect(button(button_save), &QPushButton::clicked, this, [this] { controller_.save(); });
   connect(button(button_cancel), &QPushButton::clicked, this, [this] { controller_.cancel(); });

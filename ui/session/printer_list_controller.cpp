@@ -68,6 +68,9 @@ void printer_list_controller::printersWereUpdated(std::list<model::printer_ptr>&
     }
     merge(printer);
   }
+  // A name the service reports (the answer to a rename, or a change made elsewhere) may break the order;
+  // sorted only now, the list shows the name it sorts by. The selection follows its printer.
+  rows_.sort_by_name();
   if (selected_row() < 0 && rows_.rowCount() > 0) select(0);
 }
 
@@ -184,6 +187,8 @@ void printer_list_controller::remove_printer() {
     cancel();
     return;
   }
+  // "-" is disabled for these; this holds for any other way here too.
+  if (printer->autoCreated()) return;
   if (editing_) drop_editing();
   const model::printer_ptr stored = database::find_by_uuid<model::printer>(printer->uuid());
   // A row printer that was stored writes itself back on release when dirty; made clean now, it cannot
@@ -195,6 +200,13 @@ void printer_list_controller::remove_printer() {
   // Without this the service keeps the printer and offers it again at the next connection.
   if (remove_printer_) remove_printer_(printer);
   select(0);
+}
+
+std::string printer_list_controller::printer_to_remove() const {
+  const model::printer_ptr printer = rows_.printer_at(selected_row());
+  if (!printer || printer->autoCreated() || (new_printer_pending_ && printer->uuid() == pending_uuid_))
+    return {};
+  return shown_display_name(printer->displayName());
 }
 
 void printer_list_controller::edit() {

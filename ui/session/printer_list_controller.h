@@ -85,8 +85,13 @@ class printer_list_controller {
   void select(int row);
   /// "+": applies edits in progress, adds a new unsaved printer, selects it and starts editing it.
   void add_printer();
-  /// "-": deletes the selected printer's row and stored record and asks the service to remove it.
+  /// "-": deletes the selected printer's row and stored record and asks the service to remove it. A printer
+  /// the service created (one of its CUPS queues) is never removed: the service would offer it again.
   void remove_printer();
+  /// The name of the printer "-" would remove, as the list shows it, for the question asked first; empty
+  /// when there is nothing to ask: no selection, a printer the service created, or the new printer not
+  /// saved yet (which "-" only drops).
+  std::string printer_to_remove() const;
   /// "Edit": starts editing on the general page.
   void edit();
   /// "Save": stores a pending new printer, applies the edits (which sends the printer) and sorts the list.

@@ -182,6 +182,11 @@ void CGeneralSettings::begin_edit() {
   show_captions();
   show_mode_controls();
   attributes_->set_edit_mode(true);
+  // The name is what a new printer needs first: the field takes the keys at once, its text selected so that
+  // typing replaces it.
+  auto* name = layout_.find<QLineEdit>(id_name_edit);
+  name->setFocus();
+  name->selectAll();
 }
 
 void CGeneralSettings::show_mode_controls() {

@@ -88,7 +88,8 @@ class CGeneralSettings final : public QWidget {
   /// The printer shown; null when none.
   const smart_ptr<model::printer>& printer() const { return printer_; }
 
-  /// "Edit": the name, location, folder, action and the attribute check boxes become editable.
+  /// "Edit": the name, location, folder, action and the attribute check boxes become editable; the name field
+  /// takes the keyboard focus with its text selected.
   void begin_edit();
   /// "Save": writes the edits into the printer and sends it; nothing outside edit mode.
   void apply_edit();

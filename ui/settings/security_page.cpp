@@ -13,8 +13,9 @@ namespace {
 
 // The page's layout in dialog units.
 constexpr std::array<dialog_control, 2> security_page_table = {{
+    // The label's box reaches past "Users:" into the empty row, so that a longer translation fits.
     {no_control_id, control_kind::text, "usersLabel",
-     QT_TRANSLATE_NOOP("quorvane::CSecuritySettings", "Users:"), 10, 7, 22, 8, control_style::no_wrap},
+     QT_TRANSLATE_NOOP("quorvane::CSecuritySettings", "Users:"), 10, 7, 80, 8, control_style::no_wrap},
     {CSecuritySettings::id_users,
      control_kind::custom,
      "userList",

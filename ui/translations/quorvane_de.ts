@@ -277,7 +277,7 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     </message>
     <message>
         <source>Folder:</source>
-        <translation>Ordner:</translation>
+        <translation>Pfad:</translation>
     </message>
     <message>
         <source>Action:</source>
@@ -363,19 +363,19 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     </message>
     <message>
         <source>Device User</source>
-        <translation>Gerätebenutzer</translation>
+        <translation>Benutzer</translation>
     </message>
     <message>
         <source>Device IP Address</source>
-        <translation>IP-Adresse des Geräts</translation>
+        <translation>IP-Adresse</translation>
     </message>
     <message>
         <source>Device Ethernet Address</source>
-        <translation>Ethernet-Adresse des Geräts</translation>
+        <translation>Ethernet-Adresse</translation>
     </message>
     <message>
         <source>Logging:</source>
-        <translation>Protokoll:</translation>
+        <translation>Logging:</translation>
     </message>
 </context>
 <context>
@@ -450,34 +450,6 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
 <context>
     <name>quorvane::CQuorvaneDlg</name>
     <message>
-        <source>File</source>
-        <translation>Datei</translation>
-    </message>
-    <message>
-        <source>Check For Updates...</source>
-        <translation>Nach Updates suchen...</translation>
-    </message>
-    <message>
-        <source>Preferences...</source>
-        <translation>Einstellungen...</translation>
-    </message>
-    <message>
-        <source>Exit</source>
-        <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation>Hilfe</translation>
-    </message>
-    <message>
-        <source>Contents</source>
-        <translation>Inhalt</translation>
-    </message>
-    <message>
-        <source>About Quorvane...</source>
-        <translation>Über Quorvane...</translation>
-    </message>
-    <message>
         <source>General</source>
         <translation>Allgemein</translation>
     </message>
@@ -502,12 +474,48 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
         <translation>Verbinde mit Quorvane-Dienst...</translation>
     </message>
     <message>
-        <source>Phones and Tablets...</source>
-        <translation>Telefone und Tablets...</translation>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
     </message>
     <message>
-        <source>Recent Documents...</source>
-        <translation>Letzte Dokumente...</translation>
+        <source>&amp;Phones and Tablets...</source>
+        <translation>&amp;Telefone und Tablets...</translation>
+    </message>
+    <message>
+        <source>&amp;Recent Documents...</source>
+        <translation>&amp;Letzte Dokumente...</translation>
+    </message>
+    <message>
+        <source>Check For &amp;Updates...</source>
+        <translation>Nach &amp;Updates suchen...</translation>
+    </message>
+    <message>
+        <source>E&amp;xit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Contents</source>
+        <translation>&amp;Inhalt</translation>
+    </message>
+    <message>
+        <source>&amp;About Quorvane...</source>
+        <translation>Ü&amp;ber Quorvane...</translation>
+    </message>
+    <message>
+        <source>Remove Printer</source>
+        <translation>Drucker entfernen</translation>
+    </message>
+    <message>
+        <source>Remove the printer &quot;%1&quot;? Phones and tablets will no longer be able to print to it.</source>
+        <translation>Den Drucker „%1“ entfernen? Telefone und Tablets können dann nicht mehr auf ihm drucken.</translation>
+    </message>
+    <message>
+        <source>Pr&amp;eferences...</source>
+        <translation>&amp;Einstellungen...</translation>
     </message>
 </context>
 <context>
@@ -607,7 +615,7 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     <name>quorvane::CUpdateDialog</name>
     <message>
         <source>Download</source>
-        <translation>Herunterladen</translation>
+        <translation>Download</translation>
     </message>
     <message>
         <source>Close</source>
@@ -853,6 +861,25 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     </message>
 </context>
 <context>
+    <name>quorvane::update_checker</name>
+    <message>
+        <source>The proxy server refused the update check: it asks for a username and password.</source>
+        <translation>Der Proxyserver hat die Update-Suche abgelehnt: Er verlangt einen Benutzernamen und ein Passwort.</translation>
+    </message>
+    <message>
+        <source>The update server answered with the HTTP status %1.</source>
+        <translation>Der Update-Server antwortete mit dem HTTP-Status %1.</translation>
+    </message>
+    <message>
+        <source>The update server could not be reached. Check the network connection, or try again later.</source>
+        <translation>Der Update-Server ist nicht erreichbar. Prüfen Sie die Netzwerkverbindung, oder versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>The update address set in the preferences (UpdateFeedURL) is not an http or https address.</source>
+        <translation>Die in den Einstellungen gesetzte Update-Adresse (UpdateFeedURL) ist keine http- oder https-Adresse.</translation>
+    </message>
+</context>
+<context>
     <name>quorvane::update_feed</name>
     <message>
         <source>The update information is not a readable document (%1).</source>
@@ -896,6 +923,14 @@ Drucken Sie von einem Telefon oder Tablet im selben Netzwerk auf einen der Druck
     <message>
         <source>Unable to check for updates.</source>
         <translation>Die Suche nach Updates ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Updates come with your system&apos;s software updates.</source>
+        <translation>Updates kommen mit den Softwareaktualisierungen Ihres Systems.</translation>
+    </message>
+    <message>
+        <source>Quorvane was installed as a package: the system&apos;s software updates bring its new versions, like those of your other programs.</source>
+        <translation>Quorvane wurde als Paket installiert: Die Softwareaktualisierungen des Systems bringen seine neuen Versionen, wie die Ihrer anderen Programme.</translation>
     </message>
 </context>
 </TS>

@@ -14,9 +14,16 @@ namespace quorvane {
 
 class http_client;
 
-/// The feed's address: the preference "UpdateFeedURL" (group "Preferences") when it holds an http or https
-/// URL, otherwise `default_update_feed_url`.
-QUrl update_feed_url();
+/// The update feed the preference "UpdateFeedURL" (group "Preferences") names. Installed from a package, the
+/// console gets its new versions through the system's software updates, so there is no feed unless one is
+/// set.
+struct update_feed_setting {
+  QUrl url;              ///< the feed when the preference holds an http or https URL; empty otherwise
+  bool invalid = false;  ///< the preference is set to something else than an http or https URL
+};
+
+/// Reads the preference "UpdateFeedURL" (blank counts as unset).
+update_feed_setting update_feed_url();
 
 /// Checks the feed for a newer version over an HTTP client. One check at a time per checker.
 class update_checker : public QObject {
@@ -24,9 +31,11 @@ class update_checker : public QObject {
   /// A checker that sends its requests through `client`, which must outlive it.
   explicit update_checker(http_client& client, QObject* parent = nullptr);
 
-  /// Resolves the proxy, hands it to the client, fetches `update_feed_url()` and calls `done` once, on this
-  /// thread's event loop, with the outcome compared against `current`. Nothing is called once the checker
-  /// is destroyed.
+  /// Resolves the proxy, hands it to the client, fetches the feed of `update_feed_url()` and calls `done`
+  /// once, on this thread's event loop, with the outcome compared against `current`; without a feed it asks
+  /// nobody and reports `system_updates`, with a preference that is no web address a failure saying so. A
+  /// failure's message is a sentence for the user, without the feed's address. Nothing is called once the
+  /// checker is destroyed.
   void check(const QString& current, std::function<void(const update_outcome&)> done);
 
  private:

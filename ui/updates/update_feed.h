@@ -13,10 +13,6 @@ namespace quorvane {
 /// The namespace of the appcast's version attributes and elements.
 inline constexpr char sparkle_namespace[] = "http://www.andymatuschak.org/xml-namespaces/sparkle";
 
-/// Where the feed lives unless the preference "UpdateFeedURL" (group "Preferences") says otherwise.
-inline constexpr char default_update_feed_url[] =
-    "https://updates.tessaly.example/download/quorvane/v2/Linux/appcast.xml";
-
 /// Orders two version texts the way appcasts mean them: runs of digits compare as numbers, runs of other
 /// characters as text, "." and other separators only separate. A number is newer than text in the same
 /// place, and a version that goes on with text after the other ended is older ("1.0b1" < "1.0"); one that
@@ -47,7 +43,8 @@ struct update_feed {
 
 /// The outcome of one update check.
 struct update_outcome {
-  enum class kind { up_to_date, available, failed };
+  /// `system_updates`: no feed is configured, the system's software updates bring new versions.
+  enum class kind { up_to_date, available, failed, system_updates };
   kind result = kind::failed;
   update_release release;  ///< the newest release (up_to_date and available)
   QString message;         ///< why the check failed (failed)

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "ui/main/main_window.h"
 #include "ui/recent/recent_documents_dlg.h"
 #include "ui/test_support/console_test_env.h"
+#include "ui/test_support/message_box_answer.h"
 #include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
@@ -209,38 +211,94 @@ TEST(Help, TheInstalledDocumentComesFirstThenTheBuildCopy) {
   EXPECT_EQ(help_document_path(bin), root.path() + "/share/quorvane/help/index.html");
 
   QString opened;
-  EXPECT_TRUE(open_help(
+  open_help(
       nullptr,
-      [&](const QString& path) {
+      [&](const QString& path, open_outcome done) {
         opened = path;
-        return true;
+        done(true);
       },
-      bin));
+      bin);
   EXPECT_EQ(opened, root.path() + "/share/quorvane/help/index.html");
 }
 
 TEST(Help, MissingHelpSaysSoInAnErrorBox) {
   QTemporaryDir root;
-  QString caption;
-  QString text;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    caption = box->windowTitle();
-    text = box->text();
-    box->accept();
-  });
+  testing::message_box_answer box;
+  box.arm();
   bool called = false;
-  EXPECT_FALSE(open_help(
+  open_help(
       nullptr,
-      [&](const QString&) {
+      [&](const QString&, open_outcome done) {
         called = true;
-        return true;
+        done(true);
       },
-      root.path()));
+      root.path());
   EXPECT_FALSE(called);
-  EXPECT_EQ(caption, "Help Error");
-  EXPECT_EQ(text, "Unable to display help.");
+  EXPECT_EQ(box.caption, "Help Error");
+  EXPECT_EQ(box.text, "Unable to display help.");
+}
+
+// The viewer's failure comes after the command returned (xdg-open ends later): the box must still show.
+TEST(Help, AViewerThatFailsLaterStillShowsTheErrorBox) {
+  QTemporaryDir root;
+  QDir().mkpath(root.path() + "/help");
+  QFile document(root.path() + "/help/index.html");
+  ASSERT_TRUE(document.open(QIODevice::WriteOnly));
+  document.close();
+  testing::message_box_answer box;
+  box.arm();
+  bool reported = false;
+  open_help(
+      nullptr,
+      [&](const QString&, open_outcome done) {
+        QTimer::singleShot(50, [&reported, done] {
+          reported = true;
+          done(false);
+        });
+      },
+      root.path());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !box.caption.isEmpty(); }, testing_support::event_bound_ms));
+  EXPECT_TRUE(reported);
+  EXPECT_EQ(box.text, "Unable to display help.");
+}
+
+// open_with_desktop reads xdg-open's exit status (its documented codes), run here as a stand-in on PATH.
+TEST(Help, XdgOpensExitStatusDecidesWhetherTheDocumentOpened) {
+  struct status_case {
+    const char* name;
+    const char* script;  // the stand-in xdg-open; null: none on PATH
+    bool want_opened;
+  };
+  const status_case cases[] = {
+      // opened
+      {"a viewer took the document", "exit 0", true},
+      // not opened
+      {"no application for HTML (3)", "echo 'no method available' >&2; exit 3", false},
+      {"the application failed (4)", "exit 4", false},
+      {"killed", "kill -9 $$", false},
+      {"no xdg-open at all", nullptr, false},
+  };
+  const QByteArray saved_path = qgetenv("PATH");
+  for (const status_case& c : cases) {
+    QTemporaryDir bin;
+    if (c.script) {
+      QFile script(bin.path() + "/xdg-open");
+      ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+      script.write(QByteArray("#!/bin/sh\n") + c.script + "\n");
+      script.close();
+      script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    // Only the stand-in's folder (the script needs no other program), so that the machine's own xdg-open is
+    // never found.
+    qputenv("PATH", bin.path().toUtf8());
+    std::optional<bool> opened;
+    open_with_desktop(bin.path() + "/index.html", [&](bool ok) { opened = ok; });
+    const bool reported =
+        QTest::qWaitFor([&] { return opened.has_value(); }, testing_support::event_bound_ms);
+    qputenv("PATH", saved_path);
+    ASSERT_TRUE(reported) << c.name;
+    EXPECT_EQ(*opened, c.want_opened) << c.name;
+  }
 }
 
 TEST(Help, TheSourceTreesDocumentCoversWhatAUserNeeds) {

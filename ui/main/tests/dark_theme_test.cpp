@@ -216,7 +216,7 @@ TEST_F(DarkTheme, EveryTextOfTheMainWindowIsReadable) {
   QTest::qWait(20);
   seen = expect_readable(&window, window.grab().toImage(), "general page, view mode");
   for (const char* want : {"printer 0 name", "printer 1 location", "attribute 0 off", "attribute 1 on",
-                           "attribute 2 off", "tab 'General'", "menu 'File'", "button edit 'Edit'"}) {
+                           "attribute 2 off", "tab 'General'", "menu '&File'", "button edit 'Edit'"}) {
     EXPECT_TRUE(seen.count(want)) << "measured " << want;
   }
 

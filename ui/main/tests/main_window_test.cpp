@@ -2,13 +2,19 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <set>
@@ -25,6 +31,7 @@
 #include "ui/main/main_window_layout.h"
 #include "ui/settings/general_page.h"
 #include "ui/test_support/console_test_env.h"
+#include "ui/test_support/message_box_answer.h"
 #include "ui/test_support/scripted_peer.h"
 
 namespace quorvane {
@@ -341,6 +348,42 @@ TEST_F(MainWindow, ClickingARowShowsItsPrinterAndMinusFollowsAutoCreated) {
   EXPECT_EQ(static_cast<QLabel*>(general->control(CGeneralSettings::id_location))->text(), "Room 1");
 }
 
+TEST_F(MainWindow, MinusAsksNamingThePrinterAndRemovesOnlyOnYes) {
+  Json::Value printers(Json::arrayValue);
+  printers.append(printer_json("u-a",
+                               "\xEE\x80\x8C"
+                               "Alpha"));
+  connect_with(printers);
+  testing::message_box_answer no;
+  no.answer = QMessageBox::No;
+  no.arm();
+  click(button_remove_printer);
+  EXPECT_TRUE(no.text.contains(QStringLiteral("\"Alpha\""))) << no.text.toStdString();
+  EXPECT_EQ(window->printer_model().rowCount(), 1) << "No keeps the printer";
+
+  testing::message_box_answer yes;
+  yes.answer = QMessageBox::Yes;
+  yes.arm();
+  click(button_remove_printer);
+  EXPECT_FALSE(yes.text.isEmpty()) << "asked again";
+  EXPECT_EQ(window->printer_model().rowCount(), 0) << "Yes removes it";
+}
+
+TEST_F(MainWindow, PlusAndEditPutTheKeysInTheNameFieldWithItsTextSelected) {
+  Json::Value printers(Json::arrayValue);
+  printers.append(printer_json("u-a", "Alpha"));
+  connect_with(printers);
+  auto* name = static_cast<QLineEdit*>(window->general_page()->control(CGeneralSettings::id_name_edit));
+  for (console_button b : {button_add_printer, button_edit}) {
+    if (b == button_edit) click(button_cancel);
+    window->printer_list_view()->setFocus();
+    click(b);
+    EXPECT_EQ(window->focusWidget(), name) << (b == button_edit ? "Edit" : "+");
+    EXPECT_TRUE(name->hasSelectedText() || name->text().isEmpty()) << name->text().toStdString();
+    EXPECT_EQ(name->selectedText(), name->text());
+  }
+}
+
 TEST_F(MainWindow, PlusThenCancelLeavesNothingAndPlusThenSaveStoresAndSends) {
   connect_with(Json::Value(Json::arrayValue));
   click(button_add_printer);
@@ -365,10 +408,28 @@ TEST_F(MainWindow, PlusThenCancelLeavesNothingAndPlusThenSaveStoresAndSends) {
   EXPECT_EQ(shown_buttons(), (std::set<int>{button_add_printer, button_remove_printer, button_edit}));
 }
 
+TEST_F(MainWindow, AltAndAMenusLetterOpenIt) {
+  window->start(false);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  const QList<QAction*> menus = window->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 2);
+  struct key_case {
+    Qt::Key key;
+    QMenu* want;
+  };
+  for (const key_case& c : {key_case{Qt::Key_F, menus[0]->menu()}, key_case{Qt::Key_H, menus[1]->menu()}}) {
+    QTest::keyClick(window.get(), c.key, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return c.want->isVisible(); }, testing::console_bound_ms))
+        << c.want->title().toStdString();
+    c.want->hide();
+  }
+}
+
 TEST_F(MainWindow, MenuCommandsAreDisabledUntilHandledAndRunTheirHandler) {
   QAction* preferences = window->command_action(command_preferences);
   ASSERT_TRUE(preferences);
-  EXPECT_EQ(preferences->text(), "Preferences...");
+  EXPECT_EQ(preferences->text(), "Pr&eferences...");
   EXPECT_FALSE(preferences->isEnabled());
   int runs = 0;
   window->set_command_handler(command_preferences, [&] { ++runs; });

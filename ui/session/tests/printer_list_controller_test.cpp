@@ -219,6 +219,43 @@ TEST_F(PrinterListController, RemoveIsDisabledForAPrinterTheServiceCreated) {
   EXPECT_TRUE(list.button(button_remove_printer).enabled);
 }
 
+TEST_F(PrinterListController, ANameReportedByTheServiceSortsTheListAgainAndTheSelectionFollows) {
+  update({service_printer("u-a", "Alpha"), service_printer("u-b", "Beta"), service_printer("u-c", "Gamma")});
+  list.select(0);
+  // The rename's answer: only now does the service's record carry the new name.
+  update({service_printer("u-a", "Zeta")});
+  EXPECT_EQ(shown(), (std::vector<std::string>{"Beta", "Gamma", "Zeta"}));
+  ASSERT_TRUE(list.selected_printer());
+  EXPECT_EQ(list.selected_printer()->uuid(), "u-a");
+  EXPECT_EQ(list.selected_row(), 2);
+  // A name that keeps the order moves nothing.
+  update({service_printer("u-b", "Delta")});
+  EXPECT_EQ(shown(), (std::vector<std::string>{"Delta", "Gamma", "Zeta"}));
+}
+
+TEST_F(PrinterListController, APrinterTheServiceCreatedIsNeverRemovedNorAskedAbout) {
+  update({service_printer("u-a", "A", /*auto_created=*/true), service_printer("u-b", "B")});
+  list.select(0);
+  EXPECT_EQ(list.printer_to_remove(), "");
+  list.remove_printer();  // reached another way than the disabled "-"
+  EXPECT_EQ(shown(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(removals.empty()) << "the service would only offer its CUPS queue again";
+}
+
+TEST_F(PrinterListController, TheQuestionBeforeRemovingNamesThePrinterAsTheListShowsIt) {
+  update({service_printer("u-a",
+                          "\xEE\x80\x8C"
+                          "Alpha"),
+          service_printer("u-b", "Beta", /*auto_created=*/true)});
+  list.select(0);
+  EXPECT_EQ(list.printer_to_remove(), "Alpha") << "without the hidden prefix";
+  list.add_printer();
+  EXPECT_EQ(list.printer_to_remove(), "") << "the unsaved new printer is dropped without a question";
+  list.cancel();
+  list.select(1);
+  EXPECT_EQ(list.printer_to_remove(), "") << "created by the service";
+}
+
 TEST_F(PrinterListController, EachPageShowsItsOwnButtonsAndTheConnectingViewNone) {
   update({service_printer("u-a", "A")});
   struct expectation {

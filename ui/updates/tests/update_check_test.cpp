@@ -39,18 +39,24 @@ QString local_feed(const local_http_server& server, const char* path) {
   return QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(path);
 }
 
-TEST(UpdateFeedUrl, PreferenceOrTheDefault) {
+TEST(UpdateFeedUrl, OnlyAWebAddressSetInThePreferencesIsAFeed) {
   QSettings settings("Tessaly Software", "Quorvane");
   const struct {
     const char* name;
     const char* preference;  // null: not set
-    const char* want;
+    const char* want;        // the feed; "" for none
+    bool want_invalid;
   } cases[] = {
-      {"not set", nullptr, default_update_feed_url},
-      {"an https address", "https://mirror.example/appcast.xml", "https://mirror.example/appcast.xml"},
-      {"an http address", "http://127.0.0.1:8080/a.xml", "http://127.0.0.1:8080/a.xml"},
-      {"not a web address", "file:///etc/passwd", default_update_feed_url},
-      {"text", "not a url", default_update_feed_url},
+      // a feed
+      {"an https address", "https://mirror.example/appcast.xml", "https://mirror.example/appcast.xml", false},
+      {"an http address", " http://127.0.0.1:8080/a.xml ", "http://127.0.0.1:8080/a.xml", false},
+      // none: the system's software updates
+      {"not set", nullptr, "", false},
+      {"blank", "   ", "", false},
+      // set, but no web address: said, never replaced by another address
+      {"not a web address", "file:///etc/passwd", "", true},
+      {"text", "not a url", "", true},
+      {"no host", "https://", "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,7 +65,9 @@ TEST(UpdateFeedUrl, PreferenceOrTheDefault) {
     else
       settings.remove("Preferences/UpdateFeedURL");
     settings.sync();
-    EXPECT_EQ(update_feed_url().toString(), c.want);
+    const update_feed_setting feed = update_feed_url();
+    EXPECT_EQ(feed.url.toString(), c.want);
+    EXPECT_EQ(feed.invalid, c.want_invalid);
   }
   settings.remove("Preferences/UpdateFeedURL");
 }
@@ -85,6 +93,14 @@ TEST(UpdateTexts, WhatTheWindowSaysForEachOutcome) {
   EXPECT_EQ(t.heading, "You're up to date!");
   EXPECT_EQ(t.detail, "Quorvane 2.2.0.609 is currently the newest version available.");
   EXPECT_FALSE(t.offer_download);
+
+  update_outcome system;
+  system.result = kind::system_updates;
+  t = update_texts::of(system, "2.2.0.609");
+  EXPECT_EQ(t.heading, "Updates come with your system's software updates.");
+  EXPECT_FALSE(t.detail.contains("http")) << t.detail.toStdString();
+  EXPECT_FALSE(t.offer_download);
+  EXPECT_FALSE(t.show_notes_link);
 
   t = update_texts::of(failed, "2.2.0.609");
   EXPECT_EQ(t.heading, "Unable to check for updates.");
@@ -134,9 +150,14 @@ TEST_F(UpdateCheck, AgainstALocalServer) {
       {"newer feed", local_feed(server_, "/newer.xml"), kind::available, "2.3.0"},
       {"equal feed", local_feed(server_, "/equal.xml"), kind::up_to_date, "2.2.0"},
       {"broken feed", local_feed(server_, "/broken.xml"), kind::failed, "not a readable document"},
-      {"no feed there", local_feed(server_, "/missing.xml"), kind::failed, "the server answered 404"},
+      {"no feed there", local_feed(server_, "/missing.xml"), kind::failed,
+       "answered with the HTTP status 404"},
       {"no server", QStringLiteral("http://127.0.0.1:%1/a.xml").arg(closed_port), kind::failed,
-       "Connection refused"},
+       "could not be reached"},
+      // nothing asked
+      {"no feed set", QString(), kind::system_updates, ""},
+      {"a feed that is no web address", QStringLiteral("ftp://127.0.0.1/a.xml"), kind::failed,
+       "(UpdateFeedURL) is not an http or https address"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,7 +166,12 @@ TEST_F(UpdateCheck, AgainstALocalServer) {
     EXPECT_EQ(int(outcome.result), int(c.want)) << outcome.message.toStdString();
     const QString text = c.want == kind::failed ? outcome.message : outcome.release.short_version;
     EXPECT_TRUE(text.contains(c.want_text)) << "got " << text.toStdString() << ", want " << c.want_text;
+    EXPECT_FALSE(outcome.message.contains(QStringLiteral("127.0.0.1"))) << "the message shows no address";
   }
+  const qsizetype asked = server_.requests().size();
+  set_feed_url(QString());
+  EXPECT_EQ(int(check().result), int(kind::system_updates));
+  EXPECT_EQ(server_.requests().size(), asked) << "without a feed nobody is asked";
   EXPECT_TRUE(server_.requests().last().headers.value("user-agent").startsWith("Quorvane/2 "));
 }
 
@@ -275,10 +301,8 @@ TEST_F(UpdateCheckBehindProxy, CancelGivesAPlainFailure) {
   const update_outcome outcome = check();
   EXPECT_EQ(int(outcome.result), int(kind::failed));
   EXPECT_EQ(outcome.message,
-            QStringLiteral("Unable to download 'http://feed.quorvane.test/newer.xml': the proxy "
-                           "server at 127.0.0.1:%1 requires a username and password, and none "
-                           "was given.")
-                .arg(proxy_.port()));
+            QStringLiteral("The proxy server refused the update check: it asks for a username and password."))
+      << "a sentence for the user, without the feed's address";
   EXPECT_EQ(prompts_, 1);
   EXPECT_EQ(proxy_.forwarded(), 0);
   EXPECT_TRUE(server_.requests().isEmpty());
@@ -350,7 +374,7 @@ TEST_F(UpdateCheckBehindProxy, LoginDialogCancelledShowsAPlainFailure) {
   EXPECT_TRUE(window.controls()
                   .find<QLabel>(CUpdateDialog::id_detail)
                   ->text()
-                  .contains("requires a username and password, and none was given."));
+                  .contains("asks for a username and password."));
   EXPECT_EQ(proxy_.forwarded(), 0);
 }
 
