@@ -19,6 +19,8 @@ packages=(
   imagemagick xdotool wmdocker x11-apps librsvg2-bin
   # the console's translations: lupdate and lrelease, and Qt's own translations (qtbase_de.qm ...)
   qt6-l10n-tools qt6-translations-l10n
+  # the console's images rendered from their SVGs on high-DPI screens (Qt's SVG image plugin)
+  libqt6svg6
   # a notification daemon on a private session bus for the notification tests (dbus-daemon is in dbus)
   dunst
   # a Secret Service (the login keyring) on a private session bus for the proxy password tests

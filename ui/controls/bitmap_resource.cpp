@@ -2,6 +2,8 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
 
 #include "core/log.h"
 #include "ui/layout/png_image.h"
@@ -26,6 +28,38 @@ bool is_resource_name(const QString& name) {
 
 QString image_resource_path(const QString& name) {
   return QStringLiteral(":/images/%1.png").arg(name);
+}
+
+QString drawing_resource_path(const QString& name) {
+  return QStringLiteral(":/images/svg/%1.svg").arg(name);
+}
+
+qreal screen_pixel_ratio() {
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? qApp->devicePixelRatio() : 1.0;
+}
+
+QPixmap image_for_ratio(const QString& name, qreal ratio, QSize size) {
+  const CGdiPlusBitmapResource png(name);
+  if (png.isNull()) return {};
+  const QSize logical = size.isEmpty() ? png.image().size() : size;
+  if (ratio == 1.0 && logical == png.image().size()) return png.pixmap();
+  const QSize device = (QSizeF(logical) * ratio).toSize();
+  QImageReader drawing(drawing_resource_path(name), "svg");
+  drawing.setScaledSize(device);
+  QImage rendered = drawing.read();
+  if (rendered.isNull()) {
+    static bool told = false;
+    if (!told) {
+      told = true;
+      const QByteArray printable = name.toUtf8();
+      QV_LOG(log_warning, "Unable to render image '%s' at %gx: %s; the PNG is scaled instead",
+             printable.constData(), ratio, drawing.errorString().toUtf8().constData());
+    }
+    rendered = png.image().scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  QPixmap pixmap = QPixmap::fromImage(rendered.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+  pixmap.setDevicePixelRatio(ratio);
+  return pixmap;
 }
 
 bool CGdiPlusBitmapResource::Load(const QString& name) {

@@ -45,4 +45,17 @@ class CGdiPlusBitmapResource : public CGdiPlusBitmap {
 /// The resource path of the image `name`: ":/images/<name>.png".
 QString image_resource_path(const QString& name);
 
+/// The resource path of the drawing the image `name` is rendered from: ":/images/svg/<name>.svg".
+QString drawing_resource_path(const QString& name);
+
+/// The image `name` for a screen of device pixel ratio `ratio`, `size` logical pixels large (an empty size:
+/// the image's own). At ratio 1 and its own size it is the PNG itself; otherwise it is rendered from its
+/// drawing at size x ratio device pixels, so that it stays sharp on a high-DPI screen, and carries `ratio`
+/// so that it is drawn at `size`. When the drawing cannot be rendered (Qt's SVG image plugin missing), the
+/// PNG scaled smoothly, logged once. Null when the image does not exist.
+QPixmap image_for_ratio(const QString& name, qreal ratio, QSize size = {});
+
+/// The highest device pixel ratio of the screens (1 without a GUI application).
+qreal screen_pixel_ratio();
+
 }  // namespace quorvane

@@ -40,9 +40,9 @@ CProxyLogin::CProxyLogin(const QString& prompt, QWidget* parent) : QDialog(paren
 
   // The application icon at the size a dialog's icon takes.
   if (auto* icon = findChild<QLabel*>(QStringLiteral("icon"))) {
-    const CGdiPlusBitmapResource image(QStringLiteral("IDI_QUORVANE"));
-    if (!image.isNull())
-      icon->setPixmap(image.pixmap().scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    const QPixmap image =
+        image_for_ratio(QStringLiteral("IDI_QUORVANE"), screen_pixel_ratio(), QSize(32, 32));
+    if (!image.isNull()) icon->setPixmap(image);
   }
   layout_.find<QLabel>(id_prompt)->setText(prompt_);
   user_ = layout_.find<QLineEdit>(id_user);

@@ -11,7 +11,8 @@ namespace quorvane {
 /// which the lists then leave out of their drawing.
 using image_loader = std::function<QPixmap(const char* name)>;
 
-/// The console's own images, from the application's resources.
+/// The console's own images, from the application's resources, rendered for the highest device pixel ratio
+/// of the screens (`image_for_ratio`).
 image_loader console_images();
 
 }  // namespace quorvane

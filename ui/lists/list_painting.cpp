@@ -12,7 +12,8 @@
 namespace quorvane {
 
 image_loader console_images() {
-  return [](const char* name) { return CGdiPlusBitmapResource(QString::fromLatin1(name)).pixmap(); };
+  // Rendered for the sharpest screen: at ratio 1 these are the PNGs themselves.
+  return [](const char* name) { return image_for_ratio(QString::fromLatin1(name), screen_pixel_ratio()); };
 }
 
 namespace list_painting {

@@ -16,6 +16,7 @@
 
 #include "core/os.h"
 #include "ui/controls/background.h"
+#include "ui/controls/bitmap_resource.h"
 #include "ui/layout/dialog_units.h"
 #include "ui/layout/png_image.h"
 #include "ui/lists/printer_list.h"
@@ -84,6 +85,9 @@ CQuorvaneDlg::CQuorvaneDlg(uint16_t port, QWidget* parent)
                                    return nullptr;
                                  });
   follow_selection();
+  // The connecting picture at the screen's pixel ratio (the table's picture is the 1x PNG).
+  layout_.find<QLabel>(control_connecting_picture)
+      ->setPixmap(image_for_ratio(QStringLiteral("IDB_CONNECTING"), screen_pixel_ratio()));
 
   // The page holder takes the placeholder frame's place.
   page_holder_ = new QTabWidget(client_);

@@ -76,10 +76,10 @@ constexpr menu_item application_menu[] = {{CGeneralSettings::command_default_app
                                           {CGeneralSettings::command_other_application,
                                            QT_TRANSLATE_NOOP("quorvane::CGeneralSettings", "Other...")}};
 
-/// The image `name` at 48 x 48 pixels.
+/// The image `name` at 48 x 48 logical pixels (more device pixels on a high-DPI screen).
 QPixmap icon_image(const image_loader& images, const char* name) {
   const QPixmap image = images(name);
-  if (image.isNull() || image.size() == QSize(icon_size, icon_size)) return image;
+  if (image.isNull() || image.deviceIndependentSize() == QSizeF(icon_size, icon_size)) return image;
   return image.scaled(icon_size, icon_size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
